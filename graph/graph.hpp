@@ -1,0 +1,50 @@
+// The graphics library: the classic PC graphics-interface operations on a
+// 640 x 480 canvas with the 16-colour palette, shown in a window when a
+// display exists, drawn off-screen otherwise.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace graph {
+
+using INT16 = std::int16_t;
+using WORD = std::uint16_t;
+
+constexpr INT16 Detect = 0;
+constexpr INT16 grOk = 0;
+
+void InitGraph(INT16 &GraphDriver, INT16 &GraphMode, std::string_view PathToDriver);
+INT16 GraphResult();
+void SetBkColor(WORD Color);
+INT16 GetMaxX();
+INT16 GetMaxY();
+void SetLineStyle(WORD LineStyle, WORD Pattern, WORD Thickness);
+void Line(INT16 x1, INT16 y1, INT16 x2, INT16 y2);
+void OutTextXY(INT16 X, INT16 Y, std::string_view TextString);
+void MoveTo(INT16 X, INT16 Y);
+void LineTo(INT16 X, INT16 Y);
+// Writes the picture as ZANFEL.PNG beside the results file, closes the window.
+void CloseGraph();
+
+// True while a key press (or a window close) waits in the window's queue;
+// never takes it. False when no window is shown.
+bool KeyPending();
+// Whether the canvas is shown in a window.
+bool WindowShown();
+void SetWindowTitle(std::string_view title);
+
+// Writes the snapshot now if graphics are open (used before a fatal end).
+void SnapshotIfOpen();
+
+// Recording seam for tests: every operation received is written to `path`,
+// one a line, in the plot log format. An empty path stops recording.
+void RecordCallsTo(const std::string &path);
+
+// Test access to the canvas: palette index of a pixel, and the RGB colour the
+// palette shows for it (0xRRGGBB).
+int CanvasPixel(int x, int y);
+std::uint32_t CanvasColour(int x, int y);
+
+} // namespace graph

@@ -1,0 +1,39 @@
+// The console: the system's messages, the wait for Enter and the key test.
+#pragma once
+
+#include <string_view>
+
+namespace zanfel {
+
+// Writes text held as UTF-8 to standard output at once (no buffering):
+// code page 866 bytes to files and pipes, UTF-8 on a UTF-8 terminal.
+void WriteMessage(std::string_view utf8);
+// The same followed by "\n".
+void WriteMessageLine(std::string_view utf8);
+
+// Reads one line from standard input with read(2), leaving nothing buffered;
+// end of file, an error or a closed descriptor count as Enter. The terminal is
+// in its normal mode during the wait.
+void WaitForEnter();
+
+// True while an unread byte waits on standard input or a key press waits in
+// the graphics window. Never consumes anything.
+bool KeyPressed();
+
+// The graphics window's key source; null when there is no window.
+using KeySource = bool (*)();
+void SetWindowKeySource(KeySource source);
+
+// Switches a terminal on standard input to non-canonical mode without echo for
+// the run (a single key counts); registers the restoration with the fault
+// handling. Does nothing when standard input is not a terminal.
+void EnterRunMode();
+// Restores the terminal mode saved by EnterRunMode. Async-signal-safe.
+void RestoreTerminal();
+
+// Hook called before any console message is written (the progress line is
+// erased there).
+using BeforeMessageHook = void (*)();
+void SetBeforeMessageHook(BeforeMessageHook hook);
+
+} // namespace zanfel

@@ -1,0 +1,64 @@
+// The system's scalar and array types: 80-bit reals, 16-bit integers and
+// 1-based arrays whose every index is checked.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+
+#include "runtime/fault.hpp"
+
+namespace zanfel {
+
+using REAL = long double;
+static_assert(std::numeric_limits<REAL>::digits == 64, "REAL must be the 80-bit extended type");
+static_assert(std::numeric_limits<REAL>::radix == 2);
+
+using INT16 = std::int16_t;
+using WORD = std::uint16_t;
+
+// Array indexed LO..HI; an index outside ends the program with the range fault.
+template <class T, int LO, int HI> struct Array1 {
+  static_assert(HI >= LO);
+  static constexpr int low = LO;
+  static constexpr int high = HI;
+  static constexpr int size = HI - LO + 1;
+  T a[size]{};
+
+  T &operator[](int i) {
+    if (i < LO || i > HI) [[unlikely]]
+      RangeFault();
+    return a[i - LO];
+  }
+  const T &operator[](int i) const {
+    if (i < LO || i > HI) [[unlikely]]
+      RangeFault();
+    return a[i - LO];
+  }
+  T *data() { return a; }
+  const T *data() const { return a; }
+  friend bool operator==(const Array1 &, const Array1 &) = default;
+};
+
+// Square matrix indexed 1..N in both dimensions.
+template <int N> struct Matrix1 {
+  REAL a[N][N]{};
+  REAL &operator()(int i, int j) {
+    if (i < 1 || i > N || j < 1 || j > N) [[unlikely]]
+      RangeFault();
+    return a[i - 1][j - 1];
+  }
+  const REAL &operator()(int i, int j) const {
+    if (i < 1 || i > N || j < 1 || j > N) [[unlikely]]
+      RangeFault();
+    return a[i - 1][j - 1];
+  }
+  friend bool operator==(const Matrix1 &, const Matrix1 &) = default;
+};
+
+template <int N> using GLNARRAY = Array1<REAL, 1, N>;
+template <int N> using GLNBYN = Matrix1<N>;
+template <int N> using GLNPBYNP = Matrix1<N>;
+template <int N> using GLINDX = Array1<INT16, 1, N>;
+template <int HI> using GLNARRAY1 = Array1<REAL, 1, HI>;
+
+} // namespace zanfel

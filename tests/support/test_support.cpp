@@ -1,0 +1,116 @@
+#include "support/test_support.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace zanfel::testing {
+
+std::string MakeTempDir() {
+  const char *base = std::getenv("TMPDIR");
+  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/zanfel-test-XXXXXX";
+  if (!mkdtemp(tmpl.data()))
+    throw std::runtime_error("mkdtemp failed");
+  return tmpl;
+}
+
+std::string ReadFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::string &path, const std::string &bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+namespace {
+
+void SetUpStdin(Stdin in) {
+  switch (in) {
+  case Stdin::DevNull: {
+    int fd = open("/dev/null", O_RDONLY);
+    dup2(fd, 0);
+    close(fd);
+    break;
+  }
+  case Stdin::EndOfFile: {
+    int p[2];
+    if (pipe(p) != 0)
+      _exit(120);
+    close(p[1]);
+    dup2(p[0], 0);
+    close(p[0]);
+    break;
+  }
+  case Stdin::Closed:
+    close(0);
+    break;
+  case Stdin::PendingByte: {
+    // The writing end stays open in the child so the byte never turns into an
+    // end of file: a waiting key that nobody consumes.
+    int p[2];
+    if (pipe(p) != 0)
+      _exit(120);
+    if (write(p[1], "k", 1) != 1)
+      _exit(120);
+    dup2(p[0], 0);
+    close(p[0]);
+    break;
+  }
+  }
+}
+
+} // namespace
+
+ChildResult RunInChild(const std::string &dir, Stdin in, const std::function<int()> &body) {
+  std::string outPath = dir + "/.child-stdout";
+  std::string errPath = dir + "/.child-stderr";
+  std::fflush(nullptr);
+  pid_t pid = fork();
+  if (pid < 0)
+    throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0)
+      _exit(121);
+    int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(o, 1);
+    dup2(e, 2);
+    close(o);
+    close(e);
+    SetUpStdin(in);
+    int status = body();
+    std::fflush(nullptr);
+    _exit(status);
+  }
+  int ws = 0;
+  waitpid(pid, &ws, 0);
+  ChildResult r;
+  r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+  r.out = ReadFile(outPath);
+  r.err = ReadFile(errPath);
+  std::remove(outPath.c_str());
+  std::remove(errPath.c_str());
+  return r;
+}
+
+ChildResult RunProgram(const std::string &dir, Stdin in, const std::string &program) {
+  return RunInChild(dir, in, [&] {
+    execl(program.c_str(), program.c_str(), static_cast<char *>(nullptr));
+    return 127;
+  });
+}
+
+std::string ProgramPath(const std::string &name) {
+  return std::string(ZANFEL_BINARY_DIR) + "/drivers/" + name;
+}
+
+} // namespace zanfel::testing

@@ -1,0 +1,34 @@
+// Helpers shared by the tests: scratch directories, whole-file reads and
+// running a piece of the system in a child process (fatal ends exit).
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace zanfel::testing {
+
+// A fresh empty directory under the system's temporary directory.
+std::string MakeTempDir();
+std::string ReadFile(const std::string &path);
+void WriteFile(const std::string &path, const std::string &bytes);
+
+enum class Stdin { DevNull, EndOfFile, Closed, PendingByte };
+
+struct ChildResult {
+  int status = -1;    // exit status, or 128 + signal number
+  std::string out;    // standard output bytes
+  std::string err;    // standard error bytes
+};
+
+// Runs `body` in a forked child with its working directory `dir`, standard
+// output and error captured and standard input as chosen. The child's exit
+// status is what `body` returns, unless it ends the process itself.
+ChildResult RunInChild(const std::string &dir, Stdin in, const std::function<int()> &body);
+
+// Runs a program (argv[0] a path) the same way.
+ChildResult RunProgram(const std::string &dir, Stdin in, const std::string &program);
+
+// Path of a built program of this project.
+std::string ProgramPath(const std::string &name);
+
+} // namespace zanfel::testing
