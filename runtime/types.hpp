@@ -62,3 +62,14 @@ template <int N> using GLINDX = Array1<INT16, 1, N>;
 template <int HI> using GLNARRAY1 = Array1<REAL, 1, HI>;
 
 } // namespace zanfel
+
+namespace zanfel {
+
+// 1-based view of caller storage: element k of the vector is p[k - 1]. The
+// integrator and the models see state and derivative vectors through it.
+template <class T> struct View1 {
+  T *p;
+  T &operator[](int k) const { return p[k - 1]; }
+};
+
+} // namespace zanfel
