@@ -12,9 +12,15 @@ inline INT16 Checked16(long v) {
     IntegerOverflow();
   return static_cast<INT16>(v);
 }
-inline INT16 Add16(INT16 a, INT16 b) { return Checked16(long(a) + long(b)); }
-inline INT16 Sub16(INT16 a, INT16 b) { return Checked16(long(a) - long(b)); }
-inline INT16 Mul16(INT16 a, INT16 b) { return Checked16(long(a) * long(b)); }
+inline INT16 Add16(INT16 a, INT16 b) {
+  return Checked16(long(a) + long(b));
+}
+inline INT16 Sub16(INT16 a, INT16 b) {
+  return Checked16(long(a) - long(b));
+}
+inline INT16 Mul16(INT16 a, INT16 b) {
+  return Checked16(long(a) * long(b));
+}
 
 // Nearest integer, ties to even, in 80-bit arithmetic; the result must fit 16
 // bits or the program ends with the range fault.

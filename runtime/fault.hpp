@@ -22,22 +22,36 @@ enum RuntimeErrorCode : int {
 
 // Enables the floating-point traps (invalid, division by zero, overflow) and
 // installs the handlers for SIGFPE, SIGINT, SIGTERM and SIGHUP. Call once at
-// program start.
+// program start. A trap reports 200, 205 or 207 (any other floating-point
+// fault); SIGINT, SIGTERM and SIGHUP restore the terminal and then end the
+// process by the signal's default action, so the parent sees the signal.
 void InstallFaultHandling();
 
-// "Runtime error N" on standard output, exit status N.
+// "Runtime error N" on standard output, exit status N. Runs the fatal-end
+// hook first (the singular-matrix end and the range checks of the plot leave
+// their picture too); a fault inside the hook itself skips it.
 [[noreturn]] void RuntimeError(int code);
 [[noreturn]] void RangeFault();      // 201
 [[noreturn]] void IntegerOverflow(); // 215
 
-// "Runtime error N: <path>: <reason>", exit status N; N from the errno value.
+// "Runtime error N: <path>: <reason>", exit status N; N from the errno value
+// (and, for a missing entry, from whether the path's directory exists). Runs
+// the fatal-end hook first, as RuntimeError does.
 [[noreturn]] void IoError(int errnoValue, std::string_view path);
+// 3 for a missing entry on the way (ENOENT, ENOTDIR, ...), 5 for denied
+// access (EACCES, EPERM, EROFS, EISDIR), 101 for anything else.
 int IoErrorCode(int errnoValue);
+// As above, but ENOENT in a directory that exists is 2 (file not found).
+int IoErrorCode(int errnoValue, std::string_view path);
 
 // A fatal end of the system itself (iteration limit, invalid integrator call,
 // the singular-matrix end): runs the fatal-end hook (the graphics snapshot),
 // restores the terminal and exits with `status`.
 [[noreturn]] void FatalEnd(int status);
+
+// A fatal end of the system that reports as a run-time error (the
+// singular-matrix end): the fatal-end hook first, then RuntimeError(code).
+[[noreturn]] void FatalRuntimeError(int code);
 
 // Work that must happen before a fatal end of the system (not before a trap).
 using FatalEndHook = void (*)();

@@ -1,0 +1,120 @@
+// What the drivers of the three families share: the program state, the solve,
+// the plot point and the continuation sweep.
+#pragma once
+
+#include "graph/graph.hpp"
+#include "nonlinear/mnewt.hpp"
+#include "plot/syskord.hpp"
+#include "report/record.hpp"
+#include "report/text_file.hpp"
+#include "runtime/console.hpp"
+#include "shooting/shooting.hpp"
+
+namespace zanfel {
+
+constexpr INT16 NTRIAL = 100;
+constexpr REAL TOLX = 1.0E-15L;
+constexpr REAL TOLF = 1.0E-15L;
+
+// The console seams of a run: tests replace them to run without a console.
+struct Hooks {
+  bool (*keyPressed)() = KeyPressed;
+  void (*waitForEnter)() = WaitForEnter;
+  // Called after every record written (progress display).
+  void (*afterRecord)(REAL P, long records) = nullptr;
+};
+
+// The program-wide variables of one program: the model's, the driver's.
+template <class Model> struct Program : Model::Globals {
+  static constexpr int N = Model::N;
+  REAL DP = 0.0L, P1 = 0.0L, P2 = 0.0L, H1 = 0.0L;
+  INT16 PROXOD = 0;
+  GLNARRAY<N> BETA;
+  GLNBYN<N> ALPHA;
+  REAL XI = 0.0L, YI = 0.0L;
+  INT16 MX1 = 0, MX2 = 0, MY1 = 0, MY2 = 0;
+  Frame frame;
+  TextFile FAIL;
+  long records = 0;
+};
+
+// MNEWT from the current unknowns, then USRFUN once more so that YOUT and H
+// hold the end values of the converged unknowns' last trajectory.
+template <class Model> void Solve(Program<Model> &s) {
+  constexpr INT16 N = Model::N;
+  MNEWT(NTRIAL, s.X, N, TOLX, TOLF, s.ITER,
+        [&s](GLNARRAY<N> &X, INT16 n, GLNBYN<N> &ALPHA, GLNARRAY<N> &BETA) {
+          USRFUN<Model>(s, X, n, ALPHA, BETA);
+        });
+  USRFUN<Model>(s, s.X, N, s.ALPHA, s.BETA);
+}
+
+// Pixel of the plotted end value against H, as the last trajectory left H.
+template <class Model> void PlotPoint(const Program<Model> &s, int plotIndex, INT16 &x, INT16 &y) {
+  x = PlotColumn(s.frame, s.H, s.XI, s.MX1);
+  y = PlotRow(s.frame, s.YOUT[plotIndex], s.YI, s.MY2);
+}
+
+template <class Model> void DrawFrame(Program<Model> &s, bool checkGraphResult) {
+  SYSKORD(s.frame, s.MX1, s.MX2, s.MY1, s.MY2, s.XI, s.YI, checkGraphResult);
+}
+
+// What a family fixes about its sweep: the record, the plotted value, the
+// scale H and its partner in the record, and the direction of the step.
+template <class Model> struct SweepRules {
+  const RecordLayout &layout;
+  int plotIndex;
+  REAL (*scale)(const Program<Model> &);   // H for the record and after it
+  REAL (*partner)(const Program<Model> &); // H1 for the record
+  bool addStep;                            // P := P + DP instead of P - DP
+};
+
+// The continuation: solve, plot, record, step P, shrink the step after a
+// solve that needed 100 iterations, stop outside [P1, P2] or on a key.
+template <class Model>
+void Sweep(Program<Model> &s, const SweepRules<Model> &rules, const Hooks &hooks) {
+  for (;;) {
+    Solve(s);
+    INT16 x, y;
+    PlotPoint(s, rules.plotIndex, x, y);
+    graph::LineTo(x, y);
+    s.H = rules.scale(s);
+    s.H1 = rules.partner(s);
+    WriteRecord(s.FAIL, rules.layout, s.H, s.H1, s.X, s.YOUT);
+    ++s.records;
+    if (hooks.afterRecord)
+      hooks.afterRecord(s.P, s.records);
+    s.H = rules.scale(s);
+    s.P = rules.addStep ? s.P + s.DP : s.P - s.DP;
+    if (s.ITER >= 100)
+      s.DP = 0.9L * s.DP;
+    if (s.P > s.P2 || s.P < s.P1 || hooks.keyPressed())
+      return;
+  }
+}
+
+// The initial solve of a sweep and the first point of its curve.
+template <class Model> void SolveAndMove(Program<Model> &s, const SweepRules<Model> &rules) {
+  Solve(s);
+  INT16 x, y;
+  PlotPoint(s, rules.plotIndex, x, y);
+  graph::MoveTo(x, y);
+  s.H = rules.scale(s);
+}
+
+template <class Model> void CreateResultsFile(Program<Model> &s) {
+  s.FAIL.Assign(ResultsPath());
+  s.FAIL.Rewrite();
+}
+
+// Close the results file, wait for Enter, close the window.
+template <class Model> void EndRun(Program<Model> &s, const Hooks &hooks) {
+  s.FAIL.Close();
+  hooks.waitForEnter();
+  graph::CloseGraph();
+}
+
+// Traps on, the terminal in run mode, then the program body.
+int RunProgram(int (*body)(const Hooks &));
+
+} // namespace zanfel

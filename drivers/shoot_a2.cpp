@@ -1,0 +1,5 @@
+#include "drivers/programs.hpp"
+
+int main() {
+  return zanfel::RunProgram(zanfel::RunShootA2);
+}

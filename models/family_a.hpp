@@ -1,0 +1,98 @@
+// Family A: a nonlinear fourth-order equation (y1..y4) and three second-order
+// equations (y5,y6; y7,y8; y9,y10) on 0 <= T <= 1, scaled by H squared.
+// N = 4 is shoot_a1; N = 5 (shoot_a2) adds the coupling 2*y7*y8, the unknown
+// y8(0) and the residual y8(1).
+#pragma once
+
+#include "models/globals.hpp"
+
+namespace zanfel {
+
+template <int N_> struct FamilyA {
+  static_assert(N_ == 4 || N_ == 5);
+  static constexpr int N = N_;
+  static constexpr int NEQN = 10;
+  static constexpr int NOUT = N_ == 4 ? 14 : 15;
+  using Globals = ModelGlobals<N, NOUT>;
+
+  // H follows the mode: the swept P in mode 1, the first unknown in mode 2.
+  static REAL ModeH(const Globals &g, const GLNARRAY<N> &X) { return g.K1 == 1 ? g.P : X[1]; }
+
+  static void DIFEQN(Globals &g, REAL T, View1<const REAL> y, View1<REAL> yp) {
+    const REAL H = g.H;
+    yp[1] = y[2];
+    yp[2] = y[3];
+    yp[3] = y[4];
+    REAL s4 = 2.0L * y[1] * y[4] + 1.5L * y[3] + T * y[4] / 2.0L;
+    if constexpr (N == 5)
+      s4 = s4 + 2.0L * y[7] * y[8];
+    yp[4] = s4 * (-H * H);
+    yp[5] = y[6];
+    yp[6] =
+        (2.0L * y[2] * y[5] - 2.0L * y[1] * y[6] - 1.5L * y[5] - T * y[6] / 2.0L) * (H * g.PR * H);
+    yp[7] = y[8];
+    yp[8] = (2.0L * y[2] * y[7] - 2.0L * y[1] * y[8] - y[7] - T * y[8] / 2.0L) * (H * H);
+    yp[9] = y[10];
+    yp[10] = (2.0L * y[2] * y[9] - 2.0L * y[1] * y[10] - 1.5L * y[9] - T * y[10] / 2.0L) *
+             (H * g.PD * H);
+    if (g.K1 == 1)
+      g.H = g.P;
+    else if (g.K1 == 2)
+      g.H = g.X[1];
+  }
+
+  static void INITVAL(Globals &g, const GLNARRAY<N> &X, View1<REAL> y) {
+    if (g.K1 == 1) {
+      y[3] = X[1];
+    } else if (g.K1 == 2) {
+      y[3] = g.P;
+      g.H = X[1];
+    }
+    y[1] = 0.0L;
+    y[2] = 0.0L;
+    y[4] = X[2];
+    y[5] = X[3];
+    y[6] = g.H * g.ALF1;
+    y[7] = 0.0L;
+    if constexpr (N == 4)
+      y[8] = 1.0L;
+    else
+      y[8] = X[5];
+    y[9] = g.GAM1;
+    y[10] = X[4];
+  }
+
+  static void AssignH(Globals &g, const GLNARRAY<N> &X) {
+    if (g.K1 == 1)
+      g.H = g.P;
+    else if (g.K1 == 2)
+      g.H = X[1];
+  }
+
+  static void OUTVAL(Globals &g, const GLNARRAY<N> &X, View1<const REAL> y, GLNARRAY1<NOUT> &YOUT) {
+    AssignH(g, X);
+    const REAL H = g.H;
+    YOUT[1] = (H * y[5] + y[3]) - H * y[9];
+    YOUT[2] = 0.25L + y[1];
+    YOUT[3] = y[6];
+    YOUT[4] = y[10];
+    YOUT[5] = y[8];
+    YOUT[6] = y[2];
+    YOUT[7] = y[8];
+    YOUT[8] = y[7];
+    AssignH(g, X);
+  }
+
+  // H on entry to the next trajectory, from the unknowns the previous one ran
+  // with: the assignments that end every trajectory do not depend on its
+  // integration.
+  static REAL HAfterTrajectory(const Globals &g, const GLNARRAY<N> &X, REAL hBefore) {
+    if (g.K1 == 1)
+      return g.P;
+    if (g.K1 == 2)
+      return X[1];
+    return hBefore;
+  }
+};
+
+} // namespace zanfel

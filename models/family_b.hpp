@@ -1,0 +1,108 @@
+// Family B: the base system of family A (y1..y10) with its derivatives in the
+// scale H (y11..y20); H itself is the first unknown and y3(0) = P is swept.
+#pragma once
+
+#include "models/globals.hpp"
+
+namespace zanfel {
+
+struct FamilyB {
+  static constexpr int N = 9;
+  static constexpr int NEQN = 20;
+  static constexpr int NOUT = 19;
+  using Globals = ModelGlobals<N, NOUT>;
+
+  static void DIFEQN(Globals &g, REAL t, View1<const REAL> y, View1<REAL> yp) {
+    const REAL H = g.H;
+    const REAL PR = g.PR;
+    const REAL PD = g.PD;
+    // The sums are written out where they occur, each evaluated left to right.
+    yp[1] = y[2];
+    yp[2] = y[3];
+    yp[3] = y[4];
+    yp[4] = (2.0L * y[1] * y[4] + 1.5L * y[3] + t * y[4] / 2.0L) * ((-H) * H);
+    yp[5] = y[6];
+    yp[6] =
+        (2.0L * y[2] * y[5] - 2.0L * y[1] * y[6] - 1.5L * y[5] - t * y[6] / 2.0L) * (H * PR * H);
+    yp[7] = y[8];
+    yp[8] = (2.0L * y[2] * y[7] - 2.0L * y[1] * y[8] - y[7] - t * y[8] / 2.0L) * (H * H);
+    yp[9] = y[10];
+    yp[10] =
+        (2.0L * y[2] * y[9] - 2.0L * y[1] * y[10] - 1.5L * y[9] - t * y[10] / 2.0L) * (H * PD * H);
+    yp[11] = y[12];
+    yp[12] = y[13];
+    yp[13] = y[14];
+    yp[14] =
+        (2.0L * y[1] * y[14] + 2.0L * y[4] * y[11] + 1.5L * y[13] + t * 0.5L * y[14]) * ((-H) * H) -
+        (2.0L * y[1] * y[4] + 1.5L * y[3] + t * y[4] / 2.0L) * (H * 2.0L);
+    yp[15] = y[16];
+    yp[16] =
+        (2.0L * y[2] * y[15] - 2.0L * y[1] * y[16] - 1.5L * y[15] - t * 0.5L * y[16] +
+         2.0L * y[12] * y[5] - 2.0L * y[11] * y[6]) *
+            (H * H * PR) +
+        (2.0L * y[2] * y[5] - 2.0L * y[1] * y[6] - 1.5L * y[5] - t * y[6] / 2.0L) * (H * 2.0L * PR);
+    yp[17] = y[18];
+    yp[18] = (2.0L * y[2] * y[17] - 2.0L * y[1] * y[18] - 1.5L * y[17] - t * 0.5L * y[18] +
+              2.0L * y[12] * y[9] - 2.0L * y[11] * y[10]) *
+                 (H * H * PD) +
+             (2.0L * y[2] * y[9] - 2.0L * y[1] * y[10] - 1.5L * y[9] - t * y[10] / 2.0L) *
+                 (H * 2.0L * PD);
+    yp[19] = y[20];
+    yp[20] = (2.0L * y[2] * y[19] - 2.0L * y[1] * y[20] - y[19] - t * 0.5L * y[20] +
+              2.0L * y[12] * y[7] - 2.0L * y[11] * y[8]) *
+                 (H * H) +
+             (2.0L * y[2] * y[7] - 2.0L * y[1] * y[8] - y[7] - t * y[8] / 2.0L) * (H * 2.0L);
+    // The scale follows the program-wide unknown, perturbed in place while a
+    // difference trajectory runs.
+    g.H = g.X[1];
+  }
+
+  static void INITVAL(Globals &g, const GLNARRAY<N> &X, View1<REAL> y) {
+    y[3] = g.P;
+    g.H = X[1];
+    y[1] = 0.0L;
+    y[2] = 0.0L;
+    y[4] = X[2];
+    y[5] = X[3];
+    y[6] = g.H * X[5];
+    y[7] = 0.0L;
+    y[8] = 1.0L;
+    y[9] = g.GAM1;
+    y[10] = X[4];
+    y[11] = 0.0L;
+    y[12] = 0.0L;
+    y[13] = X[6];
+    y[14] = X[7];
+    y[15] = X[8];
+    y[16] = X[5];
+    y[17] = 0.0L;
+    y[18] = X[9];
+    y[19] = 0.0L;
+    y[20] = 0.0L;
+    y[3] = g.P;
+    g.H = X[1];
+  }
+
+  static void OUTVAL(Globals &g, const GLNARRAY<N> &, View1<const REAL> y, GLNARRAY1<NOUT> &YOUT) {
+    g.H = g.X[1];
+    const REAL H = g.H;
+    YOUT[1] = H * y[5] + y[3] - H * y[9];
+    YOUT[2] = 0.25L + y[1];
+    YOUT[3] = y[6];
+    YOUT[4] = y[10];
+    YOUT[5] = y[8];
+    YOUT[6] = H * y[15] + y[13] - H * y[17] + y[5] - y[9];
+    YOUT[7] = y[11];
+    YOUT[8] = y[16];
+    YOUT[9] = y[18];
+    YOUT[10] = y[2];
+    YOUT[11] = y[8];
+    YOUT[12] = y[20];
+    g.H = g.X[1];
+  }
+
+  // H on entry to the next trajectory: the first unknown of the one before.
+  static REAL HAfterTrajectory(const Globals &, const GLNARRAY<N> &X, REAL) { return X[1]; }
+};
+
+} // namespace zanfel

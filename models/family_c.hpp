@@ -1,0 +1,131 @@
+// Family C: the base system (1..10) with its first (11..20) and second
+// (21..30) sensitivities in H, from fixed start values X1..X9; the unknowns
+// are four initial second sensitivities, and H follows the swept P.
+#pragma once
+
+#include "models/globals.hpp"
+
+namespace zanfel {
+
+struct FamilyC {
+  static constexpr int N = 4;
+  static constexpr int NEQN = 30;
+  static constexpr int NOUT = 24;
+  using Globals = ModelGlobals<N, NOUT>;
+
+  static void DIFEQN(Globals &g, REAL t, View1<const REAL> y, View1<REAL> yp) {
+    const REAL H = g.H;
+    const REAL PR = g.PR;
+    const REAL PD = g.PD;
+    const REAL th = t * 0.5L;
+    const REAL A0 = 2.0L * y[1] * y[4] + 1.5L * y[3] + th * y[4];
+    const REAL B0 = 2.0L * y[2] * y[5] - 2.0L * y[1] * y[6] - 1.5L * y[5] - th * y[6];
+    const REAL C0 = 2.0L * y[2] * y[7] - 2.0L * y[1] * y[8] - y[7] - th * y[8];
+    const REAL D0 = 2.0L * y[2] * y[9] - 2.0L * y[1] * y[10] - 1.5L * y[9] - th * y[10];
+    const REAL A1 = 2.0L * y[1] * y[14] + 2.0L * y[4] * y[11] + 1.5L * y[13] + th * y[14];
+    const REAL B1 = 2.0L * y[2] * y[15] - 2.0L * y[1] * y[16] - 1.5L * y[15] - th * y[16] +
+                    2.0L * y[12] * y[5] - 2.0L * y[11] * y[6];
+    const REAL C1 = 2.0L * y[2] * y[19] - 2.0L * y[1] * y[20] - y[19] - th * y[20] +
+                    2.0L * y[12] * y[7] - 2.0L * y[11] * y[8];
+    const REAL D1 = 2.0L * y[2] * y[17] - 2.0L * y[1] * y[18] - 1.5L * y[17] - th * y[18] +
+                    2.0L * y[12] * y[9] - 2.0L * y[11] * y[10];
+    const REAL A2 = 2.0L * y[1] * y[24] + 2.0L * y[4] * y[21] + 1.5L * y[23] + th * y[24] +
+                    4.0L * y[11] * y[14];
+    const REAL B2 = 2.0L * y[2] * y[25] - 2.0L * y[1] * y[26] - 1.5L * y[25] - th * y[26] +
+                    4.0L * y[12] * y[15] - 4.0L * y[11] * y[16] + 2.0L * y[22] * y[5] -
+                    2.0L * y[21] * y[6];
+    const REAL C2 = 2.0L * y[2] * y[29] - 2.0L * y[1] * y[30] - y[29] - th * y[30] +
+                    4.0L * y[12] * y[19] - 4.0L * y[11] * y[20] + 2.0L * y[22] * y[7] -
+                    2.0L * y[21] * y[8];
+    const REAL D2 = 2.0L * y[2] * y[27] - 2.0L * y[1] * y[28] - 1.5L * y[27] - th * y[28] +
+                    4.0L * y[12] * y[17] - 4.0L * y[11] * y[18] + 2.0L * y[22] * y[9] -
+                    2.0L * y[21] * y[10];
+    const REAL H2 = H * H;
+
+    yp[1] = y[2];
+    yp[2] = y[3];
+    yp[3] = y[4];
+    yp[4] = -(H2 * A0);
+    yp[5] = y[6];
+    yp[6] = H2 * PR * B0;
+    yp[7] = y[8];
+    yp[8] = H2 * C0;
+    yp[9] = y[10];
+    yp[10] = H2 * PD * D0;
+
+    yp[11] = y[12];
+    yp[12] = y[13];
+    yp[13] = y[14];
+    yp[14] = -(H2 * A1) - 2.0L * H * A0;
+    yp[15] = y[16];
+    yp[16] = H2 * PR * B1 + 2.0L * H * PR * B0;
+    yp[17] = y[18];
+    yp[18] = H2 * PD * D1 + 2.0L * H * PD * D0;
+    yp[19] = y[20];
+    yp[20] = H2 * C1 + 2.0L * H * C0;
+
+    yp[21] = y[22];
+    yp[22] = y[23];
+    yp[23] = y[24];
+    yp[24] = -(H2 * A2) - 4.0L * H * A1 - (4.0L * y[1] * y[4] + 3.0L * y[3] + t * y[4]);
+    yp[25] = y[26];
+    yp[26] = H2 * PR * B2 + 4.0L * H * PR * B1 + 2.0L * PR * B0;
+    yp[27] = y[28];
+    yp[28] = H2 * PD * D2 + 4.0L * H * PD * D1 + 2.0L * PD * D0;
+    yp[29] = y[30];
+    yp[30] = H2 * C2 + 4.0L * H * C1 +
+             (4.0L * y[2] * y[7] - 4.0L * y[1] * y[8] - 2.0L * y[7] - t * y[8]);
+    g.H = g.P;
+  }
+
+  static void INITVAL(Globals &g, const GLNARRAY<N> &X, View1<REAL> y) {
+    const auto &XS = g.XS;
+    y[1] = 0.0L;
+    y[2] = 0.0L;
+    y[3] = XS[1];
+    y[4] = XS[2];
+    y[5] = XS[3];
+    y[6] = g.H * XS[5];
+    y[7] = 0.0L;
+    y[8] = 1.0L;
+    y[9] = g.GAM1;
+    y[10] = XS[4];
+    y[11] = 0.0L;
+    y[12] = 0.0L;
+    y[13] = XS[6];
+    y[14] = XS[7];
+    y[15] = XS[8];
+    y[16] = XS[5];
+    y[17] = 0.0L;
+    y[18] = XS[9];
+    y[19] = 0.0L;
+    y[20] = 0.0L;
+    y[21] = 0.0L;
+    y[22] = 0.0L;
+    y[23] = X[1];
+    y[24] = X[2];
+    y[25] = X[3];
+    y[26] = 0.0L;
+    y[27] = 0.0L;
+    y[28] = X[4];
+    y[29] = 0.0L;
+    y[30] = 0.0L;
+  }
+
+  static void OUTVAL(Globals &g, const GLNARRAY<N> &, View1<const REAL> y, GLNARRAY1<NOUT> &YOUT) {
+    const REAL H = g.H;
+    YOUT[1] = ((y[25] - y[27]) * H + y[23]) + 2.0L * y[15] - 2.0L * y[17];
+    YOUT[2] = y[21];
+    YOUT[3] = y[26];
+    YOUT[4] = y[28];
+    YOUT[5] = y[2];
+    YOUT[6] = y[8];
+    YOUT[7] = y[30];
+    g.H = g.P;
+  }
+
+  // H on entry to the next trajectory: every trajectory ends with H = P.
+  static REAL HAfterTrajectory(const Globals &g, const GLNARRAY<N> &, REAL) { return g.P; }
+};
+
+} // namespace zanfel

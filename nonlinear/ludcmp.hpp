@@ -1,0 +1,95 @@
+// LU decomposition by Crout's method with implicit scaling and partial
+// pivoting, in place; the factors of a row permutation of A.
+#pragma once
+
+#include <cmath>
+
+#include "runtime/types.hpp"
+
+namespace zanfel {
+
+constexpr REAL TINY = 1.0E-20L;
+
+// An all-zero row: the pause, then the program ends as the division by zero
+// of its scale factor would.
+[[noreturn]] void SingularMatrixEnd();
+
+template <int NP> void LUDCMP(GLNBYN<NP> &A, INT16 N, GLINDX<NP> &INDX, REAL &D) {
+  GLNARRAY<NP> VV;
+  D = 1.0L;
+  for (int I = 1; I <= N; ++I) {
+    REAL BIG = 0.0L;
+    for (int J = 1; J <= N; ++J)
+      if (fabsl(A(I, J)) > BIG)
+        BIG = fabsl(A(I, J));
+    if (BIG == 0.0L)
+      SingularMatrixEnd();
+    VV[I] = 1.0L / BIG;
+  }
+  for (int J = 1; J <= N; ++J) {
+    for (int I = 1; I <= J - 1; ++I) {
+      REAL SUM = A(I, J);
+      for (int K = 1; K <= I - 1; ++K)
+        SUM = SUM - A(I, K) * A(K, J);
+      A(I, J) = SUM;
+    }
+    REAL BIG = 0.0L;
+    // A column whose candidates are all zero keeps its own row as pivot row.
+    int IMAX = J;
+    for (int I = J; I <= N; ++I) {
+      REAL SUM = A(I, J);
+      for (int K = 1; K <= J - 1; ++K)
+        SUM = SUM - A(I, K) * A(K, J);
+      A(I, J) = SUM;
+      const REAL DUM = VV[I] * fabsl(SUM);
+      if (DUM > BIG) {
+        BIG = DUM;
+        IMAX = I;
+      }
+    }
+    if (IMAX != J) {
+      for (int K = 1; K <= N; ++K) {
+        const REAL DUM = A(IMAX, K);
+        A(IMAX, K) = A(J, K);
+        A(J, K) = DUM;
+      }
+      D = -D;
+      VV[IMAX] = VV[J];
+    }
+    INDX[J] = static_cast<INT16>(IMAX);
+    if (A(J, J) == 0.0L)
+      A(J, J) = TINY;
+    if (J != N) {
+      // One reciprocal per column; the multipliers are products, not quotients.
+      const REAL DUM = 1.0L / A(J, J);
+      for (int I = J + 1; I <= N; ++I)
+        A(I, J) = A(I, J) * DUM;
+    }
+  }
+}
+
+// Solves A·x = B with the factors and pivot record of LUDCMP; B becomes x.
+template <int NP>
+void LUBKSB(const GLNBYN<NP> &A, INT16 N, const GLINDX<NP> &INDX, GLNARRAY<NP> &B) {
+  int II = 0;
+  for (int I = 1; I <= N; ++I) {
+    const int IP = INDX[I];
+    REAL SUM = B[IP];
+    B[IP] = B[I];
+    if (II != 0) {
+      for (int J = II; J <= I - 1; ++J)
+        SUM = SUM - A(I, J) * B[J];
+    } else if (SUM != 0.0L) {
+      II = I;
+    }
+    B[I] = SUM;
+  }
+  for (int I = N; I >= 1; --I) {
+    REAL SUM = B[I];
+    for (int J = I + 1; J <= N; ++J)
+      SUM = SUM - A(I, J) * B[J];
+    B[I] = SUM / A(I, I);
+  }
+}
+
+} // namespace zanfel

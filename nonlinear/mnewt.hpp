@@ -1,0 +1,46 @@
+// Newton's method for the shooting equations: residual and correction tests
+// on 1-norms, the full correction every iteration, no damping.
+#pragma once
+
+#include <cmath>
+
+#include "nonlinear/ludcmp.hpp"
+#include "runtime/types.hpp"
+
+namespace zanfel {
+
+// The iteration limit: the message, then the program ends with status 0.
+[[noreturn]] void IterationLimitEnd();
+
+// USRFUN(X, ALPHA, BETA) fills the residuals BETA and the negated Jacobian
+// ALPHA at X. ITER receives the number of the latest iteration that applied a
+// correction.
+template <int NP, class Usrfun>
+void MNEWT(INT16 NTRIAL, GLNARRAY<NP> &X, INT16 N, REAL TOLX, REAL TOLF, INT16 &ITER,
+           Usrfun &&USRFUN) {
+  GLNBYN<NP> ALPHA;
+  GLNARRAY<NP> BETA;
+  GLINDX<NP> INDX;
+  REAL D;
+  for (int K = 1; K <= NTRIAL; ++K) {
+    USRFUN(X, N, ALPHA, BETA);
+    REAL ERRF = 0.0L;
+    for (int I = 1; I <= N; ++I)
+      ERRF = ERRF + fabsl(BETA[I]);
+    if (ERRF <= TOLF)
+      return;
+    LUDCMP(ALPHA, N, INDX, D);
+    LUBKSB(ALPHA, N, INDX, BETA);
+    REAL ERRX = 0.0L;
+    for (int I = 1; I <= N; ++I) {
+      ERRX = ERRX + fabsl(BETA[I]);
+      X[I] = X[I] + BETA[I];
+    }
+    ITER = static_cast<INT16>(K);
+    if (ERRX <= (1.0L + fabsl(X[N])) * TOLX)
+      return;
+  }
+  IterationLimitEnd();
+}
+
+} // namespace zanfel

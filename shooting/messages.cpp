@@ -1,0 +1,29 @@
+#include <string>
+
+#include "report/format.hpp"
+#include "runtime/console.hpp"
+#include "runtime/fault.hpp"
+#include "shooting/shooting.hpp"
+
+namespace zanfel {
+
+// "C" and "o" of "Cлишкoм" and "H", "e", "p", "a" of "Heпpaвильный" are Latin
+// letters, as the system has always written them.
+void ReportTooManySteps() {
+  WriteMessageLine("Cлишкoм много шагов");
+}
+
+void ReportTolerance(REAL RELERR, REAL ABSERR) {
+  std::string text = "Cлишкoм высокая требуемая точность:\r\nRelErr=";
+  text += DefaultFormat(RELERR);
+  text += "  AbsErr=";
+  text += DefaultFormat(ABSERR);
+  WriteMessageLine(text);
+}
+
+void ReportInvalidCallAndEnd() {
+  WriteMessageLine("Heпpaвильный вызов");
+  FatalEnd(0);
+}
+
+} // namespace zanfel
