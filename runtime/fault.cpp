@@ -1,74 +1,228 @@
-// Minimal fault reporting; the full handling (traps, signals, terminal)
-// replaces this.
+// Run-time faults: the floating-point traps, the signals that end a run and
+// the reports that end the program.
+//
+// Every way out writes its report with write(2) on descriptor 1 and leaves
+// with _exit: the results file flushes each finished record itself, and
+// nothing else may run (no destructors, no atexit work) once a fault is
+// known.
 #include "runtime/fault.hpp"
 
 #include <cerrno>
+#include <cfenv>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zanfel {
 
 namespace {
-FatalEndHook fatalHook = nullptr;
-RestoreHook restoreHook = nullptr;
 
+// Read from signal handlers: plain pointers written once at start-up.
+volatile FatalEndHook fatalHook = nullptr;
+volatile RestoreHook restoreHook = nullptr;
+// Set while the fatal-end hook runs, so that a fault inside it (say an I/O
+// error while the snapshot is written) reports itself instead of looping.
+volatile sig_atomic_t inFatalHook = 0;
+
+// Async-signal-safe.
 void WriteAll(const char *s, size_t n) {
   while (n > 0) {
     ssize_t w = write(1, s, n);
+    if (w < 0 && errno == EINTR)
+      continue;
     if (w <= 0)
       return;
     s += w;
     n -= static_cast<size_t>(w);
   }
 }
-} // namespace
 
-void InstallFaultHandling() {}
+// "Runtime error N" into buf without any library call that might allocate;
+// returns the length. Async-signal-safe.
+size_t FormatReport(char *buf, int code) {
+  static const char prefix[] = "Runtime error ";
+  size_t n = sizeof prefix - 1;
+  std::memcpy(buf, prefix, n);
+  char digits[12];
+  int k = 0;
+  unsigned v = code < 0 ? 0u : static_cast<unsigned>(code);
+  do {
+    digits[k++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v != 0);
+  while (k > 0)
+    buf[n++] = digits[--k];
+  return n;
+}
 
-void RuntimeError(int code) {
-  if (restoreHook)
-    restoreHook();
-  std::string s = "Runtime error " + std::to_string(code) + "\n";
-  WriteAll(s.data(), s.size());
+void RestoreTerminalNow() {
+  RestoreHook hook = restoreHook;
+  if (hook)
+    hook();
+}
+
+// The fatal-end work of the system (the graphics snapshot), once.
+void RunFatalHook() {
+  FatalEndHook hook = fatalHook;
+  if (hook && !inFatalHook) {
+    inFatalHook = 1;
+    hook();
+  }
+}
+
+int TrapCode(const siginfo_t *info) {
+  switch (info->si_code) {
+  case FPE_FLTDIV:
+  case FPE_INTDIV:
+    return kDivisionByZero;
+  case FPE_FLTOVF:
+    return kFloatOverflow;
+  default:
+    return kInvalidFloatOp;
+  }
+}
+
+void OnFloatingPointTrap(int, siginfo_t *info, void *) {
+  // The kernel hands a signal handler a clean floating-point state, so the
+  // pending exception cannot fire again in here. Returning would restart the
+  // faulting instruction: the handler never returns.
+  RestoreTerminalNow();
+  char buf[32];
+  size_t n = FormatReport(buf, TrapCode(info));
+  buf[n++] = '\n';
+  WriteAll(buf, n);
+  _exit(TrapCode(info));
+}
+
+// Interrupt, termination and hang-up end the run as they would without the
+// handler (the parent sees the signal), only with the terminal mode restored.
+void OnEndSignal(int sig) {
+  RestoreTerminalNow();
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  sigaction(sig, &dfl, nullptr);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  raise(sig);
+  _exit(128 + sig);
+}
+
+// Report text and exit for the paths outside signal handlers: whatever stdio
+// holds for standard output goes first, so the report follows it in order.
+[[noreturn]] void EndWithReport(int code, const std::string &suffix) {
+  std::fflush(stdout);
+  RunFatalHook();
+  RestoreTerminalNow();
+  char buf[32];
+  std::string line(buf, FormatReport(buf, code));
+  line += suffix;
+  line += '\n';
+  WriteAll(line.data(), line.size());
   _exit(code);
 }
-void RangeFault() { RuntimeError(kRangeCheck); }
-void IntegerOverflow() { RuntimeError(kIntegerOverflow); }
+
+// Whether the directory part of path exists as a directory.
+bool DirectoryOfPathExists(std::string_view path) {
+  std::string p(path);
+  size_t slash = p.find_last_of('/');
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : p.substr(0, slash);
+  struct stat st {};
+  return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
+void InstallFaultHandling() {
+  std::feclearexcept(FE_ALL_EXCEPT);
+  // glibc unmasks the exceptions in both the x87 control word (long double)
+  // and the SSE control register.
+  feenableexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
+
+  struct sigaction fpe {};
+  fpe.sa_sigaction = OnFloatingPointTrap;
+  fpe.sa_flags = SA_SIGINFO;
+  sigemptyset(&fpe.sa_mask);
+  sigaction(SIGFPE, &fpe, nullptr);
+
+  struct sigaction end {};
+  end.sa_handler = OnEndSignal;
+  sigemptyset(&end.sa_mask);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP})
+    sigaddset(&end.sa_mask, sig);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    // A signal the parent chose to ignore (nohup, a background job) stays
+    // ignored.
+    struct sigaction old {};
+    sigaction(sig, nullptr, &old);
+    if (old.sa_handler != SIG_IGN)
+      sigaction(sig, &end, nullptr);
+  }
+}
+
+void RuntimeError(int code) {
+  EndWithReport(code, "");
+}
+void FatalRuntimeError(int code) {
+  std::fflush(stdout);
+  RunFatalHook();
+  RuntimeError(code);
+}
+void RangeFault() {
+  RuntimeError(kRangeCheck);
+}
+void IntegerOverflow() {
+  RuntimeError(kIntegerOverflow);
+}
 
 int IoErrorCode(int e) {
   switch (e) {
   case ENOENT:
+  case ENOTDIR:
+  case ENAMETOOLONG:
+  case ELOOP:
     return kPathNotFound;
   case EACCES:
   case EPERM:
   case EROFS:
+  case EISDIR:
     return kAccessDenied;
   default:
     return kDiskWriteError;
   }
 }
 
+int IoErrorCode(int e, std::string_view path) {
+  // A missing file in a directory that exists is "file not found"; a missing
+  // directory on the way (the usual case when the file is created) is "path
+  // not found".
+  if (e == ENOENT && DirectoryOfPathExists(path))
+    return kFileNotFound;
+  return IoErrorCode(e);
+}
+
 void IoError(int e, std::string_view path) {
-  if (restoreHook)
-    restoreHook();
-  int code = IoErrorCode(e);
-  std::string s = "Runtime error " + std::to_string(code) + ": " + std::string(path) + ": " +
-                  std::strerror(e) + "\n";
-  WriteAll(s.data(), s.size());
-  _exit(code);
+  int code = IoErrorCode(e, path);
+  EndWithReport(code, ": " + std::string(path) + ": " + std::strerror(e));
 }
 
 void FatalEnd(int status) {
-  if (fatalHook)
-    fatalHook();
-  if (restoreHook)
-    restoreHook();
+  std::fflush(stdout);
+  RunFatalHook();
+  RestoreTerminalNow();
   _exit(status);
 }
 
-void SetFatalEndHook(FatalEndHook hook) { fatalHook = hook; }
-void SetRestoreHook(RestoreHook hook) { restoreHook = hook; }
+void SetFatalEndHook(FatalEndHook hook) {
+  fatalHook = hook;
+}
+void SetRestoreHook(RestoreHook hook) {
+  restoreHook = hook;
+}
 
 } // namespace zanfel

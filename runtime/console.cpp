@@ -1,0 +1,241 @@
+// The console: messages in the system's character set, the wait for Enter,
+// the key test and the terminal mode of a run.
+//
+// Standard input and output are used through their descriptors only. Input
+// buffered by stdio would be invisible to the key test, and a message must
+// reach the screen before a fault ends the program.
+#include "runtime/console.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <poll.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "runtime/fault.hpp"
+
+namespace zanfel {
+
+namespace {
+
+KeySource windowKeys = nullptr;
+BeforeMessageHook beforeMessage = nullptr;
+
+// The terminal mode of standard input before the run, and whether the run
+// mode is in force. Read by RestoreTerminal inside signal handlers.
+struct termios savedMode;
+volatile sig_atomic_t haveSavedMode = 0;
+volatile sig_atomic_t inRunMode = 0;
+bool restoreAtExit = false;
+
+void WriteAll(const char *s, size_t n) {
+  while (n > 0) {
+    ssize_t w = write(1, s, n);
+    if (w < 0 && errno == EINTR)
+      continue;
+    if (w <= 0)
+      return;
+    s += w;
+    n -= static_cast<size_t>(w);
+  }
+}
+
+// Whether the user's locale writes UTF-8; asked once.
+bool LocaleIsUtf8() {
+  static const bool utf8 = [] {
+    locale_t loc = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
+    if (loc == static_cast<locale_t>(nullptr))
+      return false;
+    bool result = std::strcmp(nl_langinfo_l(CODESET, loc), "UTF-8") == 0;
+    freelocale(loc);
+    return result;
+  }();
+  return utf8;
+}
+
+// Code page 866 of one character, for when the converter is not available:
+// ASCII, the basic Cyrillic letters and Ё/ё cover every message.
+int Cp866Byte(char32_t c) {
+  if (c < 0x80)
+    return static_cast<int>(c);
+  if (c >= 0x410 && c <= 0x43F)
+    return static_cast<int>(0x80 + (c - 0x410));
+  if (c >= 0x440 && c <= 0x44F)
+    return static_cast<int>(0xE0 + (c - 0x440));
+  if (c == 0x401)
+    return 0xF0;
+  if (c == 0x451)
+    return 0xF1;
+  return '?';
+}
+
+// Decodes one UTF-8 sequence at s[i]; advances i. Malformed bytes decode as
+// U+FFFD one at a time.
+char32_t DecodeUtf8(std::string_view s, size_t &i) {
+  unsigned char b = static_cast<unsigned char>(s[i]);
+  int len = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
+  if (len == 0 || i + len > s.size()) {
+    ++i;
+    return 0xFFFD;
+  }
+  char32_t c = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
+  for (int k = 1; k < len; ++k) {
+    unsigned char t = static_cast<unsigned char>(s[i + k]);
+    if ((t & 0xC0) != 0x80) {
+      ++i;
+      return 0xFFFD;
+    }
+    c = (c << 6) | (t & 0x3F);
+  }
+  i += len;
+  return c;
+}
+
+std::string ToCp866ByTable(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size();)
+    out += static_cast<char>(Cp866Byte(DecodeUtf8(utf8, i)));
+  return out;
+}
+
+std::string ToCp866(std::string_view utf8) {
+  static iconv_t cd = iconv_open("CP866", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1))
+    return ToCp866ByTable(utf8);
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  std::string out(utf8.size(), '\0');
+  char *in = const_cast<char *>(utf8.data());
+  size_t inLeft = utf8.size();
+  char *o = out.data();
+  size_t outLeft = out.size();
+  while (inLeft > 0) {
+    // Every character becomes at most one byte, so the output never runs
+    // short; a character without a code in the page becomes '?'.
+    if (iconv(cd, &in, &inLeft, &o, &outLeft) != static_cast<size_t>(-1))
+      break;
+    if (errno != EILSEQ && errno != EINVAL)
+      return ToCp866ByTable(utf8);
+    size_t at = static_cast<size_t>(in - utf8.data());
+    size_t next = at;
+    DecodeUtf8(utf8, next);
+    *o++ = '?';
+    --outLeft;
+    in += next - at;
+    inLeft -= next - at;
+  }
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+void RestoreTerminalAtExit() {
+  RestoreTerminal();
+}
+
+} // namespace
+
+void WriteMessage(std::string_view utf8) {
+  if (beforeMessage)
+    beforeMessage();
+  std::fflush(stdout);
+  if (isatty(1) && LocaleIsUtf8()) {
+    WriteAll(utf8.data(), utf8.size());
+  } else {
+    std::string bytes = ToCp866(utf8);
+    WriteAll(bytes.data(), bytes.size());
+  }
+}
+
+void WriteMessageLine(std::string_view utf8) {
+  std::string line(utf8);
+  line += '\n';
+  WriteMessage(line);
+}
+
+void WaitForEnter() {
+  std::fflush(stdout);
+  bool wasRunMode = inRunMode != 0;
+  RestoreTerminal();
+  for (;;) {
+    char c;
+    ssize_t r = read(0, &c, 1);
+    if (r < 0 && errno == EINTR)
+      continue;
+    if (r <= 0 || c == '\n')
+      break;
+  }
+  if (wasRunMode)
+    EnterRunMode();
+}
+
+bool KeyPressed() {
+  // The window is asked first and always: the question also keeps it
+  // responsive.
+  bool windowKey = windowKeys != nullptr && windowKeys();
+  // Poll alone would report an end of file or a hang-up as input; only a
+  // byte that is really there counts. On a regular file that is any unread
+  // byte before its end.
+  struct pollfd p {};
+  p.fd = 0;
+  p.events = POLLIN;
+  bool stdinKey = false;
+  if (poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0) {
+    int n = 0;
+    stdinKey = ioctl(0, FIONREAD, &n) == 0 && n > 0;
+  }
+  return windowKey || stdinKey;
+}
+
+void SetWindowKeySource(KeySource source) {
+  windowKeys = source;
+}
+
+void EnterRunMode() {
+  if (!isatty(0))
+    return;
+  if (!haveSavedMode) {
+    if (tcgetattr(0, &savedMode) != 0)
+      return;
+    haveSavedMode = 1;
+  }
+  struct termios run = savedMode;
+  run.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  run.c_cc[VMIN] = 1;
+  run.c_cc[VTIME] = 0;
+  if (tcsetattr(0, TCSANOW, &run) != 0)
+    return;
+  inRunMode = 1;
+  SetRestoreHook(RestoreTerminal);
+  if (!restoreAtExit) {
+    restoreAtExit = true;
+    std::atexit(RestoreTerminalAtExit);
+  }
+}
+
+void RestoreTerminal() {
+  if (inRunMode && haveSavedMode) {
+    // A run moved to the background must still leave the terminal as it
+    // found it rather than stop on SIGTTOU.
+    sigset_t ttou, old;
+    sigemptyset(&ttou);
+    sigaddset(&ttou, SIGTTOU);
+    sigprocmask(SIG_BLOCK, &ttou, &old);
+    tcsetattr(0, TCSANOW, &savedMode);
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+    inRunMode = 0;
+  }
+}
+
+void SetBeforeMessageHook(BeforeMessageHook hook) {
+  beforeMessage = hook;
+}
+
+} // namespace zanfel
