@@ -1,0 +1,67 @@
+// The six-line record each driver writes after a continuation step. The three
+// families differ only in widths, labels and which YOUT elements they show.
+#pragma once
+
+#include <string>
+
+#include "report/format.hpp"
+#include "report/text_file.hpp"
+#include "runtime/types.hpp"
+
+namespace zanfel {
+
+struct RecordLayout {
+  int wH, wH1;    // fields of H and H1 on line 1 (8 decimals)
+  const char *L1; // label before H1
+  const char *Lx; // label before each "I]:=" on line 3
+  int wX, dX;     // field of X[I] on line 3
+  const char *Lz; // label of line 5
+  int line2Count; // YOUT[1] .. YOUT[line2Count] on line 2
+  int iv;         // YOUT[iv] after "v=", YOUT[iv + 1] after "DG="
+  int iz;         // YOUT[iz] after Lz
+};
+
+inline constexpr RecordLayout kRecordA{10, 11, ";x[1]:=", "; x[", 11, 8, "G(1)=", 5, 6, 8};
+inline constexpr RecordLayout kRecordB{12, 12, ";x[1]:=", "; x[", 13, 10, "Bh=", 4, 10, 12};
+inline constexpr RecordLayout kRecordC{10, 11, "x[1]:=", " x[", 13, 10, "Bhh=", 4, 5, 7};
+
+// Writes the record and hands it to the file at once.
+template <int N, int NOUT>
+void WriteRecord(TextFile &f, const RecordLayout &L, REAL H, REAL H1, const GLNARRAY<N> &X,
+                 const GLNARRAY1<NOUT> &YOUT) {
+  f.Write("h:=");
+  f.Write(Fixed(H, L.wH, 8));
+  f.Write("   ");
+  f.Write(L.L1);
+  f.WriteLn(Fixed(H1, L.wH1, 8));
+
+  f.Write(Fixed(YOUT[1], 11, 8));
+  f.Write("   ");
+  f.Write(Fixed(YOUT[2], 14, 8));
+  for (int i = 3; i <= L.line2Count; ++i) {
+    f.Write("  ");
+    f.Write(Fixed(YOUT[i], 14, 8));
+  }
+  f.WriteLn();
+
+  for (int i = 2; i <= N; ++i) {
+    f.Write(L.Lx);
+    f.Write(std::to_string(i));
+    f.Write("]:=");
+    f.Write(Fixed(X[i], L.wX, L.dX));
+  }
+  f.WriteLn();
+
+  f.Write("v=");
+  f.Write(Fixed(YOUT[L.iv], 10, 8));
+  f.Write("  DG=");
+  f.WriteLn(Fixed(YOUT[L.iv + 1], 10, 8));
+
+  f.Write(L.Lz);
+  f.WriteLn(Fixed(YOUT[L.iz], 10, 8));
+
+  f.WriteLn();
+  f.WriteThrough();
+}
+
+} // namespace zanfel
