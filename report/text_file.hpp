@@ -21,10 +21,10 @@ public:
   ~TextFile();
 
   void Assign(std::string path);
-  void Rewrite();                     // create or truncate, open for writing
-  void Write(std::string_view text);  // buffered until WriteThrough
+  void Rewrite();                           // create or truncate, open for writing
+  void Write(std::string_view text);        // buffered until WriteThrough
   void WriteLn(std::string_view text = {}); // text + CR LF
-  void WriteThrough();                // hand everything buffered to the file
+  void WriteThrough();                      // hand everything buffered to the file
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
   const std::string &Path() const { return path_; }
