@@ -26,10 +26,11 @@ void OutTextXY(INT16 X, INT16 Y, std::string_view TextString);
 void MoveTo(INT16 X, INT16 Y);
 void LineTo(INT16 X, INT16 Y);
 // Writes the picture as ZANFEL.PNG beside the results file, closes the window.
+// A picture that cannot be written ends the program with its I/O error.
 void CloseGraph();
 
-// True while a key press (or a window close) waits in the window's queue;
-// never takes it. False when no window is shown.
+// True while a key press waits in the window's queue (never taken), and from
+// the moment the user closes the window on. False when there is no window.
 bool KeyPending();
 // Whether the canvas is shown in a window.
 bool WindowShown();
