@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 
 #include "graph/graph.hpp"
 #include "support/test_support.hpp"
@@ -133,6 +134,7 @@ TEST(Syskord, CoordinatesBeyondSixteenBitsEndTheProgram) {
   });
   EXPECT_EQ(r.status, 201);
   EXPECT_EQ(r.out, "Runtime error 201\n");
+  EXPECT_EQ(access((dir + "/ZANFEL.PNG").c_str(), F_OK), 0) << "the picture so far is kept";
 
   r = RunInChild(dir, Stdin::DevNull, [] {
     NoDisplay();
