@@ -54,13 +54,14 @@ void SetUpStdin(Stdin in) {
     close(0);
     break;
   case Stdin::PendingByte: {
-    // The writing end stays open in the child so the byte never turns into an
-    // end of file: a waiting key that nobody consumes.
+    // A byte waits, then the input ends: a key that nobody consumes, and the
+    // waits for Enter end at the end of the input.
     int p[2];
     if (pipe(p) != 0)
       _exit(120);
     if (write(p[1], "k", 1) != 1)
       _exit(120);
+    close(p[1]);
     dup2(p[0], 0);
     close(p[0]);
     break;

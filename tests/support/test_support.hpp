@@ -15,9 +15,9 @@ void WriteFile(const std::string &path, const std::string &bytes);
 enum class Stdin { DevNull, EndOfFile, Closed, PendingByte };
 
 struct ChildResult {
-  int status = -1;    // exit status, or 128 + signal number
-  std::string out;    // standard output bytes
-  std::string err;    // standard error bytes
+  int status = -1; // exit status, or 128 + signal number
+  std::string out; // standard output bytes
+  std::string err; // standard error bytes
 };
 
 // Runs `body` in a forked child with its working directory `dir`, standard
