@@ -35,18 +35,21 @@ template <class Model> struct Program : Model::Globals {
   INT16 MX1 = 0, MX2 = 0, MY1 = 0, MY2 = 0;
   Frame frame;
   TextFile FAIL;
+  UsrfunMemo<Model> memo;
   long records = 0;
 };
 
 // MNEWT from the current unknowns, then USRFUN once more so that YOUT and H
-// hold the end values of the converged unknowns' last trajectory.
+// hold the end values of the converged unknowns' last trajectory. When that
+// call repeats the inputs of MNEWT's last one, its results are taken as they
+// are.
 template <class Model> void Solve(Program<Model> &s) {
   constexpr INT16 N = Model::N;
   MNEWT(NTRIAL, s.X, N, TOLX, TOLF, s.ITER,
         [&s](GLNARRAY<N> &X, INT16 n, GLNBYN<N> &ALPHA, GLNARRAY<N> &BETA) {
-          USRFUN<Model>(s, X, n, ALPHA, BETA);
+          s.memo.Record(s, X, n, ALPHA, BETA);
         });
-  USRFUN<Model>(s, s.X, N, s.ALPHA, s.BETA);
+  s.memo.Reuse(s, s.X, N, s.ALPHA, s.BETA);
 }
 
 // Pixel of the plotted end value against H, as the last trajectory left H.

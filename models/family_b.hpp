@@ -101,8 +101,9 @@ struct FamilyB {
     g.H = g.X[1];
   }
 
-  // H on entry to the next trajectory: the first unknown of the one before.
-  static REAL HAfterTrajectory(const Globals &, const GLNARRAY<N> &X, REAL) { return X[1]; }
+  // H on entry to the next trajectory: the program-wide first unknown as the
+  // one before saw it, whatever its integration did.
+  static REAL HAfterTrajectory(const Globals &g, const GLNARRAY<N> &, REAL) { return g.X[1]; }
 };
 
 } // namespace zanfel

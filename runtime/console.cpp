@@ -142,7 +142,30 @@ void RestoreTerminalAtExit() {
 
 } // namespace
 
+namespace {
+// Messages of a trajectory run on a worker thread are held back and written
+// later, in the order the trajectories would have run one at a time.
+thread_local std::string *captured = nullptr;
+} // namespace
+
+void CaptureMessages(std::string *buffer) {
+  captured = buffer;
+}
+
+namespace {
+thread_local unsigned long messageCount = 0;
+} // namespace
+
+unsigned long MessageCount() {
+  return messageCount;
+}
+
 void WriteMessage(std::string_view utf8) {
+  ++messageCount;
+  if (captured) {
+    captured->append(utf8);
+    return;
+  }
   if (beforeMessage)
     beforeMessage();
   std::fflush(stdout);

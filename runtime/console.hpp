@@ -1,6 +1,7 @@
 // The console: the system's messages, the wait for Enter and the key test.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace zanfel {
@@ -10,6 +11,13 @@ namespace zanfel {
 void WriteMessage(std::string_view utf8);
 // The same followed by "\n".
 void WriteMessageLine(std::string_view utf8);
+
+// While `buffer` is set, this thread's messages are appended to it (as
+// UTF-8) instead of being written; null writes them again.
+void CaptureMessages(std::string *buffer);
+
+// How many messages this thread has written or captured so far.
+unsigned long MessageCount();
 
 // Reads one line from standard input with read(2), leaving nothing buffered;
 // end of file, an error or a closed descriptor count as Enter. The terminal is

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cfenv>
+#include <csetjmp>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -58,6 +59,20 @@ size_t FormatReport(char *buf, int code) {
   return n;
 }
 
+// The held-back end of the work running on this thread, if any.
+struct Deferral {
+  sigjmp_buf jump;
+  DeferredEnd *end;
+};
+thread_local Deferral *deferral = nullptr;
+
+[[noreturn]] void Defer(DeferredEnd::Kind kind, int code) {
+  Deferral *d = deferral;
+  d->end->kind = kind;
+  d->end->code = code;
+  siglongjmp(d->jump, 1);
+}
+
 void RestoreTerminalNow() {
   RestoreHook hook = restoreHook;
   if (hook)
@@ -85,16 +100,22 @@ int TrapCode(const siginfo_t *info) {
   }
 }
 
+[[noreturn]] void EndWithTrapReport(int code) {
+  RestoreTerminalNow();
+  char buf[32];
+  size_t n = FormatReport(buf, code);
+  buf[n++] = '\n';
+  WriteAll(buf, n);
+  _exit(code);
+}
+
 void OnFloatingPointTrap(int, siginfo_t *info, void *) {
   // The kernel hands a signal handler a clean floating-point state, so the
   // pending exception cannot fire again in here. Returning would restart the
   // faulting instruction: the handler never returns.
-  RestoreTerminalNow();
-  char buf[32];
-  size_t n = FormatReport(buf, TrapCode(info));
-  buf[n++] = '\n';
-  WriteAll(buf, n);
-  _exit(TrapCode(info));
+  if (deferral)
+    Defer(DeferredEnd::Kind::Trap, TrapCode(info));
+  EndWithTrapReport(TrapCode(info));
 }
 
 // Interrupt, termination and hang-up end the run as they would without the
@@ -116,6 +137,10 @@ void OnEndSignal(int sig) {
 // Report text and exit for the paths outside signal handlers: whatever stdio
 // holds for standard output goes first, so the report follows it in order.
 [[noreturn]] void EndWithReport(int code, const std::string &suffix) {
+  if (deferral) {
+    deferral->end->suffix = suffix;
+    Defer(DeferredEnd::Kind::Report, code);
+  }
   std::fflush(stdout);
   RunFatalHook();
   RestoreTerminalNow();
@@ -169,6 +194,10 @@ void RuntimeError(int code) {
   EndWithReport(code, "");
 }
 void FatalRuntimeError(int code) {
+  if (deferral) {
+    deferral->end->suffix.clear();
+    Defer(DeferredEnd::Kind::Report, code);
+  }
   std::fflush(stdout);
   RunFatalHook();
   RuntimeError(code);
@@ -212,6 +241,8 @@ void IoError(int e, std::string_view path) {
 }
 
 void FatalEnd(int status) {
+  if (deferral)
+    Defer(DeferredEnd::Kind::Fatal, status);
   std::fflush(stdout);
   RunFatalHook();
   RestoreTerminalNow();
@@ -223,6 +254,40 @@ void SetFatalEndHook(FatalEndHook hook) {
 }
 void SetRestoreHook(RestoreHook hook) {
   restoreHook = hook;
+}
+
+DeferredEnd RunDeferringEnds(void (*work)(void *), void *ctx) {
+  DeferredEnd end;
+  fenv_t env;
+  fegetenv(&env);
+  Deferral d{};
+  d.end = &end;
+  Deferral *outer = deferral;
+  if (sigsetjmp(d.jump, 1) == 0) {
+    deferral = &d;
+    work(ctx);
+  } else {
+    // After a trap the kernel left the handler's clean, all-masked state:
+    // the traps come back with the environment of the work's start.
+    feclearexcept(FE_ALL_EXCEPT);
+    fesetenv(&env);
+  }
+  deferral = outer;
+  return end;
+}
+
+void EndAsDeferred(const DeferredEnd &end) {
+  switch (end.kind) {
+  case DeferredEnd::Kind::Trap:
+    EndWithTrapReport(end.code);
+  case DeferredEnd::Kind::Report:
+    // Every reported end outside a trap takes the fatal-end work first.
+    EndWithReport(end.code, end.suffix);
+  case DeferredEnd::Kind::Fatal:
+  case DeferredEnd::Kind::None:
+    break;
+  }
+  FatalEnd(end.code);
 }
 
 } // namespace zanfel

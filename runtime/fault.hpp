@@ -4,6 +4,7 @@
 // N as exit status, after the terminal mode has been restored.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace zanfel {
@@ -52,6 +53,21 @@ int IoErrorCode(int errnoValue, std::string_view path);
 // A fatal end of the system that reports as a run-time error (the
 // singular-matrix end): the fatal-end hook first, then RuntimeError(code).
 [[noreturn]] void FatalRuntimeError(int code);
+
+// How work run by RunDeferringEnds would have ended the program.
+struct DeferredEnd {
+  enum class Kind { None, Trap, Report, Fatal };
+  Kind kind = Kind::None;
+  int code = 0;       // the error number, or the exit status of a fatal end
+  std::string suffix; // what follows "Runtime error N" on its line
+};
+
+// Runs work(ctx) on this thread with every end of the program held back: a
+// floating-point trap, a run-time error or a fatal end inside it stops the
+// work and is returned instead. The floating-point environment is restored.
+DeferredEnd RunDeferringEnds(void (*work)(void *), void *ctx);
+// Ends the program exactly as the held-back end would have.
+[[noreturn]] void EndAsDeferred(const DeferredEnd &end);
 
 // Work that must happen before a fatal end of the system (not before a trap).
 using FatalEndHook = void (*)();

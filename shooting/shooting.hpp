@@ -3,10 +3,14 @@
 // once for every model.
 #pragma once
 
+#include <cstring>
 #include <string>
 
 #include "integrator/rkf45.hpp"
+#include "runtime/console.hpp"
+#include "runtime/fault.hpp"
 #include "runtime/types.hpp"
+#include "shooting/trajectory_pool.hpp"
 
 namespace zanfel {
 
@@ -81,12 +85,13 @@ inline REAL DifferenceStep(REAL x) {
   return (1.0L + fabsl(x)) * 10.0L * 1.0E-15L;
 }
 
-// Residuals BETA and the negated forward-difference Jacobian ALPHA at X. X is
-// the program-wide vector: each unknown in turn is raised in place while its
-// trajectory runs (the models read it) and lowered again by subtraction.
+// Residuals BETA and the negated forward-difference Jacobian ALPHA at X, one
+// trajectory after the other. X is the program-wide vector: each unknown in
+// turn is raised in place while its trajectory runs (the models read it) and
+// lowered again by subtraction. This is the reference for the parallel path.
 template <class Model>
-void USRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N, GLNBYN<Model::N> &ALPHA,
-            GLNARRAY<Model::N> &BETA) {
+void SequentialUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
+                      GLNBYN<Model::N> &ALPHA, GLNARRAY<Model::N> &BETA) {
   GLNARRAY<Model::N> XDLT;
   RKF<Model>(g, X, g.YOUT);
   for (int I = 1; I <= N; ++I)
@@ -103,5 +108,145 @@ void USRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N, GLNBYN<M
   }
   X[N] = X[N] - XDLT[N];
 }
+
+// The N+1 trajectories of one USRFUN call, each with what a one-at-a-time run
+// would give it: its own copy of the program-wide variables with the unknowns
+// as they stand when it starts and the H it would find on entry.
+template <class Model> struct TrajectoryBatch {
+  static constexpr int NP = Model::N;
+  typename Model::Globals g[NP + 1];
+  GLNARRAY<NP> X[NP + 1];
+  std::string messages[NP + 1];
+  DeferredEnd end[NP + 1];
+
+  static void Run(void *ctx, int j) {
+    auto &b = *static_cast<TrajectoryBatch *>(ctx);
+    struct Work {
+      TrajectoryBatch *b;
+      int j;
+    } w{&b, j};
+    CaptureMessages(&b.messages[j]);
+    b.end[j] = RunDeferringEnds(
+        [](void *p) {
+          auto &w = *static_cast<Work *>(p);
+          RKF<Model>(w.b->g[w.j], w.b->X[w.j], w.b->g[w.j].YOUT);
+        },
+        &w);
+    CaptureMessages(nullptr);
+  }
+};
+
+// USRFUN with its trajectories run side by side on `threads` threads. What
+// it computes, writes and leaves behind is what SequentialUSRFUN does: the
+// messages and any end of the program come in trajectory order.
+template <class Model>
+void ParallelUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
+                    GLNBYN<Model::N> &ALPHA, GLNARRAY<Model::N> &BETA, int threads) {
+  TrajectoryBatch<Model> b;
+  GLNARRAY<Model::N> XDLT;
+  for (int I = 1; I <= N; ++I)
+    XDLT[I] = DifferenceStep(X[I]);
+  // The models read the program-wide unknowns; a caller's other vector stays
+  // unperturbed for them.
+  const bool programWide = &X == &g.X;
+  GLNARRAY<Model::N> XS = X;
+  REAL H = g.H;
+  for (int J = 0; J <= N; ++J) {
+    if (J > 1)
+      XS[J - 1] = XS[J - 1] - XDLT[J - 1];
+    if (J > 0)
+      XS[J] = XS[J] + XDLT[J];
+    b.X[J] = XS;
+    b.g[J] = g;
+    if (programWide)
+      b.g[J].X = XS;
+    b.g[J].H = H;
+    H = Model::HAfterTrajectory(b.g[J], b.X[J], H);
+  }
+  XS[N] = XS[N] - XDLT[N];
+
+  RunOnPool(N + 1, threads < N + 1 ? threads : N + 1, TrajectoryBatch<Model>::Run, &b);
+
+  for (int J = 0; J <= N; ++J) {
+    if (!b.messages[J].empty())
+      WriteMessage(b.messages[J]);
+    if (b.end[J].kind != DeferredEnd::Kind::None)
+      EndAsDeferred(b.end[J]);
+  }
+  for (int I = 1; I <= N; ++I)
+    BETA[I] = b.g[0].YOUT[I];
+  for (int J = 1; J <= N; ++J)
+    for (int I = 1; I <= N; ++I)
+      ALPHA(I, J) = -(b.g[J].YOUT[I] - BETA[I]) / XDLT[J];
+  g.YOUT = b.g[N].YOUT;
+  g.H = b.g[N].H;
+  X = XS;
+}
+
+// Residuals and Jacobian for MNEWT and the drivers: on all the threads the
+// process may use, one at a time when that is one.
+template <class Model>
+void USRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N, GLNBYN<Model::N> &ALPHA,
+            GLNARRAY<Model::N> &BETA) {
+  const int threads = TrajectoryThreads();
+  if (threads > 1)
+    ParallelUSRFUN<Model>(g, X, N, ALPHA, BETA, threads);
+  else
+    SequentialUSRFUN<Model>(g, X, N, ALPHA, BETA);
+}
+
+inline bool SameBits(REAL a, REAL b) {
+  // The 80-bit value without the padding of its storage.
+  return std::memcmp(&a, &b, 10) == 0;
+}
+
+template <int HI> bool SameBits(const Array1<REAL, 1, HI> &a, const Array1<REAL, 1, HI> &b) {
+  for (int i = 1; i <= HI; ++i)
+    if (!SameBits(a[i], b[i]))
+      return false;
+  return true;
+}
+
+// The latest USRFUN call of a solve, kept so that the drivers' extra call at
+// the same inputs (same unknowns, entry H and P, bit for bit) can take its
+// results instead of integrating again. A call that wrote messages is not
+// kept: repeating it keeps the console exactly as it would be.
+template <class Model> struct UsrfunMemo {
+  static constexpr int NP = Model::N;
+  bool valid = false;
+  GLNARRAY<NP> XIn, XOut;
+  REAL HIn = 0.0L, P = 0.0L, HOut = 0.0L;
+  GLNBYN<NP> ALPHA;
+  GLNARRAY<NP> BETA;
+  GLNARRAY1<Model::NOUT> YOUT;
+
+  void Record(typename Model::Globals &g, GLNARRAY<NP> &X, INT16 N, GLNBYN<NP> &A,
+              GLNARRAY<NP> &B) {
+    XIn = X;
+    HIn = g.H;
+    P = g.P;
+    const unsigned long messages = MessageCount();
+    USRFUN<Model>(g, X, N, A, B);
+    valid = MessageCount() == messages && &X == &g.X;
+    XOut = X;
+    HOut = g.H;
+    ALPHA = A;
+    BETA = B;
+    YOUT = g.YOUT;
+  }
+
+  void Reuse(typename Model::Globals &g, GLNARRAY<NP> &X, INT16 N, GLNBYN<NP> &A, GLNARRAY<NP> &B) {
+    if (valid && &X == &g.X && SameBits(X, XIn) && SameBits(g.H, HIn) && SameBits(g.P, P)) {
+      X = XOut;
+      g.H = HOut;
+      g.YOUT = YOUT;
+      A = ALPHA;
+      B = BETA;
+    } else {
+      USRFUN<Model>(g, X, N, A, B);
+    }
+    valid = false;
+  }
+};
 
 } // namespace zanfel

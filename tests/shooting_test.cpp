@@ -140,7 +140,7 @@ TEST(Usrfun, TrajectoriesInOrderWithTheUnknownsRaisedInPlace) {
 
   GLNBYN<3> alpha;
   GLNARRAY<3> beta;
-  USRFUN<Probe3>(g, g.X, 3, alpha, beta);
+  SequentialUSRFUN<Probe3>(g, g.X, 3, alpha, beta);
 
   ASSERT_EQ(g.copies.size(), 4u);
   ASSERT_EQ(g.programWide.size(), 4u);
@@ -186,7 +186,7 @@ TEST(Usrfun, OneUnknownRunsTwoTrajectories) {
   g.X[1] = 0.1L;
   GLNBYN<1> alpha;
   GLNARRAY<1> beta;
-  USRFUN<Probe1>(g, g.X, 1, alpha, beta);
+  SequentialUSRFUN<Probe1>(g, g.X, 1, alpha, beta);
   ASSERT_EQ(g.copies.size(), 2u);
   EXPECT_EQ(g.copies[1][0], 0.1L + DifferenceStep(0.1L));
   EXPECT_EQ(g.X[1], RaisedAndLowered(0.1L, DifferenceStep(0.1L)));
@@ -200,7 +200,7 @@ TEST(Usrfun, NewtonSolvesTheProbe) {
   INT16 iter = 0;
   MNEWT(100, g.X, 3, 1.0E-15L, 1.0E-15L, iter,
         [&](GLNARRAY<3> &X, INT16 n, GLNBYN<3> &alpha, GLNARRAY<3> &beta) {
-          USRFUN<Probe3>(g, X, n, alpha, beta);
+          SequentialUSRFUN<Probe3>(g, X, n, alpha, beta);
         });
   EXPECT_GE(iter, 1);
   EXPECT_LE(iter, 4);
