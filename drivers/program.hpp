@@ -16,12 +16,17 @@ constexpr INT16 NTRIAL = 100;
 constexpr REAL TOLX = 1.0E-15L;
 constexpr REAL TOLF = 1.0E-15L;
 
+// Why a sweep stopped.
+enum class SweepEnd { LeftRange, Key };
+
 // The console seams of a run: tests replace them to run without a console.
 struct Hooks {
   bool (*keyPressed)() = KeyPressed;
   void (*waitForEnter)() = WaitForEnter;
   // Called after every record written (progress display).
   void (*afterRecord)(REAL P, long records) = nullptr;
+  // Called when a sweep stops, before it returns (progress display).
+  void (*afterSweep)(SweepEnd why) = nullptr;
 };
 
 // The program-wide variables of one program: the model's, the driver's.
@@ -91,8 +96,12 @@ void Sweep(Program<Model> &s, const SweepRules<Model> &rules, const Hooks &hooks
     s.P = rules.addStep ? s.P + s.DP : s.P - s.DP;
     if (s.ITER >= 100)
       s.DP = 0.9L * s.DP;
-    if (s.P > s.P2 || s.P < s.P1 || hooks.keyPressed())
+    const bool leftRange = s.P > s.P2 || s.P < s.P1;
+    if (leftRange || hooks.keyPressed()) {
+      if (hooks.afterSweep)
+        hooks.afterSweep(leftRange ? SweepEnd::LeftRange : SweepEnd::Key);
       return;
+    }
   }
 }
 
@@ -117,7 +126,10 @@ template <class Model> void EndRun(Program<Model> &s, const Hooks &hooks) {
   graph::CloseGraph();
 }
 
-// Traps on, the terminal in run mode, then the program body.
+// Traps on, the terminal in run mode, the progress display of program `name`
+// (window title, status line), then the program body.
+int RunProgram(const char *name, int (*body)(const Hooks &));
+// The same under the system's program name.
 int RunProgram(int (*body)(const Hooks &));
 
 } // namespace zanfel

@@ -1,14 +1,25 @@
 #include "drivers/program.hpp"
+#include "drivers/progress.hpp"
 #include "runtime/fault.hpp"
 
 namespace zanfel {
 
-int RunProgram(int (*body)(const Hooks &)) {
+int RunProgram(const char *name, int (*body)(const Hooks &)) {
   InstallFaultHandling();
   EnterRunMode();
-  const int status = body(Hooks{});
+  progress::Start(name);
+  Hooks hooks;
+  hooks.waitForEnter = progress::WaitForEnterShowingProgress;
+  hooks.afterRecord = progress::AfterRecord;
+  hooks.afterSweep = progress::AfterSweep;
+  const int status = body(hooks);
+  progress::EraseLine();
   RestoreTerminal();
   return status;
+}
+
+int RunProgram(int (*body)(const Hooks &)) {
+  return RunProgram("ZANFEL", body);
 }
 
 } // namespace zanfel

@@ -1,5 +1,5 @@
 #include "drivers/programs.hpp"
 
 int main() {
-  return zanfel::RunProgram(zanfel::RunShootA1);
+  return zanfel::RunProgram("shoot_a1", zanfel::RunShootA1);
 }

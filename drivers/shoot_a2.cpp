@@ -1,5 +1,5 @@
 #include "drivers/programs.hpp"
 
 int main() {
-  return zanfel::RunProgram(zanfel::RunShootA2);
+  return zanfel::RunProgram("shoot_a2", zanfel::RunShootA2);
 }

@@ -1,5 +1,5 @@
 #include "drivers/programs.hpp"
 
 int main() {
-  return zanfel::RunProgram(zanfel::RunShootB1);
+  return zanfel::RunProgram("shoot_b1", zanfel::RunShootB1);
 }

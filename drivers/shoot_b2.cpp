@@ -1,5 +1,5 @@
 #include "drivers/programs.hpp"
 
 int main() {
-  return zanfel::RunProgram(zanfel::RunShootB2);
+  return zanfel::RunProgram("shoot_b2", zanfel::RunShootB2);
 }

@@ -1,5 +1,5 @@
 #include "drivers/programs.hpp"
 
 int main() {
-  return zanfel::RunProgram(zanfel::RunShootC1);
+  return zanfel::RunProgram("shoot_c1", zanfel::RunShootC1);
 }

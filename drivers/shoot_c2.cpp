@@ -1,5 +1,5 @@
 #include "drivers/programs.hpp"
 
 int main() {
-  return zanfel::RunProgram(zanfel::RunShootC2);
+  return zanfel::RunProgram("shoot_c2", zanfel::RunShootC2);
 }

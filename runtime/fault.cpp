@@ -24,6 +24,10 @@ namespace {
 // Read from signal handlers: plain pointers written once at start-up.
 volatile FatalEndHook fatalHook = nullptr;
 volatile RestoreHook restoreHook = nullptr;
+// Filled before the count grows, so that a handler never sees a slot that is
+// not yet written.
+volatile EndHook endHooks[kMaxEndHooks] = {};
+volatile sig_atomic_t endHookCount = 0;
 // Set while the fatal-end hook runs, so that a fault inside it (say an I/O
 // error while the snapshot is written) reports itself instead of looping.
 volatile sig_atomic_t inFatalHook = 0;
@@ -73,10 +77,16 @@ thread_local Deferral *deferral = nullptr;
   siglongjmp(d->jump, 1);
 }
 
+// The terminal mode first, then the rest of the end work (the status line).
 void RestoreTerminalNow() {
   RestoreHook hook = restoreHook;
   if (hook)
     hook();
+  for (sig_atomic_t i = 0; i < endHookCount; ++i) {
+    EndHook end = endHooks[i];
+    if (end)
+      end();
+  }
 }
 
 // The fatal-end work of the system (the graphics snapshot), once.
@@ -288,6 +298,17 @@ void EndAsDeferred(const DeferredEnd &end) {
     break;
   }
   FatalEnd(end.code);
+}
+
+bool AddEndHook(EndHook hook) {
+  for (sig_atomic_t i = 0; i < endHookCount; ++i)
+    if (endHooks[i] == hook)
+      return true;
+  if (endHookCount >= kMaxEndHooks)
+    return false;
+  endHooks[endHookCount] = hook;
+  endHookCount = endHookCount + 1;
+  return true;
 }
 
 } // namespace zanfel

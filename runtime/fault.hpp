@@ -78,4 +78,13 @@ void SetFatalEndHook(FatalEndHook hook);
 using RestoreHook = void (*)();
 void SetRestoreHook(RestoreHook hook);
 
+// Work on every way out through the fault handling (a trap, an end signal, a
+// run-time error, a fatal end), run right after the terminal restoration and
+// before any report is written. Must be async-signal-safe. Up to
+// kMaxEndHooks hooks, run in the order they were added; adding one twice
+// keeps one. False when the table is full.
+constexpr int kMaxEndHooks = 4;
+using EndHook = void (*)();
+bool AddEndHook(EndHook hook);
+
 } // namespace zanfel

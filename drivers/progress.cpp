@@ -1,0 +1,135 @@
+#include "drivers/progress.hpp"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "graph/graph.hpp"
+#include "report/format.hpp"
+#include "runtime/console.hpp"
+#include "runtime/fault.hpp"
+
+namespace zanfel::progress {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+// A few updates a second are enough to see a sweep move; more would only
+// cost terminal and window-manager traffic.
+constexpr auto kInterval = std::chrono::milliseconds(250);
+
+std::string programName = "ZANFEL";
+bool stderrIsTerminal = false;
+REAL lastP = 0.0L;
+long lastRecords = 0;
+const char *sweepEnd = "";
+// Whether the window was ever seen shown: a window gone since then was closed
+// by the user, which ends a sweep as a key does.
+bool windowSeen = false;
+bool shownBefore = false;
+Clock::time_point lastShown;
+// Read by EraseLine inside signal handlers.
+volatile sig_atomic_t lineShown = 0;
+
+void WriteToStderr(const char *s, size_t n) {
+  while (n > 0) {
+    ssize_t w = write(2, s, n);
+    if (w < 0 && errno == EINTR)
+      continue;
+    if (w <= 0)
+      return;
+    s += w;
+    n -= static_cast<size_t>(w);
+  }
+}
+
+// A line wider than the terminal would wrap, and "\r" would then return to
+// its last row only; the last column stays free so that the cursor never
+// reaches the wrap margin. A terminal that tells no width is not cut.
+std::string FitToTerminal(const std::string &text) {
+  struct winsize ws {};
+  if (ioctl(2, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 && text.size() >= ws.ws_col)
+    return text.substr(0, ws.ws_col - 1u);
+  return text;
+}
+
+void Show(const std::string &text) {
+  shownBefore = true;
+  lastShown = Clock::now();
+  graph::SetWindowTitle(text);
+  if (graph::WindowShown()) {
+    windowSeen = true;
+    EraseLine(); // shown before the window opened
+    return;
+  }
+  if (!stderrIsTerminal)
+    return;
+  const std::string line = "\r" + FitToTerminal(text) + "\033[K";
+  // Marked before the write: an end signal in the middle of it still erases.
+  lineShown = 1;
+  WriteToStderr(line.data(), line.size());
+}
+
+} // namespace
+
+std::string StatusText(std::string_view program, REAL P, long records, std::string_view ended) {
+  std::string text(program);
+  if (records > 0)
+    text += "  P = " + Fixed(P, 12, 8) + "  records " + std::to_string(records);
+  if (!ended.empty()) {
+    text += "  ";
+    text += ended;
+  }
+  return text;
+}
+
+void Start(std::string_view program) {
+  programName = std::string(program);
+  stderrIsTerminal = isatty(2) == 1;
+  SetBeforeMessageHook(EraseLine);
+  AddEndHook(EraseLine);
+}
+
+void AfterRecord(REAL P, long records) {
+  lastP = P;
+  lastRecords = records;
+  sweepEnd = "";
+  if (shownBefore && Clock::now() - lastShown < kInterval)
+    return;
+  Show(StatusText(programName, lastP, lastRecords, ""));
+}
+
+void AfterSweep(SweepEnd why) {
+  if (why == SweepEnd::LeftRange)
+    sweepEnd = "P left its range";
+  else if (windowSeen && !graph::WindowShown())
+    sweepEnd = "window closed";
+  else
+    sweepEnd = "stopped by a key";
+}
+
+void ShowWaiting() {
+  std::string ended = sweepEnd;
+  ended += *sweepEnd ? " - waiting for Enter" : "waiting for Enter";
+  Show(StatusText(programName, lastP, lastRecords, ended));
+}
+
+void EraseLine() {
+  if (!lineShown)
+    return;
+  lineShown = 0;
+  const int savedErrno = errno; // a signal handler may have interrupted errno's reader
+  static const char erase[] = "\r\033[K";
+  WriteToStderr(erase, sizeof erase - 1);
+  errno = savedErrno;
+}
+
+void WaitForEnterShowingProgress() {
+  ShowWaiting();
+  WaitForEnter();
+  EraseLine();
+}
+
+} // namespace zanfel::progress

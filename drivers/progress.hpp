@@ -1,0 +1,40 @@
+// Progress of a run for the person watching it: the program, the swept
+// parameter, the records written and, at the end, how the run ended. Shown in
+// the graphics window's title and, while no window is shown and standard
+// error is a terminal, as one status line there that is rewritten in place
+// and erased before every console message and on every way out.
+//
+// Nothing here touches standard output, the results file or the exit status.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "drivers/program.hpp"
+
+namespace zanfel::progress {
+
+// Takes the program name, learns whether standard error is a terminal and
+// registers the erasure of the line with the console messages and the fault
+// handling. Shows nothing yet.
+void Start(std::string_view program);
+
+// After each record: shown at most every 250 ms.
+void AfterRecord(REAL P, long records);
+// The way the last sweep stopped; shown with the final state.
+void AfterSweep(SweepEnd why);
+// The final state, shown at once: how the run ended and that it waits for
+// Enter.
+void ShowWaiting();
+// Erases the status line if one is shown. Async-signal-safe (write(2) only).
+void EraseLine();
+
+// The wait for Enter at the end of a run, with the final state shown during
+// the wait and the status line erased after it.
+void WaitForEnterShowingProgress();
+
+// What the title and the line say. `records` 0 means no P yet; `ended` empty
+// while the run goes on.
+std::string StatusText(std::string_view program, REAL P, long records, std::string_view ended);
+
+} // namespace zanfel::progress
