@@ -3,6 +3,7 @@
 // once for every model.
 #pragma once
 
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -22,6 +23,12 @@ constexpr REAL RKF_ABSERR = 1.0E-15L;
 void ReportTooManySteps();
 void ReportTolerance(REAL RELERR, REAL ABSERR);
 [[noreturn]] void ReportInvalidCallAndEnd();
+
+// Right-hand-side evaluations of all trajectories so far (benchmarks).
+inline std::atomic<unsigned long> rightHandSideEvaluations{0};
+inline void CountEvaluations(INT16 NFE) {
+  rightHandSideEvaluations.fetch_add(static_cast<unsigned long>(NFE), std::memory_order_relaxed);
+}
 
 // A model supplies N, NEQN, NOUT, its Globals and DIFEQN, INITVAL, OUTVAL.
 template <class Model> struct Trajectory {
@@ -57,6 +64,7 @@ void RKF(typename Model::Globals &g, GLNARRAY<Model::N> X, GLNARRAY1<Model::NOUT
   RKF45(f, static_cast<INT16>(NEQN), ARRAYTYPE{Y.data()}, T, TOUT, RELERR, ABSERR, IFLAG,
         ARRAYTYPE{WORK.data()}, View1<INT16>{IWORK.data()});
 
+  CountEvaluations(IWORK[1]);
   switch (IFLAG) {
   case 3:
     ReportTolerance(RELERR, ABSERR);

@@ -4,6 +4,7 @@
 #include <cfenv>
 #include <condition_variable>
 #include <mutex>
+#include <pthread.h>
 #include <sched.h>
 #include <thread>
 #include <vector>
@@ -112,9 +113,20 @@ private:
   unsigned long generation_ = 0;
 };
 
+// Never destroyed: detached workers may still wait on it at exit.
+Pool *pool = nullptr;
+
+// A forked child has none of the parent's workers: it starts its own.
+void ForgetPoolInChild() {
+  pool = nullptr;
+}
+
 Pool &ThePool() {
-  // Never destroyed: detached workers may still wait on it at exit.
-  static Pool *pool = new Pool;
+  if (!pool) {
+    static const bool registered = pthread_atfork(nullptr, nullptr, ForgetPoolInChild) == 0;
+    (void)registered;
+    pool = new Pool;
+  }
   return *pool;
 }
 
