@@ -27,15 +27,7 @@ template <int N> void SetParameters(ProgramA<N> &s, REAL ALF1, REAL GAM1) {
   s.ALF1 = ALF1;
 }
 
-// Frame, solve and sweep of one pass, once the start guess is set.
-template <int N> void RunPass(ProgramA<N> &s, const Hooks &hooks, bool checkGraphResult) {
-  DrawFrame(s, checkGraphResult);
-  const auto rules = RulesA<N>();
-  SolveAndMove(s, rules);
-  Sweep(s, rules, hooks);
-  s.PROXOD = static_cast<INT16>(s.PROXOD + 1);
-}
-
+// The start guess of a shoot_a1 pass depends on the mode only.
 void StartGuessA1(ProgramA<4> &s) {
   if (s.K1 == 1) {
     s.P = 0.1L;
@@ -43,45 +35,32 @@ void StartGuessA1(ProgramA<4> &s) {
     s.X[2] = 1.5L * (s.ALF1 - s.P);
     s.X[3] = 0.0L;
     s.X[4] = 0.0L;
-    s.DP = -0.02L;
-    s.P1 = -10.0L;
-    s.P2 = 15.0L;
   } else {
     s.P = -1.72113378L;
     s.X[1] = 1.08370339L;
     s.X[2] = 3.34328459L;
     s.X[3] = -19.69585779L;
     s.X[4] = 68.18623492L;
-    s.DP = -0.02L;
-    s.P1 = -100.0L;
-    s.P2 = 700.0L;
   }
-  s.XI = 1.0L;
-  s.YI = 1.0L;
-  s.MX1 = 0;
-  s.MX2 = 4;
-  s.MY1 = -4;
-  s.MY2 = 4;
 }
 
+// Pass 14 of shoot_a2 has a start guess; pass 15 goes on from where it ended.
 void StartGuessA2(ProgramA<5> &s) {
-  if (s.PROXOD == 14) {
-    s.P = 0.09484164L;
-    s.X[1] = 1.11577088L;
-    s.X[2] = -1.96112053L;
-    s.X[3] = 0.86588295L;
-    s.X[4] = 2.87530549L;
-    s.X[5] = -0.15827862L;
-  }
-  s.DP = -0.0001L;
-  s.P1 = -100.0L;
-  s.P2 = 700.0L;
-  s.XI = 0.5L;
-  s.YI = 1.0L;
-  s.MX1 = 1;
-  s.MX2 = 4;
-  s.MY1 = -4;
-  s.MY2 = 4;
+  if (s.PROXOD != 14)
+    return;
+  s.P = 0.09484164L;
+  s.X[1] = 1.11577088L;
+  s.X[2] = -1.96112053L;
+  s.X[3] = 0.86588295L;
+  s.X[4] = 2.87530549L;
+  s.X[5] = -0.15827862L;
+}
+
+template <int N>
+void RunPassA(ProgramA<N> &s, const FrameSettings &frame, const SweepSettings &sweep,
+              bool checkGraphResult, const Hooks &hooks) {
+  RunPass(s, RulesA<N>(), frame, sweep, checkGraphResult, hooks);
+  s.PROXOD = static_cast<INT16>(s.PROXOD + 1);
 }
 
 } // namespace
@@ -95,7 +74,9 @@ int RunShootA1(const Hooks &hooks) {
   do {
     s.FAIL.Rewrite();
     StartGuessA1(s);
-    RunPass(s, hooks, true);
+    const SweepSettings sweep =
+        s.K1 == 1 ? SweepSettings{-0.02L, -10.0L, 15.0L} : SweepSettings{-0.02L, -100.0L, 700.0L};
+    RunPassA(s, {1.0L, 1.0L, 0, 4, -4, 4}, sweep, true, hooks);
     if (s.PROXOD == 12 && s.K1 == 1) {
       s.PROXOD = 1;
       s.K1 = 2;
@@ -114,7 +95,7 @@ int RunShootA2(const Hooks &hooks) {
   CreateResultsFile(s);
   do {
     StartGuessA2(s);
-    RunPass(s, hooks, false);
+    RunPassA(s, {0.5L, 1.0L, 1, 4, -4, 4}, {-0.0001L, -100.0L, 700.0L}, false, hooks);
   } while (s.PROXOD == 15);
   EndRun(s, hooks);
   return 0;

@@ -43,19 +43,9 @@ int RunShootB(const ConstantsB &c, const Hooks &hooks) {
   s.P = c.P;
   for (int I = 1; I <= FamilyB::N; ++I)
     s.X[I] = c.X[I - 1];
-  s.XI = 0.5L;
-  s.YI = 1.0L;
-  s.MX1 = 1;
-  s.MX2 = 3;
-  s.MY1 = -5;
-  s.MY2 = 2;
-  DrawFrame(s, false);
-  const SweepRules<FamilyB> rules{kRecordB, 12, ScaleB, PartnerB, false};
-  SolveAndMove(s, rules);
-  s.DP = -0.01L;
-  s.P1 = -100.0L;
-  s.P2 = 700.0L;
-  Sweep(s, rules, hooks);
+  // The frame shows H from 0.5 to 1.5 and Bh from -5 to 2.
+  RunPass(s, {kRecordB, 12, ScaleB, PartnerB, false}, {0.5L, 1.0L, 1, 3, -5, 2},
+          {-0.01L, -100.0L, 700.0L}, false, hooks);
   EndRun(s, hooks);
   return 0;
 }

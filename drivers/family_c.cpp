@@ -45,20 +45,10 @@ int RunShootC(const ConstantsC &c, const Hooks &hooks) {
   s.P = c.P;
   for (int I = 1; I <= 9; ++I)
     s.XS[I] = c.XS[I - 1];
-  s.XI = 1.0L;
-  s.YI = 2.0L;
-  s.MX1 = 0;
-  s.MX2 = 5;
-  s.MY1 = -5;
-  s.MY2 = 1;
-  DrawFrame(s, false);
-  // H keeps its initial zero until the model brings it to P during this solve.
-  const SweepRules<FamilyC> rules{kRecordC, 5, ScaleC, PartnerC, true};
-  SolveAndMove(s, rules);
-  s.DP = 0.01L;
-  s.P1 = -10.0L;
-  s.P2 = 15.0L;
-  Sweep(s, rules, hooks);
+  // H keeps its initial zero until the model brings it to P during the
+  // initial solve. The frame shows H from 0 to 5 and v from -10 to 2.
+  RunPass(s, {kRecordC, 5, ScaleC, PartnerC, true}, {1.0L, 2.0L, 0, 5, -5, 1},
+          {0.01L, -10.0L, 15.0L}, false, hooks);
   EndRun(s, hooks);
   return 0;
 }

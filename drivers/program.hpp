@@ -114,6 +114,36 @@ template <class Model> void SolveAndMove(Program<Model> &s, const SweepRules<Mod
   s.H = rules.scale(s);
 }
 
+// The plot frame of a pass: world units per tick and the tick ranges.
+struct FrameSettings {
+  REAL XI, YI;
+  INT16 MX1, MX2, MY1, MY2;
+};
+
+// The sweep of a pass: its step and its range.
+struct SweepSettings {
+  REAL DP, P1, P2;
+};
+
+// One pass from the start guess in X and P: the frame, the initial solve and
+// the first point of the curve, then the sweep.
+template <class Model>
+void RunPass(Program<Model> &s, const SweepRules<Model> &rules, const FrameSettings &frame,
+             const SweepSettings &sweep, bool checkGraphResult, const Hooks &hooks) {
+  s.XI = frame.XI;
+  s.YI = frame.YI;
+  s.MX1 = frame.MX1;
+  s.MX2 = frame.MX2;
+  s.MY1 = frame.MY1;
+  s.MY2 = frame.MY2;
+  DrawFrame(s, checkGraphResult);
+  SolveAndMove(s, rules);
+  s.DP = sweep.DP;
+  s.P1 = sweep.P1;
+  s.P2 = sweep.P2;
+  Sweep(s, rules, hooks);
+}
+
 template <class Model> void CreateResultsFile(Program<Model> &s) {
   s.FAIL.Assign(ResultsPath());
   s.FAIL.Rewrite();
@@ -129,7 +159,5 @@ template <class Model> void EndRun(Program<Model> &s, const Hooks &hooks) {
 // Traps on, the terminal in run mode, the progress display of program `name`
 // (window title, status line), then the program body.
 int RunProgram(const char *name, int (*body)(const Hooks &));
-// The same under the system's program name.
-int RunProgram(int (*body)(const Hooks &));
 
 } // namespace zanfel

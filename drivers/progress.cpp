@@ -1,4 +1,5 @@
 #include "drivers/progress.hpp"
+#include "runtime/write_all.hpp"
 
 #include <cerrno>
 #include <chrono>
@@ -34,15 +35,7 @@ Clock::time_point lastShown;
 volatile sig_atomic_t lineShown = 0;
 
 void WriteToStderr(const char *s, size_t n) {
-  while (n > 0) {
-    ssize_t w = write(2, s, n);
-    if (w < 0 && errno == EINTR)
-      continue;
-    if (w <= 0)
-      return;
-    s += w;
-    n -= static_cast<size_t>(w);
-  }
+  WriteAll(2, s, n);
 }
 
 // A line wider than the terminal would wrap, and "\r" would then return to

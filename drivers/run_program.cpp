@@ -18,8 +18,4 @@ int RunProgram(const char *name, int (*body)(const Hooks &)) {
   return status;
 }
 
-int RunProgram(int (*body)(const Hooks &)) {
-  return RunProgram("ZANFEL", body);
-}
-
 } // namespace zanfel

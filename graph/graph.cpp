@@ -13,6 +13,7 @@
 // The programs run with floating-point traps enabled; SDL, the libraries it
 // loads and libpng raise harmless flags of their own, so every entry point
 // that reaches them masks the traps for its duration.
+#include "runtime/write_all.hpp"
 #include "graph/graph.hpp"
 
 #include <SDL2/SDL.h>
@@ -94,17 +95,7 @@ void Record(const std::string &line) {
   if (s.recordFd < 0)
     return;
   std::string text = line + "\n";
-  const char *p = text.data();
-  size_t n = text.size();
-  while (n > 0) {
-    ssize_t w = write(s.recordFd, p, n);
-    if (w < 0 && errno == EINTR)
-      continue;
-    if (w <= 0)
-      return;
-    p += w;
-    n -= static_cast<size_t>(w);
-  }
+  zanfel::WriteAll(s.recordFd, text.data(), text.size());
 }
 
 std::string Num(int v) {

@@ -4,6 +4,7 @@
 // Standard input and output are used through their descriptors only. Input
 // buffered by stdio would be invisible to the key test, and a message must
 // reach the screen before a fault ends the program.
+#include "runtime/write_all.hpp"
 #include "runtime/console.hpp"
 
 #include <cerrno>
@@ -37,15 +38,7 @@ volatile sig_atomic_t inRunMode = 0;
 bool restoreAtExit = false;
 
 void WriteAll(const char *s, size_t n) {
-  while (n > 0) {
-    ssize_t w = write(1, s, n);
-    if (w < 0 && errno == EINTR)
-      continue;
-    if (w <= 0)
-      return;
-    s += w;
-    n -= static_cast<size_t>(w);
-  }
+  zanfel::WriteAll(1, s, n);
 }
 
 // Whether the user's locale writes UTF-8; asked once.

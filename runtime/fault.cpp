@@ -5,6 +5,7 @@
 // with _exit: the results file flushes each finished record itself, and
 // nothing else may run (no destructors, no atexit work) once a fault is
 // known.
+#include "runtime/write_all.hpp"
 #include "runtime/fault.hpp"
 
 #include <cerrno>
@@ -34,15 +35,7 @@ volatile sig_atomic_t inFatalHook = 0;
 
 // Async-signal-safe.
 void WriteAll(const char *s, size_t n) {
-  while (n > 0) {
-    ssize_t w = write(1, s, n);
-    if (w < 0 && errno == EINTR)
-      continue;
-    if (w <= 0)
-      return;
-    s += w;
-    n -= static_cast<size_t>(w);
-  }
+  zanfel::WriteAll(1, s, n);
 }
 
 // "Runtime error N" into buf without any library call that might allocate;

@@ -13,35 +13,10 @@ namespace {
 using testing::ChildResult;
 using testing::MakeTempDir;
 using testing::ReadFile;
-using testing::RunInChild;
-using testing::Stdin;
+using testing::RunRecordedProgram;
 
 std::string Golden(const std::string &run, const std::string &file) {
   return ReadFile(std::string(ZANFEL_GOLDEN_DIR) + "/" + run + "/" + file);
-}
-
-int keyTests = 0;
-int keyFrom = 0;
-// A key that is pending from the keyFrom-th key test on.
-bool KeyFromNthTest() {
-  return ++keyTests >= keyFrom;
-}
-void NoWait() {}
-
-// Runs a program body in a child as the real program would run it, with its
-// graphics calls recorded.
-ChildResult RunRecorded(const std::string &dir, int (*body)(const Hooks &), int keyFromTest) {
-  return RunInChild(dir, Stdin::EndOfFile, [&] {
-    InstallFaultHandling();
-    graph::RecordCallsTo("plot.log");
-    keyTests = 0;
-    keyFrom = keyFromTest;
-    Hooks hooks;
-    if (keyFromTest > 0)
-      hooks.keyPressed = KeyFromNthTest;
-    hooks.waitForEnter = NoWait;
-    return body(hooks);
-  });
 }
 
 void ExpectGolden(const std::string &run, const std::string &dir, const ChildResult &r) {
@@ -53,17 +28,17 @@ void ExpectGolden(const std::string &run, const std::string &dir, const ChildRes
 
 TEST(Golden, ShootC2WholeRunEndsAtTheIterationLimit) {
   const std::string dir = MakeTempDir();
-  ExpectGolden("shoot_c2", dir, RunRecorded(dir, RunShootC2, 0));
+  ExpectGolden("shoot_c2", dir, RunRecordedProgram(dir, RunShootC2, 0));
 }
 
 TEST(Golden, ShootB1FirstFortyRecords) {
   const std::string dir = MakeTempDir();
-  ExpectGolden("shoot_b1", dir, RunRecorded(dir, RunShootB1, 40));
+  ExpectGolden("shoot_b1", dir, RunRecordedProgram(dir, RunShootB1, 40));
 }
 
 TEST(Golden, ShootA1WithAKeyPendingFromTheStart) {
   const std::string dir = MakeTempDir();
-  ExpectGolden("shoot_a1", dir, RunRecorded(dir, RunShootA1, 1));
+  ExpectGolden("shoot_a1", dir, RunRecordedProgram(dir, RunShootA1, 1));
 }
 
 } // namespace

@@ -19,16 +19,8 @@ using testing::ChildResult;
 using testing::RunInChild;
 using testing::Stdin;
 
-// A fatal end that no test asked for must not pass for success (it would exit
-// with status 0 in the middle of a test).
-const bool kGuard = [] {
-  SetFatalEndHook([] {
-    static const char msg[] = "unexpected fatal end of the program\n";
-    (void)!write(2, msg, sizeof msg - 1);
-    _exit(86);
-  });
-  return true;
-}();
+// A fatal end that no test asked for must not pass for success.
+const bool kGuard = (testing::ExitOnUnexpectedFatalEnd(), true);
 
 // One integration with its own state and work areas. The work areas start
 // filled with junk: a new integration must not read them before writing.

@@ -14,20 +14,14 @@
 #include "nonlinear/mnewt.hpp"
 #include "runtime/fault.hpp"
 #include "shooting/shooting.hpp"
+#include "support/test_support.hpp"
 
 namespace zanfel {
 namespace {
 
 // A fatal end that no test asked for (the iteration limit of a solve, say)
 // must not pass for success.
-const bool kGuard = [] {
-  SetFatalEndHook([] {
-    static const char msg[] = "unexpected fatal end of the program\n";
-    (void)!write(2, msg, sizeof msg - 1);
-    _exit(86);
-  });
-  return true;
-}();
+const bool kGuard = (testing::ExitOnUnexpectedFatalEnd(), true);
 
 template <int NEQN> using State = std::array<REAL, NEQN>;
 

@@ -21,14 +21,7 @@ using testing::RunInChild;
 using testing::Stdin;
 
 // A fatal end that no test asked for must not pass for success.
-const bool kGuard = [] {
-  SetFatalEndHook([] {
-    static const char msg[] = "unexpected fatal end of the program\n";
-    (void)!write(2, msg, sizeof msg - 1);
-    _exit(86);
-  });
-  return true;
-}();
+const bool kGuard = (testing::ExitOnUnexpectedFatalEnd(), true);
 
 template <int N> GLNBYN<N> Matrix(std::initializer_list<std::initializer_list<REAL>> rows) {
   GLNBYN<N> a;

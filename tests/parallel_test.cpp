@@ -22,13 +22,6 @@ using testing::ReadFile;
 using testing::RunInChild;
 using testing::Stdin;
 
-int keyTests = 0;
-int keyFrom = 0;
-bool KeyFromNthTest() {
-  return ++keyTests >= keyFrom;
-}
-void NoWait() {}
-
 struct Run {
   ChildResult child;
   std::string results, plot;
@@ -37,18 +30,7 @@ struct Run {
 Run RunWithThreads(int (*body)(const Hooks &), int threads, int keyFromTest) {
   const std::string dir = MakeTempDir();
   Run r;
-  r.child = RunInChild(dir, Stdin::EndOfFile, [&] {
-    InstallFaultHandling();
-    SetTrajectoryThreads(threads);
-    graph::RecordCallsTo("plot.log");
-    keyTests = 0;
-    keyFrom = keyFromTest;
-    Hooks hooks;
-    if (keyFromTest > 0)
-      hooks.keyPressed = KeyFromNthTest;
-    hooks.waitForEnter = NoWait;
-    return body(hooks);
-  });
+  r.child = testing::RunRecordedProgram(dir, body, keyFromTest, threads);
   r.results = ReadFile(dir + "/ZANFEL.RES");
   r.plot = ReadFile(dir + "/plot.log");
   return r;

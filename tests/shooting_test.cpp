@@ -23,14 +23,7 @@ using testing::RunInChild;
 using testing::Stdin;
 
 // A fatal end that no test asked for must not pass for success.
-const bool kGuard = [] {
-  SetFatalEndHook([] {
-    static const char msg[] = "unexpected fatal end of the program\n";
-    (void)!write(2, msg, sizeof msg - 1);
-    _exit(86);
-  });
-  return true;
-}();
+const bool kGuard = (testing::ExitOnUnexpectedFatalEnd(), true);
 
 // A model whose end state is its unknowns (y(0) = X, y' = 0) and whose
 // residuals are M y - b. It records what every trajectory saw: RKF's copy of

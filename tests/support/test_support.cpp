@@ -1,5 +1,10 @@
 #include "support/test_support.hpp"
 
+#include "drivers/program.hpp"
+#include "graph/graph.hpp"
+#include "runtime/fault.hpp"
+#include "shooting/trajectory_pool.hpp"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -107,6 +112,39 @@ ChildResult RunProgram(const std::string &dir, Stdin in, const std::string &prog
   return RunInChild(dir, in, [&] {
     execl(program.c_str(), program.c_str(), static_cast<char *>(nullptr));
     return 127;
+  });
+}
+
+namespace {
+int keyTests = 0;
+int keyFrom = 0;
+bool KeyFromNthTest() {
+  return ++keyTests >= keyFrom;
+}
+void NoWait() {}
+} // namespace
+
+ChildResult RunRecordedProgram(const std::string &dir, int (*body)(const Hooks &), int keyFromTest,
+                               int threads) {
+  return RunInChild(dir, Stdin::EndOfFile, [&] {
+    InstallFaultHandling();
+    SetTrajectoryThreads(threads);
+    graph::RecordCallsTo("plot.log");
+    keyTests = 0;
+    keyFrom = keyFromTest;
+    Hooks hooks;
+    if (keyFromTest > 0)
+      hooks.keyPressed = KeyFromNthTest;
+    hooks.waitForEnter = NoWait;
+    return body(hooks);
+  });
+}
+
+void ExitOnUnexpectedFatalEnd() {
+  SetFatalEndHook([] {
+    static const char msg[] = "unexpected fatal end of the program\n";
+    (void)!write(2, msg, sizeof msg - 1);
+    _exit(86);
   });
 }
 

@@ -5,6 +5,10 @@
 #include <functional>
 #include <string>
 
+namespace zanfel {
+struct Hooks;
+}
+
 namespace zanfel::testing {
 
 // A fresh empty directory under the system's temporary directory.
@@ -27,6 +31,17 @@ ChildResult RunInChild(const std::string &dir, Stdin in, const std::function<int
 
 // Runs a program (argv[0] a path) the same way.
 ChildResult RunProgram(const std::string &dir, Stdin in, const std::string &program);
+
+// Runs a program body in a child (in `dir`, standard input at its end) as
+// the program would run, with its graphics calls recorded in plot.log, a key
+// pending from the keyFromTest-th key test on (0: never), no waits for Enter
+// and `threads` trajectory threads (0: every CPU).
+ChildResult RunRecordedProgram(const std::string &dir, int (*body)(const Hooks &), int keyFromTest,
+                               int threads = 0);
+
+// Makes a fatal end of the program that no test asked for exit with status 86
+// (it would otherwise exit with 0, in the middle of a test, as a success).
+void ExitOnUnexpectedFatalEnd();
 
 // Path of a built program of this project.
 std::string ProgramPath(const std::string &name);
