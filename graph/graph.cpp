@@ -13,8 +13,8 @@
 // The programs run with floating-point traps enabled; SDL, the libraries it
 // loads and libpng raise harmless flags of their own, so every entry point
 // that reaches them masks the traps for its duration.
-#include "runtime/write_all.hpp"
 #include "graph/graph.hpp"
+#include "runtime/write_all.hpp"
 
 #include <SDL2/SDL.h>
 #include <SDL2/SDL2_gfxPrimitives.h>

@@ -4,8 +4,8 @@
 // Standard input and output are used through their descriptors only. Input
 // buffered by stdio would be invisible to the key test, and a message must
 // reach the screen before a fault ends the program.
-#include "runtime/write_all.hpp"
 #include "runtime/console.hpp"
+#include "runtime/write_all.hpp"
 
 #include <cerrno>
 #include <csignal>

@@ -5,8 +5,8 @@
 // with _exit: the results file flushes each finished record itself, and
 // nothing else may run (no destructors, no atexit work) once a fault is
 // known.
-#include "runtime/write_all.hpp"
 #include "runtime/fault.hpp"
+#include "runtime/write_all.hpp"
 
 #include <cerrno>
 #include <cfenv>
