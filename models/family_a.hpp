@@ -4,6 +4,7 @@
 // y8(0) and the residual y8(1).
 #pragma once
 
+#include "models/base_system.hpp"
 #include "models/globals.hpp"
 
 namespace zanfel {
@@ -15,30 +16,10 @@ template <int N_> struct FamilyA {
   static constexpr int NOUT = N_ == 4 ? 14 : 15;
   using Globals = ModelGlobals<N, NOUT>;
 
-  // H follows the mode: the swept P in mode 1, the first unknown in mode 2.
-  static REAL ModeH(const Globals &g, const GLNARRAY<N> &X) { return g.K1 == 1 ? g.P : X[1]; }
-
   static void DIFEQN(Globals &g, REAL T, View1<const REAL> y, View1<REAL> yp) {
     const REAL H = g.H;
-    yp[1] = y[2];
-    yp[2] = y[3];
-    yp[3] = y[4];
-    REAL s4 = 2.0L * y[1] * y[4] + 1.5L * y[3] + T * y[4] / 2.0L;
-    if constexpr (N == 5)
-      s4 = s4 + 2.0L * y[7] * y[8];
-    yp[4] = s4 * (-H * H);
-    yp[5] = y[6];
-    yp[6] =
-        (2.0L * y[2] * y[5] - 2.0L * y[1] * y[6] - 1.5L * y[5] - T * y[6] / 2.0L) * (H * g.PR * H);
-    yp[7] = y[8];
-    yp[8] = (2.0L * y[2] * y[7] - 2.0L * y[1] * y[8] - y[7] - T * y[8] / 2.0L) * (H * H);
-    yp[9] = y[10];
-    yp[10] = (2.0L * y[2] * y[9] - 2.0L * y[1] * y[10] - 1.5L * y[9] - T * y[10] / 2.0L) *
-             (H * g.PD * H);
-    if (g.K1 == 1)
-      g.H = g.P;
-    else if (g.K1 == 2)
-      g.H = g.X[1];
+    BaseSystem<N == 5>(H, g.PR, g.PD, T, y, yp);
+    AssignH(g, g.X);
   }
 
   static void INITVAL(Globals &g, const GLNARRAY<N> &X, View1<REAL> y) {
@@ -62,6 +43,7 @@ template <int N_> struct FamilyA {
     y[10] = X[4];
   }
 
+  // H follows the mode: the swept P in mode 1, the first unknown in mode 2.
   static void AssignH(Globals &g, const GLNARRAY<N> &X) {
     if (g.K1 == 1)
       g.H = g.P;

@@ -2,6 +2,7 @@
 // scale H (y11..y20); H itself is the first unknown and y3(0) = P is swept.
 #pragma once
 
+#include "models/base_system.hpp"
 #include "models/globals.hpp"
 
 namespace zanfel {
@@ -17,18 +18,7 @@ struct FamilyB {
     const REAL PR = g.PR;
     const REAL PD = g.PD;
     // The sums are written out where they occur, each evaluated left to right.
-    yp[1] = y[2];
-    yp[2] = y[3];
-    yp[3] = y[4];
-    yp[4] = (2.0L * y[1] * y[4] + 1.5L * y[3] + t * y[4] / 2.0L) * ((-H) * H);
-    yp[5] = y[6];
-    yp[6] =
-        (2.0L * y[2] * y[5] - 2.0L * y[1] * y[6] - 1.5L * y[5] - t * y[6] / 2.0L) * (H * PR * H);
-    yp[7] = y[8];
-    yp[8] = (2.0L * y[2] * y[7] - 2.0L * y[1] * y[8] - y[7] - t * y[8] / 2.0L) * (H * H);
-    yp[9] = y[10];
-    yp[10] =
-        (2.0L * y[2] * y[9] - 2.0L * y[1] * y[10] - 1.5L * y[9] - t * y[10] / 2.0L) * (H * PD * H);
+    BaseSystem<false>(H, PR, PD, t, y, yp);
     yp[11] = y[12];
     yp[12] = y[13];
     yp[13] = y[14];

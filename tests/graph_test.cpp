@@ -320,15 +320,6 @@ bool Executable(const char *path) {
   return access(path, X_OK) == 0;
 }
 
-std::string FindProgram(const char *name) {
-  for (const char *dir : {"/usr/bin/", "/usr/local/bin/", "/bin/"}) {
-    std::string path = std::string(dir) + name;
-    if (Executable(path.c_str()))
-      return path;
-  }
-  return "";
-}
-
 // Reads from fd until `text` has arrived or the time is up.
 std::string ReadUntil(int fd, const std::string &text, int seconds) {
   std::string got;
@@ -350,54 +341,6 @@ std::string ReadUntil(int fd, const std::string &text, int seconds) {
   }
   return got;
 }
-
-// A virtual X server on a free display of its own choosing, ended with the
-// test.
-class VirtualDisplay {
-public:
-  bool Start(std::string &why) {
-    std::string xvfb = FindProgram("Xvfb");
-    int p[2];
-    if (pipe(p) != 0) {
-      why = "pipe";
-      return false;
-    }
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(p[0]);
-      int null = open("/dev/null", O_RDWR);
-      dup2(null, 0);
-      dup2(null, 1);
-      dup2(null, 2);
-      std::string fd = std::to_string(p[1]);
-      execl(xvfb.c_str(), xvfb.c_str(), "-displayfd", fd.c_str(), "-screen", "0", "800x600x24",
-            "-nolisten", "tcp", static_cast<char *>(nullptr));
-      _exit(127);
-    }
-    close(p[1]);
-    // The server writes its display number once it accepts clients.
-    std::string number = ReadUntil(p[0], "\n", 20);
-    close(p[0]);
-    if (number.empty() || number.back() != '\n') {
-      why = "Xvfb did not start";
-      return false;
-    }
-    number.pop_back();
-    display_ = ":" + number;
-    return true;
-  }
-  ~VirtualDisplay() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  const std::string &Name() const { return display_; }
-
-private:
-  pid_t pid_ = -1;
-  std::string display_;
-};
 
 // The demo runs with its standard input and output on pipes, so that the
 // test decides when it closes.
@@ -454,14 +397,13 @@ void ExpectFrame(const Picture &p, int left, int top) {
 }
 
 TEST(GraphWindow, ShowsTheFrameUnderAVirtualDisplay) {
-  if (FindProgram("Xvfb").empty())
+  if (zanfel::testing::FindProgram("Xvfb").empty())
     GTEST_SKIP() << "Xvfb is not installed";
   ASSERT_TRUE(Executable(DemoPath().c_str())) << DemoPath();
-  std::string xwd = FindProgram("xwd");
+  std::string xwd = zanfel::testing::FindProgram("xwd");
   ASSERT_FALSE(xwd.empty()) << "xwd (x11-apps) is missing";
-  VirtualDisplay display;
-  std::string why;
-  ASSERT_TRUE(display.Start(why)) << why;
+  zanfel::testing::VirtualDisplay display;
+  ASSERT_TRUE(display.Start()) << "Xvfb did not start";
 
   std::string dir = MakeTempDir();
   Demo demo;

@@ -320,15 +320,9 @@ INT16 PausedIntegrationThen(INT16 answer, REAL abserr) {
 
 class Rkf45End : public ::testing::Test {
 protected:
-  void SetUp() override { dir = testing::MakeTempDir(); }
-  void TearDown() override { std::filesystem::remove_all(dir); }
   ChildResult Run(const std::function<int()> &body) {
-    return RunInChild(dir, Stdin::DevNull, [&] {
-      SetFatalEndHook(nullptr);
-      return body();
-    });
+    return testing::RunToItsEnd(Stdin::DevNull, body);
   }
-  std::string dir;
 };
 
 TEST_F(Rkf45End, WrongAnswersEndTheProgramSilently) {

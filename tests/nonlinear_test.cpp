@@ -196,15 +196,9 @@ TEST(Lu, RandomSystemOfNineSolvedToRoundOff) {
 
 class NonlinearEnd : public ::testing::Test {
 protected:
-  void SetUp() override { dir = testing::MakeTempDir(); }
-  void TearDown() override { std::filesystem::remove_all(dir); }
   ChildResult Run(const std::function<int()> &body) {
-    return RunInChild(dir, Stdin::EndOfFile, [&] {
-      SetFatalEndHook(nullptr);
-      return body();
-    });
+    return testing::RunToItsEnd(Stdin::EndOfFile, body);
   }
-  std::string dir;
 };
 
 TEST_F(NonlinearEnd, ZeroRowPausesThenEndsAsADivisionByZero) {

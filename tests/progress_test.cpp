@@ -321,59 +321,6 @@ TEST(Progress, EveryWayOutErasesTheLineBeforeItsReport) {
 
 // --- The window title ---
 
-std::string FindProgram(const char *name) {
-  for (const char *dir : {"/usr/bin/", "/usr/local/bin/", "/bin/"}) {
-    std::string path = std::string(dir) + name;
-    if (access(path.c_str(), X_OK) == 0)
-      return path;
-  }
-  return "";
-}
-
-// A virtual X server on a display of its own choosing, ended with the test.
-class VirtualDisplay {
-public:
-  bool Start() {
-    int p[2];
-    if (pipe(p) != 0)
-      return false;
-    const std::string xvfb = FindProgram("Xvfb");
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(p[0]);
-      int null = open("/dev/null", O_RDWR);
-      dup2(null, 0);
-      dup2(null, 1);
-      dup2(null, 2);
-      const std::string fd = std::to_string(p[1]);
-      execl(xvfb.c_str(), xvfb.c_str(), "-displayfd", fd.c_str(), "-screen", "0", "800x600x24",
-            "-nolisten", "tcp", static_cast<char *>(nullptr));
-      _exit(127);
-    }
-    close(p[1]);
-    // The server writes its display number once it accepts clients.
-    std::string number;
-    char c;
-    pollfd fd = {p[0], POLLIN, 0};
-    while (poll(&fd, 1, 20000) > 0 && read(p[0], &c, 1) == 1 && c != '\n')
-      number += c;
-    close(p[0]);
-    name_ = ":" + number;
-    return !number.empty();
-  }
-  ~VirtualDisplay() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  const std::string &Name() const { return name_; }
-
-private:
-  pid_t pid_ = -1;
-  std::string name_;
-};
-
 // The names of the top-level windows of the display, as the window tree lists
 // them.
 std::string WindowTree(const std::string &xwininfo, const std::string &display) {
@@ -391,10 +338,10 @@ std::string WindowTree(const std::string &xwininfo, const std::string &display) 
 // With a window shown the progress is in its title, and the terminal on
 // standard error stays untouched.
 TEST(Progress, TheWindowTitleTellsHowTheRunEnded) {
-  const std::string xwininfo = FindProgram("xwininfo");
-  if (FindProgram("Xvfb").empty() || xwininfo.empty())
+  const std::string xwininfo = zanfel::testing::FindProgram("xwininfo");
+  if (zanfel::testing::FindProgram("Xvfb").empty() || xwininfo.empty())
     GTEST_SKIP() << "Xvfb or xwininfo (x11-utils) is not installed";
-  VirtualDisplay display;
+  zanfel::testing::VirtualDisplay display;
   ASSERT_TRUE(display.Start()) << "Xvfb did not start";
   ChildSetup setup(MakeTempDir(), Input::PendingByteThenOpen);
   setup.display = display.Name();

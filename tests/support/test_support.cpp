@@ -8,7 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
+#include <poll.h>
+#include <signal.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -146,6 +149,61 @@ void ExitOnUnexpectedFatalEnd() {
     (void)!write(2, msg, sizeof msg - 1);
     _exit(86);
   });
+}
+
+ChildResult RunToItsEnd(Stdin in, const std::function<int()> &body) {
+  const std::string dir = MakeTempDir();
+  ChildResult r = RunInChild(dir, in, [&] {
+    SetFatalEndHook(nullptr);
+    return body();
+  });
+  std::filesystem::remove_all(dir);
+  return r;
+}
+
+std::string FindProgram(const char *name) {
+  for (const char *dir : {"/usr/bin/", "/usr/local/bin/", "/bin/"}) {
+    std::string path = std::string(dir) + name;
+    if (access(path.c_str(), X_OK) == 0)
+      return path;
+  }
+  return "";
+}
+
+bool VirtualDisplay::Start() {
+  int p[2];
+  if (pipe(p) != 0)
+    return false;
+  const std::string xvfb = FindProgram("Xvfb");
+  pid_ = fork();
+  if (pid_ == 0) {
+    close(p[0]);
+    int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(null, 2);
+    const std::string fd = std::to_string(p[1]);
+    execl(xvfb.c_str(), xvfb.c_str(), "-displayfd", fd.c_str(), "-screen", "0", "800x600x24",
+          "-nolisten", "tcp", static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  close(p[1]);
+  // The server writes its display number once it accepts clients.
+  std::string number;
+  char c;
+  pollfd fd = {p[0], POLLIN, 0};
+  while (poll(&fd, 1, 20000) > 0 && read(p[0], &c, 1) == 1 && c != '\n')
+    number += c;
+  close(p[0]);
+  name_ = ":" + number;
+  return !number.empty();
+}
+
+VirtualDisplay::~VirtualDisplay() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
 }
 
 std::string ProgramPath(const std::string &name) {

@@ -43,6 +43,29 @@ ChildResult RunRecordedProgram(const std::string &dir, int (*body)(const Hooks &
 // (it would otherwise exit with 0, in the middle of a test, as a success).
 void ExitOnUnexpectedFatalEnd();
 
+// Runs `body` in a child in a scratch directory where the program may end
+// the way it ends (no guard against fatal ends); the directory is removed.
+ChildResult RunToItsEnd(Stdin in, const std::function<int()> &body);
+
+// Path of an installed program in the usual directories, or "".
+std::string FindProgram(const char *name);
+
+// A virtual X server on a display of its own choosing, ended with the test.
+class VirtualDisplay {
+public:
+  VirtualDisplay() = default;
+  VirtualDisplay(const VirtualDisplay &) = delete;
+  VirtualDisplay &operator=(const VirtualDisplay &) = delete;
+  ~VirtualDisplay();
+  // False when the server did not say it is ready within 20 s.
+  bool Start();
+  const std::string &Name() const { return name_; }
+
+private:
+  int pid_ = -1;
+  std::string name_;
+};
+
 // Path of a built program of this project.
 std::string ProgramPath(const std::string &name);
 

@@ -1,0 +1,30 @@
+// The base system that families A and B share: the fourth-order equation
+// (y1..y4) and the three second-order equations (y5,y6; y7,y8; y9,y10), their
+// highest derivatives scaled by H squared. Each bracket is summed left to
+// right, then multiplied by its scale factor formed first.
+#pragma once
+
+#include "runtime/types.hpp"
+
+namespace zanfel {
+
+// Coupled adds 2*y7*y8 at the end of the y4 bracket (shoot_a2).
+template <bool Coupled>
+inline void BaseSystem(REAL H, REAL PR, REAL PD, REAL T, View1<const REAL> y, View1<REAL> yp) {
+  yp[1] = y[2];
+  yp[2] = y[3];
+  yp[3] = y[4];
+  REAL s4 = 2.0L * y[1] * y[4] + 1.5L * y[3] + T * y[4] / 2.0L;
+  if constexpr (Coupled)
+    s4 = s4 + 2.0L * y[7] * y[8];
+  yp[4] = s4 * ((-H) * H);
+  yp[5] = y[6];
+  yp[6] = (2.0L * y[2] * y[5] - 2.0L * y[1] * y[6] - 1.5L * y[5] - T * y[6] / 2.0L) * (H * PR * H);
+  yp[7] = y[8];
+  yp[8] = (2.0L * y[2] * y[7] - 2.0L * y[1] * y[8] - y[7] - T * y[8] / 2.0L) * (H * H);
+  yp[9] = y[10];
+  yp[10] =
+      (2.0L * y[2] * y[9] - 2.0L * y[1] * y[10] - 1.5L * y[9] - T * y[10] / 2.0L) * (H * PD * H);
+}
+
+} // namespace zanfel
