@@ -12,9 +12,6 @@
 #include <unistd.h>
 
 #include "drivers/programs.hpp"
-#include "models/family_a.hpp"
-#include "models/family_b.hpp"
-#include "models/family_c.hpp"
 #include "runtime/fault.hpp"
 #include "shooting/shooting.hpp"
 #include "shooting/trajectory_pool.hpp"
@@ -22,90 +19,11 @@
 namespace zanfel {
 namespace {
 
-// The start state of each program's first solve.
-template <class Model> struct Start;
-
-template <> struct Start<FamilyA<4>> {
-  static void Set(FamilyA<4>::Globals &g) {
-    g.K1 = 1;
-    g.PR = 0.023L;
-    g.PD = 10.0L;
-    g.GAM1 = -1.9L;
-    g.ALF1 = 0.07L;
-    g.P = 0.1L;
-    g.H = g.P;
-    g.X[1] = g.P;
-    g.X[2] = 1.5L * (g.ALF1 - g.P);
-  }
-};
-
-template <> struct Start<FamilyA<5>> {
-  static void Set(FamilyA<5>::Globals &g) {
-    g.K1 = 2;
-    g.PR = 0.023L;
-    g.PD = 10.0L;
-    g.GAM1 = -0.1L;
-    g.ALF1 = 0.1L;
-    g.P = 0.09484164L;
-    const REAL x[] = {1.11577088L, -1.96112053L, 0.86588295L, 2.87530549L, -0.15827862L};
-    for (int i = 1; i <= 5; ++i)
-      g.X[i] = x[i - 1];
-    g.H = g.X[1];
-  }
-};
-
-template <> struct Start<FamilyB> {
-  static void Set(FamilyB::Globals &g) {
-    g.K1 = 2;
-    g.PR = 0.023L;
-    g.PD = 10.0L;
-    g.GAM1 = -0.1L;
-    g.P = 0.11893163L;
-    const REAL x[] = {1.11364898L,    -2.033455005L,  0.8694461013L,
-                      3.257078039L,   0.0456766578L,  -11.0086893897L,
-                      31.8328860066L, -0.7854887026L, -204.941223689L};
-    for (int i = 1; i <= 9; ++i)
-      g.X[i] = x[i - 1];
-    g.H = g.X[1];
-  }
-};
-
-template <> struct Start<FamilyC> {
-  static void Set(FamilyC::Globals &g) {
-    g.K1 = 1;
-    g.PR = 0.023L;
-    g.PD = 15.0L;
-    g.GAM1 = 0.0L;
-    g.P = 1.04437262L;
-    g.H = g.P;
-    const REAL xs[] = {0.947732L,   -4.462087L, -8.245465L, 0.0L, -11.453855L,
-                       -13.017735L, 38.586693L, 157.81579L, 0.0L};
-    for (int i = 1; i <= 9; ++i)
-      g.XS[i] = xs[i - 1];
-  }
-};
-
-void StartB2(FamilyB::Globals &g) {
-  Start<FamilyB>::Set(g);
-  g.PD = 15.0L;
-  g.GAM1 = 1.0L;
-  g.P = -3.59233618L;
-  const REAL x[] = {1.54L, 7.27267194L, 0.0L, -5.69183609L, 0.41157551L, 0.0L, 0.0L, 0.0L, 0.0L};
-  for (int i = 1; i <= 9; ++i)
-    g.X[i] = x[i - 1];
-  g.H = g.X[1];
-}
-
-void StartC1(FamilyC::Globals &g) {
-  Start<FamilyC>::Set(g);
-  g.PD = 10.0L;
-  g.GAM1 = -0.1L;
-  g.P = 1.11364898L;
-  g.H = g.P;
-  const REAL xs[] = {0.11893163L,     -2.033455005L,  0.8694461013L,  3.257078039L,   0.0456766578L,
-                     -11.0086893897L, 31.8328860066L, -0.7854887026L, -204.941223689L};
-  for (int i = 1; i <= 9; ++i)
-    g.XS[i] = xs[i - 1];
+// The start state of a program's first solve, from its settings table.
+template <class Model, const auto &Settings> typename Model::Globals FirstStart() {
+  typename Model::Globals g;
+  LoadFirstStart(g, Settings);
+  return g;
 }
 
 unsigned long Evaluations() {
@@ -117,9 +35,8 @@ void ReportRate(benchmark::State &state, unsigned long evaluations) {
       benchmark::Counter(static_cast<double>(evaluations), benchmark::Counter::kIsRate);
 }
 
-template <class Model> void RightHandSide(benchmark::State &state) {
-  typename Model::Globals g;
-  Start<Model>::Set(g);
+template <class Model, const auto &Settings> void RightHandSide(benchmark::State &state) {
+  auto g = FirstStart<Model, Settings>();
   Array1<REAL, 1, Model::NEQN> y, yp;
   Model::INITVAL(g, g.X, View1<REAL>{y.data()});
   for (auto _ : state) {
@@ -129,9 +46,8 @@ template <class Model> void RightHandSide(benchmark::State &state) {
   ReportRate(state, state.iterations());
 }
 
-template <class Model> void Trajectory(benchmark::State &state) {
-  typename Model::Globals g;
-  Start<Model>::Set(g);
+template <class Model, const auto &Settings> void Trajectory(benchmark::State &state) {
+  auto g = FirstStart<Model, Settings>();
   const unsigned long before = Evaluations();
   for (auto _ : state) {
     RKF<Model>(g, g.X, g.YOUT);
@@ -140,18 +56,16 @@ template <class Model> void Trajectory(benchmark::State &state) {
   ReportRate(state, Evaluations() - before);
 }
 
-template <class Model, void (*SetStart)(typename Model::Globals &) = Start<Model>::Set>
-void Usrfun(benchmark::State &state) {
+template <class Model, const auto &Settings> void Usrfun(benchmark::State &state) {
   SetTrajectoryThreads(static_cast<int>(state.range(0)));
-  typename Model::Globals g;
-  SetStart(g);
-  const auto start = g;
+  const auto start = FirstStart<Model, Settings>();
+  auto g = start;
   GLNBYN<Model::N> alpha;
   GLNARRAY<Model::N> beta;
   const unsigned long before = Evaluations();
   for (auto _ : state) {
     g = start;
-    USRFUN<Model>(g, g.X, Model::N, alpha, beta);
+    USRFUN<Model>(g, Model::N, alpha, beta);
     benchmark::DoNotOptimize(alpha);
   }
   ReportRate(state, Evaluations() - before);
@@ -229,43 +143,49 @@ void ShootC2WholeRun(benchmark::State &state) {
 
 const int kAllThreads = 0; // the CPUs the process may use
 
-BENCHMARK(RightHandSide<FamilyA<4>>)->Name("rhs/family_a");
-BENCHMARK(RightHandSide<FamilyB>)->Name("rhs/family_b");
-BENCHMARK(RightHandSide<FamilyC>)->Name("rhs/family_c");
-BENCHMARK(Trajectory<FamilyA<4>>)->Name("trajectory/family_a")->Unit(benchmark::kMicrosecond);
-BENCHMARK(Trajectory<FamilyB>)->Name("trajectory/family_b")->Unit(benchmark::kMicrosecond);
-BENCHMARK(Trajectory<FamilyC>)->Name("trajectory/family_c")->Unit(benchmark::kMicrosecond);
-BENCHMARK(Usrfun<FamilyA<4>>)
+BENCHMARK(RightHandSide<FamilyA<4>, kShootA1>)->Name("rhs/family_a");
+BENCHMARK(RightHandSide<FamilyB, kShootB1>)->Name("rhs/family_b");
+BENCHMARK(RightHandSide<FamilyC, kShootC2>)->Name("rhs/family_c");
+BENCHMARK(Trajectory<FamilyA<4>, kShootA1>)
+    ->Name("trajectory/family_a")
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(Trajectory<FamilyB, kShootB1>)
+    ->Name("trajectory/family_b")
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(Trajectory<FamilyC, kShootC2>)
+    ->Name("trajectory/family_c")
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(Usrfun<FamilyA<4>, kShootA1>)
     ->Name("usrfun/shoot_a1")
     ->Arg(1)
     ->Arg(kAllThreads)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(Usrfun<FamilyA<5>>)
+BENCHMARK(Usrfun<FamilyA<5>, kShootA2>)
     ->Name("usrfun/shoot_a2")
     ->Arg(1)
     ->Arg(kAllThreads)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(Usrfun<FamilyB>)
+BENCHMARK(Usrfun<FamilyB, kShootB1>)
     ->Name("usrfun/shoot_b1")
     ->Arg(1)
     ->Arg(kAllThreads)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(Usrfun<FamilyB, StartB2>)
+BENCHMARK(Usrfun<FamilyB, kShootB2>)
     ->Name("usrfun/shoot_b2")
     ->Arg(1)
     ->Arg(kAllThreads)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(Usrfun<FamilyC, StartC1>)
+BENCHMARK(Usrfun<FamilyC, kShootC1>)
     ->Name("usrfun/shoot_c1")
     ->Arg(1)
     ->Arg(kAllThreads)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(Usrfun<FamilyC>)
+BENCHMARK(Usrfun<FamilyC, kShootC2>)
     ->Name("usrfun/shoot_c2")
     ->Arg(1)
     ->Arg(kAllThreads)

@@ -1,6 +1,5 @@
 // shoot_a1 and shoot_a2: passes of frame, solve and sweep over the family A
-// model.
-#include "models/family_a.hpp"
+// model; the plot shows y2(1) against H.
 #include "drivers/programs.hpp"
 
 namespace zanfel {
@@ -9,51 +8,24 @@ namespace {
 
 template <int N> using ProgramA = Program<FamilyA<N>>;
 
+// Mode 1 sweeps H itself; mode 2 sweeps y3(0) and solves for H.
 template <int N> REAL ScaleA(const ProgramA<N> &s) {
-  return s.K1 == 1 ? s.P : s.X[1];
+  return s.g.par.K1 == 1 ? s.g.P : s.g.X[1];
 }
 template <int N> REAL PartnerA(const ProgramA<N> &s) {
-  return s.K1 == 1 ? s.X[1] : s.P;
+  return s.g.par.K1 == 1 ? s.g.X[1] : s.g.P;
 }
 
 template <int N> SweepRules<FamilyA<N>> RulesA() {
   return {kRecordA, 6, ScaleA<N>, PartnerA<N>, false};
 }
 
-template <int N> void SetParameters(ProgramA<N> &s, REAL ALF1, REAL GAM1) {
-  s.PR = 0.023L;
-  s.PD = 10.0L;
-  s.GAM1 = GAM1;
-  s.ALF1 = ALF1;
-}
-
 // The start guess of a shoot_a1 pass depends on the mode only.
 void StartGuessA1(ProgramA<4> &s) {
-  if (s.K1 == 1) {
-    s.P = 0.1L;
-    s.X[1] = s.P;
-    s.X[2] = 1.5L * (s.ALF1 - s.P);
-    s.X[3] = 0.0L;
-    s.X[4] = 0.0L;
-  } else {
-    s.P = -1.72113378L;
-    s.X[1] = 1.08370339L;
-    s.X[2] = 3.34328459L;
-    s.X[3] = -19.69585779L;
-    s.X[4] = 68.18623492L;
-  }
-}
-
-// Pass 14 of shoot_a2 has a start guess; pass 15 goes on from where it ended.
-void StartGuessA2(ProgramA<5> &s) {
-  if (s.PROXOD != 14)
-    return;
-  s.P = 0.09484164L;
-  s.X[1] = 1.11577088L;
-  s.X[2] = -1.96112053L;
-  s.X[3] = 0.86588295L;
-  s.X[4] = 2.87530549L;
-  s.X[5] = -0.15827862L;
+  if (s.g.par.K1 == 1)
+    LoadStartA1Mode1(s.g, kShootA1);
+  else
+    LoadStart(s.g, kShootA1.startMode2);
 }
 
 template <int N>
@@ -67,21 +39,19 @@ void RunPassA(ProgramA<N> &s, const FrameSettings &frame, const SweepSettings &s
 
 int RunShootA1(const Hooks &hooks) {
   ProgramA<4> s;
-  s.K1 = 1;
   s.PROXOD = 1;
-  SetParameters(s, 0.07L, -1.9L);
+  s.g.par = kShootA1.par;
   s.FAIL.Assign(ResultsPath());
   do {
     s.FAIL.Rewrite();
     StartGuessA1(s);
-    const SweepSettings sweep =
-        s.K1 == 1 ? SweepSettings{-0.02L, -10.0L, 15.0L} : SweepSettings{-0.02L, -100.0L, 700.0L};
-    RunPassA(s, {1.0L, 1.0L, 0, 4, -4, 4}, sweep, true, hooks);
-    if (s.PROXOD == 12 && s.K1 == 1) {
+    const SweepSettings &sweep = s.g.par.K1 == 1 ? kShootA1.sweepMode1 : kShootA1.sweepMode2;
+    RunPassA(s, kShootA1.frame, sweep, true, hooks);
+    if (s.PROXOD == 12 && s.g.par.K1 == 1) {
       s.PROXOD = 1;
-      s.K1 = 2;
+      s.g.par.K1 = 2;
     }
-  } while (!(s.PROXOD == 15 && s.K1 == 2));
+  } while (!(s.PROXOD == 15 && s.g.par.K1 == 2));
   EndRun(s, hooks);
   hooks.waitForEnter();
   return 0;
@@ -89,13 +59,14 @@ int RunShootA1(const Hooks &hooks) {
 
 int RunShootA2(const Hooks &hooks) {
   ProgramA<5> s;
-  s.K1 = 2;
   s.PROXOD = 14;
-  SetParameters(s, 0.1L, -0.1L);
+  s.g.par = kShootA2.par;
   CreateResultsFile(s);
   do {
-    StartGuessA2(s);
-    RunPassA(s, {0.5L, 1.0L, 1, 4, -4, 4}, {-0.0001L, -100.0L, 700.0L}, false, hooks);
+    // Pass 15 goes on from where pass 14 ended.
+    if (s.PROXOD == 14)
+      LoadStart(s.g, kShootA2.start);
+    RunPassA(s, kShootA2.frame, kShootA2.sweep, false, hooks);
   } while (s.PROXOD == 15);
   EndRun(s, hooks);
   return 0;

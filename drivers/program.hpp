@@ -2,6 +2,8 @@
 // the plot point and the continuation sweep.
 #pragma once
 
+#include "drivers/settings.hpp"
+#include "drivers/usrfun_memo.hpp"
 #include "graph/graph.hpp"
 #include "nonlinear/mnewt.hpp"
 #include "plot/syskord.hpp"
@@ -29,9 +31,11 @@ struct Hooks {
   void (*afterSweep)(SweepEnd why) = nullptr;
 };
 
-// The program-wide variables of one program: the model's, the driver's.
-template <class Model> struct Program : Model::Globals {
+// The program-wide variables of one program: the model's state `g`, which
+// the model and the shooting layer share by reference, and the driver's own.
+template <ShootingModel Model> struct Program {
   static constexpr int N = Model::N;
+  typename Model::Globals g;
   REAL DP = 0.0L, P1 = 0.0L, P2 = 0.0L, H1 = 0.0L;
   INT16 PROXOD = 0;
   GLNARRAY<N> BETA;
@@ -50,17 +54,18 @@ template <class Model> struct Program : Model::Globals {
 // are.
 template <class Model> void Solve(Program<Model> &s) {
   constexpr INT16 N = Model::N;
-  MNEWT(NTRIAL, s.X, N, TOLX, TOLF, s.ITER,
-        [&s](GLNARRAY<N> &X, INT16 n, GLNBYN<N> &ALPHA, GLNARRAY<N> &BETA) {
-          s.memo.Record(s, X, n, ALPHA, BETA);
+  // MNEWT iterates the program-wide unknowns: the X it hands back is s.g.X.
+  MNEWT(NTRIAL, s.g.X, N, TOLX, TOLF, s.g.ITER,
+        [&s](GLNARRAY<N> &, INT16 n, GLNBYN<N> &ALPHA, GLNARRAY<N> &BETA) {
+          s.memo.Record(s.g, n, ALPHA, BETA);
         });
-  s.memo.Reuse(s, s.X, N, s.ALPHA, s.BETA);
+  s.memo.Reuse(s.g, N, s.ALPHA, s.BETA);
 }
 
 // Pixel of the plotted end value against H, as the last trajectory left H.
 template <class Model> void PlotPoint(const Program<Model> &s, int plotIndex, INT16 &x, INT16 &y) {
-  x = PlotColumn(s.frame, s.H, s.XI, s.MX1);
-  y = PlotRow(s.frame, s.YOUT[plotIndex], s.YI, s.MY2);
+  x = PlotColumn(s.frame, s.g.H, s.XI, s.MX1);
+  y = PlotRow(s.frame, s.g.YOUT[plotIndex], s.YI, s.MY2);
 }
 
 template <class Model> void DrawFrame(Program<Model> &s, bool checkGraphResult) {
@@ -86,17 +91,19 @@ void Sweep(Program<Model> &s, const SweepRules<Model> &rules, const Hooks &hooks
     INT16 x, y;
     PlotPoint(s, rules.plotIndex, x, y);
     graph::LineTo(x, y);
-    s.H = rules.scale(s);
+    s.g.H = rules.scale(s);
     s.H1 = rules.partner(s);
-    WriteRecord(s.FAIL, rules.layout, s.H, s.H1, s.X, s.YOUT);
+    WriteRecord(s.FAIL, rules.layout, s.g.H, s.H1, s.g.X, s.g.YOUT);
     ++s.records;
     if (hooks.afterRecord)
-      hooks.afterRecord(s.P, s.records);
-    s.H = rules.scale(s);
-    s.P = rules.addStep ? s.P + s.DP : s.P - s.DP;
-    if (s.ITER >= 100)
+      hooks.afterRecord(s.g.P, s.records);
+    // H assigned again, deliberately: the record cannot have changed it, and
+    // the sweep has always done it here.
+    s.g.H = rules.scale(s);
+    s.g.P = rules.addStep ? s.g.P + s.DP : s.g.P - s.DP;
+    if (s.g.ITER >= NTRIAL)
       s.DP = 0.9L * s.DP;
-    const bool leftRange = s.P > s.P2 || s.P < s.P1;
+    const bool leftRange = s.g.P > s.P2 || s.g.P < s.P1;
     if (leftRange || hooks.keyPressed()) {
       if (hooks.afterSweep)
         hooks.afterSweep(leftRange ? SweepEnd::LeftRange : SweepEnd::Key);
@@ -111,19 +118,8 @@ template <class Model> void SolveAndMove(Program<Model> &s, const SweepRules<Mod
   INT16 x, y;
   PlotPoint(s, rules.plotIndex, x, y);
   graph::MoveTo(x, y);
-  s.H = rules.scale(s);
+  s.g.H = rules.scale(s);
 }
-
-// The plot frame of a pass: world units per tick and the tick ranges.
-struct FrameSettings {
-  REAL XI, YI;
-  INT16 MX1, MX2, MY1, MY2;
-};
-
-// The sweep of a pass: its step and its range.
-struct SweepSettings {
-  REAL DP, P1, P2;
-};
 
 // One pass from the start guess in X and P: the frame, the initial solve and
 // the first point of the curve, then the sweep.
@@ -154,6 +150,20 @@ template <class Model> void EndRun(Program<Model> &s, const Hooks &hooks) {
   s.FAIL.Close();
   hooks.waitForEnter();
   graph::CloseGraph();
+}
+
+// A program of one pass (families B and C): the parameters, the results
+// file, the start point, the pass, the end.
+template <class Model>
+int RunOnePass(const OnePassSettings<Model> &settings, const SweepRules<Model> &rules,
+               const Hooks &hooks) {
+  Program<Model> s;
+  s.g.par = settings.par;
+  CreateResultsFile(s);
+  LoadStart(s.g, settings.start);
+  RunPass(s, rules, settings.frame, settings.sweep, false, hooks);
+  EndRun(s, hooks);
+  return 0;
 }
 
 // Traps on, the terminal in run mode, the progress display of program `name`

@@ -5,7 +5,8 @@
 #pragma once
 
 #include "models/base_system.hpp"
-#include "models/globals.hpp"
+#include "models/params.hpp"
+#include "shooting/model.hpp"
 
 namespace zanfel {
 
@@ -14,18 +15,19 @@ template <int N_> struct FamilyA {
   static constexpr int N = N_;
   static constexpr int NEQN = 10;
   static constexpr int NOUT = N_ == 4 ? 14 : 15;
-  using Globals = ModelGlobals<N, NOUT>;
+  using Params = ParamsA;
+  using Globals = ModelState<N, NOUT, Params>;
 
   static void DIFEQN(Globals &g, REAL T, View1<const REAL> y, View1<REAL> yp) {
     const REAL H = g.H;
-    BaseSystem<N == 5>(H, g.PR, g.PD, T, y, yp);
+    BaseSystem<N == 5>(H, g.par.PR, g.par.PD, T, y, yp);
     AssignH(g, g.X);
   }
 
   static void INITVAL(Globals &g, const GLNARRAY<N> &X, View1<REAL> y) {
-    if (g.K1 == 1) {
+    if (g.par.K1 == 1) {
       y[3] = X[1];
-    } else if (g.K1 == 2) {
+    } else if (g.par.K1 == 2) {
       y[3] = g.P;
       g.H = X[1];
     }
@@ -33,21 +35,21 @@ template <int N_> struct FamilyA {
     y[2] = 0.0L;
     y[4] = X[2];
     y[5] = X[3];
-    y[6] = g.H * g.ALF1;
+    y[6] = g.H * g.par.ALF1;
     y[7] = 0.0L;
     if constexpr (N == 4)
       y[8] = 1.0L;
     else
       y[8] = X[5];
-    y[9] = g.GAM1;
+    y[9] = g.par.GAM1;
     y[10] = X[4];
   }
 
   // H follows the mode: the swept P in mode 1, the first unknown in mode 2.
   static void AssignH(Globals &g, const GLNARRAY<N> &X) {
-    if (g.K1 == 1)
+    if (g.par.K1 == 1)
       g.H = g.P;
-    else if (g.K1 == 2)
+    else if (g.par.K1 == 2)
       g.H = X[1];
   }
 
@@ -62,6 +64,8 @@ template <int N_> struct FamilyA {
     YOUT[6] = y[2];
     YOUT[7] = y[8];
     YOUT[8] = y[7];
+    // Assigned again after the end values, deliberately: it is the H the next
+    // trajectory and the driver find.
     AssignH(g, X);
   }
 
@@ -69,12 +73,14 @@ template <int N_> struct FamilyA {
   // with: the assignments that end every trajectory do not depend on its
   // integration.
   static REAL HAfterTrajectory(const Globals &g, const GLNARRAY<N> &X, REAL hBefore) {
-    if (g.K1 == 1)
+    if (g.par.K1 == 1)
       return g.P;
-    if (g.K1 == 2)
+    if (g.par.K1 == 2)
       return X[1];
     return hBefore;
   }
 };
+
+static_assert(ShootingModel<FamilyA<4>> && ShootingModel<FamilyA<5>>);
 
 } // namespace zanfel

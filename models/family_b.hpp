@@ -3,7 +3,8 @@
 #pragma once
 
 #include "models/base_system.hpp"
-#include "models/globals.hpp"
+#include "models/params.hpp"
+#include "shooting/model.hpp"
 
 namespace zanfel {
 
@@ -11,12 +12,13 @@ struct FamilyB {
   static constexpr int N = 9;
   static constexpr int NEQN = 20;
   static constexpr int NOUT = 19;
-  using Globals = ModelGlobals<N, NOUT>;
+  using Params = ParamsB;
+  using Globals = ModelState<N, NOUT, Params>;
 
   static void DIFEQN(Globals &g, REAL t, View1<const REAL> y, View1<REAL> yp) {
     const REAL H = g.H;
-    const REAL PR = g.PR;
-    const REAL PD = g.PD;
+    const REAL PR = g.par.PR;
+    const REAL PD = g.par.PD;
     // The sums are written out where they occur, each evaluated left to right.
     BaseSystem<false>(H, PR, PD, t, y, yp);
     yp[11] = y[12];
@@ -57,7 +59,7 @@ struct FamilyB {
     y[6] = g.H * X[5];
     y[7] = 0.0L;
     y[8] = 1.0L;
-    y[9] = g.GAM1;
+    y[9] = g.par.GAM1;
     y[10] = X[4];
     y[11] = 0.0L;
     y[12] = 0.0L;
@@ -69,6 +71,8 @@ struct FamilyB {
     y[18] = X[9];
     y[19] = 0.0L;
     y[20] = 0.0L;
+    // Set twice on purpose, as the system always did: harmless, and kept so
+    // that the order of writes stays the reference one.
     y[3] = g.P;
     g.H = X[1];
   }
@@ -88,12 +92,17 @@ struct FamilyB {
     YOUT[10] = y[2];
     YOUT[11] = y[8];
     YOUT[12] = y[20];
+    // H assigned again after the end values, deliberately: it is the H the
+    // next trajectory and the driver find.
     g.H = g.X[1];
   }
 
   // H on entry to the next trajectory: the program-wide first unknown as the
-  // one before saw it, whatever its integration did.
+  // one before saw it, whatever its integration did. INITVAL sets H before
+  // reading it, so only the H left after the last trajectory depends on it.
   static REAL HAfterTrajectory(const Globals &g, const GLNARRAY<N> &, REAL) { return g.X[1]; }
 };
+
+static_assert(ShootingModel<FamilyB>);
 
 } // namespace zanfel

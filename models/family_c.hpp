@@ -3,7 +3,8 @@
 // are four initial second sensitivities, and H follows the swept P.
 #pragma once
 
-#include "models/globals.hpp"
+#include "models/params.hpp"
+#include "shooting/model.hpp"
 
 namespace zanfel {
 
@@ -11,12 +12,13 @@ struct FamilyC {
   static constexpr int N = 4;
   static constexpr int NEQN = 30;
   static constexpr int NOUT = 24;
-  using Globals = ModelGlobals<N, NOUT>;
+  using Params = ParamsC;
+  using Globals = ModelState<N, NOUT, Params>;
 
   static void DIFEQN(Globals &g, REAL t, View1<const REAL> y, View1<REAL> yp) {
     const REAL H = g.H;
-    const REAL PR = g.PR;
-    const REAL PD = g.PD;
+    const REAL PR = g.par.PR;
+    const REAL PD = g.par.PD;
     const REAL th = t * 0.5L;
     const REAL A0 = 2.0L * y[1] * y[4] + 1.5L * y[3] + th * y[4];
     const REAL B0 = 2.0L * y[2] * y[5] - 2.0L * y[1] * y[6] - 1.5L * y[5] - th * y[6];
@@ -79,7 +81,7 @@ struct FamilyC {
   }
 
   static void INITVAL(Globals &g, const GLNARRAY<N> &X, View1<REAL> y) {
-    const auto &XS = g.XS;
+    const auto &XS = g.par.XS;
     y[1] = 0.0L;
     y[2] = 0.0L;
     y[3] = XS[1];
@@ -88,7 +90,7 @@ struct FamilyC {
     y[6] = g.H * XS[5];
     y[7] = 0.0L;
     y[8] = 1.0L;
-    y[9] = g.GAM1;
+    y[9] = g.par.GAM1;
     y[10] = XS[4];
     y[11] = 0.0L;
     y[12] = 0.0L;
@@ -124,8 +126,11 @@ struct FamilyC {
     g.H = g.P;
   }
 
-  // H on entry to the next trajectory: every trajectory ends with H = P.
+  // H on entry to the next trajectory: every trajectory ends with H = P. The
+  // first trajectory of a run starts from H = 0 (INITVAL reads it for y6).
   static REAL HAfterTrajectory(const Globals &g, const GLNARRAY<N> &, REAL) { return g.P; }
 };
+
+static_assert(ShootingModel<FamilyC>);
 
 } // namespace zanfel

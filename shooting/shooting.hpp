@@ -4,13 +4,13 @@
 #pragma once
 
 #include <atomic>
-#include <cstring>
 #include <string>
 
 #include "integrator/rkf45.hpp"
 #include "runtime/console.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/types.hpp"
+#include "shooting/model.hpp"
 #include "shooting/trajectory_pool.hpp"
 
 namespace zanfel {
@@ -30,8 +30,7 @@ inline void CountEvaluations(INT16 NFE) {
   rightHandSideEvaluations.fetch_add(static_cast<unsigned long>(NFE), std::memory_order_relaxed);
 }
 
-// A model supplies N, NEQN, NOUT, its Globals and DIFEQN, INITVAL, OUTVAL.
-template <class Model> struct Trajectory {
+template <ShootingModel Model> struct Trajectory {
   using Globals = typename Model::Globals;
   static constexpr int N = Model::N;
   static constexpr int NEQN = Model::NEQN;
@@ -47,7 +46,7 @@ template <class Model> struct Trajectory {
 
 // One trajectory over 0 <= t <= 1 at the unknowns X (a copy: nothing done to
 // it reaches the caller). The integrator's work areas are fresh every call.
-template <class Model>
+template <ShootingModel Model>
 void RKF(typename Model::Globals &g, GLNARRAY<Model::N> X, GLNARRAY1<Model::NOUT> &YOUT) {
   constexpr int NEQN = Model::NEQN;
   Array1<REAL, 1, NEQN> Y;
@@ -93,11 +92,16 @@ inline REAL DifferenceStep(REAL x) {
   return (1.0L + fabsl(x)) * 10.0L * 1.0E-15L;
 }
 
+// Whose unknowns a USRFUN call perturbs: the program-wide vector g.X, which
+// the models read while a difference trajectory runs, or a caller's other
+// vector, which they never see (g.X stays as it is for them).
+enum class Unknowns { ProgramWide, Apart };
+
 // Residuals BETA and the negated forward-difference Jacobian ALPHA at X, one
-// trajectory after the other. X is the program-wide vector: each unknown in
-// turn is raised in place while its trajectory runs (the models read it) and
-// lowered again by subtraction. This is the reference for the parallel path.
-template <class Model>
+// trajectory after the other. Each unknown in turn is raised in place while
+// its trajectory runs and lowered again by subtraction. This is the
+// reference for the parallel path.
+template <ShootingModel Model>
 void SequentialUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
                       GLNBYN<Model::N> &ALPHA, GLNARRAY<Model::N> &BETA) {
   GLNARRAY<Model::N> XDLT;
@@ -114,13 +118,14 @@ void SequentialUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N
     for (int I = 1; I <= N; ++I)
       ALPHA(I, J) = -(g.YOUT[I] - BETA[I]) / XDLT[J];
   }
+  // Lowered by subtraction, not restored: the round-off stays in X.
   X[N] = X[N] - XDLT[N];
 }
 
 // The N+1 trajectories of one USRFUN call, each with what a one-at-a-time run
 // would give it: its own copy of the program-wide variables with the unknowns
 // as they stand when it starts and the H it would find on entry.
-template <class Model> struct TrajectoryBatch {
+template <ShootingModel Model> struct TrajectoryBatch {
   static constexpr int NP = Model::N;
   typename Model::Globals g[NP + 1];
   GLNARRAY<NP> X[NP + 1];
@@ -147,16 +152,13 @@ template <class Model> struct TrajectoryBatch {
 // USRFUN with its trajectories run side by side on `threads` threads. What
 // it computes, writes and leaves behind is what SequentialUSRFUN does: the
 // messages and any end of the program come in trajectory order.
-template <class Model>
+template <ShootingModel Model, Unknowns Whose>
 void ParallelUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
                     GLNBYN<Model::N> &ALPHA, GLNARRAY<Model::N> &BETA, int threads) {
   TrajectoryBatch<Model> b;
   GLNARRAY<Model::N> XDLT;
   for (int I = 1; I <= N; ++I)
     XDLT[I] = DifferenceStep(X[I]);
-  // The models read the program-wide unknowns; a caller's other vector stays
-  // unperturbed for them.
-  const bool programWide = &X == &g.X;
   GLNARRAY<Model::N> XS = X;
   REAL H = g.H;
   for (int J = 0; J <= N; ++J) {
@@ -166,7 +168,7 @@ void ParallelUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
       XS[J] = XS[J] + XDLT[J];
     b.X[J] = XS;
     b.g[J] = g;
-    if (programWide)
+    if constexpr (Whose == Unknowns::ProgramWide)
       b.g[J].X = XS;
     b.g[J].H = H;
     H = Model::HAfterTrajectory(b.g[J], b.X[J], H);
@@ -191,70 +193,30 @@ void ParallelUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
   X = XS;
 }
 
-// Residuals and Jacobian for MNEWT and the drivers: on all the threads the
-// process may use, one at a time when that is one.
-template <class Model>
+template <ShootingModel Model, Unknowns Whose>
 void USRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N, GLNBYN<Model::N> &ALPHA,
             GLNARRAY<Model::N> &BETA) {
   const int threads = TrajectoryThreads();
   if (threads > 1)
-    ParallelUSRFUN<Model>(g, X, N, ALPHA, BETA, threads);
+    ParallelUSRFUN<Model, Whose>(g, X, N, ALPHA, BETA, threads);
   else
     SequentialUSRFUN<Model>(g, X, N, ALPHA, BETA);
 }
 
-inline bool SameBits(REAL a, REAL b) {
-  // The 80-bit value without the padding of its storage.
-  return std::memcmp(&a, &b, 10) == 0;
+// Residuals and Jacobian at the program-wide unknowns g.X (MNEWT's vector
+// and the drivers'), on all the threads the process may use, one at a time
+// when that is one.
+template <ShootingModel Model>
+void USRFUN(typename Model::Globals &g, INT16 N, GLNBYN<Model::N> &ALPHA,
+            GLNARRAY<Model::N> &BETA) {
+  USRFUN<Model, Unknowns::ProgramWide>(g, g.X, N, ALPHA, BETA);
 }
 
-template <int HI> bool SameBits(const Array1<REAL, 1, HI> &a, const Array1<REAL, 1, HI> &b) {
-  for (int i = 1; i <= HI; ++i)
-    if (!SameBits(a[i], b[i]))
-      return false;
-  return true;
+// The same at a vector of the caller's that the models never read.
+template <ShootingModel Model>
+void USRFUNApart(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
+                 GLNBYN<Model::N> &ALPHA, GLNARRAY<Model::N> &BETA) {
+  USRFUN<Model, Unknowns::Apart>(g, X, N, ALPHA, BETA);
 }
-
-// The latest USRFUN call of a solve, kept so that the drivers' extra call at
-// the same inputs (same unknowns, entry H and P, bit for bit) can take its
-// results instead of integrating again. A call that wrote messages is not
-// kept: repeating it keeps the console exactly as it would be.
-template <class Model> struct UsrfunMemo {
-  static constexpr int NP = Model::N;
-  bool valid = false;
-  GLNARRAY<NP> XIn, XOut;
-  REAL HIn = 0.0L, P = 0.0L, HOut = 0.0L;
-  GLNBYN<NP> ALPHA;
-  GLNARRAY<NP> BETA;
-  GLNARRAY1<Model::NOUT> YOUT;
-
-  void Record(typename Model::Globals &g, GLNARRAY<NP> &X, INT16 N, GLNBYN<NP> &A,
-              GLNARRAY<NP> &B) {
-    XIn = X;
-    HIn = g.H;
-    P = g.P;
-    const unsigned long messages = MessageCount();
-    USRFUN<Model>(g, X, N, A, B);
-    valid = MessageCount() == messages && &X == &g.X;
-    XOut = X;
-    HOut = g.H;
-    ALPHA = A;
-    BETA = B;
-    YOUT = g.YOUT;
-  }
-
-  void Reuse(typename Model::Globals &g, GLNARRAY<NP> &X, INT16 N, GLNBYN<NP> &A, GLNARRAY<NP> &B) {
-    if (valid && &X == &g.X && SameBits(X, XIn) && SameBits(g.H, HIn) && SameBits(g.P, P)) {
-      X = XOut;
-      g.H = HOut;
-      g.YOUT = YOUT;
-      A = ALPHA;
-      B = BETA;
-    } else {
-      USRFUN<Model>(g, X, N, A, B);
-    }
-    valid = false;
-  }
-};
 
 } // namespace zanfel

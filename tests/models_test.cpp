@@ -8,9 +8,7 @@
 #include <random>
 #include <unistd.h>
 
-#include "models/family_a.hpp"
-#include "models/family_b.hpp"
-#include "models/family_c.hpp"
+#include "drivers/settings.hpp"
 #include "nonlinear/mnewt.hpp"
 #include "runtime/fault.hpp"
 #include "shooting/shooting.hpp"
@@ -36,11 +34,11 @@ State<Model::NEQN> Derivatives(typename Model::Globals &g, REAL t, const State<M
 
 template <int N> typename FamilyA<N>::Globals ParametersA(INT16 k1) {
   typename FamilyA<N>::Globals g;
-  g.K1 = k1;
-  g.PR = 0.023L;
-  g.PD = 10.0L;
-  g.ALF1 = N == 4 ? 0.07L : 0.1L;
-  g.GAM1 = N == 4 ? -1.9L : -0.1L;
+  if constexpr (N == 4)
+    g.par = kShootA1.par;
+  else
+    g.par = kShootA2.par;
+  g.par.K1 = k1;
   return g;
 }
 
@@ -173,7 +171,7 @@ template <int N> REAL ResidualSum(typename FamilyA<N>::Globals &g) {
   GLNBYN<N> alpha;
   GLNARRAY<N> beta;
   GLNARRAY<N> x = g.X;
-  USRFUN<FamilyA<N>>(g, x, INT16(N), alpha, beta);
+  USRFUNApart<FamilyA<N>>(g, x, INT16(N), alpha, beta);
   REAL sum = 0.0L;
   for (int i = 1; i <= N; ++i)
     sum += std::fabs(beta[i]);
@@ -182,16 +180,14 @@ template <int N> REAL ResidualSum(typename FamilyA<N>::Globals &g) {
 
 template <int N> void Solve(typename FamilyA<N>::Globals &g) {
   MNEWT(100, g.X, INT16(N), 1.0E-15L, 1.0E-15L, g.ITER,
-        [&](GLNARRAY<N> &X, INT16 n, GLNBYN<N> &alpha, GLNARRAY<N> &beta) {
-          USRFUN<FamilyA<N>>(g, X, n, alpha, beta);
+        [&](GLNARRAY<N> &, INT16 n, GLNBYN<N> &alpha, GLNARRAY<N> &beta) {
+          USRFUN<FamilyA<N>>(g, n, alpha, beta);
         });
 }
 
 TEST(FamilyA, FirstSolveOfShootA1Converges) {
   auto g = ParametersA<4>(1);
-  g.P = 0.1L;
-  g.X[1] = g.P;
-  g.X[2] = 1.5L * (g.ALF1 - g.P);
+  LoadStartA1Mode1(g, kShootA1);
   const REAL before = ResidualSum<4>(g);
   g.H = 0.0L; // as at program start
   Solve<4>(g);
@@ -203,10 +199,7 @@ TEST(FamilyA, FirstSolveOfShootA1Converges) {
 
 TEST(FamilyA, ModeTwoSolveOfShootA1ReachesTheKnownSolution) {
   auto g = ParametersA<4>(2);
-  g.P = -1.72113378L;
-  const REAL guess[4] = {1.08370339L, 3.34328459L, -19.69585779L, 68.18623492L};
-  for (int i = 1; i <= 4; ++i)
-    g.X[i] = guess[i - 1];
+  LoadStart(g, kShootA1.startMode2);
   Solve<4>(g);
   EXPECT_LT(g.ITER, 100);
   EXPECT_LT(ResidualSum<4>(g), 1.0E-12L);
@@ -220,7 +213,7 @@ TEST(FamilyA, ModeTwoSolveOfShootA1ReachesTheKnownSolution) {
 // rough start finds it again.
 TEST(FamilyA, ShootA2SolveReachesItsPass14Guess) {
   auto g = ParametersA<5>(2);
-  g.ALF1 = 0.0455766569L;
+  g.par.ALF1 = 0.0455766569L;
   g.P = 0.09484164L;
   const REAL rough[5] = {1.1L, -2.0L, 0.9L, 2.9L, -0.15L};
   for (int i = 1; i <= 5; ++i)
@@ -228,9 +221,8 @@ TEST(FamilyA, ShootA2SolveReachesItsPass14Guess) {
   Solve<5>(g);
   EXPECT_LT(g.ITER, 100);
   EXPECT_LT(ResidualSum<5>(g), 1.0E-12L);
-  const REAL guess[5] = {1.11577088L, -1.96112053L, 0.86588295L, 2.87530549L, -0.15827862L};
   for (int i = 1; i <= 5; ++i)
-    EXPECT_NEAR(g.X[i], guess[i - 1], 2.0E-7L) << "x" << i;
+    EXPECT_NEAR(g.X[i], kShootA2.start.X[i - 1], 2.0E-7L) << "x" << i;
 }
 
 // ------------------------------------------------- families B and C ----
@@ -246,9 +238,7 @@ template <int NEQN> State<NEQN> RandomState(unsigned seed) {
 
 FamilyB::Globals ParametersB(REAL h) {
   FamilyB::Globals g;
-  g.PR = 0.023L;
-  g.PD = 10.0L;
-  g.GAM1 = -0.1L;
+  g.par = kShootB1.par;
   g.H = h;
   g.X[1] = h;
   return g;
@@ -343,7 +333,7 @@ TEST(FamilyB, DerivativeSystemIsTheDerivativeOfTheBaseSystem) {
   CompareWithDifferences<FamilyB>(
       [](REAL d) {
         auto g = ParametersB(0.8L + d);
-        g.PD = 15.0L;
+        g.par.PD = 15.0L;
         return g;
       },
       y, 0.9L, pair, nullptr, 1.0E-9L);
@@ -351,16 +341,9 @@ TEST(FamilyB, DerivativeSystemIsTheDerivativeOfTheBaseSystem) {
 
 FamilyC::Globals ParametersC(REAL h) {
   FamilyC::Globals g;
-  g.PR = 0.023L;
-  g.PD = 10.0L;
-  g.GAM1 = -0.1L;
+  g.par = kShootC1.par;
   g.H = h;
   g.P = h;
-  const REAL xs[9] = {0.11893163L,    -2.033455005L,  0.8694461013L,
-                      3.257078039L,   0.0456766578L,  -11.0086893897L,
-                      31.8328860066L, -0.7854887026L, -204.941223689L};
-  for (int i = 1; i <= 9; ++i)
-    g.XS[i] = xs[i - 1];
   return g;
 }
 
@@ -379,15 +362,15 @@ TEST(FamilyC, DerivativesAtTheStart) {
   EXPECT_EQ(y[23], -0.2L);
   EXPECT_EQ(y[24], 0.1L);
   EXPECT_EQ(y[27], 0.5L);
-  EXPECT_EQ(y[5], 1.11364898L * g.XS[5]);
-  EXPECT_EQ(y[15], g.XS[5]);
+  EXPECT_EQ(y[5], 1.11364898L * g.par.XS[5]);
+  EXPECT_EQ(y[15], g.par.XS[5]);
   const State<30> yp = Derivatives<FamilyC>(g, 0.0L, y);
   const REAL H = 1.11364898L, H2 = H * H;
   auto near = [](REAL v) { return 1.0E-17L * (1 + std::fabs(v)); };
-  EXPECT_NEAR(yp[3], -1.5L * H2 * g.XS[1], near(yp[3]));
-  EXPECT_NEAR(yp[5], -1.5L * H2 * g.PR * g.XS[3], near(yp[5]));
+  EXPECT_NEAR(yp[3], -1.5L * H2 * g.par.XS[1], near(yp[3]));
+  EXPECT_NEAR(yp[5], -1.5L * H2 * g.par.PR * g.par.XS[3], near(yp[5]));
   EXPECT_EQ(yp[7], 0.0L);
-  EXPECT_NEAR(yp[9], -1.5L * H2 * g.PD * g.GAM1, near(yp[9]));
+  EXPECT_NEAR(yp[9], -1.5L * H2 * g.par.PD * g.par.GAM1, near(yp[9]));
   EXPECT_EQ(g.H, 1.2L); // H follows P after the evaluation
 }
 

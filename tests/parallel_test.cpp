@@ -6,7 +6,6 @@
 
 #include "drivers/programs.hpp"
 #include "graph/graph.hpp"
-#include "models/globals.hpp"
 #include "runtime/console.hpp"
 #include "runtime/fault.hpp"
 #include "shooting/shooting.hpp"
@@ -81,7 +80,7 @@ struct Announcing {
   static constexpr int N = 3;
   static constexpr int NEQN = 1;
   static constexpr int NOUT = 3;
-  using Globals = ModelGlobals<N, NOUT>;
+  using Globals = SolverState<N, NOUT>;
 
   static void DIFEQN(Globals &g, REAL, View1<const REAL> y, View1<REAL> yp) {
     yp[1] = -y[1] * g.X[1];
@@ -120,7 +119,7 @@ ChildResult RunEnding(Ending how, int threads) {
     g.X[1] = 1.0L;
     GLNBYN<3> alpha;
     GLNARRAY<3> beta;
-    USRFUN<Announcing>(g, g.X, 3, alpha, beta);
+    USRFUN<Announcing>(g, 3, alpha, beta);
     return 99;
   });
 }

@@ -37,6 +37,7 @@ template <int N_> struct Probe {
   struct Globals {
     GLNARRAY<N> X;
     GLNARRAY1<NOUT> YOUT;
+    REAL H = 0.0L, P = 0.0L;
     REAL M[N_][N_];
     REAL b[N_];
     std::vector<Row> copies, programWide, residuals, outvalCopies;
@@ -75,6 +76,7 @@ template <int N_> struct Probe {
     g.residuals.push_back(r);
     YOUT[N + 1] = REAL(g.residuals.size());
   }
+  static REAL HAfterTrajectory(const Globals &, const GLNARRAY<N> &, REAL h) { return h; }
 };
 
 using Probe3 = Probe<3>;
@@ -209,10 +211,8 @@ TEST(Usrfun, NewtonSolvesTheProbe) {
 // with a large w.
 struct Fast {
   static constexpr int N = 1, NEQN = 2, NOUT = 3;
-  struct Globals {
-    GLNARRAY<N> X;
-    GLNARRAY1<NOUT> YOUT;
-  };
+  using Globals = SolverState<N, NOUT>;
+  static REAL HAfterTrajectory(const Globals &, const GLNARRAY<N> &, REAL h) { return h; }
   static void DIFEQN(Globals &, REAL, View1<const REAL> y, View1<REAL> yp) {
     yp[1] = 1.0E5L * y[2];
     yp[2] = -1.0E5L * y[1];
@@ -230,10 +230,8 @@ struct Fast {
 // y' = 0 up to t = 0.5 and huge beyond: no step passes the jump.
 struct Wall {
   static constexpr int N = 1, NEQN = 1, NOUT = 3;
-  struct Globals {
-    GLNARRAY<N> X;
-    GLNARRAY1<NOUT> YOUT;
-  };
+  using Globals = SolverState<N, NOUT>;
+  static REAL HAfterTrajectory(const Globals &, const GLNARRAY<N> &, REAL h) { return h; }
   static void DIFEQN(Globals &, REAL t, View1<const REAL>, View1<REAL> yp) {
     yp[1] = t > 0.5L ? 1.0E30L : 0.0L;
   }

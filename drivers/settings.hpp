@@ -1,0 +1,146 @@
+// The compiled-in settings of the six programs, one table each: the family
+// parameters, the start values, the plot frame and the sweep. The drivers,
+// the benchmark and the tests all start from these.
+#pragma once
+
+#include "models/family_a.hpp"
+#include "models/family_b.hpp"
+#include "models/family_c.hpp"
+
+namespace zanfel {
+
+// The plot frame of a pass: world units per tick and the tick ranges.
+struct FrameSettings {
+  REAL XI, YI;
+  INT16 MX1, MX2, MY1, MY2;
+};
+
+// The sweep of a pass: its step and its range.
+struct SweepSettings {
+  REAL DP, P1, P2;
+};
+
+// A start point of a sweep: P and the guess of the unknowns.
+template <int N> struct StartSettings {
+  REAL P;
+  REAL X[N];
+};
+
+// A program of one pass (families B and C).
+template <class Model> struct OnePassSettings {
+  typename Model::Params par;
+  StartSettings<Model::N> start;
+  FrameSettings frame;
+  SweepSettings sweep;
+};
+
+// shoot_a1: 11 passes with H = P prescribed (mode 1, the guess follows from P
+// and ALF1), then 14 with y3(0) = P prescribed (mode 2).
+struct ShootA1Settings {
+  ParamsA par;
+  FrameSettings frame;
+  REAL PMode1;
+  SweepSettings sweepMode1;
+  StartSettings<4> startMode2;
+  SweepSettings sweepMode2;
+};
+
+// shoot_a2: passes 14 and 15 in mode 2; pass 15 goes on from where 14 ended.
+struct ShootA2Settings {
+  ParamsA par;
+  FrameSettings frame;
+  StartSettings<5> start;
+  SweepSettings sweep;
+};
+
+inline constexpr ShootA1Settings kShootA1{
+    {1, 0.023L, 10.0L, 0.07L, -1.9L},
+    {1.0L, 1.0L, 0, 4, -4, 4},
+    0.1L,
+    {-0.02L, -10.0L, 15.0L},
+    {-1.72113378L, {1.08370339L, 3.34328459L, -19.69585779L, 68.18623492L}},
+    {-0.02L, -100.0L, 700.0L}};
+
+inline constexpr ShootA2Settings kShootA2{
+    {2, 0.023L, 10.0L, 0.1L, -0.1L},
+    {0.5L, 1.0L, 1, 4, -4, 4},
+    {0.09484164L, {1.11577088L, -1.96112053L, 0.86588295L, 2.87530549L, -0.15827862L}},
+    {-0.0001L, -100.0L, 700.0L}};
+
+// The frame shows H from 0.5 to 1.5 and Bh from -5 to 2.
+inline constexpr FrameSettings kFrameB{0.5L, 1.0L, 1, 3, -5, 2};
+inline constexpr SweepSettings kSweepB{-0.01L, -100.0L, 700.0L};
+
+inline constexpr OnePassSettings<FamilyB> kShootB1{
+    {0.023L, 10.0L, -0.1L},
+    {0.11893163L,
+     {1.11364898L, -2.033455005L, 0.8694461013L, 3.257078039L, 0.0456766578L, -11.0086893897L,
+      31.8328860066L, -0.7854887026L, -204.941223689L}},
+    kFrameB,
+    kSweepB};
+
+inline constexpr OnePassSettings<FamilyB> kShootB2{
+    {0.023L, 15.0L, 1.0L},
+    {-3.59233618L, {1.54L, 7.27267194L, 0.0L, -5.69183609L, 0.41157551L, 0.0L, 0.0L, 0.0L, 0.0L}},
+    kFrameB,
+    kSweepB};
+
+// The unknowns start at zero; the base solution's start values are fixed.
+// The frame shows H from 0 to 5 and v from -10 to 2.
+inline constexpr FrameSettings kFrameC{1.0L, 2.0L, 0, 5, -5, 1};
+inline constexpr SweepSettings kSweepC{0.01L, -10.0L, 15.0L};
+
+inline constexpr OnePassSettings<FamilyC> kShootC1{
+    {0.023L,
+     10.0L,
+     -0.1L,
+     {{0.11893163L, -2.033455005L, 0.8694461013L, 3.257078039L, 0.0456766578L, -11.0086893897L,
+       31.8328860066L, -0.7854887026L, -204.941223689L}}},
+    {1.11364898L, {0.0L, 0.0L, 0.0L, 0.0L}},
+    kFrameC,
+    kSweepC};
+
+inline constexpr OnePassSettings<FamilyC> kShootC2{
+    {0.023L,
+     15.0L,
+     0.0L,
+     {{0.947732L, -4.462087L, -8.245465L, 0.0L, -11.453855L, -13.017735L, 38.586693L, 157.81579L,
+       0.0L}}},
+    {1.04437262L, {0.0L, 0.0L, 0.0L, 0.0L}},
+    kFrameC,
+    kSweepC};
+
+// P and the unknowns from a start point.
+template <class Globals, int N> void LoadStart(Globals &g, const StartSettings<N> &start) {
+  static_assert(Globals::N == N);
+  g.P = start.P;
+  for (int I = 1; I <= N; ++I)
+    g.X[I] = start.X[I - 1];
+}
+
+// shoot_a1's mode-1 start: the guess follows from P and ALF1.
+inline void LoadStartA1Mode1(FamilyA<4>::Globals &g, const ShootA1Settings &s) {
+  g.P = s.PMode1;
+  g.X[1] = g.P;
+  g.X[2] = 1.5L * (g.par.ALF1 - g.P);
+  g.X[3] = 0.0L;
+  g.X[4] = 0.0L;
+}
+
+// The state of a program before its first solve, as its driver leaves it: the
+// parameters and the first start point, H at its initial zero.
+inline void LoadFirstStart(FamilyA<4>::Globals &g, const ShootA1Settings &s) {
+  g.par = s.par;
+  LoadStartA1Mode1(g, s);
+}
+inline void LoadFirstStart(FamilyA<5>::Globals &g, const ShootA2Settings &s) {
+  g.par = s.par;
+  LoadStart(g, s.start);
+}
+template <class Model>
+void LoadFirstStart(typename Model::Globals &g, const OnePassSettings<Model> &s) {
+  g.par = s.par;
+  LoadStart(g, s.start);
+}
+
+} // namespace zanfel
