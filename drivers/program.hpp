@@ -4,6 +4,8 @@
 
 #include "drivers/settings.hpp"
 #include "drivers/usrfun_memo.hpp"
+#include <vector>
+
 #include "graph/graph.hpp"
 #include "nonlinear/mnewt.hpp"
 #include "plot/syskord.hpp"
@@ -31,6 +33,15 @@ struct Hooks {
   void (*afterSweep)(SweepEnd why) = nullptr;
 };
 
+// One point of the plotted curve per record, for the pictures drawn from the
+// whole run: the pass it belongs to (counted from 1 in the run), H and the
+// plotted end value.
+struct CurvePoint {
+  int pass;
+  REAL H;
+  REAL value;
+};
+
 // The program-wide variables of one program: the model's state `g`, which
 // the model and the shooting layer share by reference, and the driver's own.
 template <ShootingModel Model> struct Program {
@@ -46,6 +57,8 @@ template <ShootingModel Model> struct Program {
   TextFile FAIL;
   UsrfunMemo<Model> memo;
   long records = 0;
+  int pass = 0; // passes begun in this run
+  std::vector<CurvePoint> curve;
 };
 
 // MNEWT from the current unknowns, then USRFUN once more so that YOUT and H
@@ -95,6 +108,7 @@ void Sweep(Program<Model> &s, const SweepRules<Model> &rules, const Hooks &hooks
     s.H1 = rules.partner(s);
     WriteRecord(s.FAIL, rules.layout, s.g.H, s.H1, s.g.X, s.g.YOUT);
     ++s.records;
+    s.curve.push_back({s.pass, s.g.H, s.g.YOUT[rules.plotIndex]});
     if (hooks.afterRecord)
       hooks.afterRecord(s.g.P, s.records);
     // H assigned again, deliberately: the record cannot have changed it, and
@@ -126,6 +140,7 @@ template <class Model> void SolveAndMove(Program<Model> &s, const SweepRules<Mod
 template <class Model>
 void RunPass(Program<Model> &s, const SweepRules<Model> &rules, const FrameSettings &frame,
              const SweepSettings &sweep, bool checkGraphResult, const Hooks &hooks) {
+  ++s.pass;
   s.XI = frame.XI;
   s.YI = frame.YI;
   s.MX1 = frame.MX1;
