@@ -135,16 +135,16 @@ template <ShootingModel Model> struct TrajectoryBatch {
   static void Run(void *ctx, int j) {
     auto &b = *static_cast<TrajectoryBatch *>(ctx);
     struct Work {
-      TrajectoryBatch *b;
-      int j;
-    } w{&b, j};
+      TrajectoryBatch *batch;
+      int index;
+    } work{&b, j};
     CaptureMessages(&b.messages[j]);
     b.end[j] = RunDeferringEnds(
         [](void *p) {
-          auto &w = *static_cast<Work *>(p);
-          RKF<Model>(w.b->g[w.j], w.b->X[w.j], w.b->g[w.j].YOUT);
+          const auto &w = *static_cast<Work *>(p);
+          RKF<Model>(w.batch->g[w.index], w.batch->X[w.index], w.batch->g[w.index].YOUT);
         },
-        &w);
+        &work);
     CaptureMessages(nullptr);
   }
 };
