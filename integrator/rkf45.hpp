@@ -84,17 +84,16 @@ constexpr REALTYPE GROWTH_LIMIT = 5.0L; // at most fivefold after an accepted st
 constexpr REALTYPE SHRINK_LIMIT = 0.1L; // at most tenfold smaller after a rejected one
 // The ratios at which SAFETY / ESTTOL^(1/5) meets the limits, (0.9/0.1)^5 =
 // 9^5 and (0.9/5)^5 = 0.18^5. Beyond them the limit applies and no root is
-// taken, which keeps the roots away from huge and tiny ratios.
+// taken; so an exact step (ESTTOL = 0) never reaches the logarithm of 0, which
+// would trap.
 constexpr REALTYPE SHRINK_BOUND = 59049.0L;
 constexpr REALTYPE GROWTH_BOUND = 1.889568E-4L;
-constexpr REALTYPE Pow5(REALTYPE x) {
-  return x * x * x * x * x;
+constexpr bool MeetsLimit(REALTYPE bound, REALTYPE limit) {
+  const REALTYPE r = SAFETY / limit;
+  const REALTYPE q = bound / (r * r * r * r * r);
+  return q > 1.0L - 1.0E-15L && q < 1.0L + 1.0E-15L;
 }
-static_assert(SHRINK_BOUND == Pow5(9.0L));
-static_assert(GROWTH_BOUND / Pow5(SAFETY / GROWTH_LIMIT) - 1.0L < 1.0E-15L &&
-              Pow5(SAFETY / GROWTH_LIMIT) / GROWTH_BOUND - 1.0L < 1.0E-15L);
-static_assert(SHRINK_BOUND / Pow5(SAFETY / SHRINK_LIMIT) - 1.0L < 1.0E-15L &&
-              Pow5(SAFETY / SHRINK_LIMIT) / SHRINK_BOUND - 1.0L < 1.0E-15L);
+static_assert(MeetsLimit(SHRINK_BOUND, SHRINK_LIMIT) && MeetsLimit(GROWTH_BOUND, GROWTH_LIMIT));
 
 // The common denominator of the error coefficients 1/360, 128/4275,
 // 2197/75240, 1/50 and 2/55 of k1, k3, k4, k5 and k6.
@@ -225,10 +224,10 @@ inline REALTYPE ErrorRatio(REALTYPE HI, REALTYPE EEOET, REALTYPE SCALE) {
 // ---- The step-size controller.
 
 // The first step of an integration over the distance DT: the whole distance,
-// cut for each component in turn to the step whose first-order term
-// |YPI[K]| * h^5 would stay within that component's tolerance; zero when every
-// tolerance is zero; at least 26 units of round-off of the larger of |T| and
-// |DT|.
+// cut component by component to the h at which |YPI[K]| * h^5 reaches that
+// component's tolerance (each component sees the step the ones before it
+// left); zero when every tolerance is zero; and at least 26 units of
+// round-off of the larger of |T| and |DT|.
 inline REALTYPE StartingStep(INT16 NEQN, ARRAYTYPE Y, ARRAYTYPE YPI, REALTYPE T, REALTYPE DT,
                              REALTYPE RELERR, REALTYPE ABSERR, REALTYPE U26) {
   REALTYPE HI = fabsl(DT);
