@@ -1,13 +1,54 @@
 // Adaptive Runge-Kutta-Fehlberg 4(5) integration with relative and absolute
 // error control and the two-way status flag IFLAG.
 //
-// The right-hand side F is a template parameter so that the innermost loop
-// calls it directly; it is called as F(T, YI, YPI) with 1-based views of the
-// state and the derivative vectors.
+// The parts are kept apart, each a small inline function:
+//   FEHL                      the stepper: one step of the Fehlberg pair;
+//   ErrorNorm, ErrorRatio     the error norm of a step and its ratio to the
+//                             tolerance (ESTTOL);
+//   StartingStep, AimAtOutput,
+//   ShrinkFactor, GrowthFactor,
+//   NextStep                  the step-size controller.
+// RKFS runs them under the IFLAG protocol below; RKF45 only partitions the
+// caller's work areas. The right-hand side F is a template parameter, so the
+// whole step is one direct call chain: F(T, YI, YPI) with 1-based views of
+// the state and the derivative vectors. Nothing here allocates.
+//
+// The IFLAG protocol. IFLAG carries the mode in and the status out; the
+// caller's WORK (6*NEQN + 3 reals) and IWORKI (5 integers) carry everything
+// from one call to the next and need no set-up before a new integration.
+//
+// IFLAG on entry:
+//    1  new integration in interval mode: step until TOUT, then return 2
+//   -1  new integration in one-step mode: one step towards TOUT, return -2
+//    2  go on in interval mode (TOUT may be new); -2 likewise in one-step mode
+//    3  answer to return 3: start with the raised RELERR
+//    4  answer to return 4: a fresh budget of MAXNFE evaluations (2 does too)
+//    5  answer to return 5, once ABSERR > 0
+//   An answer 3, 4 or 5 (and 2 after return 3) resumes in the mode of the call
+//   it answers. 0 and |IFLAG| > 8 are invalid (return 8). 6, 7, 8, -3..-8,
+//   5 with ABSERR = 0, and 2 or -2 after return 6 with neither tolerance
+//   loosened are no answer at all: the program ends silently with status 0.
+//
+// IFLAG on return (KFLAGI, the fifth integer of IWORKI, keeps 3, 4 and 6 for
+// the answer):
+//    2  TOUT reached: T = TOUT
+//   -2  one-step mode: one step taken, T and Y at its end
+//    3  RELERR was below 2*EPS + REMIN and has been raised to it; nothing done
+//    4  more than MAXNFE evaluations; T and Y at the last accepted step
+//    5  ABSERR = 0 and a component is zero at both ends of the step: the
+//       relative test cannot be applied; T and Y at the last accepted step
+//    6  the accuracy needs a step not above U26*|T|; answer with a looser
+//       RELERR or ABSERR and 2 or -2
+//    7  the step was at least twice the distance to TOUT on MAXKOP calls;
+//       T and Y unchanged by this call; answer with 2 or -2
+//    8  invalid input: NEQN < 1, a negative tolerance, |IFLAG| 0 or above 8,
+//       or T = TOUT on a continuation that does not answer return 3; nothing
+//       is changed
 #pragma once
 
 #include <cmath>
 
+#include "runtime/checked.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/types.hpp"
 
@@ -30,8 +71,33 @@ inline REALTYPE AMAX1(REALTYPE X, REALTYPE Y) {
 
 namespace rkf_detail {
 
-constexpr REALTYPE REMIN = 1.0E-12L;
-constexpr INT16 MAXNFE = 3000;
+// The protocol's limits.
+constexpr REALTYPE REMIN = 1.0E-12L; // smallest RELERR beyond the arithmetic's own limit
+constexpr INT16 MAXNFE = 3000;       // evaluations per run of steps, about 500 steps
+constexpr INT16 MAXKOP = 100;        // calls crowded by their output point before return 7
+
+// The step-size controller: the error of a step of length h goes with h^5, so
+// the step that would just meet the tolerance is h / ESTTOL^(1/5); the next
+// step is SAFETY times that, within the growth and shrink limits.
+constexpr REALTYPE SAFETY = 0.9L;
+constexpr REALTYPE GROWTH_LIMIT = 5.0L; // at most fivefold after an accepted step
+constexpr REALTYPE SHRINK_LIMIT = 0.1L; // at most tenfold smaller after a rejected one
+// The ratios at which SAFETY / ESTTOL^(1/5) meets the limits, (0.9/0.1)^5 =
+// 9^5 and (0.9/5)^5 = 0.18^5. Beyond them the limit applies and no root is
+// taken; so an exact step (ESTTOL = 0) never reaches the logarithm of 0, which
+// would trap.
+constexpr REALTYPE SHRINK_BOUND = 59049.0L;
+constexpr REALTYPE GROWTH_BOUND = 1.889568E-4L;
+constexpr bool MeetsLimit(REALTYPE bound, REALTYPE limit) {
+  const REALTYPE r = SAFETY / limit;
+  const REALTYPE q = bound / (r * r * r * r * r);
+  return q > 1.0L - 1.0E-15L && q < 1.0L + 1.0E-15L;
+}
+static_assert(MeetsLimit(SHRINK_BOUND, SHRINK_LIMIT) && MeetsLimit(GROWTH_BOUND, GROWTH_LIMIT));
+
+// The common denominator of the error coefficients 1/360, 128/4275,
+// 2197/75240, 1/50 and 2/55 of k1, k3, k4, k5 and k6.
+constexpr REALTYPE ERROR_DENOMINATOR = 752400.0L;
 
 struct MachineConstants {
   REALTYPE EPS;
@@ -68,18 +134,13 @@ inline REALTYPE FifthRoot(REALTYPE x) {
   FatalEnd(0);
 }
 
-inline INT16 Sum16(int a, int b) {
-  int s = a + b;
-  if (s < -32768 || s > 32767)
-    IntegerOverflow();
-  return static_cast<INT16>(s);
-}
-
 } // namespace rkf_detail
 
-// One Fehlberg step of length H from (T, YI) with k1 = YPI. The fifth-order
-// solution goes to SI, which may be the same storage as F1I.
-template <class F>
+// The stepper: one Fehlberg step of length H from (T, YI) with k1 = YPI, and
+// exactly five calls of F. The fifth-order solution goes to SI, which may be
+// the same storage as F1I; F2I..F5I are left holding k3..k6 for the error
+// norm. It decides nothing: no error test, no step choice, no counting.
+template <PROCTYPE F>
 inline void FEHL(F &f, INT16 NEQN, ARRAYTYPE YI, const REALTYPE &T, REALTYPE H, ARRAYTYPE YPI,
                  ARRAYTYPE F1I, ARRAYTYPE F2I, ARRAYTYPE F3I, ARRAYTYPE F4I, ARRAYTYPE F5I,
                  ARRAYTYPE SI) {
@@ -133,12 +194,113 @@ struct RkfSlots {
 
 namespace rkf_detail {
 
+// ---- The error norm.
+
+// The largest ratio EEOET, over the components, of the error estimate EE of
+// the step FEHL just took to the scaled tolerance ET = |y_old| + |y_new| + AE.
+// False, at the first component whose ET is not positive (ABSERR = 0 and the
+// component zero at both ends): the relative test cannot be applied.
+inline bool ErrorNorm(INT16 NEQN, ARRAYTYPE Y, const RkfSlots &s, REALTYPE AE, REALTYPE &EEOET) {
+  EEOET = 0.0L;
+  for (int K = 1; K <= NEQN; ++K) {
+    const REALTYPE ET = (fabsl(Y[K]) + fabsl(s.F1I[K])) + AE;
+    if (ET <= 0.0L)
+      return false;
+    const REALTYPE EE = fabsl(((21970.0L * s.F3I[K] - 15048.0L * s.F4I[K]) - 2090.0L * s.YPI[K]) +
+                              (22528.0L * s.F2I[K] - 27360.0L * s.F5I[K]));
+    EEOET = AMAX1(EEOET, EE / ET);
+  }
+  return true;
+}
+
+// ESTTOL: the estimated error of the step of length HI over the tolerance
+// RELERR * (|y_old| + |y_new|) / 2 + ABSERR, in the worst component. HI *
+// EE / ERROR_DENOMINATOR is the difference of the fourth- and fifth-order
+// results, and the tolerance is ET / SCALE. At most 1 passes.
+inline REALTYPE ErrorRatio(REALTYPE HI, REALTYPE EEOET, REALTYPE SCALE) {
+  return ((fabsl(HI) * EEOET) * SCALE) / ERROR_DENOMINATOR;
+}
+
+// ---- The step-size controller.
+
+// The first step of an integration over the distance DT: the whole distance,
+// cut component by component to the h at which |YPI[K]| * h^5 reaches that
+// component's tolerance (each component sees the step the ones before it
+// left); zero when every tolerance is zero; and at least 26 units of
+// round-off of the larger of |T| and |DT|.
+inline REALTYPE StartingStep(INT16 NEQN, ARRAYTYPE Y, ARRAYTYPE YPI, REALTYPE T, REALTYPE DT,
+                             REALTYPE RELERR, REALTYPE ABSERR, REALTYPE U26) {
+  REALTYPE HI = fabsl(DT);
+  REALTYPE TOLN = 0.0L;
+  for (int K = 1; K <= NEQN; ++K) {
+    const REALTYPE TOL = RELERR * fabsl(Y[K]) + ABSERR;
+    if (TOL != 0.0L) {
+      TOLN = TOL;
+      const REALTYPE YPK = fabsl(YPI[K]);
+      if (YPK * HI * HI * HI * HI * HI > TOL)
+        HI = FifthRoot(TOL / YPK);
+    }
+  }
+  if (TOLN <= 0.0L)
+    HI = 0.0L;
+  return AMAX1(HI, U26 * AMAX1(fabsl(T), fabsl(DT)));
+}
+
+// Aims the step HI at the output point DT away, looking two steps ahead: a
+// step that would pass it becomes the rest of the way (true: this step ends
+// there); one that would leave less than another step is halved, so that two
+// equal steps reach it (also when the rest equals the step exactly).
+inline bool AimAtOutput(REALTYPE DT, REALTYPE &HI) {
+  if (fabsl(DT) < fabsl(HI)) {
+    HI = DT;
+    return true;
+  }
+  if (fabsl(DT) < 2.0L * fabsl(HI))
+    HI = DT / 2.0L;
+  return false;
+}
+
+// The factor for a rejected step (ESTTOL > 1): the predicted one, but never
+// more than tenfold smaller.
+inline REALTYPE ShrinkFactor(REALTYPE ESTTOL) {
+  REALTYPE S = SHRINK_LIMIT;
+  if (ESTTOL < SHRINK_BOUND)
+    S = SAFETY / FifthRoot(ESTTOL);
+  return S;
+}
+
+// The factor for the step after an accepted one (ESTTOL <= 1): the predicted
+// one, never more than fivefold, and no growth right after a rejection.
+inline REALTYPE GrowthFactor(REALTYPE ESTTOL, bool HFAILD) {
+  REALTYPE S = GROWTH_LIMIT;
+  if (ESTTOL > GROWTH_BOUND)
+    S = SAFETY / FifthRoot(ESTTOL);
+  if (HFAILD && S > 1.0L)
+    S = 1.0L;
+  return S;
+}
+
+// The next step: S times the length of HI, not below HMIN, in HI's direction.
+inline REALTYPE NextStep(REALTYPE S, REALTYPE HI, REALTYPE HMIN) {
+  const bool negative = HI < 0.0L;
+  REALTYPE H = AMAX1(S * fabsl(HI), HMIN);
+  if (negative)
+    H = -H;
+  return H;
+}
+
+// ---- The protocol.
+
+inline INT16 Magnitude(INT16 v) {
+  return static_cast<INT16>(v < 0 ? -v : v);
+}
+
 enum class Entry { ReturnNow, NewIntegration, Common };
 
 // Input and continuation checks; on ReturnNow IFLAG holds the status.
 inline Entry CheckEntry(INT16 NEQN, const REALTYPE &T, REALTYPE TOUT, REALTYPE RELERR,
                         REALTYPE ABSERR, INT16 &IFLAG, INT16 &MFLAG, RkfSlots &s) {
-  MFLAG = static_cast<INT16>(IFLAG < 0 ? -IFLAG : IFLAG);
+  MFLAG = Magnitude(IFLAG);
   if (NEQN < 1 || RELERR < 0.0L || ABSERR < 0.0L || MFLAG == 0 || MFLAG > 8) {
     IFLAG = 8;
     return Entry::ReturnNow;
@@ -174,7 +336,7 @@ inline Entry CheckEntry(INT16 NEQN, const REALTYPE &T, REALTYPE TOUT, REALTYPE R
   if (restoreMode) {
     IFLAG = s.JFLAGI;
     if (s.KFLAGI == 3)
-      MFLAG = static_cast<INT16>(IFLAG < 0 ? -IFLAG : IFLAG);
+      MFLAG = Magnitude(IFLAG);
   }
   return Entry::Common;
 }
@@ -182,7 +344,7 @@ inline Entry CheckEntry(INT16 NEQN, const REALTYPE &T, REALTYPE TOUT, REALTYPE R
 } // namespace rkf_detail
 
 // The core: integrates from T towards TOUT through the work slots.
-template <class F>
+template <PROCTYPE F>
 void RKFS(F &f, INT16 NEQN, ARRAYTYPE Y, REALTYPE &T, REALTYPE TOUT, REALTYPE &RELERR,
           REALTYPE ABSERR, INT16 &IFLAG, RkfSlots &s) {
   using namespace rkf_detail;
@@ -205,7 +367,7 @@ void RKFS(F &f, INT16 NEQN, ARRAYTYPE Y, REALTYPE &T, REALTYPE TOUT, REALTYPE &R
     s.KFLAGI = 3;
     return;
   }
-  REALTYPE DT = TOUT - T;
+  const REALTYPE DT = TOUT - T;
   REALTYPE A;
 
   bool estimateStart = false;
@@ -226,20 +388,7 @@ void RKFS(F &f, INT16 NEQN, ARRAYTYPE Y, REALTYPE &T, REALTYPE TOUT, REALTYPE &R
 
   if (estimateStart) {
     s.INITI = 1;
-    s.HI = fabsl(DT);
-    REALTYPE TOLN = 0.0L;
-    for (int K = 1; K <= NEQN; ++K) {
-      const REALTYPE TOL = RELERR * fabsl(Y[K]) + ABSERR;
-      if (TOL != 0.0L) {
-        TOLN = TOL;
-        const REALTYPE YPK = fabsl(s.YPI[K]);
-        if (YPK * s.HI * s.HI * s.HI * s.HI * s.HI > TOL)
-          s.HI = FifthRoot(TOL / YPK);
-      }
-    }
-    if (TOLN <= 0.0L)
-      s.HI = 0.0L;
-    s.HI = AMAX1(s.HI, U26 * AMAX1(fabsl(T), fabsl(DT)));
+    s.HI = StartingStep(NEQN, Y, s.YPI, T, DT, RELERR, ABSERR, U26);
     s.JFLAGI = IFLAG < 0 ? -2 : 2;
   }
 
@@ -247,7 +396,7 @@ void RKFS(F &f, INT16 NEQN, ARRAYTYPE Y, REALTYPE &T, REALTYPE TOUT, REALTYPE &R
   s.HI = DT > 0.0L ? fabsl(s.HI) : -fabsl(s.HI);
   if (fabsl(s.HI) >= 2.0L * fabsl(DT)) {
     s.KOPI = static_cast<INT16>(s.KOPI + 1);
-    if (s.KOPI >= 100) {
+    if (s.KOPI >= MAXKOP) {
       s.KOPI = 0;
       IFLAG = 7;
       return;
@@ -265,19 +414,16 @@ void RKFS(F &f, INT16 NEQN, ARRAYTYPE Y, REALTYPE &T, REALTYPE TOUT, REALTYPE &R
     return;
   }
   bool OUTPUT = false;
+  // The error test works with tolerances scaled by SCALE and never forms
+  // RELERR * |y|.
   const REALTYPE SCALE = 2.0L / RELERR;
   const REALTYPE AE = SCALE * ABSERR;
 
   for (;;) { // one step
     bool HFAILD = false;
     const REALTYPE HMIN = U26 * fabsl(T);
-    DT = TOUT - T;
-    if (fabsl(DT) < fabsl(s.HI)) {
-      s.HI = DT;
+    if (AimAtOutput(TOUT - T, s.HI))
       OUTPUT = true;
-    } else if (fabsl(DT) < 2.0L * fabsl(s.HI)) {
-      s.HI = DT / 2.0L;
-    }
     REALTYPE ESTTOL;
     for (;;) { // one attempt
       if (s.NFEI > MAXNFE) {
@@ -287,50 +433,32 @@ void RKFS(F &f, INT16 NEQN, ARRAYTYPE Y, REALTYPE &T, REALTYPE TOUT, REALTYPE &R
       }
       FEHL(f, NEQN, Y, T, s.HI, s.YPI, s.F1I, s.F2I, s.F3I, s.F4I, s.F5I, s.F1I);
       s.NFEI = static_cast<INT16>(s.NFEI + 5);
-      REALTYPE EEOET = 0.0L;
-      for (int K = 1; K <= NEQN; ++K) {
-        const REALTYPE ET = (fabsl(Y[K]) + fabsl(s.F1I[K])) + AE;
-        if (ET <= 0.0L) {
-          IFLAG = 5;
-          return;
-        }
-        const REALTYPE EE =
-            fabsl(((21970.0L * s.F3I[K] - 15048.0L * s.F4I[K]) - 2090.0L * s.YPI[K]) +
-                  (22528.0L * s.F2I[K] - 27360.0L * s.F5I[K]));
-        EEOET = AMAX1(EEOET, EE / ET);
+      REALTYPE EEOET;
+      if (!ErrorNorm(NEQN, Y, s, AE, EEOET)) {
+        IFLAG = 5;
+        return;
       }
-      ESTTOL = ((fabsl(s.HI) * EEOET) * SCALE) / 752400.0L;
+      ESTTOL = ErrorRatio(s.HI, EEOET, SCALE);
       if (ESTTOL <= 1.0L)
         break;
-      // Rejected: shrink by the predicted factor, at most tenfold.
+      // Rejected: the output-point aim is not repeated for the shorter step.
       HFAILD = true;
       OUTPUT = false;
-      REALTYPE S = 0.1L;
-      if (ESTTOL < 59049.0L)
-        S = 0.9L / FifthRoot(ESTTOL);
-      s.HI = S * s.HI;
+      s.HI = ShrinkFactor(ESTTOL) * s.HI;
       if (!(fabsl(s.HI) > HMIN)) {
         IFLAG = 6;
         s.KFLAGI = 6;
         return;
       }
     }
-    // Accepted.
+    // Accepted: go on from the fifth-order solution.
     T = T + s.HI;
     for (int K = 1; K <= NEQN; ++K)
       Y[K] = s.F1I[K];
     A = T;
     f(A, CV{Y.p}, s.YPI);
     s.NFEI = static_cast<INT16>(s.NFEI + 1);
-    REALTYPE S = 5.0L;
-    if (ESTTOL > 1.889568E-4L)
-      S = 0.9L / FifthRoot(ESTTOL);
-    if (HFAILD && S > 1.0L)
-      S = 1.0L;
-    const bool negative = s.HI < 0.0L;
-    s.HI = AMAX1(S * fabsl(s.HI), HMIN);
-    if (negative)
-      s.HI = -s.HI;
+    s.HI = NextStep(GrowthFactor(ESTTOL, HFAILD), s.HI, HMIN);
     if (OUTPUT) {
       T = TOUT;
       IFLAG = 2;
@@ -343,20 +471,19 @@ void RKFS(F &f, INT16 NEQN, ARRAYTYPE Y, REALTYPE &T, REALTYPE TOUT, REALTYPE &R
   }
 }
 
-// Integrates the NEQN equations F from T towards TOUT. WORK holds 6*NEQN + 3
-// reals and IWORKI 5 integers, both owned by the caller.
-template <class F>
+// Integrates the NEQN equations F from T towards TOUT under the IFLAG protocol
+// above. WORK holds 6*NEQN + 3 reals and IWORKI 5 integers, both owned by the
+// caller; the partition is computed in 16-bit arithmetic.
+template <PROCTYPE F>
 void RKF45(F &f, INT16 NEQN, ARRAYTYPE Y, REALTYPE &T, REALTYPE TOUT, REALTYPE &RELERR,
            REALTYPE ABSERR, INT16 &IFLAG, ARRAYTYPE WORK, View1<INT16> IWORKI) {
-  using rkf_detail::Sum16;
-  // The partition of WORK, in 16-bit arithmetic.
-  const INT16 K1M = Sum16(NEQN, 1);
-  const INT16 K1 = Sum16(K1M, 1);
-  const INT16 K2 = Sum16(K1, NEQN);
-  const INT16 K3 = Sum16(K2, NEQN);
-  const INT16 K4 = Sum16(K3, NEQN);
-  const INT16 K5 = Sum16(K4, NEQN);
-  const INT16 K6 = Sum16(K5, NEQN);
+  const INT16 K1M = Add16(NEQN, 1);
+  const INT16 K1 = Add16(K1M, 1);
+  const INT16 K2 = Add16(K1, NEQN);
+  const INT16 K3 = Add16(K2, NEQN);
+  const INT16 K4 = Add16(K3, NEQN);
+  const INT16 K5 = Add16(K4, NEQN);
+  const INT16 K6 = Add16(K5, NEQN);
   if (K6 + 1 > ARRAYSIZE || (NEQN > 0 && K1 + NEQN - 1 > ARRAYSIZE))
     RangeFault();
   RkfSlots s{ARRAYTYPE{&WORK[1]},

@@ -1,5 +1,20 @@
 // LU decomposition by Crout's method with implicit scaling and partial
 // pivoting, in place; the factors of a row permutation of A.
+//
+// LUDCMP(A, N, INDX, D) factorises the leading N x N block of A. On return A
+// holds U on and above the diagonal and the multipliers of L below it (L's
+// unit diagonal is not stored), both for the rows as permuted. INDX records
+// the permutation as interchanges to be replayed in order: at column J, row J
+// was exchanged with row INDX[J] >= J (J itself when none). D is +1 for an
+// even number of interchanges and -1 for an odd one, so D times the product of
+// U's diagonal is the determinant.
+//
+// The pivot of a column is the candidate largest relative to its row's
+// largest magnitude in the original matrix; of equal candidates the first row
+// wins. A zero pivot (a singular matrix without a zero row) becomes TINY,
+// silently: the factorisation completes and the solution comes out huge but
+// finite. A row that is entirely zero has no scale at all: that ends the
+// program (SingularMatrixEnd).
 #pragma once
 
 #include <cmath>
@@ -8,6 +23,7 @@
 
 namespace zanfel {
 
+// What a zero pivot becomes.
 constexpr REAL TINY = 1.0E-20L;
 
 // An all-zero row: the pause, then the program ends as the division by zero
@@ -69,6 +85,8 @@ template <int NP> void LUDCMP(GLNBYN<NP> &A, INT16 N, GLINDX<NP> &INDX, REAL &D)
 }
 
 // Solves A·x = B with the factors and pivot record of LUDCMP; B becomes x.
+// A and INDX are only read, so one factorisation serves any number of
+// right-hand sides.
 template <int NP>
 void LUBKSB(const GLNBYN<NP> &A, INT16 N, const GLINDX<NP> &INDX, GLNARRAY<NP> &B) {
   int II = 0;

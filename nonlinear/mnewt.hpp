@@ -12,9 +12,17 @@ namespace zanfel {
 // The iteration limit: the message, then the program ends with status 0.
 [[noreturn]] void IterationLimitEnd();
 
-// USRFUN(X, ALPHA, BETA) fills the residuals BETA and the negated Jacobian
-// ALPHA at X. ITER receives the number of the latest iteration that applied a
-// correction.
+// At most NTRIAL iterations on X[1..N], each with the full Newton correction.
+// USRFUN(X, N, ALPHA, BETA) fills the residuals BETA and the negated Jacobian
+// ALPHA at X, so that the solution d of ALPHA * d = BETA is the correction to
+// add; it may change X during the call but hands it back at its input value
+// (up to rounding). The call returns when the 1-norm of BETA is at most TOLF
+// (X as USRFUN left it), or after a correction whose 1-norm is at most
+// TOLX * (1 + |X[N]|), with the corrected X[N]; both tests include equality.
+// ITER receives the number of the latest iteration that applied a correction
+// and is not touched otherwise, so a return by the residual test in the first
+// iteration keeps the caller's count. Running out of iterations (at once when
+// NTRIAL < 1) is the iteration limit's end.
 template <int NP, class Usrfun>
 void MNEWT(INT16 NTRIAL, GLNARRAY<NP> &X, INT16 N, REAL TOLX, REAL TOLF, INT16 &ITER,
            Usrfun &&USRFUN) {

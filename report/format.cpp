@@ -20,6 +20,8 @@ namespace {
 constexpr REAL kFuzz = 0x1p-63L;
 constexpr int kBudget = 17;       // significant digits of the digit string
 constexpr int kDefaultWidth = 25; // field of the default format
+// Fixed switches to the scientific layout above this decimal exponent.
+constexpr int kMaxFixedExponent = 35;
 
 enum class Kind { Finite, PlusInf, MinusInf, NaN };
 
@@ -198,7 +200,7 @@ std::string Fixed(REAL v, int w, int d) {
     d = 0;
   const bool negative = std::signbit(v);
   const DigitString s = Convert(std::fabs(v), d);
-  if (s.exponent > 35)
+  if (s.exponent > kMaxFixedExponent)
     return PadLeft(Scientific(negative, s), w);
 
   std::string text;

@@ -10,8 +10,15 @@
 
 namespace zanfel {
 
+// The fields every family shares: H, H1 and the YOUT values with 8 decimals;
+// YOUT[1] in 11 columns and the rest of line 2 in 14; lines 4 and 5 in 10.
+inline constexpr int kRecordDecimals = 8;
+inline constexpr int kFirstEndWidth = 11;
+inline constexpr int kEndWidth = 14;
+inline constexpr int kShortWidth = 10;
+
 struct RecordLayout {
-  int wH, wH1;    // fields of H and H1 on line 1 (8 decimals)
+  int wH, wH1;    // fields of H and H1 on line 1
   const char *L1; // label before H1
   const char *Lx; // label before each "I]:=" on line 3
   int wX, dX;     // field of X[I] on line 3
@@ -30,17 +37,17 @@ template <int N, int NOUT>
 void WriteRecord(TextFile &f, const RecordLayout &L, REAL H, REAL H1, const GLNARRAY<N> &X,
                  const GLNARRAY1<NOUT> &YOUT) {
   f.Write("h:=");
-  f.Write(Fixed(H, L.wH, 8));
+  f.Write(Fixed(H, L.wH, kRecordDecimals));
   f.Write("   ");
   f.Write(L.L1);
-  f.WriteLn(Fixed(H1, L.wH1, 8));
+  f.WriteLn(Fixed(H1, L.wH1, kRecordDecimals));
 
-  f.Write(Fixed(YOUT[1], 11, 8));
+  f.Write(Fixed(YOUT[1], kFirstEndWidth, kRecordDecimals));
   f.Write("   ");
-  f.Write(Fixed(YOUT[2], 14, 8));
+  f.Write(Fixed(YOUT[2], kEndWidth, kRecordDecimals));
   for (int i = 3; i <= L.line2Count; ++i) {
     f.Write("  ");
-    f.Write(Fixed(YOUT[i], 14, 8));
+    f.Write(Fixed(YOUT[i], kEndWidth, kRecordDecimals));
   }
   f.WriteLn();
 
@@ -53,12 +60,12 @@ void WriteRecord(TextFile &f, const RecordLayout &L, REAL H, REAL H1, const GLNA
   f.WriteLn();
 
   f.Write("v=");
-  f.Write(Fixed(YOUT[L.iv], 10, 8));
+  f.Write(Fixed(YOUT[L.iv], kShortWidth, kRecordDecimals));
   f.Write("  DG=");
-  f.WriteLn(Fixed(YOUT[L.iv + 1], 10, 8));
+  f.WriteLn(Fixed(YOUT[L.iv + 1], kShortWidth, kRecordDecimals));
 
   f.Write(L.Lz);
-  f.WriteLn(Fixed(YOUT[L.iz], 10, 8));
+  f.WriteLn(Fixed(YOUT[L.iz], kShortWidth, kRecordDecimals));
 
   f.WriteLn();
   f.WriteThrough();

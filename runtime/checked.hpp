@@ -2,13 +2,17 @@
 #pragma once
 
 #include <cmath>
+#include <limits>
 
 #include "runtime/types.hpp"
 
 namespace zanfel {
 
+constexpr long kMin16 = std::numeric_limits<INT16>::min();
+constexpr long kMax16 = std::numeric_limits<INT16>::max();
+
 inline INT16 Checked16(long v) {
-  if (v < -32768 || v > 32767) [[unlikely]]
+  if (v < kMin16 || v > kMax16) [[unlikely]]
     IntegerOverflow();
   return static_cast<INT16>(v);
 }
@@ -25,10 +29,10 @@ inline INT16 Mul16(INT16 a, INT16 b) {
 // Nearest integer, ties to even, in 80-bit arithmetic; the result must fit 16
 // bits or the program ends with the range fault.
 inline INT16 Round16(REAL v) {
-  if (!(v >= -32768.5L && v <= 32767.5L)) [[unlikely]]
+  if (!(v >= kMin16 - 0.5L && v <= kMax16 + 0.5L)) [[unlikely]]
     RangeFault();
   REAL r = std::nearbyintl(v); // current rounding mode: to nearest, ties to even
-  if (r < -32768.0L || r > 32767.0L) [[unlikely]]
+  if (r < kMin16 || r > kMax16) [[unlikely]]
     RangeFault();
   return static_cast<INT16>(r);
 }

@@ -139,9 +139,11 @@ void OnEndSignal(int sig) {
 
 // Report text and exit for the paths outside signal handlers: whatever stdio
 // holds for standard output goes first, so the report follows it in order.
-[[noreturn]] void EndWithReport(int code, const std::string &suffix) {
+// The suffix is a view, so that no string lives in the frames a deferred end
+// leaves behind.
+[[noreturn]] void EndWithReport(int code, std::string_view suffix) {
   if (deferral) {
-    deferral->end->suffix = suffix;
+    deferral->end->suffix.assign(suffix);
     Defer(DeferredEnd::Kind::Report, code);
   }
   std::fflush(stdout);
@@ -194,7 +196,7 @@ void InstallFaultHandling() {
 }
 
 void RuntimeError(int code) {
-  EndWithReport(code, "");
+  EndWithReport(code, {});
 }
 void FatalRuntimeError(int code) {
   if (deferral) {
@@ -238,9 +240,23 @@ int IoErrorCode(int e, std::string_view path) {
   return IoErrorCode(e);
 }
 
+namespace {
+// ": <path>: <reason>", appended to text.
+void AppendIoReason(std::string &text, int e, std::string_view path) {
+  text.append(": ").append(path).append(": ").append(std::strerror(e));
+}
+} // namespace
+
 void IoError(int e, std::string_view path) {
-  int code = IoErrorCode(e, path);
-  EndWithReport(code, ": " + std::string(path) + ": " + std::strerror(e));
+  const int code = IoErrorCode(e, path);
+  if (deferral) {
+    deferral->end->suffix.clear();
+    AppendIoReason(deferral->end->suffix, e, path);
+    Defer(DeferredEnd::Kind::Report, code);
+  }
+  std::string suffix;
+  AppendIoReason(suffix, e, path);
+  EndWithReport(code, suffix);
 }
 
 void FatalEnd(int status) {

@@ -65,6 +65,20 @@ struct DeferredEnd {
 // Runs work(ctx) on this thread with every end of the program held back: a
 // floating-point trap, a run-time error or a fatal end inside it stops the
 // work and is returned instead. The floating-point environment is restored.
+//
+// The stop is a siglongjmp from where the end happens (for a trap, from the
+// signal handler) back into this function: the frames in between are
+// abandoned, not unwound, and no destructor of theirs runs. That is sound only
+// for work that, wherever it can end, holds nothing that needs destruction,
+// release or completion: no live std::string or container, no lock, no
+// half-made update of state shared with other threads. The work run here is
+// one trajectory of the shooting layer, and it qualifies: its frames (RKF,
+// the integrator, the model's hooks) hold fixed-size arrays, scalars and
+// views; it writes its messages into its own capture buffer, and a message's
+// strings are gone before the fatal end that may follow it; the formatting of
+// the reals in a message cannot trap; the ends below write their report text
+// straight into the DeferredEnd, outside the abandoned frames. Work that
+// breaks these rules must not run here.
 DeferredEnd RunDeferringEnds(void (*work)(void *), void *ctx);
 // Ends the program exactly as the held-back end would have.
 [[noreturn]] void EndAsDeferred(const DeferredEnd &end);

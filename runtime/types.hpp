@@ -19,8 +19,6 @@ using WORD = std::uint16_t;
 // Array indexed LO..HI; an index outside ends the program with the range fault.
 template <class T, int LO, int HI> struct Array1 {
   static_assert(HI >= LO);
-  static constexpr int low = LO;
-  static constexpr int high = HI;
   static constexpr int size = HI - LO + 1;
   T a[size]{};
 
@@ -57,13 +55,8 @@ template <int N> struct Matrix1 {
 
 template <int N> using GLNARRAY = Array1<REAL, 1, N>;
 template <int N> using GLNBYN = Matrix1<N>;
-template <int N> using GLNPBYNP = Matrix1<N>;
 template <int N> using GLINDX = Array1<INT16, 1, N>;
 template <int HI> using GLNARRAY1 = Array1<REAL, 1, HI>;
-
-} // namespace zanfel
-
-namespace zanfel {
 
 // 1-based view of caller storage: element k of the vector is p[k - 1]. The
 // integrator and the models see state and derivative vectors through it.

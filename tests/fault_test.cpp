@@ -243,6 +243,17 @@ TEST_F(FaultTest, IoErrorsNameTheFileAndReason) {
   Expect(Run([] { return CreateOrFail("."); }), 5, "Runtime error 5: .: Is a directory\n");
 }
 
+TEST_F(FaultTest, AHeldBackIoErrorKeepsItsReport) {
+  Expect(Run([] {
+           const DeferredEnd end =
+               RunDeferringEnds([](void *) { CreateOrFail("missing/ZANFEL.RES"); }, nullptr);
+           if (end.kind != DeferredEnd::Kind::Report)
+             return 97;
+           EndAsDeferred(end);
+         }),
+         3, "Runtime error 3: missing/ZANFEL.RES: No such file or directory\n");
+}
+
 TEST_F(FaultTest, IoErrorCodeClassifiesTheReason) {
   EXPECT_EQ(IoErrorCode(ENOENT), kPathNotFound);
   EXPECT_EQ(IoErrorCode(ENOTDIR), kPathNotFound);

@@ -305,6 +305,52 @@ TEST(Rkf45Protocol, VanishingComponentWithoutAbsoluteTolerance) {
   EXPECT_EQ(in.y[1], 0.0L);
 }
 
+// Which mode an answer goes on in: after return 3 even 2 or -2 resumes the
+// answered call's mode (a new integration), after return 5 only 5 does.
+TEST(Rkf45Protocol, TheModeAfterAnAnswer) {
+  enum class Provoke { SmallRelerr, VanishingComponent };
+  struct Case {
+    const char *what;
+    INT16 start;
+    Provoke provoke;
+    INT16 first, answer, expected;
+  };
+  const Case cases[] = {
+      {"3, then 3, one-step", -1, Provoke::SmallRelerr, 3, 3, -2},
+      {"3, then 2, one-step", -1, Provoke::SmallRelerr, 3, 2, -2},
+      {"3, then -2, interval", 1, Provoke::SmallRelerr, 3, -2, 2},
+      {"5, then 5, one-step", -1, Provoke::VanishingComponent, 5, 5, -2},
+      {"5, then 2, one-step start", -1, Provoke::VanishingComponent, 5, 2, 2},
+      {"5, then -2, interval start", 1, Provoke::VanishingComponent, 5, -2, -2},
+  };
+  struct Rhs : Counted { // y1' = y1, y2' = 0
+    void operator()(REAL t, View1<const REAL> y, View1<REAL> yp) {
+      Saw(t);
+      yp[1] = y[1];
+      yp[2] = 0.0L;
+    }
+  };
+  for (const Case &c : cases) {
+    Rhs f;
+    Integration<2> in;
+    in.y = {1.0L, 0.0L};
+    in.iflag = c.start;
+    if (c.provoke == Provoke::SmallRelerr)
+      in.relerr = 1.0E-13L;
+    else
+      in.abserr = 0.0L;
+    ASSERT_EQ(in.To(f, 1.0L), c.first) << c.what;
+    in.abserr = 1.0E-15L;
+    in.iflag = c.answer;
+    EXPECT_EQ(in.To(f, 1.0L), c.expected) << c.what;
+    if (c.expected == 2)
+      EXPECT_EQ(in.t, 1.0L) << c.what;
+    else
+      EXPECT_TRUE(in.t > 0.0L && in.t < 1.0L) << c.what;
+    EXPECT_EQ(f.calls, in.NFE()) << c.what;
+  }
+}
+
 // The integration of y' = y in one-step mode, paused after its first step.
 INT16 PausedIntegrationThen(INT16 answer, REAL abserr) {
   Growth f;
