@@ -73,6 +73,7 @@ int RunShootA1(const Hooks &hooks) {
   s.FAIL.Assign(ResultsPath());
   do {
     s.FAIL.Rewrite();
+    s.records = 0; // the file holds this pass's records only
     StartGuessA1(s);
     const SweepSettings sweep =
         s.K1 == 1 ? SweepSettings{-0.02L, -10.0L, 15.0L} : SweepSettings{-0.02L, -100.0L, 700.0L};

@@ -44,6 +44,11 @@ template <class Model> struct Program : Model::Globals {
   long records = 0;
 };
 
+// A safe point of the run, between two Newton iterations and between two
+// continuation steps: notes P for the summary of the run and ends the run
+// here when a stop signal (Ctrl-C, SIGTERM) came.
+void AtSafePoint(REAL P);
+
 // MNEWT from the current unknowns, then USRFUN once more so that YOUT and H
 // hold the end values of the converged unknowns' last trajectory. When that
 // call repeats the inputs of MNEWT's last one, its results are taken as they
@@ -52,6 +57,7 @@ template <class Model> void Solve(Program<Model> &s) {
   constexpr INT16 N = Model::N;
   MNEWT(NTRIAL, s.X, N, TOLX, TOLF, s.ITER,
         [&s](GLNARRAY<N> &X, INT16 n, GLNBYN<N> &ALPHA, GLNARRAY<N> &BETA) {
+          AtSafePoint(s.P); // a stop ends a long solve between its iterations
           s.memo.Record(s, X, n, ALPHA, BETA);
         });
   s.memo.Reuse(s, s.X, N, s.ALPHA, s.BETA);
@@ -82,6 +88,7 @@ template <class Model> struct SweepRules {
 template <class Model>
 void Sweep(Program<Model> &s, const SweepRules<Model> &rules, const Hooks &hooks) {
   for (;;) {
+    AtSafePoint(s.P); // every record so far is whole in the file
     Solve(s);
     INT16 x, y;
     PlotPoint(s, rules.plotIndex, x, y);
@@ -156,8 +163,10 @@ template <class Model> void EndRun(Program<Model> &s, const Hooks &hooks) {
   graph::CloseGraph();
 }
 
-// Traps on, the terminal in run mode, the progress display of program `name`
-// (window title, status line), then the program body.
-int RunProgram(const char *name, int (*body)(const Hooks &));
+// The command line first (--help, --version and a wrong one end here); then
+// traps and stop signals on, the terminal in run mode, the progress display
+// of program `name` (window title, status line) and the summary of the run,
+// then the program body.
+int RunProgram(const char *name, int (*body)(const Hooks &), int argc, const char *const *argv);
 
 } // namespace zanfel
