@@ -12,8 +12,10 @@
 #include <unistd.h>
 
 #include "drivers/command_line.hpp"
+#include "drivers/summary.hpp"
 #include "runtime/charset.hpp"
 #include "runtime/console.hpp"
+#include "runtime/end_cause.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/stop_signal.hpp"
 #include "support/terminal.hpp"
@@ -267,6 +269,48 @@ TEST(Terminal, ThePromptGoesWhereverTheEnterLeftTheCursor) {
   close(sync[0]);
   close(sync[1]);
   std::filesystem::remove_all(run.dir);
+}
+
+// --- The summary line ---
+
+TEST(Summary, SaysWhyTheRunEndedWhicheverWayItEnds) {
+  const std::string dir = MakeTempDir();
+  const auto r = testing::RunInChild(dir, Stdin::DevNull, [] {
+    summary::Start("shoot_c1", "ZANFEL.RES", "/pictures/ZANFEL.PNG");
+    std::string text;
+    auto say = [&text](EndWay way, int code) {
+      char buf[1024];
+      text += std::string(buf, summary::Compose(buf, sizeof buf, way, code, false)) + "\n";
+    };
+    say(EndWay::Normal, 0);
+    summary::NoteRecords(1);
+    summary::NoteSweepEnd("P left its range");
+    say(EndWay::Normal, 0);
+    text += summary::WaitingText() + "\n";
+    summary::NoteRecords(269);
+    summary::NoteP(3.80364898L);
+    NoteFatalCause(FatalCause::IterationLimit);
+    say(EndWay::Fatal, 0);
+    say(EndWay::RuntimeError, 207);
+    say(EndWay::Signal, SIGTERM);
+    say(EndWay::Signal, SIGQUIT);
+    NoteFatalCause(FatalCause::Unknown);
+    say(EndWay::Fatal, 1);
+    return write(1, text.data(), text.size()) == ssize_t(text.size()) ? 0 : 1;
+  });
+  const std::string res = std::filesystem::canonical(dir).string() + "/ZANFEL.RES";
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "shoot_c1: finished; no records in " + res + "; no picture\n" +
+                       "shoot_c1: P left its range; 1 record in " + res + "; no picture\n" +
+                       "shoot_c1: P left its range; 1 record in " + res +
+                       "; picture /pictures/ZANFEL.PNG\n" +
+                       "shoot_c1: iteration limit at P = 3.80364898; 269 records in " + res +
+                       "; no picture\n" + "shoot_c1: run-time error 207; 269 records in " + res +
+                       "; no picture\n" + "shoot_c1: terminated (SIGTERM); 269 records in " + res +
+                       "; no picture\n" + "shoot_c1: signal 3; 269 records in " + res +
+                       "; no picture\n" + "shoot_c1: graphics could not be initialised; 269 " +
+                       "records in " + res + "; no picture\n");
+  std::filesystem::remove_all(dir);
 }
 
 // --- The character set of a terminal ---
