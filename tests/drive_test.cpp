@@ -315,27 +315,6 @@ TEST(Summary, SaysWhyTheRunEndedWhicheverWayItEnds) {
 
 // --- The character set of a terminal ---
 
-class Environment {
-public:
-  explicit Environment(std::vector<std::pair<const char *, const char *>> values) {
-    for (const auto &[name, value] : values) {
-      const char *old = std::getenv(name);
-      saved_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
-      if (*value)
-        setenv(name, value, 1);
-      else
-        unsetenv(name);
-    }
-  }
-  ~Environment() {
-    for (const auto &[name, value] : saved_)
-      value ? setenv(name, value->c_str(), 1) : unsetenv(name);
-  }
-
-private:
-  std::vector<std::pair<const char *, std::optional<std::string>>> saved_;
-};
-
 TEST(Charset, ATerminalIsUtf8UnlessTheLocaleNamesAnotherSet) {
   // zz_ZZ is installed nowhere: its name alone tells.
   const struct {
@@ -352,11 +331,19 @@ TEST(Charset, ATerminalIsUtf8UnlessTheLocaleNamesAnotherSet) {
       {"zz_ZZ.ISO-8859-5@cyrillic", "zz_ZZ.CP1251", "", "ISO-8859-5"},
       {"C.UTF-8", "zz_ZZ.CP1251", "", "UTF-8"},
   };
+  const std::string dir = MakeTempDir();
   for (const auto &c : cases) {
     SCOPED_TRACE(std::string(c.all) + "|" + c.ctype + "|" + c.lang);
-    Environment env({{"LC_ALL", c.all}, {"LC_CTYPE", c.ctype}, {"LANG", c.lang}});
-    EXPECT_EQ(TerminalCharset(), c.charset);
+    const auto r = testing::RunInChild(dir, Stdin::DevNull, [&c] {
+      for (const auto &[name, value] :
+           {std::pair{"LC_ALL", c.all}, {"LC_CTYPE", c.ctype}, {"LANG", c.lang}})
+        *value ? setenv(name, value, 1) : unsetenv(name);
+      const std::string charset = TerminalCharset();
+      return write(1, charset.data(), charset.size()) > 0 ? 0 : 1;
+    });
+    EXPECT_EQ(r.out, c.charset);
   }
+  std::filesystem::remove_all(dir);
 }
 
 // The bytes on the terminal: UTF-8 with no locale set, KOI8-R when a locale
