@@ -44,6 +44,7 @@ int RunShootA1(const Hooks &hooks) {
   s.FAIL.Assign(ResultsPath());
   do {
     s.FAIL.Rewrite();
+    s.records = 0; // the file holds this pass's records only
     StartGuessA1(s);
     const SweepSettings &sweep = s.g.par.K1 == 1 ? kShootA1.sweepMode1 : kShootA1.sweepMode2;
     RunPassA(s, kShootA1.frame, sweep, true, hooks);

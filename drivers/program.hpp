@@ -61,6 +61,11 @@ template <ShootingModel Model> struct Program {
   std::vector<CurvePoint> curve;
 };
 
+// A safe point of the run, between two Newton iterations and between two
+// continuation steps: notes P for the summary of the run and ends the run
+// here when a stop signal (Ctrl-C, SIGTERM) came.
+void AtSafePoint(REAL P);
+
 // MNEWT from the current unknowns, then USRFUN once more so that YOUT and H
 // hold the end values of the converged unknowns' last trajectory. When that
 // call repeats the inputs of MNEWT's last one, its results are taken as they
@@ -70,6 +75,7 @@ template <class Model> void Solve(Program<Model> &s) {
   // MNEWT iterates the program-wide unknowns: the X it hands back is s.g.X.
   MNEWT(NTRIAL, s.g.X, N, TOLX, TOLF, s.g.ITER,
         [&s](GLNARRAY<N> &, INT16 n, GLNBYN<N> &ALPHA, GLNARRAY<N> &BETA) {
+          AtSafePoint(s.g.P); // a stop ends a long solve between its iterations
           s.memo.Record(s.g, n, ALPHA, BETA);
         });
   s.memo.Reuse(s.g, N, s.ALPHA, s.BETA);
@@ -100,6 +106,7 @@ template <class Model> struct SweepRules {
 template <class Model>
 void Sweep(Program<Model> &s, const SweepRules<Model> &rules, const Hooks &hooks) {
   for (;;) {
+    AtSafePoint(s.g.P); // every record so far is whole in the file
     Solve(s);
     INT16 x, y;
     PlotPoint(s, rules.plotIndex, x, y);
@@ -181,8 +188,10 @@ int RunOnePass(const OnePassSettings<Model> &settings, const SweepRules<Model> &
   return 0;
 }
 
-// Traps on, the terminal in run mode, the progress display of program `name`
-// (window title, status line), then the program body.
-int RunProgram(const char *name, int (*body)(const Hooks &));
+// The command line first (--help, --version and a wrong one end here); then
+// traps and stop signals on, the terminal in run mode, the progress display
+// of program `name` (window title, status line) and the summary of the run,
+// then the program body.
+int RunProgram(const char *name, int (*body)(const Hooks &), int argc, const char *const *argv);
 
 } // namespace zanfel

@@ -1,4 +1,5 @@
 #include "drivers/progress.hpp"
+#include "drivers/summary.hpp"
 #include "runtime/write_all.hpp"
 
 #include <cerrno>
@@ -101,12 +102,12 @@ void AfterSweep(SweepEnd why) {
     sweepEnd = "window closed";
   else
     sweepEnd = "stopped by a key";
+  summary::NoteSweepEnd(sweepEnd);
 }
 
 void ShowWaiting() {
-  std::string ended = sweepEnd;
-  ended += *sweepEnd ? " - waiting for Enter" : "waiting for Enter";
-  Show(StatusText(programName, lastP, lastRecords, ended));
+  // The summary of the run as it stands, and what it waits for.
+  Show(summary::WaitingText() + " - waiting for Enter");
 }
 
 void EraseLine() {

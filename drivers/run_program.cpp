@@ -1,20 +1,74 @@
+#include "drivers/command_line.hpp"
 #include "drivers/program.hpp"
 #include "drivers/progress.hpp"
+#include "drivers/summary.hpp"
 #include "runtime/fault.hpp"
+#include "runtime/stop_signal.hpp"
+#include "runtime/write_all.hpp"
+#include "shooting/trajectory_pool.hpp"
 
 namespace zanfel {
 
-int RunProgram(const char *name, int (*body)(const Hooks &)) {
+namespace {
+
+void AfterRecord(REAL P, long records) {
+  progress::AfterRecord(P, records);
+  summary::NoteRecords(records);
+}
+
+void Write(int fd, const std::string &text) {
+  WriteAll(fd, text.data(), text.size());
+}
+
+// --help, --version and a wrong command line end here, before anything is
+// opened or changed; -1 when the program is to run.
+int AnswerCommandLine(const char *name, const CommandLine &line) {
+  switch (line.action) {
+  case CommandLine::Action::Help:
+    Write(1, HelpText(name));
+    return 0;
+  case CommandLine::Action::Version:
+    Write(1, VersionText(name));
+    return 0;
+  case CommandLine::Action::Error:
+    Write(2, UsageError(name, line.error));
+    return kUsageStatus;
+  case CommandLine::Action::Run:
+    break;
+  }
+  if (!line.dir.empty())
+    SetResultsDirectory(line.dir);
+  if (line.threads > 0)
+    SetTrajectoryThreads(line.threads);
+  return -1;
+}
+
+} // namespace
+
+void AtSafePoint(REAL P) {
+  summary::NoteP(P);
+  StopIfRequested();
+}
+
+int RunProgram(const char *name, int (*body)(const Hooks &), int argc, const char *const *argv) {
+  const int answered = AnswerCommandLine(name, ParseCommandLine(argc, argv));
+  if (answered >= 0)
+    return answered;
   InstallFaultHandling();
+  InstallStopSignals();
+  SetStopWork(graph::SnapshotIfOpen);
   EnterRunMode();
   progress::Start(name);
+  summary::Start(name, ResultsPath(), BesidePath("ZANFEL.PNG"));
   Hooks hooks;
   hooks.waitForEnter = progress::WaitForEnterShowingProgress;
-  hooks.afterRecord = progress::AfterRecord;
+  hooks.afterRecord = AfterRecord;
   hooks.afterSweep = progress::AfterSweep;
   const int status = body(hooks);
+  StopIfRequested(); // a stop that came after the last wait
   progress::EraseLine();
   RestoreTerminal();
+  SayLastWord(EndWay::Normal, status);
   return status;
 }
 

@@ -1,5 +1,5 @@
 #include "drivers/programs.hpp"
 
-int main() {
-  return zanfel::RunProgram("shoot_a2", zanfel::RunShootA2);
+int main(int argc, char **argv) {
+  return zanfel::RunProgram("shoot_a2", zanfel::RunShootA2, argc, argv);
 }

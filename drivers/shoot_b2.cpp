@@ -1,5 +1,5 @@
 #include "drivers/programs.hpp"
 
-int main() {
-  return zanfel::RunProgram("shoot_b2", zanfel::RunShootB2);
+int main(int argc, char **argv) {
+  return zanfel::RunProgram("shoot_b2", zanfel::RunShootB2, argc, argv);
 }

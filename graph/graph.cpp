@@ -14,6 +14,7 @@
 // loads and libpng raise harmless flags of their own, so every entry point
 // that reaches them masks the traps for its duration.
 #include "graph/graph.hpp"
+#include "graph/window_keys.hpp"
 #include "runtime/write_all.hpp"
 
 #include <SDL2/SDL.h>
@@ -23,6 +24,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cfenv>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -82,6 +84,9 @@ struct State {
 };
 
 State s;
+// Whether a picture of this run was written; read by the summary of the run
+// on its way out.
+volatile sig_atomic_t pictureSaved = 0;
 
 std::uint32_t ShownColour(int index) {
   if (index == 0)
@@ -183,8 +188,13 @@ void HideWindow() {
   s.windowVisible = false;
 }
 
-// Takes every waiting event except key presses, which stay queued for the
-// key test; remembers a close request and redraws an exposed window.
+// Key presses that do not count leave the queue; the others stay.
+int KeepCountingKeys(void *, SDL_Event *e) {
+  return e->type != SDL_KEYDOWN || CountsAsKey(e->key.keysym) ? 1 : 0;
+}
+
+// Takes every waiting event except key presses that count, which stay queued
+// for the key test; remembers a close request and redraws an exposed window.
 void PumpEvents() {
   if (!s.window)
     return;
@@ -217,6 +227,7 @@ void PumpEvents() {
       }
     }
   }
+  SDL_FilterEvents(KeepCountingKeys, nullptr);
   // The user closed the window: it goes, the sweep sees a key.
   if (s.closeRequested)
     HideWindow();
@@ -320,6 +331,8 @@ bool WritePicture(const std::string &path) {
     error = errno;
   }
   errno = ok ? 0 : (error != 0 ? error : EIO);
+  if (ok)
+    pictureSaved = 1;
   return ok;
 }
 
@@ -352,6 +365,7 @@ void InitGraph(INT16 &GraphDriver, INT16 &GraphMode, std::string_view) {
   zanfel::SetFatalEndHook(SnapshotHook);
   OpenWindow();
   zanfel::SetWindowKeySource(KeyPending);
+  zanfel::SetWindowWaitSource(s.window ? EnterPressedOrClosed : nullptr);
   Changed(0, 0, kWidth - 1, kHeight - 1);
 }
 
@@ -428,6 +442,7 @@ void CloseGraph() {
     return;
   s.open = false;
   zanfel::SetWindowKeySource(nullptr);
+  zanfel::SetWindowWaitSource(nullptr);
   std::string path = PicturePath();
   bool written = WritePicture(path);
   int error = errno;
@@ -443,6 +458,27 @@ bool KeyPending() {
   PumpEvents();
   return s.closeRequested ||
          SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_KEYDOWN, SDL_KEYDOWN) > 0;
+}
+
+bool EnterPressedOrClosed() {
+  if (!s.window)
+    return s.closeRequested;
+  MaskedTraps masked;
+  PumpEvents();
+  if (s.closeRequested)
+    return true;
+  // Like a line read from a terminal, the keys typed before Return go with it.
+  bool enter = false;
+  SDL_Event events[16];
+  int n;
+  while (!enter && (n = SDL_PeepEvents(events, 16, SDL_GETEVENT, SDL_KEYDOWN, SDL_KEYDOWN)) > 0)
+    for (int i = 0; i < n; ++i)
+      enter = enter || IsEnterKey(events[i].key.keysym);
+  return enter;
+}
+
+bool PictureSaved() {
+  return pictureSaved != 0;
 }
 
 bool WindowShown() {

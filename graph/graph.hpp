@@ -31,7 +31,14 @@ void CloseGraph();
 
 // True while a key press waits in the window's queue (never taken), and from
 // the moment the user closes the window on. False when there is no window.
+// Modifier and lock keys alone are no key press (they are dropped).
 bool KeyPending();
+// For a wait for Enter: handles the window's events (repaint) and takes its
+// key presses; true when one of them was Return or keypad Enter, or the
+// window was closed.
+bool EnterPressedOrClosed();
+// Whether a picture of this run was written (async-signal-safe).
+bool PictureSaved();
 // Whether the canvas is shown in a window.
 bool WindowShown();
 void SetWindowTitle(std::string_view title);

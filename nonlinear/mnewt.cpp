@@ -1,10 +1,12 @@
 #include "nonlinear/mnewt.hpp"
 
 #include "runtime/console.hpp"
+#include "runtime/end_cause.hpp"
 
 namespace zanfel {
 
 void IterationLimitEnd() {
+  NoteFatalCause(FatalCause::IterationLimit);
   WriteMessageLine("ntial malo");
   FatalEnd(0);
 }

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+#include <utility>
 
 #include "runtime/fault.hpp"
 
@@ -16,8 +17,21 @@
 
 namespace zanfel {
 
+namespace {
+// Set from the command line; otherwise the directory fixed at build time.
+std::string resultsDirectory = ZANFEL_RESULTS_DIR;
+} // namespace
+
+void SetResultsDirectory(std::string directory) {
+  resultsDirectory = std::move(directory);
+}
+
+std::string DefaultResultsDirectory() {
+  return ZANFEL_RESULTS_DIR;
+}
+
 std::string BesidePath(std::string_view name) {
-  std::string path = ZANFEL_RESULTS_DIR;
+  std::string path = resultsDirectory;
   if (!path.empty() && path.back() != '/')
     path += '/';
   path += name;

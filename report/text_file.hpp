@@ -8,8 +8,12 @@
 
 namespace zanfel {
 
-// Path of ZANFEL.RES in the build-time results directory.
+// Path of ZANFEL.RES in the results directory.
 std::string ResultsPath();
+// The results directory: the one fixed at build time (empty: the working
+// directory) unless set for the run.
+void SetResultsDirectory(std::string directory);
+std::string DefaultResultsDirectory();
 // Path of a file beside the results file (the plot snapshot).
 std::string BesidePath(std::string_view name);
 

@@ -13,14 +13,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <iconv.h>
-#include <langinfo.h>
-#include <locale.h>
 #include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include "runtime/charset.hpp"
 #include "runtime/fault.hpp"
 
 namespace zanfel {
@@ -39,19 +38,6 @@ bool restoreAtExit = false;
 
 void WriteAll(const char *s, size_t n) {
   zanfel::WriteAll(1, s, n);
-}
-
-// Whether the user's locale writes UTF-8; asked once.
-bool LocaleIsUtf8() {
-  static const bool utf8 = [] {
-    locale_t loc = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
-    if (loc == static_cast<locale_t>(nullptr))
-      return false;
-    bool result = std::strcmp(nl_langinfo_l(CODESET, loc), "UTF-8") == 0;
-    freelocale(loc);
-    return result;
-  }();
-  return utf8;
 }
 
 // Code page 866 of one character, for when the converter is not available:
@@ -100,19 +86,34 @@ std::string ToCp866ByTable(std::string_view utf8) {
   return out;
 }
 
-std::string ToCp866(std::string_view utf8) {
-  static iconv_t cd = iconv_open("CP866", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1))
+// An open converter from UTF-8 to `charset`, kept for the run; null when the
+// system has none.
+iconv_t Converter(const std::string &charset) {
+  static std::string name;
+  static iconv_t cd = reinterpret_cast<iconv_t>(-1);
+  if (name != charset || cd == reinterpret_cast<iconv_t>(-1)) {
+    if (cd != reinterpret_cast<iconv_t>(-1))
+      iconv_close(cd);
+    name = charset;
+    cd = iconv_open(charset.c_str(), "UTF-8");
+  }
+  return cd == reinterpret_cast<iconv_t>(-1) ? nullptr : cd;
+}
+
+// The text in `charset`; a character without a code there becomes '?'. Code
+// page 866 by the table when the system cannot convert.
+std::string FromUtf8(std::string_view utf8, const std::string &charset) {
+  iconv_t cd = Converter(charset);
+  if (!cd)
     return ToCp866ByTable(utf8);
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  std::string out(utf8.size(), '\0');
+  // Room for the widest of the multi-byte character sets.
+  std::string out(4 * utf8.size() + 16, '\0');
   char *in = const_cast<char *>(utf8.data());
   size_t inLeft = utf8.size();
   char *o = out.data();
   size_t outLeft = out.size();
   while (inLeft > 0) {
-    // Every character becomes at most one byte, so the output never runs
-    // short; a character without a code in the page becomes '?'.
     if (iconv(cd, &in, &inLeft, &o, &outLeft) != static_cast<size_t>(-1))
       break;
     if (errno != EILSEQ && errno != EINVAL)
@@ -125,6 +126,7 @@ std::string ToCp866(std::string_view utf8) {
     in += next - at;
     inLeft -= next - at;
   }
+  iconv(cd, nullptr, nullptr, &o, &outLeft); // the end of a stateful encoding
   out.resize(out.size() - outLeft);
   return out;
 }
@@ -162,10 +164,11 @@ void WriteMessage(std::string_view utf8) {
   if (beforeMessage)
     beforeMessage();
   std::fflush(stdout);
-  if (isatty(1) && LocaleIsUtf8()) {
+  const std::string charset = isatty(1) ? TerminalCharset() : "CP866";
+  if (IsUtf8(charset)) {
     WriteAll(utf8.data(), utf8.size());
   } else {
-    std::string bytes = ToCp866(utf8);
+    std::string bytes = FromUtf8(utf8, charset);
     WriteAll(bytes.data(), bytes.size());
   }
 }
@@ -174,22 +177,6 @@ void WriteMessageLine(std::string_view utf8) {
   std::string line(utf8);
   line += '\n';
   WriteMessage(line);
-}
-
-void WaitForEnter() {
-  std::fflush(stdout);
-  bool wasRunMode = inRunMode != 0;
-  RestoreTerminal();
-  for (;;) {
-    char c;
-    ssize_t r = read(0, &c, 1);
-    if (r < 0 && errno == EINTR)
-      continue;
-    if (r <= 0 || c == '\n')
-      break;
-  }
-  if (wasRunMode)
-    EnterRunMode();
 }
 
 bool KeyPressed() {
@@ -212,6 +199,10 @@ bool KeyPressed() {
 
 void SetWindowKeySource(KeySource source) {
   windowKeys = source;
+}
+
+bool InRunMode() {
+  return inRunMode != 0;
 }
 
 void EnterRunMode() {
@@ -252,6 +243,11 @@ void RestoreTerminal() {
 
 void SetBeforeMessageHook(BeforeMessageHook hook) {
   beforeMessage = hook;
+}
+
+void BeforeConsoleText() {
+  if (beforeMessage)
+    beforeMessage();
 }
 
 } // namespace zanfel

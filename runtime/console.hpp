@@ -20,8 +20,11 @@ void CaptureMessages(std::string *buffer);
 unsigned long MessageCount();
 
 // Reads one line from standard input with read(2), leaving nothing buffered;
-// end of file, an error or a closed descriptor count as Enter. The terminal is
-// in its normal mode during the wait.
+// end of file, an error or a closed descriptor count as Enter, and so do
+// Return and closing in the graphics window, which is kept repainted
+// meanwhile. The terminal is in its normal mode during the wait, with a
+// prompt line on it when standard input is a terminal. A stop asked for by a
+// signal ends the program from the wait (see runtime/stop_signal.hpp).
 void WaitForEnter();
 
 // True while an unread byte waits on standard input or a key press waits in
@@ -32,16 +35,26 @@ bool KeyPressed();
 using KeySource = bool (*)();
 void SetWindowKeySource(KeySource source);
 
+// The graphics window's part in a wait for Enter: handles the window's events
+// (repaint) and tells whether Return or keypad Enter was pressed there or the
+// window was closed. Null when there is no window.
+using WaitSource = bool (*)();
+void SetWindowWaitSource(WaitSource source);
+
 // Switches a terminal on standard input to non-canonical mode without echo for
 // the run (a single key counts); registers the restoration with the fault
 // handling. Does nothing when standard input is not a terminal.
 void EnterRunMode();
 // Restores the terminal mode saved by EnterRunMode. Async-signal-safe.
 void RestoreTerminal();
+// Whether the run mode is in force.
+bool InRunMode();
 
 // Hook called before any console message is written (the progress line is
 // erased there).
 using BeforeMessageHook = void (*)();
 void SetBeforeMessageHook(BeforeMessageHook hook);
+// Calls that hook: for other text on the console (the prompt of a wait).
+void BeforeConsoleText();
 
 } // namespace zanfel

@@ -32,6 +32,9 @@ volatile sig_atomic_t endHookCount = 0;
 // Set while the fatal-end hook runs, so that a fault inside it (say an I/O
 // error while the snapshot is written) reports itself instead of looping.
 volatile sig_atomic_t inFatalHook = 0;
+// The last word of the run (its summary), said once whichever way it ends.
+volatile LastWordHook lastWordHook = nullptr;
+volatile sig_atomic_t lastWordSaid = 0;
 
 // Async-signal-safe.
 void WriteAll(const char *s, size_t n) {
@@ -109,6 +112,7 @@ int TrapCode(const siginfo_t *info) {
   size_t n = FormatReport(buf, code);
   buf[n++] = '\n';
   WriteAll(buf, n);
+  SayLastWord(EndWay::RuntimeError, code);
   _exit(code);
 }
 
@@ -121,20 +125,8 @@ void OnFloatingPointTrap(int, siginfo_t *info, void *) {
   EndWithTrapReport(TrapCode(info));
 }
 
-// Interrupt, termination and hang-up end the run as they would without the
-// handler (the parent sees the signal), only with the terminal mode restored.
 void OnEndSignal(int sig) {
-  RestoreTerminalNow();
-  struct sigaction dfl {};
-  dfl.sa_handler = SIG_DFL;
-  sigemptyset(&dfl.sa_mask);
-  sigaction(sig, &dfl, nullptr);
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, sig);
-  sigprocmask(SIG_UNBLOCK, &set, nullptr);
-  raise(sig);
-  _exit(128 + sig);
+  EndBySignal(sig);
 }
 
 // Report text and exit for the paths outside signal handlers: whatever stdio
@@ -154,6 +146,7 @@ void OnEndSignal(int sig) {
   line += suffix;
   line += '\n';
   WriteAll(line.data(), line.size());
+  SayLastWord(EndWay::RuntimeError, code);
   _exit(code);
 }
 
@@ -265,7 +258,37 @@ void FatalEnd(int status) {
   std::fflush(stdout);
   RunFatalHook();
   RestoreTerminalNow();
+  SayLastWord(EndWay::Fatal, status);
   _exit(status);
+}
+
+// Interrupt, termination and hang-up end the run as they would without the
+// handler (the parent sees the signal), only with the terminal mode restored.
+void EndBySignal(int sig) {
+  RestoreTerminalNow();
+  SayLastWord(EndWay::Signal, sig);
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  sigaction(sig, &dfl, nullptr);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  raise(sig);
+  _exit(128 + sig);
+}
+
+void SetLastWordHook(LastWordHook hook) {
+  lastWordHook = hook;
+}
+
+void SayLastWord(EndWay way, int code) {
+  LastWordHook hook = lastWordHook;
+  if (!hook || lastWordSaid)
+    return;
+  lastWordSaid = 1;
+  hook(way, code);
 }
 
 void SetFatalEndHook(FatalEndHook hook) {

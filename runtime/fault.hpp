@@ -50,6 +50,11 @@ int IoErrorCode(int errnoValue, std::string_view path);
 // restores the terminal and exits with `status`.
 [[noreturn]] void FatalEnd(int status);
 
+// Ends the process by `sig` as its default action would, so that the parent
+// sees the signal: the terminal restoration and the end hooks first, then the
+// last word. Async-signal-safe.
+[[noreturn]] void EndBySignal(int sig);
+
 // A fatal end of the system that reports as a run-time error (the
 // singular-matrix end): the fatal-end hook first, then RuntimeError(code).
 [[noreturn]] void FatalRuntimeError(int code);
@@ -100,5 +105,15 @@ void SetRestoreHook(RestoreHook hook);
 constexpr int kMaxEndHooks = 4;
 using EndHook = void (*)();
 bool AddEndHook(EndHook hook);
+
+// How the program ended, for the last word of the run.
+enum class EndWay { Normal, Fatal, RuntimeError, Signal };
+// Said once, on whichever way out comes first, after its report: `code` is
+// the exit status, the error number or the signal. Must be
+// async-signal-safe (a trap or a signal may call it).
+using LastWordHook = void (*)(EndWay way, int code);
+void SetLastWordHook(LastWordHook hook);
+// Calls the hook unless it was called before. Async-signal-safe.
+void SayLastWord(EndWay way, int code);
 
 } // namespace zanfel

@@ -1,9 +1,35 @@
 #!/bin/sh
 # Builds the project and runs one program (default shoot_c1) in the working
-# directory; the results file and the plot picture are written there.
+# directory; the results file and the plot picture are written there. Further
+# arguments go to the program (--threads N, --dir DIR). Exits with the
+# program's status.
 set -eu
 root="$(cd "$(dirname "$0")/.." && pwd)"
-sh "$root/scripts/build.sh"
+programs="shoot_a1 shoot_a2 shoot_b1 shoot_b2 shoot_c1 shoot_c2"
 program="${1:-shoot_c1}"
-"$root/build/drivers/$program" </dev/null || status=$?
-echo "results: $(pwd)/ZANFEL.RES  plot: $(pwd)/ZANFEL.PNG  exit status: ${status:-0}"
+[ $# -gt 0 ] && shift
+case " $programs " in
+*" $program "*) ;;
+*)
+  echo "run.sh: no program named '$program'; the programs are: $programs" >&2
+  exit 64
+  ;;
+esac
+dir="$(pwd)"
+previous=""
+for arg in "$@"; do
+  case "$arg" in
+  --dir=*) dir="${arg#--dir=}" ;;
+  *) [ "$previous" = "--dir" ] && dir="$arg" ;;
+  esac
+  previous="$arg"
+done
+sh "$root/scripts/build.sh"
+echo "running $program; standard input is empty, so stop it early with Ctrl-C (the records"
+echo "and the picture so far are kept), a key in its window, or by closing the window"
+# The program ends itself on Ctrl-C; the script stays to report.
+trap ':' INT TERM
+status=0
+"$root/build/drivers/$program" "$@" </dev/null || status=$?
+echo "results: $dir/ZANFEL.RES  plot: $dir/ZANFEL.PNG  exit status: $status"
+exit "$status"

@@ -2,6 +2,7 @@
 
 #include "report/format.hpp"
 #include "runtime/console.hpp"
+#include "runtime/end_cause.hpp"
 #include "runtime/fault.hpp"
 #include "shooting/shooting.hpp"
 
@@ -22,6 +23,7 @@ void ReportTolerance(REAL RELERR, REAL ABSERR) {
 }
 
 void ReportInvalidCallAndEnd() {
+  NoteFatalCause(FatalCause::InvalidIntegratorCall);
   WriteMessageLine("Heпpaвильный вызов");
   FatalEnd(0);
 }

@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 #include "runtime/console.hpp"
 #include "runtime/fault.hpp"
@@ -177,6 +178,16 @@ bool EndsWith(const std::string &s, const std::string &tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+// The status line's part of what a run wrote on its terminal, and the
+// summary line that ends it (without its line end).
+std::pair<std::string, std::string> SplitSummary(const std::string &seen) {
+  const size_t last = seen.rfind(kErase);
+  if (last == std::string::npos || !EndsWith(seen, "\r\n"))
+    return {seen, ""};
+  const size_t from = last + kErase.size();
+  return {seen.substr(0, from), seen.substr(from, seen.size() - from - 2)};
+}
+
 std::string Golden(const std::string &program, const std::string &file) {
   return ReadFile(std::string(ZANFEL_GOLDEN_DIR) + "/" + program + "/" + file);
 }
@@ -213,10 +224,12 @@ TEST(Progress, OnATerminalTheLineFollowsTheSweepAndTheResultsStayTheSame) {
   EXPECT_EQ(ReadFile(setup.dir + "/stdout.bin"), Golden("shoot_c2", "stdout.bin"));
   EXPECT_EQ(ReadFile(setup.dir + "/ZANFEL.RES"), Golden("shoot_c2", "ZANFEL.RES"));
 
-  const auto texts = LineTexts(r.seen);
+  const auto [seen, summary] = SplitSummary(r.seen);
+  EXPECT_EQ(summary.rfind("shoot_c2: iteration limit at P = ", 0), 0u) << r.seen;
+  const auto texts = LineTexts(seen);
   ASSERT_GE(texts.size(), 2u) << r.seen;
   EXPECT_EQ(texts.front(), "shoot_c2  P =   1.04437262  records 1") << "the first record at once";
-  EXPECT_TRUE(EndsWith(r.seen, kErase)) << "the line is gone at the end";
+  EXPECT_TRUE(EndsWith(seen, kErase)) << "the line is gone at the end";
   EXPECT_EQ(texts.back(), "");
   const std::regex status(R"(shoot_c2  P = +-?\d+\.\d{8}  records (\d+))");
   long previous = 0;
@@ -229,7 +242,7 @@ TEST(Progress, OnATerminalTheLineFollowsTheSweepAndTheResultsStayTheSame) {
   EXPECT_LE(previous, 22);
   // 22 records in about a second: a few updates a second, not one a record.
   EXPECT_LE(double(texts.size() - 1), r.seconds / 0.25 + 2.0) << r.seconds << " s";
-  EXPECT_EQ(r.seen.find('\n'), std::string::npos);
+  EXPECT_EQ(seen.find('\n'), std::string::npos);
 }
 
 TEST(Progress, AConsoleMessageStartsOnALineOfItsOwn) {
@@ -237,9 +250,12 @@ TEST(Progress, AConsoleMessageStartsOnALineOfItsOwn) {
   setup.stdoutOnTerminal = true;
   const Outcome r = RunProgramWatched(setup, "shoot_c2");
   EXPECT_EQ(r.status, 0);
+  // The summary line of the run follows the message.
   const std::string message = kErase + "ntial malo\r\n";
-  ASSERT_TRUE(EndsWith(r.seen, message)) << r.seen;
-  const auto texts = LineTexts(r.seen.substr(0, r.seen.size() - message.size()));
+  const size_t at = r.seen.rfind(message);
+  ASSERT_NE(at, std::string::npos) << r.seen;
+  EXPECT_EQ(r.seen.find('\n', at + message.size()), r.seen.size() - 1) << "one line after it";
+  const auto texts = LineTexts(r.seen.substr(0, at));
   ASSERT_FALSE(texts.empty());
   for (const auto &text : texts)
     EXPECT_EQ(text.rfind("shoot_c2  P = ", 0), 0u) << text;
@@ -253,15 +269,19 @@ TEST(Progress, TheFinalStateStaysDuringTheWaitForEnterAndGoesAfterIt) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(ReadFile(setup.dir + "/stdout.bin"), "");
   EXPECT_EQ(ReadFile(setup.dir + "/ZANFEL.RES"), Golden("shoot_a1", "ZANFEL.RES"));
-  const auto texts = LineTexts(r.seen);
+  const auto [seen, summary] = SplitSummary(r.seen);
+  const auto texts = LineTexts(seen);
   ASSERT_GE(texts.size(), 4u) << r.seen;
-  const std::string final = "shoot_a1  P =  -1.72113378  records 25  stopped by a key - "
-                            "waiting for Enter";
+  // The results file holds the last pass's record only.
+  const std::string ended = "shoot_a1: stopped by a key; 1 record in " + setup.dir +
+                            "/ZANFEL.RES; picture " + setup.dir + "/ZANFEL.PNG";
+  const std::string final = ended + " - waiting for Enter";
   EXPECT_EQ(texts[texts.size() - 4], final);
   EXPECT_EQ(texts[texts.size() - 3], "");
   EXPECT_EQ(texts[texts.size() - 2], final);
   EXPECT_EQ(texts[texts.size() - 1], "");
-  EXPECT_TRUE(EndsWith(r.seen, kErase));
+  EXPECT_TRUE(EndsWith(seen, kErase));
+  EXPECT_EQ(summary, ended);
 }
 
 TEST(Progress, AnInterruptErasesTheLine) {
@@ -276,7 +296,9 @@ TEST(Progress, AnInterruptErasesTheLine) {
       });
   ASSERT_TRUE(sent);
   EXPECT_EQ(r.status, 128 + SIGINT);
-  EXPECT_TRUE(EndsWith(r.seen, kErase)) << r.seen;
+  const auto [seen, summary] = SplitSummary(r.seen);
+  EXPECT_TRUE(EndsWith(seen, kErase)) << r.seen;
+  EXPECT_EQ(summary.rfind("shoot_b1: interrupted (SIGINT); ", 0), 0u) << r.seen;
   EXPECT_EQ(ReadFile(setup.dir + "/stdout.bin"), "");
 }
 
@@ -347,8 +369,9 @@ TEST(Progress, TheWindowTitleTellsHowTheRunEnded) {
   setup.display = display.Name();
   // The key waits from the start: the sweep stops after its first record and
   // the program waits for Enter with the key byte read.
-  const std::string title = "\"shoot_b1  P =   0.11893163  records 1  stopped by a key - waiting "
-                            "for Enter\"";
+  const std::string title = "\"shoot_b1: stopped by a key; 1 record in " + setup.dir +
+                            "/ZANFEL.RES; picture " + setup.dir +
+                            "/ZANFEL.PNG - waiting for Enter\"";
   std::string tree;
   const Outcome r =
       RunProgramWatched(setup, "shoot_b1", [&](pid_t, int &stdinFd, const std::string &) {
@@ -363,7 +386,9 @@ TEST(Progress, TheWindowTitleTellsHowTheRunEnded) {
       });
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(tree.find(title), std::string::npos) << tree;
-  EXPECT_EQ(r.seen, "");
+  // Nothing but the summary line at the end.
+  EXPECT_EQ(r.seen.rfind("shoot_b1: stopped by a key; ", 0), 0u) << r.seen;
+  EXPECT_EQ(r.seen.find('\n'), r.seen.size() - 1) << r.seen;
 }
 
 } // namespace

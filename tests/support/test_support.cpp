@@ -111,9 +111,14 @@ ChildResult RunInChild(const std::string &dir, Stdin in, const std::function<int
   return r;
 }
 
-ChildResult RunProgram(const std::string &dir, Stdin in, const std::string &program) {
+ChildResult RunProgram(const std::string &dir, Stdin in, const std::string &program,
+                       const std::vector<std::string> &args) {
   return RunInChild(dir, in, [&] {
-    execl(program.c_str(), program.c_str(), static_cast<char *>(nullptr));
+    std::vector<char *> argv{const_cast<char *>(program.c_str())};
+    for (const auto &a : args)
+      argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
     return 127;
   });
 }

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace zanfel {
 struct Hooks;
@@ -29,8 +30,9 @@ struct ChildResult {
 // status is what `body` returns, unless it ends the process itself.
 ChildResult RunInChild(const std::string &dir, Stdin in, const std::function<int()> &body);
 
-// Runs a program (argv[0] a path) the same way.
-ChildResult RunProgram(const std::string &dir, Stdin in, const std::string &program);
+// Runs a program (argv[0] a path) the same way, with arguments if given.
+ChildResult RunProgram(const std::string &dir, Stdin in, const std::string &program,
+                       const std::vector<std::string> &args = {});
 
 // Runs a program body in a child (in `dir`, standard input at its end) as
 // the program would run, with its graphics calls recorded in plot.log, a key

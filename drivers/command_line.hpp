@@ -1,0 +1,31 @@
+// The command line of the six programs: --help, --version, --dir DIR and
+// --threads N. Without arguments a program runs as it always has.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zanfel {
+
+// The exit status of a command line the program does not understand.
+constexpr int kUsageStatus = 64;
+
+struct CommandLine {
+  enum class Action { Run, Help, Version, Error };
+  Action action = Action::Run;
+  std::string dir; // results directory; empty: the build-time one
+  int threads = 0; // trajectory threads; 0: every CPU the process may use
+  std::string error;
+};
+
+// Reads the arguments after the program name. Looks at the file system only
+// to see that the directory of --dir exists; changes nothing.
+CommandLine ParseCommandLine(int argc, const char *const *argv);
+
+// What --help and --version print on standard output.
+std::string HelpText(std::string_view program);
+std::string VersionText(std::string_view program);
+// The line printed on standard error for a wrong command line.
+std::string UsageError(std::string_view program, std::string_view error);
+
+} // namespace zanfel

@@ -1,0 +1,185 @@
+#include "drivers/summary.hpp"
+#include "runtime/write_all.hpp"
+
+#include <csignal>
+#include <cstring>
+#include <unistd.h>
+
+#include "graph/graph.hpp"
+#include "report/format.hpp"
+#include "runtime/end_cause.hpp"
+
+namespace zanfel::summary {
+
+namespace {
+
+// Written in normal code, read by the last word, which may run in a signal
+// handler: fixed storage only, nothing allocated while it is read.
+char programName[64] = "ZANFEL";
+char resultsFile[4096] = "";
+char pictureFile[4096] = "";
+char pText[48] = "";
+REAL lastP = 0.0L;
+bool havePText = false;
+volatile long recordCount = 0;
+const char *volatile sweepEnd = nullptr;
+bool stderrIsTerminal = false;
+
+void Copy(char *to, size_t size, std::string_view from) {
+  const size_t n = from.size() < size - 1 ? from.size() : size - 1;
+  std::memcpy(to, from.data(), n);
+  to[n] = '\0';
+}
+
+std::string Absolute(const std::string &path) {
+  if (path.empty() || path[0] == '/')
+    return path;
+  char cwd[4096];
+  if (!getcwd(cwd, sizeof cwd))
+    return path;
+  return std::string(cwd) + "/" + path;
+}
+
+// Appends to a fixed buffer; async-signal-safe.
+class Line {
+public:
+  Line(char *buf, size_t size) : buf_(buf), size_(size) {}
+  Line &operator<<(const char *s) {
+    while (*s && n_ + 1 < size_)
+      buf_[n_++] = *s++;
+    return *this;
+  }
+  Line &operator<<(long v) {
+    char digits[24];
+    int k = 0;
+    unsigned long u = v < 0 ? 0ul : static_cast<unsigned long>(v);
+    do
+      digits[k++] = static_cast<char>('0' + u % 10);
+    while ((u /= 10) != 0 && k < 24);
+    while (k > 0 && n_ + 1 < size_)
+      buf_[n_++] = digits[--k];
+    return *this;
+  }
+  size_t Size() const { return n_; }
+
+private:
+  char *buf_;
+  size_t size_;
+  size_t n_ = 0;
+};
+
+const char *SignalName(int sig) {
+  switch (sig) {
+  case SIGINT:
+    return "interrupted (SIGINT)";
+  case SIGTERM:
+    return "terminated (SIGTERM)";
+  case SIGHUP:
+    return "hang-up (SIGHUP)";
+  default:
+    return nullptr;
+  }
+}
+
+void Reason(Line &line, EndWay way, int code) {
+  switch (way) {
+  case EndWay::Normal: {
+    const char *why = sweepEnd;
+    line << (why ? why : "finished");
+    return;
+  }
+  case EndWay::RuntimeError:
+    line << "run-time error " << long(code);
+    return;
+  case EndWay::Signal:
+    if (const char *name = SignalName(code))
+      line << name;
+    else
+      line << "signal " << long(code);
+    return;
+  case EndWay::Fatal:
+    break;
+  }
+  switch (NotedFatalCause()) {
+  case FatalCause::IterationLimit:
+    line << "iteration limit";
+    if (havePText)
+      line << " at P = " << pText;
+    return;
+  case FatalCause::InvalidIntegratorCall:
+    line << "invalid integrator call";
+    return;
+  case FatalCause::Unknown:
+    break;
+  }
+  if (code == 1)
+    line << "graphics could not be initialised";
+  else
+    line << "ended with status " << long(code);
+}
+
+// The last word: on standard error when that is a terminal.
+void SayOnTerminal(EndWay way, int code) {
+  if (!stderrIsTerminal)
+    return;
+  char buf[10240];
+  size_t n = Compose(buf, sizeof buf - 1, way, code, false);
+  buf[n++] = '\n';
+  WriteAll(2, buf, n);
+}
+
+} // namespace
+
+void Start(std::string_view program, const std::string &resultsPath,
+           const std::string &picturePath) {
+  Copy(programName, sizeof programName, program);
+  Copy(resultsFile, sizeof resultsFile, Absolute(resultsPath));
+  Copy(pictureFile, sizeof pictureFile, Absolute(picturePath));
+  stderrIsTerminal = isatty(2) == 1;
+  SetLastWordHook(SayOnTerminal);
+}
+
+void NoteRecords(long records) {
+  recordCount = records;
+}
+
+void NoteP(REAL P) {
+  if (havePText && std::memcmp(&P, &lastP, 10) == 0)
+    return;
+  lastP = P;
+  const std::string text = Fixed(P, 12, 8);
+  const size_t digits = text.find_first_not_of(' ');
+  Copy(pText, sizeof pText, digits == std::string::npos ? text : text.substr(digits));
+  havePText = true;
+}
+
+void NoteSweepEnd(const char *why) {
+  sweepEnd = why;
+}
+
+size_t Compose(char *buf, size_t size, EndWay way, int code, bool waiting) {
+  Line line(buf, size);
+  line << programName << ": ";
+  Reason(line, way, code);
+  const long records = recordCount;
+  line << "; ";
+  if (records == 0)
+    line << "no records";
+  else
+    line << records << (records == 1 ? " record" : " records");
+  line << " in " << resultsFile << "; ";
+  // During the final wait the picture is still to be written, when the
+  // window closes.
+  if (waiting || graph::PictureSaved())
+    line << "picture " << pictureFile;
+  else
+    line << "no picture";
+  return line.Size();
+}
+
+std::string WaitingText() {
+  char buf[10240];
+  return std::string(buf, Compose(buf, sizeof buf, EndWay::Normal, 0, true));
+}
+
+} // namespace zanfel::summary

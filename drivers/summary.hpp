@@ -1,0 +1,35 @@
+// The one line that tells a person how a run ended: the program, why it
+// ended, the records in the results file and where that file and the picture
+// are. Written last on standard error when that is a terminal, whichever way
+// the run ends, and shown in the window title during a final wait.
+//
+// Nothing here touches standard output, the results file or the exit status.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "runtime/fault.hpp"
+#include "runtime/types.hpp"
+
+namespace zanfel::summary {
+
+// At the start of a run: the program and its files (made absolute against
+// the working directory). Registers the line as the run's last word.
+void Start(std::string_view program, const std::string &resultsPath,
+           const std::string &picturePath);
+
+// The state of the run as it goes.
+void NoteRecords(long records); // records in the results file now
+void NoteP(REAL P);             // the P being solved for
+void NoteSweepEnd(const char *why);
+
+// The line for an end of the given way (EndWay and code as the last word gets
+// them), without its line end. Async-signal-safe; returns the length written
+// into buf (cut at size).
+size_t Compose(char *buf, size_t size, EndWay way, int code, bool waiting);
+
+// The line during a final wait: the normal end, the picture still to come.
+std::string WaitingText();
+
+} // namespace zanfel::summary

@@ -1,0 +1,185 @@
+// The wait for Enter: standard input, the graphics window and the stop
+// signals watched at once, with a prompt line on the terminal meanwhile.
+#include "runtime/console.hpp"
+#include "runtime/write_all.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "runtime/fault.hpp"
+#include "runtime/stop_signal.hpp"
+
+namespace zanfel {
+
+namespace {
+
+WaitSource windowWait = nullptr;
+
+// The window is asked often enough to be repainted within a frame or two; a
+// wait without one only has the stop signals to look out for.
+constexpr int kWindowPollMs = 20;
+constexpr int kPlainPollMs = 200;
+
+// Where the prompt line is shown; -1 while none is. Read by ErasePrompt
+// inside signal handlers.
+volatile sig_atomic_t promptFd = -1;
+int terminalOfStdin = -1; // opened once, when standard error is not a terminal
+
+// The prompt goes to standard error when that is a terminal, otherwise to the
+// terminal of standard input: a redirected standard error (a log) gets no
+// prompt, and the person at the terminal still sees one.
+int PromptTerminal() {
+  if (isatty(2))
+    return 2;
+  if (terminalOfStdin < 0) {
+    const char *name = ttyname(0);
+    if (name)
+      terminalOfStdin = open(name, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  }
+  return terminalOfStdin;
+}
+
+// A prompt wider than the terminal would wrap, and "\r" would then return to
+// its last row only.
+std::string FitToTerminal(int fd, const std::string &text) {
+  struct winsize ws {};
+  if (ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 && text.size() >= ws.ws_col)
+    return text.substr(0, ws.ws_col - 1u);
+  return text;
+}
+
+// On every way out while the prompt is shown (a stop, a hang-up).
+// Async-signal-safe.
+void ErasePrompt() {
+  const int fd = promptFd;
+  if (fd < 0)
+    return;
+  promptFd = -1;
+  const int savedErrno = errno;
+  static const char erase[] = "\r\033[K";
+  WriteAll(fd, erase, sizeof erase - 1);
+  errno = savedErrno;
+}
+
+void ShowPrompt(bool window) {
+  const int fd = PromptTerminal();
+  if (fd < 0)
+    return;
+  BeforeConsoleText(); // the status line makes room
+  const std::string text =
+      window ? "Press Enter to continue (or Return in the window)" : "Press Enter to continue";
+  const std::string line = "\r" + FitToTerminal(fd, text) + "\033[K";
+  AddEndHook(ErasePrompt);
+  promptFd = fd;
+  WriteAll(fd, line.data(), line.size());
+}
+
+// After the wait. An Enter typed during the wait was echoed and moved the
+// cursor to the next line: the prompt is one line up then.
+void ErasePromptAfterWait(bool enterEchoed) {
+  const int fd = promptFd;
+  if (fd < 0)
+    return;
+  promptFd = -1;
+  static const char up[] = "\033[A\r\033[K";
+  static const char here[] = "\r\033[K";
+  if (enterEchoed)
+    WriteAll(fd, up, sizeof up - 1);
+  else
+    WriteAll(fd, here, sizeof here - 1);
+}
+
+bool SameTerminal(int a, int b) {
+  struct stat sa {
+  }, sb{};
+  return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && S_ISCHR(sa.st_mode) &&
+         sa.st_rdev == sb.st_rdev;
+}
+
+// Whether an Enter typed on standard input's terminal shows on the prompt's.
+bool EnterEchoesOnPrompt() {
+  struct termios mode {};
+  if (promptFd < 0 || tcgetattr(0, &mode) != 0)
+    return false;
+  return (mode.c_lflag & ICANON) != 0 && (mode.c_lflag & (ECHO | ECHONL)) != 0 &&
+         SameTerminal(0, promptFd);
+}
+
+// Bytes already typed on the terminal before the wait: in the run mode they
+// were not echoed.
+long TypedAhead() {
+  int n = 0;
+  if (!isatty(0) || ioctl(0, FIONREAD, &n) != 0)
+    return 0;
+  return n;
+}
+
+enum class WaitEnd { Line, EndOfInput, Window };
+
+// Reads standard input up to its line end while the window and the stop
+// signals are looked at; `bytes` counts what was read.
+WaitEnd ReadLineOrWindow(long &bytes) {
+  for (;;) {
+    if (StopSignal() != 0) {
+      ErasePrompt();
+      StopIfRequested();
+    }
+    if (windowWait && windowWait())
+      return WaitEnd::Window;
+    struct pollfd p {};
+    p.fd = 0;
+    p.events = POLLIN;
+    const int r = poll(&p, 1, windowWait ? kWindowPollMs : kPlainPollMs);
+    if (r < 0 && errno == EINTR)
+      continue;
+    if (r < 0 || (r > 0 && (p.revents & POLLNVAL) != 0))
+      return WaitEnd::EndOfInput; // a closed descriptor
+    if (r == 0)
+      continue;
+    char c;
+    const ssize_t n = read(0, &c, 1);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN))
+      continue;
+    if (n <= 0)
+      return WaitEnd::EndOfInput;
+    ++bytes;
+    if (c == '\n')
+      return WaitEnd::Line;
+  }
+}
+
+} // namespace
+
+void SetWindowWaitSource(WaitSource source) {
+  windowWait = source;
+}
+
+void WaitForEnter() {
+  std::fflush(stdout);
+  const bool wasRunMode = InRunMode();
+  const long typedAhead = TypedAhead();
+  RestoreTerminal();
+  // A window closed before the wait has answered it already.
+  if (!(windowWait && windowWait())) {
+    if (isatty(0))
+      ShowPrompt(windowWait != nullptr);
+    long bytes = 0;
+    const WaitEnd end = ReadLineOrWindow(bytes);
+    ErasePromptAfterWait(end == WaitEnd::Line && bytes > typedAhead && EnterEchoesOnPrompt());
+    // What was typed on the terminal belonged to this wait.
+    if (end == WaitEnd::Window && isatty(0))
+      tcflush(0, TCIFLUSH);
+  }
+  if (wasRunMode)
+    EnterRunMode();
+}
+
+} // namespace zanfel

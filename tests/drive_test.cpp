@@ -1,0 +1,449 @@
+// Driving a run: the command line, the prompt and the summary on a terminal,
+// Ctrl-C and SIGTERM, the character set of a terminal, scripts/run.sh and the
+// installed manual.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <poll.h>
+#include <regex>
+#include <unistd.h>
+
+#include "drivers/command_line.hpp"
+#include "drivers/summary.hpp"
+#include "runtime/charset.hpp"
+#include "runtime/console.hpp"
+#include "runtime/end_cause.hpp"
+#include "runtime/fault.hpp"
+#include "runtime/stop_signal.hpp"
+#include "support/terminal.hpp"
+#include "support/test_support.hpp"
+
+namespace zanfel {
+namespace {
+
+using testing::Exec;
+using testing::MakeTempDir;
+using testing::ProgramPath;
+using testing::ReadFile;
+using testing::RunOnTerminal;
+using testing::Stdin;
+using testing::TerminalRun;
+using testing::VisibleLines;
+
+const char *const kPrograms[] = {"shoot_a1", "shoot_a2", "shoot_b1",
+                                 "shoot_b2", "shoot_c1", "shoot_c2"};
+
+std::string Golden(const std::string &program, const std::string &file) {
+  return ReadFile(std::string(ZANFEL_GOLDEN_DIR) + "/" + program + "/" + file);
+}
+
+bool Exists(const std::string &path) {
+  return std::filesystem::exists(path);
+}
+
+// Six CRLF lines a record, nothing after the last one. Returns the count.
+long WholeRecords(const std::string &res) {
+  long lines = 0;
+  for (size_t p = res.find("\r\n"); p != std::string::npos; p = res.find("\r\n", p + 2))
+    ++lines;
+  EXPECT_EQ(lines % 6, 0) << "a record cut short";
+  EXPECT_TRUE(res.empty() || res.substr(res.size() - 4) == "\r\n\r\n") << "text after a record";
+  return lines / 6;
+}
+
+std::string Summary(const std::string &program, const std::string &why, long records,
+                    const std::string &dir) {
+  return program + ": " + why + "; " + std::to_string(records) +
+         (records == 1 ? " record in " : " records in ") + dir + "/ZANFEL.RES; picture " + dir +
+         "/ZANFEL.PNG";
+}
+
+// --- The command line ---
+
+CommandLine Parse(std::vector<std::string> args) {
+  args.insert(args.begin(), "shoot_c1");
+  std::vector<const char *> argv;
+  for (const auto &a : args)
+    argv.push_back(a.c_str());
+  return ParseCommandLine(int(argv.size()), argv.data());
+}
+
+TEST(CommandLine, ReadsItsFourOptionsAndRejectsAnythingElse) {
+  using Action = CommandLine::Action;
+  const std::string dir = MakeTempDir();
+  testing::WriteFile(dir + "/file", "");
+  EXPECT_EQ(Parse({}).action, Action::Run);
+  EXPECT_EQ(Parse({"--help"}).action, Action::Help);
+  EXPECT_EQ(Parse({"--version"}).action, Action::Version);
+  // Help looks at no directory.
+  EXPECT_EQ(Parse({"--dir", "/no/such/dir", "--help"}).action, Action::Help);
+
+  CommandLine line = Parse({"--dir", dir, "--threads", "3"});
+  EXPECT_EQ(line.action, Action::Run);
+  EXPECT_EQ(line.dir, dir);
+  EXPECT_EQ(line.threads, 3);
+  line = Parse({"--threads=1024", "--dir=" + dir});
+  EXPECT_EQ(line.action, Action::Run);
+  EXPECT_EQ(line.dir, dir);
+  EXPECT_EQ(line.threads, 1024);
+
+  const struct {
+    std::vector<std::string> args;
+    const char *error;
+  } wrong[] = {
+      {{"--bogus"}, "unknown argument '--bogus'"},
+      {{"-h"}, "unknown argument '-h'"},
+      {{"--help", "x"}, "unknown argument 'x'"},
+      {{"--threads", "0"}, "--threads wants a whole number from 1 to 1024, not '0'"},
+      {{"--threads", "1025"}, "not '1025'"},
+      {{"--threads=2x"}, "not '2x'"},
+      {{"--threads", "-1"}, "not '-1'"},
+      {{"--threads"}, "option --threads needs a value"},
+      {{"--dir"}, "option --dir needs a value"},
+      {{"--dir="}, "option --dir needs a directory"},
+      {{"--dir", "/no/such/dir"}, "--dir /no/such/dir: No such file or directory"},
+      {{"--dir", dir + "/file"}, "not a directory"},
+  };
+  for (const auto &w : wrong) {
+    SCOPED_TRACE(w.args.front());
+    line = Parse(w.args);
+    EXPECT_EQ(line.action, Action::Error);
+    EXPECT_NE(line.error.find(w.error), std::string::npos) << line.error;
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(CommandLine, HelpVersionAndAWrongCommandLineTouchNoFile) {
+  const std::string dir = MakeTempDir();
+  for (const std::string program : kPrograms) {
+    SCOPED_TRACE(program);
+    auto r = testing::RunProgram(dir, Stdin::EndOfFile, ProgramPath(program), {"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("Usage: " + program + " [--dir DIR] [--threads N]\n", 0), 0u);
+    for (const char *part : {"ZANFEL.RES", "ZANFEL.PNG", "Ctrl-C", "Exit status:", "128+N"})
+      EXPECT_NE(r.out.find(part), std::string::npos) << part;
+    EXPECT_EQ(r.err, "");
+
+    r = testing::RunProgram(dir, Stdin::EndOfFile, ProgramPath(program), {"--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(std::regex_match(r.out, std::regex(program + R"( \(ZANFEL\) \d+\.\d+\n)")))
+        << r.out;
+
+    r = testing::RunProgram(dir, Stdin::EndOfFile, ProgramPath(program), {"--threads", "many"});
+    EXPECT_EQ(r.status, 64);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, program + ": --threads wants a whole number from 1 to 1024, not 'many' " +
+                         "(usage: " + program +
+                         " [--dir DIR] [--threads N] [--help] [--version])\n");
+    EXPECT_TRUE(std::filesystem::is_empty(dir)) << "no file written";
+  }
+  std::filesystem::remove_all(dir);
+}
+
+// The reference run, with its files in another directory and on one thread.
+TEST(CommandLine, DirAndThreadsPutTheSameBytesElsewhere) {
+  const std::string cwd = MakeTempDir();
+  const std::string dir = MakeTempDir();
+  const auto r = testing::RunProgram(cwd, Stdin::EndOfFile, ProgramPath("shoot_c2"),
+                                     {"--dir", dir, "--threads=1"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, Golden("shoot_c2", "stdout.bin"));
+  EXPECT_EQ(ReadFile(dir + "/ZANFEL.RES"), Golden("shoot_c2", "ZANFEL.RES"));
+  EXPECT_TRUE(Exists(dir + "/ZANFEL.PNG"));
+  EXPECT_TRUE(std::filesystem::is_empty(cwd));
+  std::filesystem::remove_all(cwd);
+  std::filesystem::remove_all(dir);
+}
+
+// --- On a terminal ---
+
+// A person at a terminal: stops the sweep with a key once a record is shown,
+// answers the prompt, and is left with the summary line alone.
+TEST(Terminal, ThePromptShowsDuringTheFinalWaitAndTheSummaryStays) {
+  TerminalRun run;
+  run.dir = MakeTempDir();
+  bool keyTyped = false, enterTyped = false;
+  const auto r = RunOnTerminal(
+      run, Exec({ProgramPath("shoot_b1")}), [&](pid_t, int master, const std::string &screen) {
+        if (!keyTyped && screen.find("records") != std::string::npos)
+          keyTyped = write(master, "k", 1) == 1;
+        if (!enterTyped && screen.find("\rPress Enter to continue\033[K") != std::string::npos)
+          enterTyped = write(master, "\n", 1) == 1;
+      });
+  EXPECT_TRUE(enterTyped) << r.screen;
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(r.canonical);
+  const long records = WholeRecords(ReadFile(run.dir + "/ZANFEL.RES"));
+  EXPECT_GE(records, 1);
+  const auto lines = VisibleLines(r.screen);
+  EXPECT_EQ(lines,
+            std::vector<std::string>{Summary("shoot_b1", "stopped by a key", records, run.dir)})
+      << r.screen;
+  EXPECT_EQ(ReadFile(run.dir + "/stdout.bin"), "");
+  std::filesystem::remove_all(run.dir);
+}
+
+TEST(Terminal, CtrlCEndsWithinASecondKeepingTheRecordsAndThePicture) {
+  TerminalRun run;
+  run.dir = MakeTempDir();
+  std::chrono::steady_clock::time_point typed;
+  bool interrupted = false;
+  const auto r = RunOnTerminal(run, Exec({ProgramPath("shoot_b1")}),
+                               [&](pid_t, int master, const std::string &screen) {
+                                 if (!interrupted && screen.find("records") != std::string::npos) {
+                                   interrupted = write(master, "\x03", 1) == 1;
+                                   typed = std::chrono::steady_clock::now();
+                                 }
+                               });
+  const double after =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - typed).count();
+  ASSERT_TRUE(interrupted);
+  EXPECT_EQ(r.status, 128 + SIGINT);
+  EXPECT_LT(after, 1.0);
+  EXPECT_TRUE(r.canonical);
+  const long records = WholeRecords(ReadFile(run.dir + "/ZANFEL.RES"));
+  EXPECT_EQ(ReadFile(run.dir + "/ZANFEL.PNG").substr(0, 4), "\x89PNG");
+  EXPECT_EQ(VisibleLines(r.screen),
+            std::vector<std::string>{Summary("shoot_b1", "interrupted (SIGINT)", records, run.dir)})
+      << r.screen;
+  std::filesystem::remove_all(run.dir);
+
+  // SIGTERM from a script: nothing on the terminal, the picture all the same.
+  run.dir = MakeTempDir();
+  run.stdinOnTerminal = run.stderrOnTerminal = false;
+  bool terminated = false;
+  const auto t =
+      RunOnTerminal(run, Exec({ProgramPath("shoot_b1")}), [&](pid_t pid, int, const std::string &) {
+        if (!terminated && ReadFile(run.dir + "/ZANFEL.RES").find("\r\n\r\n") != std::string::npos)
+          terminated = kill(pid, SIGTERM) == 0;
+      });
+  ASSERT_TRUE(terminated);
+  EXPECT_EQ(t.status, 128 + SIGTERM);
+  EXPECT_EQ(t.screen, "");
+  EXPECT_GE(WholeRecords(ReadFile(run.dir + "/ZANFEL.RES")), 1);
+  EXPECT_TRUE(Exists(run.dir + "/ZANFEL.PNG"));
+  std::filesystem::remove_all(run.dir);
+}
+
+// A wait on its own: the prompt is erased where it is, whether the Enter was
+// typed during the wait (and echoed) or before it, in the run mode.
+TEST(Terminal, ThePromptGoesWhereverTheEnterLeftTheCursor) {
+  TerminalRun run;
+  run.dir = MakeTempDir();
+  int sync[2];
+  ASSERT_EQ(pipe(sync), 0);
+  const int ready = sync[1];
+  auto waitOnce = [ready] {
+    InstallFaultHandling();
+    EnterRunMode();
+    if (write(2, "before\n", 7) != 7 || write(ready, "r", 1) != 1)
+      _exit(98);
+    usleep(300000); // time to type ahead
+    WaitForEnter();
+    RestoreTerminal();
+    _exit(0);
+  };
+  for (bool ahead : {false, true}) {
+    SCOPED_TRACE(ahead ? "typed ahead" : "typed during the wait");
+    bool typed = false;
+    const auto r = RunOnTerminal(run, waitOnce, [&](pid_t, int master, const std::string &screen) {
+      pollfd p = {sync[0], POLLIN, 0};
+      char c;
+      if (ahead && !typed && poll(&p, 1, 0) > 0 && read(sync[0], &c, 1) == 1)
+        typed = write(master, "\n", 1) == 1;
+      if (!ahead && !typed && screen.find("Press Enter to continue") != std::string::npos)
+        typed = write(master, "\n", 1) == 1;
+    });
+    if (!ahead) {
+      char c;
+      ASSERT_EQ(read(sync[0], &c, 1), 1);
+    }
+    EXPECT_TRUE(typed);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.screen.find("Press Enter to continue"), std::string::npos) << r.screen;
+    EXPECT_EQ(VisibleLines(r.screen), std::vector<std::string>{"before"}) << r.screen;
+  }
+  close(sync[0]);
+  close(sync[1]);
+  std::filesystem::remove_all(run.dir);
+}
+
+// --- The summary line ---
+
+TEST(Summary, SaysWhyTheRunEndedWhicheverWayItEnds) {
+  const std::string dir = MakeTempDir();
+  const auto r = testing::RunInChild(dir, Stdin::DevNull, [] {
+    summary::Start("shoot_c1", "ZANFEL.RES", "/pictures/ZANFEL.PNG");
+    std::string text;
+    auto say = [&text](EndWay way, int code) {
+      char buf[1024];
+      text += std::string(buf, summary::Compose(buf, sizeof buf, way, code, false)) + "\n";
+    };
+    say(EndWay::Normal, 0);
+    summary::NoteRecords(1);
+    summary::NoteSweepEnd("P left its range");
+    say(EndWay::Normal, 0);
+    text += summary::WaitingText() + "\n";
+    summary::NoteRecords(269);
+    summary::NoteP(3.80364898L);
+    NoteFatalCause(FatalCause::IterationLimit);
+    say(EndWay::Fatal, 0);
+    say(EndWay::RuntimeError, 207);
+    say(EndWay::Signal, SIGTERM);
+    say(EndWay::Signal, SIGQUIT);
+    NoteFatalCause(FatalCause::Unknown);
+    say(EndWay::Fatal, 1);
+    return write(1, text.data(), text.size()) == ssize_t(text.size()) ? 0 : 1;
+  });
+  const std::string res = std::filesystem::canonical(dir).string() + "/ZANFEL.RES";
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "shoot_c1: finished; no records in " + res + "; no picture\n" +
+                       "shoot_c1: P left its range; 1 record in " + res + "; no picture\n" +
+                       "shoot_c1: P left its range; 1 record in " + res +
+                       "; picture /pictures/ZANFEL.PNG\n" +
+                       "shoot_c1: iteration limit at P = 3.80364898; 269 records in " + res +
+                       "; no picture\n" + "shoot_c1: run-time error 207; 269 records in " + res +
+                       "; no picture\n" + "shoot_c1: terminated (SIGTERM); 269 records in " + res +
+                       "; no picture\n" + "shoot_c1: signal 3; 269 records in " + res +
+                       "; no picture\n" + "shoot_c1: graphics could not be initialised; 269 " +
+                       "records in " + res + "; no picture\n");
+  std::filesystem::remove_all(dir);
+}
+
+// --- The character set of a terminal ---
+
+TEST(Charset, ATerminalIsUtf8UnlessTheLocaleNamesAnotherSet) {
+  // zz_ZZ is installed nowhere: its name alone tells.
+  const struct {
+    const char *all, *ctype, *lang, *charset;
+  } cases[] = {
+      {"", "", "", "UTF-8"},
+      {"", "", "C", "UTF-8"},
+      {"", "", "POSIX", "UTF-8"},
+      {"", "", "C.UTF-8", "UTF-8"},
+      {"", "", "zz_ZZ.utf8", "UTF-8"},
+      {"", "", "zz_ZZ", "UTF-8"},
+      {"", "", "zz_ZZ.KOI8-R", "KOI8-R"},
+      {"", "zz_ZZ.CP1251", "C.UTF-8", "CP1251"},
+      {"zz_ZZ.ISO-8859-5@cyrillic", "zz_ZZ.CP1251", "", "ISO-8859-5"},
+      {"C.UTF-8", "zz_ZZ.CP1251", "", "UTF-8"},
+  };
+  const std::string dir = MakeTempDir();
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::string(c.all) + "|" + c.ctype + "|" + c.lang);
+    const auto r = testing::RunInChild(dir, Stdin::DevNull, [&c] {
+      for (const auto &[name, value] :
+           {std::pair{"LC_ALL", c.all}, {"LC_CTYPE", c.ctype}, {"LANG", c.lang}})
+        *value ? setenv(name, value, 1) : unsetenv(name);
+      const std::string charset = TerminalCharset();
+      return write(1, charset.data(), charset.size()) > 0 ? 0 : 1;
+    });
+    EXPECT_EQ(r.out, c.charset);
+  }
+  std::filesystem::remove_all(dir);
+}
+
+// The bytes on the terminal: UTF-8 with no locale set, KOI8-R when a locale
+// that is not installed names it.
+TEST(Charset, MessagesOnATerminalInTheCharsetItUses) {
+  const std::string tooManySteps = "C"
+                                   "лишк"
+                                   "o"
+                                   "м много шагов";
+  TerminalRun run;
+  run.dir = MakeTempDir();
+  run.stdoutOnTerminal = true;
+  run.unset.insert(run.unset.end(), {"LANG", "LC_ALL", "LC_CTYPE"});
+  auto write = [&] {
+    WriteMessageLine(tooManySteps);
+    _exit(0);
+  };
+  auto r = RunOnTerminal(run, write);
+  EXPECT_EQ(r.screen, tooManySteps + "\r\n");
+  run.set = {{"LANG", "zz_ZZ.KOI8-R"}};
+  r = RunOnTerminal(run, write);
+  EXPECT_EQ(r.screen, "C\xCC\xC9\xDB\xCBo\xCD \xCD\xCE\xCF\xC7\xCF \xDB\xC1\xC7\xCF\xD7\r\n");
+  std::filesystem::remove_all(run.dir);
+}
+
+// --- Ctrl-C and SIGTERM inside the program ---
+
+TEST(StopSignal, TheFirstAsksTheSecondEndsAtOnce) {
+  const std::string dir = MakeTempDir();
+  auto r = testing::RunInChild(dir, Stdin::DevNull, [] {
+    InstallFaultHandling();
+    InstallStopSignals();
+    raise(SIGINT);
+    if (StopSignal() != SIGINT)
+      return 1;
+    if (write(1, "asked\n", 6) != 6)
+      return 2;
+    raise(SIGINT);
+    return 3;
+  });
+  EXPECT_EQ(r.status, 128 + SIGINT);
+  EXPECT_EQ(r.out, "asked\n");
+
+  r = testing::RunInChild(dir, Stdin::DevNull, [] {
+    InstallFaultHandling();
+    InstallStopSignals();
+    SetStopWork([] { (void)!write(1, "picture\n", 8); });
+    raise(SIGTERM);
+    if (write(1, "safe point\n", 11) != 11)
+      return 2;
+    StopIfRequested();
+    return 3;
+  });
+  EXPECT_EQ(r.status, 128 + SIGTERM);
+  EXPECT_EQ(r.out, "safe point\npicture\n");
+
+  // Started with Ctrl-C ignored (nohup, a background job): it stays so.
+  r = testing::RunInChild(dir, Stdin::DevNull, [] {
+    signal(SIGINT, SIG_IGN);
+    InstallFaultHandling();
+    InstallStopSignals();
+    raise(SIGINT);
+    StopIfRequested();
+    return StopSignal() == 0 ? 0 : 1;
+  });
+  EXPECT_EQ(r.status, 0);
+  std::filesystem::remove_all(dir);
+}
+
+// --- The script and the installation ---
+
+TEST(RunScript, AnUnknownProgramIsAnErrorThatListsTheSix) {
+  const std::string dir = MakeTempDir();
+  const auto r =
+      testing::RunProgram(dir, Stdin::DevNull, "/bin/sh",
+                          {std::string(ZANFEL_SOURCE_DIR) + "/scripts/run.sh", "shoot_x1"});
+  EXPECT_EQ(r.status, 64);
+  EXPECT_EQ(r.out, "");
+  for (const char *program : kPrograms)
+    EXPECT_NE(r.err.find(program), std::string::npos) << r.err;
+  EXPECT_TRUE(std::filesystem::is_empty(dir));
+  std::filesystem::remove_all(dir);
+}
+
+TEST(Install, PutsTheProgramsTheManualAndTheManualPages) {
+  const std::string cmake = testing::FindProgram("cmake");
+  ASSERT_FALSE(cmake.empty());
+  const std::string prefix = MakeTempDir();
+  const auto r = testing::RunProgram(prefix, Stdin::DevNull, cmake,
+                                     {"--install", ZANFEL_BINARY_DIR, "--prefix", prefix});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(prefix + "/share/doc/zanfel/README.md"),
+            ReadFile(std::string(ZANFEL_SOURCE_DIR) + "/README.md"));
+  for (const std::string program : kPrograms) {
+    EXPECT_EQ(access((prefix + "/bin/" + program).c_str(), X_OK), 0) << program;
+    const std::string page = ReadFile(prefix + "/share/man/man1/" + program + ".1");
+    EXPECT_NE(page.find("--threads"), std::string::npos) << program << ".1";
+  }
+  std::filesystem::remove_all(prefix);
+}
+
+} // namespace
+} // namespace zanfel
