@@ -83,6 +83,7 @@ void Start(std::string_view program) {
   stderrIsTerminal = isatty(2) == 1;
   SetBeforeMessageHook(EraseLine);
   AddEndHook(EraseLine);
+  AddStopHook(EraseLine);
 }
 
 void AfterRecord(REAL P, long records) {

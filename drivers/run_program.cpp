@@ -5,6 +5,7 @@
 namespace zanfel {
 
 int RunProgram(const char *name, int (*body)(const Hooks &)) {
+  MakeStandardDescriptorsValid();
   InstallFaultHandling();
   EnterRunMode();
   progress::Start(name);

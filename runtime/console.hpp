@@ -32,12 +32,22 @@ bool KeyPressed();
 using KeySource = bool (*)();
 void SetWindowKeySource(KeySource source);
 
+// Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that
+// no file opened later takes a standard descriptor's number (console text
+// would then land in it). Call before anything else opens a file.
+void MakeStandardDescriptorsValid();
+
 // Switches a terminal on standard input to non-canonical mode without echo for
 // the run (a single key counts); registers the restoration with the fault
 // handling. Does nothing when standard input is not a terminal.
 void EnterRunMode();
 // Restores the terminal mode saved by EnterRunMode. Async-signal-safe.
 void RestoreTerminal();
+// Job control, async-signal-safe: on a stop the saved mode comes back; on
+// continue the run mode is set again if it was in force at the stop, once
+// the run is in the terminal's foreground.
+void SuspendRunMode();
+void ResumeRunMode();
 
 // Hook called before any console message is written (the progress line is
 // erased there).
