@@ -99,7 +99,7 @@ void AfterSweep(SweepEnd why) {
   if (why == SweepEnd::LeftRange)
     sweepEnd = "P left its range";
   else if (windowSeen && !graph::WindowShown())
-    sweepEnd = "window closed";
+    sweepEnd = graph::WindowLost() ? "display lost" : "window closed";
   else
     sweepEnd = "stopped by a key";
 }
