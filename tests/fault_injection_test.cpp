@@ -227,11 +227,9 @@ TEST(FaultInjection, AFileSizeLimitEndsWithAnIoErrorOnAWholeRecord) {
   Terminal term;
   ASSERT_TRUE(term.Open());
   const int out = OpenFile(dir / "out", O_WRONLY | O_CREAT | O_TRUNC);
-  const pid_t pid = Start([&] {
-    Launch l("shoot_c2", dir.path, term.slave, out, out);
-    l.fileSizeLimit = 4096;
-    return l;
-  }());
+  Launch l("shoot_c2", dir.path, term.slave, out, out);
+  l.fileSizeLimit = 4096;
+  const pid_t pid = Start(l);
   close(out);
   EXPECT_EQ(Finish(pid), 101);
   EXPECT_EQ(ReadFile(dir / "out"), "Runtime error 101: ZANFEL.RES: File too large\n");
@@ -244,13 +242,27 @@ TEST(FaultInjection, AFileSizeLimitEndsWithAnIoErrorOnAWholeRecord) {
   EXPECT_EQ(Entries(dir.path), (std::vector<std::string>{"ZANFEL.PNG", "ZANFEL.RES", "out"}));
 }
 
+// A small file system of its own, unmounted with the test.
+struct SmallDisk {
+  std::string path;
+  bool mounted = false;
+  explicit SmallDisk(std::string where) : path(std::move(where)) {
+    std::filesystem::create_directory(path);
+    mounted = mount("tmpfs", path.c_str(), "tmpfs", 0, "size=64k") == 0;
+  }
+  ~SmallDisk() {
+    if (mounted)
+      umount2(path.c_str(), MNT_DETACH);
+  }
+};
+
 // A tmpfs of 16 pages, one of them left free: the results file fills it.
 TEST(FaultInjection, AFullDiskEndsWithAnIoErrorAndKeepsTheEarlierPicture) {
   ScratchDir dir;
-  const std::string disk = dir / "disk";
-  std::filesystem::create_directory(disk);
-  if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0)
+  SmallDisk small(dir / "disk");
+  if (!small.mounted)
     GTEST_SKIP() << "cannot mount a small tmpfs here: " << strerror(errno);
+  const std::string &disk = small.path;
   testing::WriteFile(disk + "/ZANFEL.PNG", "an earlier picture");
   const int fill = OpenFile(disk + "/fill", O_WRONLY | O_CREAT);
   const std::string page(4096, 'f');
@@ -272,7 +284,6 @@ TEST(FaultInjection, AFullDiskEndsWithAnIoErrorAndKeepsTheEarlierPicture) {
   EXPECT_EQ(Golden("shoot_c2", "ZANFEL.RES").compare(0, res.size(), res), 0);
   EXPECT_EQ(ReadFile(disk + "/ZANFEL.PNG"), "an earlier picture");
   EXPECT_EQ(Entries(disk), (std::vector<std::string>{"ZANFEL.PNG", "ZANFEL.RES", "fill"}));
-  umount2(disk.c_str(), MNT_DETACH);
 }
 
 // A display name no server answers to.
@@ -282,8 +293,8 @@ std::string UnreachableDisplay() {
       return ":" + std::to_string(n);
 }
 
-// Standard output closed: without the fix the results file took descriptor 1
-// and the console text ("ntial malo") went into it. The display cannot be
+// Standard output closed: the results file must not take descriptor 1, where
+// the console text ("ntial malo") would land in it. The display cannot be
 // reached: the fallback to off-screen drawing writes nothing to a standard
 // error that is not a terminal.
 TEST(FaultInjection, ClosedStandardOutputAndAnUnreachableDisplayLeaveTheResultsAlone) {
@@ -301,8 +312,8 @@ TEST(FaultInjection, ClosedStandardOutputAndAnUnreachableDisplayLeaveTheResultsA
   EXPECT_EQ(ReadFile(dir / "ZANFEL.PNG").compare(1, 3, "PNG"), 0);
 }
 
-// Standard error closed: without the fix the results file took descriptor 2
-// and began with the display library's complaint.
+// Standard error closed: the results file must not take descriptor 2, where
+// the display library's complaint would land in it.
 TEST(FaultInjection, ClosedStandardErrorLeavesTheResultsAlone) {
   ScratchDir dir;
   const int out = OpenFile(dir / "out", O_WRONLY | O_CREAT | O_TRUNC);
