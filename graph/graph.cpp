@@ -291,6 +291,8 @@ void LoseWindow() {
   s.windowVisible = false;
 }
 
+// A failed request about the window means it is gone; any other failed
+// request is let pass (it changed nothing) and the run goes on.
 int OnXError(Display *, XErrorEvent *e) {
   if (e->resourceid == watchedWindow)
     LoseWindow();

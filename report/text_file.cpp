@@ -78,20 +78,20 @@ TextFile::~TextFile() {
       left -= static_cast<std::size_t>(n);
     }
   }
-  if (openFd == lockFd_)
-    openFd = -1;
-  if (lockFd_ >= 0)
-    ::close(lockFd_);
+  ReleaseLock();
 }
 
 void TextFile::Assign(std::string path) {
-  if (path != path_ && lockFd_ >= 0 && fd_ < 0) {
-    if (openFd == lockFd_)
-      openFd = -1;
-    ::close(lockFd_);
-    lockFd_ = -1;
-  }
   path_ = std::move(path);
+}
+
+void TextFile::ReleaseLock() {
+  if (lockFd_ < 0)
+    return;
+  if (openFd == lockFd_)
+    openFd = -1;
+  ::close(lockFd_);
+  lockFd_ = -1;
 }
 
 // Opens the file without changing it and takes its lock; the lock belongs to
@@ -127,8 +127,12 @@ void TextFile::Rewrite() {
     Close();
   pending_.clear();
   // shoot_a1 empties the file at every pass: the lock is kept between them.
-  if (lockFd_ < 0)
+  if (lockFd_ >= 0 && lockedPath_ != path_)
+    ReleaseLock();
+  if (lockFd_ < 0) {
     lockFd_ = OpenLocked();
+    lockedPath_ = path_;
+  }
   fd_ = lockFd_;
   Empty();
   lastSync_ = std::chrono::steady_clock::now();

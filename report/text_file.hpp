@@ -40,6 +40,7 @@ public:
 
 private:
   int OpenLocked();
+  void ReleaseLock();
   void Empty();
   [[noreturn]] void CutBackAndFail(int error);
   void SyncEverySecond();
@@ -49,6 +50,7 @@ private:
   std::string pending_;
   int fd_ = -1;     // open for writing, or -1
   int lockFd_ = -1; // holds the lock from the first Rewrite on, or -1
+  std::string lockedPath_;
   bool regular_ = false;
   off_t whole_ = 0; // end of the last whole record
   std::chrono::steady_clock::time_point lastSync_;

@@ -184,8 +184,8 @@ void OnStopSignal(int sig) {
   if (hook)
     hook();
   stopHooks.Run();
-  struct sigaction dfl {
-  }, ours{};
+  struct sigaction ours {};
+  struct sigaction dfl {};
   dfl.sa_handler = SIG_DFL;
   sigemptyset(&dfl.sa_mask);
   sigaction(sig, &dfl, &ours);
