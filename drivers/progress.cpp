@@ -84,6 +84,7 @@ void Start(std::string_view program) {
   stderrIsTerminal = isatty(2) == 1;
   SetBeforeMessageHook(EraseLine);
   AddEndHook(EraseLine);
+  AddStopHook(EraseLine);
 }
 
 void AfterRecord(REAL P, long records) {
@@ -99,7 +100,7 @@ void AfterSweep(SweepEnd why) {
   if (why == SweepEnd::LeftRange)
     sweepEnd = "P left its range";
   else if (windowSeen && !graph::WindowShown())
-    sweepEnd = "window closed";
+    sweepEnd = graph::WindowLost() ? "display lost" : "window closed";
   else
     sweepEnd = "stopped by a key";
   summary::NoteSweepEnd(sweepEnd);

@@ -51,6 +51,7 @@ void AtSafePoint(REAL P) {
 }
 
 int RunProgram(const char *name, int (*body)(const Hooks &), int argc, const char *const *argv) {
+  MakeStandardDescriptorsValid();
   const int answered = AnswerCommandLine(name, ParseCommandLine(argc, argv));
   if (answered >= 0)
     return answered;

@@ -76,6 +76,18 @@ const char *SignalName(int sig) {
     return "terminated (SIGTERM)";
   case SIGHUP:
     return "hang-up (SIGHUP)";
+  case SIGQUIT:
+    return "quit (SIGQUIT)";
+  case SIGPIPE:
+    return "broken pipe (SIGPIPE)";
+  case SIGXFSZ:
+    return "file-size limit (SIGXFSZ)";
+  case SIGALRM:
+    return "alarm (SIGALRM)";
+  case SIGUSR1:
+    return "SIGUSR1";
+  case SIGUSR2:
+    return "SIGUSR2";
   default:
     return nullptr;
   }

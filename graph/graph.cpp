@@ -28,12 +28,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "report/text_file.hpp"
 #include "runtime/console.hpp"
 #include "runtime/fault.hpp"
+
+// Last: the X11 headers it brings define macros (None, Bool, Status) that
+// would clash with names of the headers above.
+#include <SDL2/SDL_syswm.h>
 
 namespace graph {
 
@@ -78,6 +83,7 @@ struct State {
   SDL_Window *window = nullptr;
   bool windowVisible = false;
   bool closeRequested = false;     // the window's close button, remembered
+  bool lost = false;               // the display went away: SDL is not asked again
   SDL_Rect changed = {0, 0, 0, 0}; // canvas part the window does not show yet
 
   int recordFd = -1;
@@ -196,7 +202,7 @@ int KeepCountingKeys(void *, SDL_Event *e) {
 // Takes every waiting event except key presses that count, which stay queued
 // for the key test; remembers a close request and redraws an exposed window.
 void PumpEvents() {
-  if (!s.window)
+  if (!s.window || s.lost)
     return;
   SDL_PumpEvents();
   bool exposed = false;
@@ -251,12 +257,108 @@ void Changed(int x1, int y1, int x2, int y2) {
   Refresh();
 }
 
+// Standard error on /dev/null while alive, unless it is a terminal: the
+// display libraries report a display they cannot reach there, and the
+// fallback to off-screen drawing is silent.
+class QuietStandardError {
+public:
+  QuietStandardError() {
+    if (isatty(2) == 1)
+      return;
+    saved_ = fcntl(2, F_DUPFD_CLOEXEC, 3);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved_ >= 0 && null >= 0)
+      dup2(null, 2);
+    if (null >= 0)
+      close(null);
+  }
+  ~QuietStandardError() {
+    if (saved_ < 0)
+      return;
+    dup2(saved_, 2);
+    close(saved_);
+  }
+  QuietStandardError(const QuietStandardError &) = delete;
+  QuietStandardError &operator=(const QuietStandardError &) = delete;
+
+private:
+  int saved_ = -1;
+};
+
+// --- The display going away ---
+//
+// Xlib ends the process with its own message when the connection to the X
+// server breaks, and when a request fails, say on a window destroyed from
+// outside. Since libX11 1.7 the end of a broken connection may be left to
+// the application: the window then counts as closed by the user (the sweep
+// ends as on a key) and SDL is not asked about it again. With an older Xlib
+// the program ends at once, in order.
+
+Window watchedWindow = 0;
+
+void LoseWindow() {
+  s.lost = true;
+  s.closeRequested = true;
+  s.windowVisible = false;
+}
+
+// A failed request about the window means it is gone; any other failed
+// request is let pass (it changed nothing) and the run goes on.
+int OnXError(Display *, XErrorEvent *e) {
+  if (e->resourceid == watchedWindow)
+    LoseWindow();
+  return 0;
+}
+
+void OnXConnectionGone(Display *, void *) {
+  LoseWindow();
+}
+
+bool connectionLossSurvivable = false;
+
+int OnXConnectionLost(Display *) {
+  if (connectionLossSurvivable)
+    return 0; // OnXConnectionGone follows
+  LoseWindow();
+  zanfel::WriteMessageLine("Display lost");
+  zanfel::FatalEnd(1);
+}
+
+void WatchDisplay() {
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (!SDL_GetWindowWMInfo(s.window, &info) || info.subsystem != SDL_SYSWM_X11)
+    return;
+  // The library SDL loaded, asked for by name so that the program itself
+  // does not depend on it.
+  void *x11 = dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD);
+  if (!x11)
+    return;
+  using SetError = XErrorHandler (*)(XErrorHandler);
+  using SetIOError = XIOErrorHandler (*)(XIOErrorHandler);
+  using SetIOErrorExit = void (*)(Display *, XIOErrorExitHandler, void *);
+  const auto setError = reinterpret_cast<SetError>(dlsym(x11, "XSetErrorHandler"));
+  const auto setIOError = reinterpret_cast<SetIOError>(dlsym(x11, "XSetIOErrorHandler"));
+  const auto setIOErrorExit =
+      reinterpret_cast<SetIOErrorExit>(dlsym(x11, "XSetIOErrorExitHandler"));
+  watchedWindow = info.info.x11.window;
+  connectionLossSurvivable = setIOErrorExit != nullptr;
+  if (setError)
+    setError(OnXError);
+  if (setIOError)
+    setIOError(OnXConnectionLost);
+  if (setIOErrorExit)
+    setIOErrorExit(info.info.x11.display, OnXConnectionGone, nullptr);
+  dlclose(x11);
+}
+
 void OpenWindow() {
   if (s.window)
     return; // reused as it is; a window the user closed stays closed
 
   if (!DisplayConfigured())
     return;
+  QuietStandardError quiet;
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   if (!s.videoStarted) {
@@ -280,14 +382,17 @@ void OpenWindow() {
     return;
   }
   s.windowVisible = true;
+  WatchDisplay();
 }
 
 void CloseWindow() {
-  if (s.window)
+  QuietStandardError quiet;
+  // A window on a display that went away is only forgotten.
+  if (s.window && !s.lost)
     SDL_DestroyWindow(s.window);
   s.window = nullptr;
   s.windowVisible = false;
-  if (s.videoStarted)
+  if (s.videoStarted && !s.lost)
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
   s.videoStarted = false;
 }
@@ -297,9 +402,9 @@ void DrawLine(int x1, int y1, int x2, int y2) {
   Changed(x1, y1, x2, y2);
 }
 
-// Writes the canvas in its shown colours as an indexed PNG; false with errno
-// set on failure.
-bool WritePicture(const std::string &path) {
+// Writes the canvas in its shown colours as an indexed PNG to `file`; false
+// with `error` set on failure.
+bool WritePng(FILE *file, int &error) {
   SDL_RenderFlush(s.renderer);
   png_byte colourMap[16 * 3];
   for (int i = 0; i < 16; ++i) {
@@ -308,9 +413,6 @@ bool WritePicture(const std::string &path) {
     colourMap[3 * i + 1] = png_byte(c >> 8);
     colourMap[3 * i + 2] = png_byte(c);
   }
-  FILE *file = std::fopen(path.c_str(), "wb");
-  if (!file)
-    return false;
   png_image image;
   std::memset(&image, 0, sizeof image);
   image.version = PNG_IMAGE_VERSION;
@@ -321,15 +423,62 @@ bool WritePicture(const std::string &path) {
   errno = 0;
   bool ok =
       png_image_write_to_stdio(&image, file, 0, s.canvas->pixels, s.canvas->pitch, colourMap) != 0;
-  int error = errno;
+  error = errno;
   if (std::fflush(file) != 0 && ok) {
     ok = false;
     error = errno;
   }
-  if (std::fclose(file) != 0 && ok) {
+  if (ok && fdatasync(fileno(file)) != 0 && errno != EINVAL) {
     ok = false;
     error = errno;
   }
+  return ok;
+}
+
+// The file the picture is written to before it takes its name: beside it,
+// hidden, one per process.
+std::string PartPath(const std::string &path) {
+  const size_t slash = path.find_last_of('/');
+  const size_t name = slash == std::string::npos ? 0 : slash + 1;
+  return path.substr(0, name) + "." + path.substr(name) + "." + std::to_string(getpid());
+}
+
+int CreatePart(const std::string &part) {
+  int fd = open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0 && errno == EEXIST) { // left by an earlier process of this number
+    unlink(part.c_str());
+    fd = open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  }
+  return fd;
+}
+
+// Writes the picture beside `path` and renames it into place once it is
+// whole: a write that fails leaves no truncated or empty picture and keeps
+// an earlier one. False with errno set on failure.
+bool WritePicture(const std::string &path) {
+  const std::string part = PartPath(path);
+  const int fd = CreatePart(part);
+  if (fd < 0)
+    return false;
+  int error = 0;
+  bool ok = false;
+  FILE *file = fdopen(fd, "wb");
+  if (!file) {
+    error = errno;
+    close(fd);
+  } else {
+    ok = WritePng(file, error);
+    if (std::fclose(file) != 0 && ok) {
+      ok = false;
+      error = errno;
+    }
+  }
+  if (ok && std::rename(part.c_str(), path.c_str()) != 0) {
+    ok = false;
+    error = errno;
+  }
+  if (!ok)
+    unlink(part.c_str());
   errno = ok ? 0 : (error != 0 ? error : EIO);
   if (ok)
     pictureSaved = 1;
@@ -452,7 +601,7 @@ void CloseGraph() {
 }
 
 bool KeyPending() {
-  if (!s.window)
+  if (!s.window || s.lost)
     return s.closeRequested;
   MaskedTraps masked;
   PumpEvents();
@@ -485,8 +634,12 @@ bool WindowShown() {
   return s.windowVisible;
 }
 
+bool WindowLost() {
+  return s.lost;
+}
+
 void SetWindowTitle(std::string_view title) {
-  if (!s.window)
+  if (!s.window || s.lost)
     return;
   MaskedTraps masked;
   std::string text(title);

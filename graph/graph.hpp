@@ -26,7 +26,8 @@ void OutTextXY(INT16 X, INT16 Y, std::string_view TextString);
 void MoveTo(INT16 X, INT16 Y);
 void LineTo(INT16 X, INT16 Y);
 // Writes the picture as ZANFEL.PNG beside the results file, closes the window.
-// A picture that cannot be written ends the program with its I/O error.
+// A picture that cannot be written ends the program with its I/O error and
+// leaves an earlier picture as it was.
 void CloseGraph();
 
 // True while a key press waits in the window's queue (never taken), and from
@@ -41,6 +42,8 @@ bool EnterPressedOrClosed();
 bool PictureSaved();
 // Whether the canvas is shown in a window.
 bool WindowShown();
+// Whether the window went away with its display (it then counts as closed).
+bool WindowLost();
 void SetWindowTitle(std::string_view title);
 
 // Writes the snapshot now if graphics are open (used before a fatal end).

@@ -2,10 +2,19 @@
 // handed to the system in WriteThrough, which the drivers call once per
 // finished record: a record is never half-written by us, and nothing finished
 // stays behind in a buffer when the program ends abruptly.
+//
+// The file ends on a whole record whatever happens: a failed write (disk
+// full, file-size limit) cuts it back to the end of the last whole record,
+// and so does every other way out while a record is being written (the end
+// hook below, which also syncs the data).
 #include "report/text_file.hpp"
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -20,6 +29,29 @@ namespace zanfel {
 namespace {
 // Set from the command line; otherwise the directory fixed at build time.
 std::string resultsDirectory = ZANFEL_RESULTS_DIR;
+
+// The records reach the kernel at once; asking the disk to keep them after
+// every record would slow a long sweep for nothing a second cannot cover.
+constexpr auto kSyncInterval = std::chrono::seconds(1);
+
+// The open results file as the end hook sees it.
+volatile int openFd = -1;
+volatile off_t openWhole = 0;
+volatile sig_atomic_t openWriting = 0;
+
+// Async-signal-safe: on every way out, a record cut short by the end goes and
+// the rest is synced.
+void KeepWholeRecordsAtEnd() {
+  const int fd = openFd;
+  if (fd < 0)
+    return;
+  const int savedErrno = errno;
+  if (openWriting)
+    (void)!ftruncate(fd, openWhole);
+  fdatasync(fd);
+  errno = savedErrno;
+}
+
 } // namespace
 
 void SetResultsDirectory(std::string directory) {
@@ -45,37 +77,81 @@ std::string ResultsPath() {
 TextFile::~TextFile() {
   // Normal runs close explicitly; this only keeps what is pending when an
   // object goes away open, and must not end the program from a destructor.
-  if (fd_ < 0)
-    return;
-  const char *p = pending_.data();
-  std::size_t left = pending_.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd_, p, left);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      break;
-    p += n;
-    left -= static_cast<std::size_t>(n);
+  if (fd_ >= 0) {
+    const char *p = pending_.data();
+    std::size_t left = pending_.size();
+    while (left > 0) {
+      ssize_t n = ::write(fd_, p, left);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0)
+        break;
+      p += n;
+      left -= static_cast<std::size_t>(n);
+    }
   }
-  ::close(fd_);
+  ReleaseLock();
 }
 
 void TextFile::Assign(std::string path) {
   path_ = std::move(path);
 }
 
+void TextFile::ReleaseLock() {
+  if (lockFd_ < 0)
+    return;
+  if (openFd == lockFd_)
+    openFd = -1;
+  ::close(lockFd_);
+  lockFd_ = -1;
+}
+
+// Opens the file without changing it and takes its lock; the lock belongs to
+// the open file, so it goes with the process however that ends.
+int TextFile::OpenLocked() {
+  int fd;
+  do
+    fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0)
+    IoError(errno, path_);
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    // A file system without locks still takes the results.
+    if (error == EWOULDBLOCK) {
+      ::close(fd);
+      IoError(kAccessDenied, path_, "in use by another run");
+    }
+  }
+  struct stat st {};
+  regular_ = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  return fd;
+}
+
+void TextFile::Empty() {
+  if (regular_ && (ftruncate(fd_, 0) != 0 || lseek(fd_, 0, SEEK_SET) != 0))
+    IoError(errno, path_);
+  whole_ = 0;
+}
+
 void TextFile::Rewrite() {
   if (fd_ >= 0)
     Close();
   pending_.clear();
-  int fd;
-  do
-    fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  while (fd < 0 && errno == EINTR);
-  if (fd < 0)
-    IoError(errno, path_);
-  fd_ = fd;
+  // shoot_a1 empties the file at every pass: the lock is kept between them.
+  if (lockFd_ >= 0 && lockedPath_ != path_)
+    ReleaseLock();
+  if (lockFd_ < 0) {
+    lockFd_ = OpenLocked();
+    lockedPath_ = path_;
+  }
+  fd_ = lockFd_;
+  Empty();
+  lastSync_ = std::chrono::steady_clock::now();
+  openWhole = 0;
+  openWriting = 0;
+  openFd = fd_;
+  AddEndHook(KeepWholeRecordsAtEnd);
 }
 
 void TextFile::Write(std::string_view text) {
@@ -89,9 +165,21 @@ void TextFile::WriteLn(std::string_view text) {
   pending_ += "\r\n";
 }
 
+void TextFile::CutBackAndFail(int error) {
+  if (regular_) {
+    while (ftruncate(fd_, whole_) != 0 && errno == EINTR) {
+    }
+  }
+  openWriting = 0;
+  IoError(error, path_);
+}
+
 void TextFile::WriteThrough() {
   if (fd_ < 0)
     IoError(EBADF, path_);
+  if (pending_.empty())
+    return;
+  openWriting = 1;
   const char *p = pending_.data();
   std::size_t left = pending_.size();
   while (left > 0) {
@@ -99,23 +187,41 @@ void TextFile::WriteThrough() {
     if (n < 0) {
       if (errno == EINTR)
         continue;
-      IoError(errno, path_);
+      CutBackAndFail(errno);
     }
     if (n == 0) // no progress on a regular file: treat as a device failure
-      IoError(EIO, path_);
+      CutBackAndFail(EIO);
     p += n;
     left -= static_cast<std::size_t>(n);
   }
+  whole_ += static_cast<off_t>(pending_.size());
+  openWhole = whole_;
+  openWriting = 0;
   pending_.clear();
+  SyncEverySecond();
+}
+
+void TextFile::SyncEverySecond() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now - lastSync_ < kSyncInterval)
+    return;
+  lastSync_ = now;
+  Sync();
+}
+
+void TextFile::Sync() {
+  // Devices and pipes have nothing to sync.
+  if (regular_ && fdatasync(fd_) != 0 && errno != EINVAL && errno != EROFS)
+    IoError(errno, path_);
 }
 
 void TextFile::Close() {
   WriteThrough();
-  const int fd = fd_;
+  Sync();
+  // The descriptor stays open as the holder of the lock: another run must not
+  // empty the file while this one is still on its way to its end.
+  openFd = -1;
   fd_ = -1;
-  // On Linux the descriptor is gone even when close reports EINTR.
-  if (::close(fd) != 0 && errno != EINTR)
-    IoError(errno, path_);
 }
 
 } // namespace zanfel

@@ -1,10 +1,13 @@
 // The results file FAIL: a text file at a fixed path, created empty, written
 // record by record with CRLF line ends, each record written through at once.
-// Every failed operation ends the program with its I/O error.
+// Every failed operation ends the program with its I/O error; the file then
+// still ends on a whole record.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 namespace zanfel {
 
@@ -25,18 +28,36 @@ public:
   ~TextFile();
 
   void Assign(std::string path);
-  void Rewrite();                           // create or truncate, open for writing
+  // Takes the file for this run (an exclusive lock, kept until the object
+  // goes; another run holding it ends the program before any byte changes),
+  // then empties it and opens it for writing.
+  void Rewrite();
   void Write(std::string_view text);        // buffered until WriteThrough
   void WriteLn(std::string_view text = {}); // text + CR LF
-  void WriteThrough();                      // hand everything buffered to the file
-  void Close();
+  // Hands everything buffered to the file as one whole record: a record that
+  // cannot be written whole is cut off again before the error is reported.
+  // The data is synced to the disk at most once a second.
+  void WriteThrough();
+  void Close(); // writes through and syncs; the lock stays
   bool IsOpen() const { return fd_ >= 0; }
   const std::string &Path() const { return path_; }
 
 private:
+  int OpenLocked();
+  void ReleaseLock();
+  void Empty();
+  [[noreturn]] void CutBackAndFail(int error);
+  void SyncEverySecond();
+  void Sync();
+
   std::string path_;
   std::string pending_;
-  int fd_ = -1;
+  int fd_ = -1;     // open for writing, or -1
+  int lockFd_ = -1; // holds the lock from the first Rewrite on, or -1
+  std::string lockedPath_;
+  bool regular_ = false;
+  off_t whole_ = 0; // end of the last whole record
+  std::chrono::steady_clock::time_point lastSync_;
 };
 
 } // namespace zanfel

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <iconv.h>
 #include <poll.h>
 #include <string>
@@ -29,11 +30,14 @@ namespace {
 KeySource windowKeys = nullptr;
 BeforeMessageHook beforeMessage = nullptr;
 
-// The terminal mode of standard input before the run, and whether the run
-// mode is in force. Read by RestoreTerminal inside signal handlers.
+// The terminal mode of standard input before the run, the run mode, and
+// whether the run mode is in force or is to come back after a stop. Read
+// inside signal handlers.
 struct termios savedMode;
+struct termios runMode;
 volatile sig_atomic_t haveSavedMode = 0;
 volatile sig_atomic_t inRunMode = 0;
+volatile sig_atomic_t resumeRunMode = 0;
 bool restoreAtExit = false;
 
 void WriteAll(const char *s, size_t n) {
@@ -202,7 +206,9 @@ void SetWindowKeySource(KeySource source) {
 }
 
 bool InRunMode() {
-  return inRunMode != 0;
+  // A run stopped by job control is still in run mode: it comes back on
+  // continue.
+  return inRunMode != 0 || resumeRunMode != 0;
 }
 
 void EnterRunMode() {
@@ -213,14 +219,15 @@ void EnterRunMode() {
       return;
     haveSavedMode = 1;
   }
-  struct termios run = savedMode;
-  run.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-  run.c_cc[VMIN] = 1;
-  run.c_cc[VTIME] = 0;
-  if (tcsetattr(0, TCSANOW, &run) != 0)
+  runMode = savedMode;
+  runMode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  runMode.c_cc[VMIN] = 1;
+  runMode.c_cc[VTIME] = 0;
+  if (tcsetattr(0, TCSANOW, &runMode) != 0)
     return;
   inRunMode = 1;
   SetRestoreHook(RestoreTerminal);
+  SetTerminalJobControlHooks(SuspendRunMode, ResumeRunMode);
   if (!restoreAtExit) {
     restoreAtExit = true;
     std::atexit(RestoreTerminalAtExit);
@@ -228,6 +235,7 @@ void EnterRunMode() {
 }
 
 void RestoreTerminal() {
+  resumeRunMode = 0;
   if (inRunMode && haveSavedMode) {
     // A run moved to the background must still leave the terminal as it
     // found it rather than stop on SIGTTOU.
@@ -238,6 +246,44 @@ void RestoreTerminal() {
     tcsetattr(0, TCSANOW, &savedMode);
     sigprocmask(SIG_SETMASK, &old, nullptr);
     inRunMode = 0;
+  }
+}
+
+void SuspendRunMode() {
+  if (!inRunMode)
+    return;
+  RestoreTerminal();
+  resumeRunMode = 1;
+}
+
+void ResumeRunMode() {
+  // A stop the handler never saw (SIGSTOP) leaves the run mode marked as in
+  // force while the shell may have reset the terminal: set it again too.
+  if (!(resumeRunMode || inRunMode) || !haveSavedMode)
+    return;
+  // Continued in the background (bg): the mode waits for the next continue,
+  // in the foreground. A terminal that is not the controlling one has no
+  // foreground to wait for.
+  const pid_t foreground = tcgetpgrp(0);
+  if (foreground >= 0 && foreground != getpgrp())
+    return;
+  if (tcsetattr(0, TCSANOW, &runMode) == 0) {
+    inRunMode = 1;
+    resumeRunMode = 0;
+  }
+}
+
+void MakeStandardDescriptorsValid() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+      continue;
+    // The lower descriptors are valid by now, so the lowest free number is
+    // this one.
+    const int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (null >= 0 && null != fd) {
+      dup2(null, fd);
+      close(null);
+    }
   }
 }
 

@@ -40,6 +40,10 @@ void SetWindowKeySource(KeySource source);
 // window was closed. Null when there is no window.
 using WaitSource = bool (*)();
 void SetWindowWaitSource(WaitSource source);
+// Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that
+// no file opened later takes a standard descriptor's number (console text
+// would then land in it). Call before anything else opens a file.
+void MakeStandardDescriptorsValid();
 
 // Switches a terminal on standard input to non-canonical mode without echo for
 // the run (a single key counts); registers the restoration with the fault
@@ -49,6 +53,11 @@ void EnterRunMode();
 void RestoreTerminal();
 // Whether the run mode is in force.
 bool InRunMode();
+// Job control, async-signal-safe: on a stop the saved mode comes back; on
+// continue the run mode is set again if it was in force at the stop, once
+// the run is in the terminal's foreground.
+void SuspendRunMode();
+void ResumeRunMode();
 
 // Hook called before any console message is written (the progress line is
 // erased there).

@@ -25,10 +25,35 @@ namespace {
 // Read from signal handlers: plain pointers written once at start-up.
 volatile FatalEndHook fatalHook = nullptr;
 volatile RestoreHook restoreHook = nullptr;
-// Filled before the count grows, so that a handler never sees a slot that is
-// not yet written.
-volatile EndHook endHooks[kMaxEndHooks] = {};
-volatile sig_atomic_t endHookCount = 0;
+volatile JobControlHook stopHook = nullptr;
+volatile JobControlHook continueHook = nullptr;
+
+// Hooks run by signal handlers. A slot is filled before the count grows, so
+// that a handler never sees a slot that is not yet written.
+struct HookTable {
+  volatile EndHook hooks[kMaxEndHooks] = {};
+  volatile sig_atomic_t count = 0;
+
+  bool Add(EndHook hook) {
+    for (sig_atomic_t i = 0; i < count; ++i)
+      if (hooks[i] == hook)
+        return true;
+    if (count >= kMaxEndHooks)
+      return false;
+    hooks[count] = hook;
+    count = count + 1;
+    return true;
+  }
+  void Run() const {
+    for (sig_atomic_t i = 0; i < count; ++i) {
+      EndHook hook = hooks[i];
+      if (hook)
+        hook();
+    }
+  }
+};
+HookTable endHooks;
+HookTable stopHooks;
 // Set while the fatal-end hook runs, so that a fault inside it (say an I/O
 // error while the snapshot is written) reports itself instead of looping.
 volatile sig_atomic_t inFatalHook = 0;
@@ -78,11 +103,7 @@ void RestoreTerminalNow() {
   RestoreHook hook = restoreHook;
   if (hook)
     hook();
-  for (sig_atomic_t i = 0; i < endHookCount; ++i) {
-    EndHook end = endHooks[i];
-    if (end)
-      end();
-  }
+  endHooks.Run();
 }
 
 // The fatal-end work of the system (the graphics snapshot), once.
@@ -127,6 +148,107 @@ void OnFloatingPointTrap(int, siginfo_t *info, void *) {
 
 void OnEndSignal(int sig) {
   EndBySignal(sig);
+}
+
+// The signals whose default action ends the process, apart from SIGKILL,
+// SIGFPE (the traps), SIGINT, SIGTERM and SIGHUP (above) and SIGXFSZ (below);
+// the real-time signals are added at installation.
+constexpr int kOtherEndSignals[] = {SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGSEGV,
+                                    SIGUSR1,   SIGUSR2, SIGPIPE, SIGALRM, SIGSTKFLT, SIGXCPU,
+                                    SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS};
+
+// A write beyond the file-size limit makes the kernel send SIGXFSZ as if the
+// process had sent it to itself; the write then fails with EFBIG and is
+// reported like any other failed write. Sent from outside, the signal ends
+// the run as the other end signals do.
+void OnFileSizeSignal(int sig, siginfo_t *info, void *) {
+  if (info->si_code == SI_USER && info->si_pid == getpid())
+    return;
+  OnEndSignal(sig);
+}
+
+// Ctrl-Z and the background-terminal stops: the terminal gets its own mode
+// back and the status line goes before the process stops; once continued,
+// the handler is put back for the next stop.
+void OnStopSignal(int sig) {
+  const int savedErrno = errno;
+  JobControlHook hook = stopHook;
+  if (hook)
+    hook();
+  stopHooks.Run();
+  struct sigaction ours {};
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  sigaction(sig, &dfl, &ours);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  raise(sig); // the process stops here until SIGCONT
+  sigprocmask(SIG_BLOCK, &set, nullptr);
+  sigaction(sig, &ours, nullptr);
+  errno = savedErrno;
+}
+
+void OnContinueSignal(int) {
+  const int savedErrno = errno;
+  JobControlHook hook = continueHook;
+  if (hook)
+    hook();
+  errno = savedErrno;
+}
+
+// A signal the parent chose to ignore stays ignored, and a handler installed
+// by someone else before the program started (a sanitizer, a profiler) stays
+// in place.
+bool MayTakeOver(int sig) {
+  struct sigaction old {};
+  if (sigaction(sig, nullptr, &old) != 0)
+    return false;
+  if ((old.sa_flags & SA_SIGINFO) != 0)
+    return old.sa_sigaction == OnFileSizeSignal;
+  return old.sa_handler == SIG_DFL || old.sa_handler == OnEndSignal ||
+         old.sa_handler == OnStopSignal || old.sa_handler == OnContinueSignal;
+}
+
+void TakeOver(int sig, const struct sigaction &action) {
+  if (MayTakeOver(sig))
+    sigaction(sig, &action, nullptr);
+}
+
+void InstallOtherEndSignalHandlers() {
+  struct sigaction end {};
+  end.sa_handler = OnEndSignal;
+  // Nothing else runs while the run ends.
+  sigfillset(&end.sa_mask);
+  for (int sig : kOtherEndSignals)
+    TakeOver(sig, end);
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig)
+    TakeOver(sig, end);
+
+  struct sigaction fileSize {};
+  fileSize.sa_sigaction = OnFileSizeSignal;
+  fileSize.sa_flags = SA_SIGINFO | SA_RESTART;
+  sigfillset(&fileSize.sa_mask);
+  TakeOver(SIGXFSZ, fileSize);
+}
+
+void InstallJobControlHandlers() {
+  struct sigaction stop {};
+  stop.sa_handler = OnStopSignal;
+  stop.sa_flags = SA_RESTART;
+  sigemptyset(&stop.sa_mask);
+  for (int sig : {SIGTSTP, SIGTTIN, SIGTTOU})
+    sigaddset(&stop.sa_mask, sig);
+  for (int sig : {SIGTSTP, SIGTTIN, SIGTTOU})
+    TakeOver(sig, stop);
+
+  struct sigaction cont {};
+  cont.sa_handler = OnContinueSignal;
+  cont.sa_flags = SA_RESTART;
+  sigemptyset(&cont.sa_mask);
+  TakeOver(SIGCONT, cont);
 }
 
 // Report text and exit for the paths outside signal handlers: whatever stdio
@@ -186,6 +308,8 @@ void InstallFaultHandling() {
     if (old.sa_handler != SIG_IGN)
       sigaction(sig, &end, nullptr);
   }
+  InstallOtherEndSignalHandlers();
+  InstallJobControlHandlers();
 }
 
 void RuntimeError(int code) {
@@ -235,20 +359,24 @@ int IoErrorCode(int e, std::string_view path) {
 
 namespace {
 // ": <path>: <reason>", appended to text.
-void AppendIoReason(std::string &text, int e, std::string_view path) {
-  text.append(": ").append(path).append(": ").append(std::strerror(e));
+void AppendIoReason(std::string &text, std::string_view path, std::string_view reason) {
+  text.append(": ").append(path).append(": ").append(reason);
 }
 } // namespace
 
 void IoError(int e, std::string_view path) {
-  const int code = IoErrorCode(e, path);
+  IoError(IoErrorCode(e, path), path, std::strerror(e));
+}
+
+void IoError(int code, std::string_view path, std::string_view reason) {
+  // No string of this frame may be alive when a held-back end jumps out.
   if (deferral) {
     deferral->end->suffix.clear();
-    AppendIoReason(deferral->end->suffix, e, path);
+    AppendIoReason(deferral->end->suffix, path, reason);
     Defer(DeferredEnd::Kind::Report, code);
   }
   std::string suffix;
-  AppendIoReason(suffix, e, path);
+  AppendIoReason(suffix, path, reason);
   EndWithReport(code, suffix);
 }
 
@@ -333,14 +461,16 @@ void EndAsDeferred(const DeferredEnd &end) {
 }
 
 bool AddEndHook(EndHook hook) {
-  for (sig_atomic_t i = 0; i < endHookCount; ++i)
-    if (endHooks[i] == hook)
-      return true;
-  if (endHookCount >= kMaxEndHooks)
-    return false;
-  endHooks[endHookCount] = hook;
-  endHookCount = endHookCount + 1;
-  return true;
+  return endHooks.Add(hook);
+}
+
+bool AddStopHook(EndHook hook) {
+  return stopHooks.Add(hook);
+}
+
+void SetTerminalJobControlHooks(JobControlHook onStop, JobControlHook onContinue) {
+  stopHook = onStop;
+  continueHook = onContinue;
 }
 
 } // namespace zanfel

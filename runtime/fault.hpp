@@ -26,6 +26,10 @@ enum RuntimeErrorCode : int {
 // program start. A trap reports 200, 205 or 207 (any other floating-point
 // fault); SIGINT, SIGTERM and SIGHUP restore the terminal and then end the
 // process by the signal's default action, so the parent sees the signal.
+// Every other signal whose default action ends the process does the same
+// (SIGXFSZ only when sent from outside: a write beyond the file-size limit
+// fails with EFBIG instead), and the job-control signals hand the terminal
+// back on a stop and take it again on continue (see the stop hooks).
 void InstallFaultHandling();
 
 // "Runtime error N" on standard output, exit status N. Runs the fatal-end
@@ -39,6 +43,8 @@ void InstallFaultHandling();
 // (and, for a missing entry, from whether the path's directory exists). Runs
 // the fatal-end hook first, as RuntimeError does.
 [[noreturn]] void IoError(int errnoValue, std::string_view path);
+// The same with the number and the reason given.
+[[noreturn]] void IoError(int code, std::string_view path, std::string_view reason);
 // 3 for a missing entry on the way (ENOENT, ENOTDIR, ...), 5 for denied
 // access (EACCES, EPERM, EROFS, EISDIR), 101 for anything else.
 int IoErrorCode(int errnoValue);
@@ -115,5 +121,13 @@ using LastWordHook = void (*)(EndWay way, int code);
 void SetLastWordHook(LastWordHook hook);
 // Calls the hook unless it was called before. Async-signal-safe.
 void SayLastWord(EndWay way, int code);
+// Job control. When a stop signal (SIGTSTP, SIGTTIN, SIGTTOU) arrives, the
+// terminal hook `onStop` runs, then the stop hooks, then the process stops;
+// on SIGCONT `onContinue` runs. All must be async-signal-safe. Set by the
+// console (terminal mode) and the progress display (its line); the stop
+// hooks follow the rules of AddEndHook.
+using JobControlHook = void (*)();
+void SetTerminalJobControlHooks(JobControlHook onStop, JobControlHook onContinue);
+bool AddStopHook(EndHook hook);
 
 } // namespace zanfel

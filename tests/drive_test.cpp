@@ -307,7 +307,7 @@ TEST(Summary, SaysWhyTheRunEndedWhicheverWayItEnds) {
                        "shoot_c1: iteration limit at P = 3.80364898; 269 records in " + res +
                        "; no picture\n" + "shoot_c1: run-time error 207; 269 records in " + res +
                        "; no picture\n" + "shoot_c1: terminated (SIGTERM); 269 records in " + res +
-                       "; no picture\n" + "shoot_c1: signal 3; 269 records in " + res +
+                       "; no picture\n" + "shoot_c1: quit (SIGQUIT); 269 records in " + res +
                        "; no picture\n" + "shoot_c1: graphics could not be initialised; 269 " +
                        "records in " + res + "; no picture\n");
   std::filesystem::remove_all(dir);

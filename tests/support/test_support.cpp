@@ -204,11 +204,16 @@ bool VirtualDisplay::Start() {
   return !number.empty();
 }
 
-VirtualDisplay::~VirtualDisplay() {
+void VirtualDisplay::Stop() {
   if (pid_ > 0) {
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);
   }
+  pid_ = -1;
+}
+
+VirtualDisplay::~VirtualDisplay() {
+  Stop();
 }
 
 std::string ProgramPath(const std::string &name) {

@@ -61,6 +61,8 @@ public:
   ~VirtualDisplay();
   // False when the server did not say it is ready within 20 s.
   bool Start();
+  // Ends the server now (a display that goes away under a running program).
+  void Stop();
   const std::string &Name() const { return name_; }
 
 private:
