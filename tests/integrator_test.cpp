@@ -2,7 +2,6 @@
 // directions, step-size control, evaluation counts and accuracy.
 #include <array>
 #include <cmath>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>

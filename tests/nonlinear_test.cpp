@@ -1,7 +1,6 @@
 // LU decomposition with implicit pivoting, the substitutions, and the Newton
 // iteration's two stopping tests, iteration count and iteration limit.
 #include <cmath>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
