@@ -124,6 +124,44 @@ void CloseInput(int &fd) {
   fd = -1;
 }
 
+// What the test does while the program runs; each notes in `o` that it acted.
+
+// A byte on standard input once the results file holds a complete record.
+testing::Watch KeyAfterFirstRecord(const std::string &results, Outcome &o) {
+  return [results, &o](pid_t, int &in, const ChildResult &) {
+    if (in >= 0 && ReadFile(results).find("\r\n\r\n") != std::string::npos) {
+      EXPECT_EQ(write(in, "k", 1), 1);
+      CloseInput(in); // the waits for Enter then end at the end of the input
+      o.acted = true;
+    }
+  };
+}
+
+// SIGINT once the status line shows a record.
+testing::Watch InterruptAtStatus(Outcome &o) {
+  return [&o](pid_t pid, int &, const ChildResult &soFar) {
+    if (!o.acted && soFar.terminal.find("records") != std::string::npos) {
+      kill(pid, SIGINT);
+      o.acted = true;
+    }
+  };
+}
+
+// Enter once the window's title on `display` shows how the sweep ended.
+testing::Watch EnterAtWindowTitle(const std::string &display, Outcome &o) {
+  return [display, &o, xwininfo = testing::FindProgram("xwininfo")](pid_t, int &in,
+                                                                    const ChildResult &) {
+    if (in < 0)
+      return;
+    o.windows = WindowTree(xwininfo, display);
+    if (o.windows.find(kFinalTitleB1) != std::string::npos) {
+      EXPECT_EQ(write(in, "\n", 1), 1);
+      CloseInput(in);
+      o.acted = true;
+    }
+  };
+}
+
 Outcome RunConfiguration(const Case &c, const Configuration &k) {
   const testing::TempDir dir;
   ChildSetup setup;
@@ -133,9 +171,8 @@ Outcome RunConfiguration(const Case &c, const Configuration &k) {
   setup.display = "";
   setup.timeoutSeconds = 600;
   Outcome o;
-  testing::Watch watch;
   testing::VirtualDisplay display;
-  const std::string xwininfo = testing::FindProgram("xwininfo");
+  testing::Watch watch;
   switch (c.action) {
   case Action::None:
     break;
@@ -143,21 +180,10 @@ Outcome RunConfiguration(const Case &c, const Configuration &k) {
     EXPECT_EQ(mkdir(dir.File("ZANFEL.RES").c_str(), 0755), 0);
     break;
   case Action::KeyAfterFirstRecord:
-    watch = [&](pid_t, int &in, const ChildResult &) {
-      if (in >= 0 && ReadFile(dir.File("ZANFEL.RES")).find("\r\n\r\n") != std::string::npos) {
-        EXPECT_EQ(write(in, "k", 1), 1);
-        CloseInput(in); // the waits for Enter then end at the end of the input
-        o.acted = true;
-      }
-    };
+    watch = KeyAfterFirstRecord(dir.File("ZANFEL.RES"), o);
     break;
   case Action::InterruptAtStatus:
-    watch = [&](pid_t pid, int &, const ChildResult &soFar) {
-      if (!o.acted && soFar.terminal.find("records") != std::string::npos) {
-        kill(pid, SIGINT);
-        o.acted = true;
-      }
-    };
+    watch = InterruptAtStatus(o);
     break;
   case Action::EnterAtWindowTitle:
     if (!display.Start()) {
@@ -165,16 +191,7 @@ Outcome RunConfiguration(const Case &c, const Configuration &k) {
       return o;
     }
     setup.display = display.Name();
-    watch = [&](pid_t, int &in, const ChildResult &) {
-      if (in < 0)
-        return;
-      o.windows = WindowTree(xwininfo, display.Name());
-      if (o.windows.find(kFinalTitleB1) != std::string::npos) {
-        EXPECT_EQ(write(in, "\n", 1), 1);
-        CloseInput(in);
-        o.acted = true;
-      }
-    };
+    watch = EnterAtWindowTitle(display.Name(), o);
     break;
   }
   if (k.start == Start::Built)

@@ -1,5 +1,6 @@
 // The trajectories of one USRFUN call run side by side; everything a run
 // shows must stay as one-at-a-time execution produces it, byte for byte.
+// Whole runs at several thread counts: golden_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cmath>
