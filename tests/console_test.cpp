@@ -6,7 +6,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <locale.h>
 #include <poll.h>
@@ -27,34 +26,18 @@ using testing::ChildResult;
 using testing::RunInChild;
 using testing::Stdin;
 
-// The system's messages; the Latin look-alikes stand apart so they are seen.
-const std::string kTooManySteps = "C"
-                                  "лишк"
-                                  "o"
-                                  "м много шагов";
-const std::string kTooPrecise = "C"
-                                "лишк"
-                                "o"
-                                "м высокая требуемая точность:";
-const std::string kInvalidCall = "He"
-                                 "п"
-                                 "pa"
-                                 "вильный вызов";
-
-// The same in code page 866.
-const std::string kTooManySteps866 =
-    "C\xAB\xA8\xE8\xAAo\xAC \xAC\xAD\xAE\xA3\xAE \xE8\xA0\xA3\xAE\xA2";
-const std::string kTooPrecise866 = "C\xAB\xA8\xE8\xAAo\xAC \xA2\xEB\xE1\xAE\xAA\xA0\xEF "
-                                   "\xE2\xE0\xA5\xA1\xE3\xA5\xAC\xA0\xEF \xE2\xAE\xE7\xAD\xAE\xE1"
-                                   "\xE2\xEC:";
-const std::string kInvalidCall866 = "He\xAFpa\xA2\xA8\xAB\xEC\xAD\xEB\xA9 \xA2\xEB\xA7\xAE\xA2";
+using testing::kInvalidCall;
+using testing::kInvalidCall866;
+using testing::kTooManySteps;
+using testing::kTooManySteps866;
+using testing::kTooPrecise;
+using testing::kTooPrecise866;
 
 class ConsoleTest : public ::testing::Test {
 protected:
-  void SetUp() override { dir = testing::MakeTempDir(); }
-  void TearDown() override { std::filesystem::remove_all(dir); }
   ChildResult Run(Stdin in, const std::function<int()> &body) { return RunInChild(dir, in, body); }
-  std::string dir;
+  const testing::TempDir scratch;
+  const std::string dir = scratch.Path();
 };
 
 // Makes a pipe holding `bytes` (writer closed when `close` is set) standard

@@ -25,24 +25,19 @@ namespace zanfel {
 namespace {
 
 using testing::Exec;
-using testing::MakeTempDir;
 using testing::ProgramPath;
 using testing::ReadFile;
 using testing::RunOnTerminal;
 using testing::Stdin;
+using testing::TempDir;
 using testing::TerminalRun;
 using testing::VisibleLines;
 
 const char *const kPrograms[] = {"shoot_a1", "shoot_a2", "shoot_b1",
                                  "shoot_b2", "shoot_c1", "shoot_c2"};
 
-std::string Golden(const std::string &program, const std::string &file) {
-  return ReadFile(std::string(ZANFEL_GOLDEN_DIR) + "/" + program + "/" + file);
-}
-
-bool Exists(const std::string &path) {
-  return std::filesystem::exists(path);
-}
+using testing::Exists;
+using testing::Golden;
 
 // Six CRLF lines a record, nothing after the last one. Returns the count.
 long WholeRecords(const std::string &res) {
@@ -73,7 +68,8 @@ CommandLine Parse(std::vector<std::string> args) {
 
 TEST(CommandLine, ReadsItsFourOptionsAndRejectsAnythingElse) {
   using Action = CommandLine::Action;
-  const std::string dir = MakeTempDir();
+  const TempDir dirTmp;
+  const std::string dir = dirTmp.Path();
   testing::WriteFile(dir + "/file", "");
   EXPECT_EQ(Parse({}).action, Action::Run);
   EXPECT_EQ(Parse({"--help"}).action, Action::Help);
@@ -113,11 +109,11 @@ TEST(CommandLine, ReadsItsFourOptionsAndRejectsAnythingElse) {
     EXPECT_EQ(line.action, Action::Error);
     EXPECT_NE(line.error.find(w.error), std::string::npos) << line.error;
   }
-  std::filesystem::remove_all(dir);
 }
 
 TEST(CommandLine, HelpVersionAndAWrongCommandLineTouchNoFile) {
-  const std::string dir = MakeTempDir();
+  const TempDir dirTmp;
+  const std::string dir = dirTmp.Path();
   for (const std::string program : kPrograms) {
     SCOPED_TRACE(program);
     auto r = testing::RunProgram(dir, Stdin::EndOfFile, ProgramPath(program), {"--help"});
@@ -140,13 +136,14 @@ TEST(CommandLine, HelpVersionAndAWrongCommandLineTouchNoFile) {
                          " [--dir DIR] [--threads N] [--help] [--version])\n");
     EXPECT_TRUE(std::filesystem::is_empty(dir)) << "no file written";
   }
-  std::filesystem::remove_all(dir);
 }
 
 // The reference run, with its files in another directory and on one thread.
 TEST(CommandLine, DirAndThreadsPutTheSameBytesElsewhere) {
-  const std::string cwd = MakeTempDir();
-  const std::string dir = MakeTempDir();
+  const TempDir cwdTmp;
+  const std::string cwd = cwdTmp.Path();
+  const TempDir dirTmp;
+  const std::string dir = dirTmp.Path();
   const auto r = testing::RunProgram(cwd, Stdin::EndOfFile, ProgramPath("shoot_c2"),
                                      {"--dir", dir, "--threads=1"});
   EXPECT_EQ(r.status, 0);
@@ -154,8 +151,6 @@ TEST(CommandLine, DirAndThreadsPutTheSameBytesElsewhere) {
   EXPECT_EQ(ReadFile(dir + "/ZANFEL.RES"), Golden("shoot_c2", "ZANFEL.RES"));
   EXPECT_TRUE(Exists(dir + "/ZANFEL.PNG"));
   EXPECT_TRUE(std::filesystem::is_empty(cwd));
-  std::filesystem::remove_all(cwd);
-  std::filesystem::remove_all(dir);
 }
 
 // --- On a terminal ---
@@ -164,7 +159,8 @@ TEST(CommandLine, DirAndThreadsPutTheSameBytesElsewhere) {
 // answers the prompt, and is left with the summary line alone.
 TEST(Terminal, ThePromptShowsDuringTheFinalWaitAndTheSummaryStays) {
   TerminalRun run;
-  run.dir = MakeTempDir();
+  const TempDir runTmp;
+  run.dir = runTmp.Path();
   bool keyTyped = false, enterTyped = false;
   const auto r = RunOnTerminal(
       run, Exec({ProgramPath("shoot_b1")}), [&](pid_t, int master, const std::string &screen) {
@@ -183,12 +179,12 @@ TEST(Terminal, ThePromptShowsDuringTheFinalWaitAndTheSummaryStays) {
             std::vector<std::string>{Summary("shoot_b1", "stopped by a key", records, run.dir)})
       << r.screen;
   EXPECT_EQ(ReadFile(run.dir + "/stdout.bin"), "");
-  std::filesystem::remove_all(run.dir);
 }
 
 TEST(Terminal, CtrlCEndsWithinASecondKeepingTheRecordsAndThePicture) {
   TerminalRun run;
-  run.dir = MakeTempDir();
+  const TempDir runTmp;
+  run.dir = runTmp.Path();
   std::chrono::steady_clock::time_point typed;
   bool interrupted = false;
   const auto r = RunOnTerminal(run, Exec({ProgramPath("shoot_b1")}),
@@ -209,10 +205,10 @@ TEST(Terminal, CtrlCEndsWithinASecondKeepingTheRecordsAndThePicture) {
   EXPECT_EQ(VisibleLines(r.screen),
             std::vector<std::string>{Summary("shoot_b1", "interrupted (SIGINT)", records, run.dir)})
       << r.screen;
-  std::filesystem::remove_all(run.dir);
 
   // SIGTERM from a script: nothing on the terminal, the picture all the same.
-  run.dir = MakeTempDir();
+  const TempDir secondTmp;
+  run.dir = secondTmp.Path();
   run.stdinOnTerminal = run.stderrOnTerminal = false;
   bool terminated = false;
   const auto t =
@@ -225,14 +221,14 @@ TEST(Terminal, CtrlCEndsWithinASecondKeepingTheRecordsAndThePicture) {
   EXPECT_EQ(t.screen, "");
   EXPECT_GE(WholeRecords(ReadFile(run.dir + "/ZANFEL.RES")), 1);
   EXPECT_TRUE(Exists(run.dir + "/ZANFEL.PNG"));
-  std::filesystem::remove_all(run.dir);
 }
 
 // A wait on its own: the prompt is erased where it is, whether the Enter was
 // typed during the wait (and echoed) or before it, in the run mode.
 TEST(Terminal, ThePromptGoesWhereverTheEnterLeftTheCursor) {
   TerminalRun run;
-  run.dir = MakeTempDir();
+  const TempDir runTmp;
+  run.dir = runTmp.Path();
   int sync[2];
   ASSERT_EQ(pipe(sync), 0);
   const int ready = sync[1];
@@ -268,13 +264,13 @@ TEST(Terminal, ThePromptGoesWhereverTheEnterLeftTheCursor) {
   }
   close(sync[0]);
   close(sync[1]);
-  std::filesystem::remove_all(run.dir);
 }
 
 // --- The summary line ---
 
 TEST(Summary, SaysWhyTheRunEndedWhicheverWayItEnds) {
-  const std::string dir = MakeTempDir();
+  const TempDir dirTmp;
+  const std::string dir = dirTmp.Path();
   const auto r = testing::RunInChild(dir, Stdin::DevNull, [] {
     summary::Start("shoot_c1", "ZANFEL.RES", "/pictures/ZANFEL.PNG");
     std::string text;
@@ -310,7 +306,6 @@ TEST(Summary, SaysWhyTheRunEndedWhicheverWayItEnds) {
                        "; no picture\n" + "shoot_c1: quit (SIGQUIT); 269 records in " + res +
                        "; no picture\n" + "shoot_c1: graphics could not be initialised; 269 " +
                        "records in " + res + "; no picture\n");
-  std::filesystem::remove_all(dir);
 }
 
 // --- The character set of a terminal ---
@@ -331,7 +326,8 @@ TEST(Charset, ATerminalIsUtf8UnlessTheLocaleNamesAnotherSet) {
       {"zz_ZZ.ISO-8859-5@cyrillic", "zz_ZZ.CP1251", "", "ISO-8859-5"},
       {"C.UTF-8", "zz_ZZ.CP1251", "", "UTF-8"},
   };
-  const std::string dir = MakeTempDir();
+  const TempDir dirTmp;
+  const std::string dir = dirTmp.Path();
   for (const auto &c : cases) {
     SCOPED_TRACE(std::string(c.all) + "|" + c.ctype + "|" + c.lang);
     const auto r = testing::RunInChild(dir, Stdin::DevNull, [&c] {
@@ -343,7 +339,6 @@ TEST(Charset, ATerminalIsUtf8UnlessTheLocaleNamesAnotherSet) {
     });
     EXPECT_EQ(r.out, c.charset);
   }
-  std::filesystem::remove_all(dir);
 }
 
 // The bytes on the terminal: UTF-8 with no locale set, KOI8-R when a locale
@@ -354,7 +349,8 @@ TEST(Charset, MessagesOnATerminalInTheCharsetItUses) {
                                    "o"
                                    "м много шагов";
   TerminalRun run;
-  run.dir = MakeTempDir();
+  const TempDir runTmp;
+  run.dir = runTmp.Path();
   run.stdoutOnTerminal = true;
   run.unset.insert(run.unset.end(), {"LANG", "LC_ALL", "LC_CTYPE"});
   auto write = [&] {
@@ -366,13 +362,13 @@ TEST(Charset, MessagesOnATerminalInTheCharsetItUses) {
   run.set = {{"LANG", "zz_ZZ.KOI8-R"}};
   r = RunOnTerminal(run, write);
   EXPECT_EQ(r.screen, "C\xCC\xC9\xDB\xCBo\xCD \xCD\xCE\xCF\xC7\xCF \xDB\xC1\xC7\xCF\xD7\r\n");
-  std::filesystem::remove_all(run.dir);
 }
 
 // --- Ctrl-C and SIGTERM inside the program ---
 
 TEST(StopSignal, TheFirstAsksTheSecondEndsAtOnce) {
-  const std::string dir = MakeTempDir();
+  const TempDir dirTmp;
+  const std::string dir = dirTmp.Path();
   auto r = testing::RunInChild(dir, Stdin::DevNull, [] {
     InstallFaultHandling();
     InstallStopSignals();
@@ -410,13 +406,13 @@ TEST(StopSignal, TheFirstAsksTheSecondEndsAtOnce) {
     return StopSignal() == 0 ? 0 : 1;
   });
   EXPECT_EQ(r.status, 0);
-  std::filesystem::remove_all(dir);
 }
 
 // --- The script and the installation ---
 
 TEST(RunScript, AnUnknownProgramIsAnErrorThatListsTheSix) {
-  const std::string dir = MakeTempDir();
+  const TempDir dirTmp;
+  const std::string dir = dirTmp.Path();
   const auto r =
       testing::RunProgram(dir, Stdin::DevNull, "/bin/sh",
                           {std::string(ZANFEL_SOURCE_DIR) + "/scripts/run.sh", "shoot_x1"});
@@ -425,13 +421,13 @@ TEST(RunScript, AnUnknownProgramIsAnErrorThatListsTheSix) {
   for (const char *program : kPrograms)
     EXPECT_NE(r.err.find(program), std::string::npos) << r.err;
   EXPECT_TRUE(std::filesystem::is_empty(dir));
-  std::filesystem::remove_all(dir);
 }
 
 TEST(Install, PutsTheProgramsTheManualAndTheManualPages) {
   const std::string cmake = testing::FindProgram("cmake");
   ASSERT_FALSE(cmake.empty());
-  const std::string prefix = MakeTempDir();
+  const TempDir prefixTmp;
+  const std::string prefix = prefixTmp.Path();
   const auto r = testing::RunProgram(prefix, Stdin::DevNull, cmake,
                                      {"--install", ZANFEL_BINARY_DIR, "--prefix", prefix});
   EXPECT_EQ(r.status, 0) << r.err;
@@ -442,7 +438,6 @@ TEST(Install, PutsTheProgramsTheManualAndTheManualPages) {
     const std::string page = ReadFile(prefix + "/share/man/man1/" + program + ".1");
     EXPECT_NE(page.find("--threads"), std::string::npos) << program << ".1";
   }
-  std::filesystem::remove_all(prefix);
 }
 
 } // namespace

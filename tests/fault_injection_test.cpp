@@ -26,19 +26,16 @@
 namespace zanfel {
 namespace {
 
-using testing::MakeTempDir;
 using testing::ProgramPath;
 using testing::ReadFile;
 using Clock = std::chrono::steady_clock;
 
-std::string Golden(const std::string &run, const std::string &file) {
-  return ReadFile(std::string(ZANFEL_GOLDEN_DIR) + "/" + run + "/" + file);
-}
+using testing::Golden;
 
 // A scratch directory removed with the test.
 struct ScratchDir {
-  std::string path = MakeTempDir();
-  ~ScratchDir() { std::filesystem::remove_all(path); }
+  testing::TempDir dir;
+  std::string path = dir.Path();
   std::string operator/(const std::string &name) const { return path + "/" + name; }
 };
 

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
@@ -29,9 +28,6 @@ using testing::Stdin;
 
 class FaultTest : public ::testing::Test {
 protected:
-  void SetUp() override { dir = testing::MakeTempDir(); }
-  void TearDown() override { std::filesystem::remove_all(dir); }
-
   ChildResult Run(const std::function<int()> &body) {
     return RunInChild(dir, Stdin::DevNull, body);
   }
@@ -43,7 +39,8 @@ protected:
     });
   }
 
-  std::string dir;
+  const testing::TempDir scratch;
+  const std::string dir = scratch.Path();
 };
 
 void Expect(const ChildResult &r, int status, const std::string &out) {

@@ -5,7 +5,6 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <limits>
 #include <random>
@@ -186,7 +185,7 @@ TEST(DefaultFormat, TypicalAndExtremeValues) {
 
 // Formatting must never trip the traps the programs run with.
 TEST(Formats, RaiseNoTrappedFloatingPointException) {
-  const std::string dir = testing::MakeTempDir();
+  const testing::TempDir dir;
   const REAL values[] = {LDBL_MAX,
                          -LDBL_MAX,
                          LDBL_MIN,
@@ -199,7 +198,7 @@ TEST(Formats, RaiseNoTrappedFloatingPointException) {
                          1e4000L,
                          0.999999999999999999L,
                          -204.941223689L};
-  testing::ChildResult r = testing::RunInChild(dir, testing::Stdin::DevNull, [&] {
+  testing::ChildResult r = testing::RunInChild(dir.Path(), testing::Stdin::DevNull, [&] {
     feenableexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
     std::size_t total = 0;
     for (REAL v : values) {
@@ -209,7 +208,6 @@ TEST(Formats, RaiseNoTrappedFloatingPointException) {
     }
     return total > 0 ? 0 : 1;
   });
-  std::filesystem::remove_all(dir);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
 }
 

@@ -5,17 +5,11 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
-#include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -28,12 +22,6 @@ using namespace zanfel::testing;
 
 constexpr std::uint32_t kBlue = 0x0000AA;
 constexpr std::uint32_t kWhite = 0xFFFFFF;
-
-void NoDisplay() {
-  unsetenv("DISPLAY");
-  unsetenv("WAYLAND_DISPLAY");
-  unsetenv("SDL_VIDEODRIVER");
-}
 
 void Init() {
   NoDisplay();
@@ -235,8 +223,8 @@ TEST(Graph, TextIsEightByEightAtItsTopLeftOnATransparentGround) {
 }
 
 TEST(Graph, RecordsEveryOperationInThePlotLogFormat) {
-  std::string dir = MakeTempDir();
-  std::string log = dir + "/plot.log";
+  const TempDir dir;
+  const std::string log = dir.File("plot.log");
   graph::RecordCallsTo(log);
   Init();
   graph::SetBkColor(1);
@@ -255,7 +243,8 @@ TEST(Graph, RecordsEveryOperationInThePlotLogFormat) {
 }
 
 TEST(Graph, CloseGraphWritesThePicture) {
-  std::string dir = MakeTempDir();
+  const TempDir scratch;
+  const std::string &dir = scratch.Path();
   ChildResult r = RunInChild(dir, Stdin::DevNull, [] {
     NoDisplay();
     graph::RecordCallsTo("plot.log");
@@ -282,7 +271,8 @@ TEST(Graph, CloseGraphWritesThePicture) {
 }
 
 TEST(Graph, AFatalEndLeavesThePictureAndAFailedWriteIsAnIoError) {
-  std::string dir = MakeTempDir();
+  const TempDir scratch;
+  const std::string &dir = scratch.Path();
   ChildResult r = RunInChild(dir, Stdin::DevNull, []() -> int {
     NoDisplay();
     graph::INT16 driver = graph::Detect, mode = 0;
@@ -297,9 +287,9 @@ TEST(Graph, AFatalEndLeavesThePictureAndAFailedWriteIsAnIoError) {
   EXPECT_EQ(p.At(639, 1), 0x000000u);
 
   // A directory in the picture's place.
-  std::string blocked = MakeTempDir();
-  ASSERT_EQ(mkdir((blocked + "/ZANFEL.PNG").c_str(), 0755), 0);
-  r = RunInChild(blocked, Stdin::DevNull, [] {
+  const TempDir blocked;
+  ASSERT_EQ(mkdir(blocked.File("ZANFEL.PNG").c_str(), 0755), 0);
+  r = RunInChild(blocked.Path(), Stdin::DevNull, [] {
     NoDisplay();
     graph::INT16 driver = graph::Detect, mode = 0;
     graph::InitGraph(driver, mode, "");
@@ -313,77 +303,41 @@ TEST(Graph, AFatalEndLeavesThePictureAndAFailedWriteIsAnIoError) {
 // --- The real window ---
 
 std::string DemoPath() {
-  return std::string(ZANFEL_BINARY_DIR) + "/tests/tools/frame_demo";
+  return BuiltPath("tests/tools/frame_demo");
 }
 
-bool Executable(const char *path) {
-  return access(path, X_OK) == 0;
+bool Executable(const std::string &path) {
+  return access(path.c_str(), X_OK) == 0;
 }
 
-// Reads from fd until `text` has arrived or the time is up.
-std::string ReadUntil(int fd, const std::string &text, int seconds) {
-  std::string got;
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (got.find(text) == std::string::npos) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    end - std::chrono::steady_clock::now())
-                    .count();
-    if (left <= 0)
-      break;
-    pollfd p = {fd, POLLIN, 0};
-    if (poll(&p, 1, int(left)) <= 0)
-      break;
-    char buf[256];
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0)
-      break;
-    got.append(buf, size_t(n));
-  }
-  return got;
+// Runs the demo in `dir` with standard input and output on pipes: once it has
+// said what it drew (its first line, in the result's `out`), `whenDrawn` runs
+// and the demo is told to close.
+ChildResult RunDemo(const std::string &dir, const std::string &display,
+                    const std::function<void()> &whenDrawn) {
+  ChildSetup setup;
+  setup.dir = dir;
+  setup.in = Stdin::Open;
+  setup.out = Sink::Pipe;
+  setup.display = display;
+  setup.timeoutSeconds = 60;
+  const std::string program = DemoPath();
+  return RunChild(
+      setup,
+      [&] {
+        execl(program.c_str(), program.c_str(), static_cast<char *>(nullptr));
+        return 127;
+      },
+      [&](pid_t, int &in, const ChildResult &soFar) {
+        if (in < 0 || soFar.out.find('\n') == std::string::npos)
+          return;
+        whenDrawn();
+        if (write(in, "\n", 1) != 1) {
+        }
+        close(in);
+        in = -1;
+      });
 }
-
-// The demo runs with its standard input and output on pipes, so that the
-// test decides when it closes.
-struct Demo {
-  pid_t pid = -1;
-  int in = -1, out = -1;
-
-  void Start(const std::string &dir, const std::string &display) {
-    int i[2], o[2];
-    ASSERT_EQ(pipe(i), 0);
-    ASSERT_EQ(pipe(o), 0);
-    std::string program = DemoPath();
-    pid = fork();
-    if (pid == 0) {
-      if (chdir(dir.c_str()) != 0)
-        _exit(121);
-      NoDisplay();
-      if (!display.empty())
-        setenv("DISPLAY", display.c_str(), 1);
-      dup2(i[0], 0);
-      dup2(o[1], 1);
-      close(i[0]);
-      close(i[1]);
-      close(o[0]);
-      close(o[1]);
-      execl(program.c_str(), program.c_str(), static_cast<char *>(nullptr));
-      _exit(127);
-    }
-    close(i[0]);
-    close(o[1]);
-    in = i[1];
-    out = o[0];
-  }
-  int Finish() {
-    if (write(in, "\n", 1) != 1) {
-    }
-    close(in);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    close(out);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-};
 
 // The frame of shoot_a1 as the demo draws it, relative to the canvas origin.
 void ExpectFrame(const Picture &p, int left, int top) {
@@ -397,24 +351,25 @@ void ExpectFrame(const Picture &p, int left, int top) {
 }
 
 TEST(GraphWindow, ShowsTheFrameUnderAVirtualDisplay) {
-  if (zanfel::testing::FindProgram("Xvfb").empty())
+  if (FindProgram("Xvfb").empty())
     GTEST_SKIP() << "Xvfb is not installed";
-  ASSERT_TRUE(Executable(DemoPath().c_str())) << DemoPath();
-  std::string xwd = zanfel::testing::FindProgram("xwd");
+  ASSERT_TRUE(Executable(DemoPath())) << DemoPath();
+  const std::string xwd = FindProgram("xwd");
   ASSERT_FALSE(xwd.empty()) << "xwd (x11-apps) is missing";
-  zanfel::testing::VirtualDisplay display;
+  VirtualDisplay display;
   ASSERT_TRUE(display.Start()) << "Xvfb did not start";
 
-  std::string dir = MakeTempDir();
-  Demo demo;
-  ASSERT_NO_FATAL_FAILURE(demo.Start(dir, display.Name()));
+  const TempDir scratch;
+  const std::string &dir = scratch.Path();
   // The demo enables the floating-point traps before the window opens.
-  std::string said = ReadUntil(demo.out, "\n", 30);
-  std::string command =
-      xwd + " -root -silent -display " + display.Name() + " > " + dir + "/shot.xwd";
-  int shot = std::system(command.c_str());
-  EXPECT_EQ(demo.Finish(), 0);
-  ASSERT_EQ(said, "window\n");
+  int shot = -1;
+  const ChildResult r = RunDemo(dir, display.Name(), [&] {
+    const std::string command =
+        xwd + " -root -silent -display " + display.Name() + " > " + dir + "/shot.xwd";
+    shot = std::system(command.c_str());
+  });
+  EXPECT_EQ(r.status, 0);
+  ASSERT_EQ(r.out, "window\n");
   ASSERT_EQ(shot, 0);
 
   Picture screen;
@@ -443,13 +398,12 @@ TEST(GraphWindow, ShowsTheFrameUnderAVirtualDisplay) {
 }
 
 TEST(GraphWindow, WithoutADisplayTheDemoDrawsOffScreen) {
-  ASSERT_TRUE(Executable(DemoPath().c_str())) << DemoPath();
-  std::string dir = MakeTempDir();
-  Demo demo;
-  ASSERT_NO_FATAL_FAILURE(demo.Start(dir, ""));
-  std::string said = ReadUntil(demo.out, "\n", 30);
-  EXPECT_EQ(demo.Finish(), 0);
-  EXPECT_EQ(said, "off-screen\n");
+  ASSERT_TRUE(Executable(DemoPath())) << DemoPath();
+  const TempDir scratch;
+  const std::string &dir = scratch.Path();
+  const ChildResult r = RunDemo(dir, "", [] {});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "off-screen\n");
   Picture png;
   ASSERT_TRUE(ReadPng(dir + "/ZANFEL.PNG", png));
   ASSERT_EQ(png.width, 640);

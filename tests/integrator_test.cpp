@@ -2,7 +2,6 @@
 // directions, step-size control, evaluation counts and accuracy.
 #include <array>
 #include <cmath>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
@@ -16,7 +15,6 @@ namespace zanfel {
 namespace {
 
 using testing::ChildResult;
-using testing::RunInChild;
 using testing::Stdin;
 
 // A fatal end that no test asked for must not pass for success.
@@ -192,29 +190,101 @@ TEST(Fehl, FifthOrderAccuracy) {
 
 // ------------------------------------------------- status protocol ----
 
-TEST(Rkf45Protocol, TooSmallRelativeToleranceIsRaisedBeforeAnything) {
-  for (INT16 mode : {INT16(1), INT16(-1)}) {
-    Growth f;
-    Integration<1> in;
-    in.y = {1.0L};
-    in.relerr = 1.0E-13L;
-    in.iflag = mode;
-    EXPECT_EQ(in.To(f, 1.0L), 3);
-    EXPECT_EQ(in.relerr, 2.0L * std::ldexp(1.0L, -64) + 1.0E-12L);
-    EXPECT_NEAR(in.relerr, 1.0000001E-12L, 1.0E-19L);
-    EXPECT_EQ(in.t, 0.0L);
-    EXPECT_EQ(in.y[0], 1.0L);
-    EXPECT_EQ(f.calls, 0);
-    EXPECT_EQ(in.KFLAG(), 3);
+// y1' = y1 and, with two equations, y2' = 0.
+struct GrowthAndRest : Counted {
+  int neqn = 1;
+  void operator()(REAL t, View1<const REAL> y, View1<REAL> yp) {
+    Saw(t);
+    yp[1] = y[1];
+    if (neqn == 2)
+      yp[2] = 0.0L;
+  }
+};
 
-    // The answer 3 starts the integration in the mode of the first call.
+// Calls that return before the first step, from y = (1, 0) at t = 0 towards
+// t = 1: what they return, how many evaluations they made, the status they
+// leave for the next call and RELERR as they leave it.
+struct EarlyReturn {
+  const char *what;
+  INT16 neqn;
+  REAL relerr, abserr;
+  INT16 iflag;
+  INT16 returned;
+  int calls;
+  INT16 kflag;        // -1: not checked
+  REAL relerrAfter;   // 0: unchanged
+  bool workUntouched; // the work areas are left as they were
+};
+
+const REAL kRaisedRelerr = 2.0L * std::ldexp(1.0L, -64) + 1.0E-12L;
+
+const EarlyReturn kEarlyReturns[] = {
+    // A too small relative tolerance is raised before anything, in both modes.
+    {"RELERR too small", 1, 1.0E-13L, 1.0E-15L, 1, 3, 0, 3, kRaisedRelerr, false},
+    {"RELERR too small, one-step mode", 1, 1.0E-13L, 1.0E-15L, -1, 3, 0, 3, kRaisedRelerr, false},
+    // Invalid input returns 8 and changes nothing.
+    {"no equations", 0, 1.0E-9L, 1.0E-15L, 1, 8, 0, -1, 0.0L, true},
+    {"negative RELERR", 1, -1.0E-9L, 1.0E-15L, 1, 8, 0, -1, 0.0L, true},
+    {"negative ABSERR", 1, 1.0E-9L, -1.0E-15L, 1, 8, 0, -1, 0.0L, true},
+    {"IFLAG 0", 1, 1.0E-9L, 1.0E-15L, 0, 8, 0, -1, 0.0L, true},
+    {"IFLAG 9", 1, 1.0E-9L, 1.0E-15L, 9, 8, 0, -1, 0.0L, true},
+    {"IFLAG -9", 1, 1.0E-9L, 1.0E-15L, -9, 8, 0, -1, 0.0L, true},
+    // A vanishing component without absolute tolerance: the start and the
+    // first attempt.
+    {"vanishing component, ABSERR 0", 2, 1.0E-9L, 0.0L, 1, 5, 6, 0, 0.0L, false},
+};
+
+// A fresh integration that stopped at its early return.
+Integration<2> EarlyReturnOf(const EarlyReturn &c, GrowthAndRest &f) {
+  f.neqn = c.neqn;
+  Integration<2> in;
+  in.y = {1.0L, 0.0L};
+  in.relerr = c.relerr;
+  in.abserr = c.abserr;
+  in.iflag = c.iflag;
+  const auto work = in.work;
+  const auto iwork = in.iwork;
+  EXPECT_EQ(in.To(f, 1.0L, c.neqn), c.returned);
+  EXPECT_EQ(f.calls, c.calls);
+  if (c.calls > 0) {
+    EXPECT_EQ(in.NFE(), c.calls);
+  }
+  EXPECT_EQ(in.t, 0.0L);
+  EXPECT_EQ(in.y[0], 1.0L);
+  EXPECT_EQ(in.relerr, c.relerrAfter == 0.0L ? c.relerr : c.relerrAfter);
+  if (c.kflag >= 0) {
+    EXPECT_EQ(in.KFLAG(), c.kflag);
+  }
+  if (c.workUntouched) {
+    EXPECT_EQ(in.work, work);
+    EXPECT_EQ(in.iwork, iwork);
+  }
+  return in;
+}
+
+TEST(Rkf45Protocol, ReturnsBeforeTheFirstStep) {
+  EXPECT_NEAR(kRaisedRelerr, 1.0000001E-12L, 1.0E-19L);
+  for (const EarlyReturn &c : kEarlyReturns) {
+    SCOPED_TRACE(c.what);
+    GrowthAndRest f;
+    EarlyReturnOf(c, f);
+  }
+}
+
+// The answer 3 to a raised tolerance starts the integration in the mode of
+// the first call.
+TEST(Rkf45Protocol, AfterARaisedToleranceTheIntegrationStartsInItsMode) {
+  for (const EarlyReturn &c : {kEarlyReturns[0], kEarlyReturns[1]}) {
+    SCOPED_TRACE(c.what);
+    GrowthAndRest f;
+    Integration<2> in = EarlyReturnOf(c, f);
     in.iflag = 3;
-    if (mode > 0) {
-      EXPECT_EQ(in.To(f, 1.0L), 2);
+    if (c.iflag > 0) {
+      EXPECT_EQ(in.To(f, 1.0L, 1), 2);
       EXPECT_EQ(in.t, 1.0L);
       EXPECT_NEAR(in.y[0], std::exp(1.0L), 1.0E-10L);
     } else {
-      EXPECT_EQ(in.To(f, 1.0L), -2);
+      EXPECT_EQ(in.To(f, 1.0L, 1), -2);
       EXPECT_GT(in.t, 0.0L);
       EXPECT_LT(in.t, 1.0L);
     }
@@ -222,81 +292,10 @@ TEST(Rkf45Protocol, TooSmallRelativeToleranceIsRaisedBeforeAnything) {
   }
 }
 
-TEST(Rkf45Protocol, OutputPointAtTheStart) {
-  Growth f;
-  Integration<1> in;
-  in.y = {1.0L};
-  in.t = 0.25L;
-  EXPECT_EQ(in.To(f, 0.25L), 2);
-  EXPECT_EQ(f.calls, 1);
-  EXPECT_EQ(in.NFE(), 1);
-  EXPECT_EQ(in.INIT(), 0);
-  EXPECT_EQ(in.YP(1), 1.0L);
-  EXPECT_EQ(in.y[0], 1.0L);
-
-  // Asking again for the point already reached is an invalid call.
-  in.iflag = 2;
-  EXPECT_EQ(in.To(f, 0.25L), 8);
-  EXPECT_EQ(f.calls, 1);
-  EXPECT_EQ(in.KFLAG(), 0);
-
-  // A new output point: the starting step is estimated now.
-  in.iflag = 2;
-  EXPECT_EQ(in.To(f, 1.25L), 2);
-  EXPECT_EQ(in.t, 1.25L);
-  EXPECT_EQ(in.INIT(), 1);
-  EXPECT_NEAR(in.y[0], std::exp(1.0L), 1.0E-8L);
-}
-
-TEST(Rkf45Protocol, InvalidInputReturns8AndChangesNothing) {
-  struct Case {
-    const char *what;
-    INT16 neqn;
-    REAL relerr, abserr;
-    INT16 iflag;
-  };
-  const Case cases[] = {
-      {"no equations", 0, 1.0E-9L, 1.0E-15L, 1},     {"negative RELERR", 1, -1.0E-9L, 1.0E-15L, 1},
-      {"negative ABSERR", 1, 1.0E-9L, -1.0E-15L, 1}, {"IFLAG 0", 1, 1.0E-9L, 1.0E-15L, 0},
-      {"IFLAG 9", 1, 1.0E-9L, 1.0E-15L, 9},          {"IFLAG -9", 1, 1.0E-9L, 1.0E-15L, -9},
-  };
-  for (const Case &c : cases) {
-    Growth f;
-    Integration<1> in;
-    in.y = {1.0L};
-    in.relerr = c.relerr;
-    in.abserr = c.abserr;
-    in.iflag = c.iflag;
-    const auto work = in.work;
-    const auto iwork = in.iwork;
-    EXPECT_EQ(in.To(f, 1.0L, c.neqn), 8) << c.what;
-    EXPECT_EQ(f.calls, 0) << c.what;
-    EXPECT_EQ(in.t, 0.0L) << c.what;
-    EXPECT_EQ(in.y[0], 1.0L) << c.what;
-    EXPECT_EQ(in.relerr, c.relerr) << c.what;
-    EXPECT_EQ(in.work, work) << c.what;
-    EXPECT_EQ(in.iwork, iwork) << c.what;
-  }
-}
-
-TEST(Rkf45Protocol, VanishingComponentWithoutAbsoluteTolerance) {
-  struct Rhs : Counted {
-    void operator()(REAL t, View1<const REAL> y, View1<REAL> yp) {
-      Saw(t);
-      yp[1] = y[1];
-      yp[2] = 0.0L;
-    }
-  } f;
-  Integration<2> in;
-  in.y = {1.0L, 0.0L};
-  in.abserr = 0.0L;
-  EXPECT_EQ(in.To(f, 1.0L), 5);
-  EXPECT_EQ(in.t, 0.0L);
-  EXPECT_EQ(in.y[0], 1.0L);
-  EXPECT_EQ(in.KFLAG(), 0);
-  EXPECT_EQ(in.NFE(), 6); // the start and the first attempt
-  EXPECT_EQ(f.calls, 6);
-
+// The answer 5 once ABSERR is above 0 goes on.
+TEST(Rkf45Protocol, AVanishingComponentGoesOnWithAnAbsoluteTolerance) {
+  GrowthAndRest f;
+  Integration<2> in = EarlyReturnOf(kEarlyReturns[8], f);
   in.abserr = 1.0E-15L;
   in.iflag = 5;
   EXPECT_EQ(in.To(f, 1.0L), 2);
@@ -351,6 +350,32 @@ TEST(Rkf45Protocol, TheModeAfterAnAnswer) {
   }
 }
 
+TEST(Rkf45Protocol, OutputPointAtTheStart) {
+  Growth f;
+  Integration<1> in;
+  in.y = {1.0L};
+  in.t = 0.25L;
+  EXPECT_EQ(in.To(f, 0.25L), 2);
+  EXPECT_EQ(f.calls, 1);
+  EXPECT_EQ(in.NFE(), 1);
+  EXPECT_EQ(in.INIT(), 0);
+  EXPECT_EQ(in.YP(1), 1.0L);
+  EXPECT_EQ(in.y[0], 1.0L);
+
+  // Asking again for the point already reached is an invalid call.
+  in.iflag = 2;
+  EXPECT_EQ(in.To(f, 0.25L), 8);
+  EXPECT_EQ(f.calls, 1);
+  EXPECT_EQ(in.KFLAG(), 0);
+
+  // A new output point: the starting step is estimated now.
+  in.iflag = 2;
+  EXPECT_EQ(in.To(f, 1.25L), 2);
+  EXPECT_EQ(in.t, 1.25L);
+  EXPECT_EQ(in.INIT(), 1);
+  EXPECT_NEAR(in.y[0], std::exp(1.0L), 1.0E-8L);
+}
+
 // The integration of y' = y in one-step mode, paused after its first step.
 INT16 PausedIntegrationThen(INT16 answer, REAL abserr) {
   Growth f;
@@ -364,28 +389,60 @@ INT16 PausedIntegrationThen(INT16 answer, REAL abserr) {
   return in.To(f, 1.0L);
 }
 
-class Rkf45End : public ::testing::Test {
-protected:
-  ChildResult Run(const std::function<int()> &body) {
-    return testing::RunToItsEnd(Stdin::DevNull, body);
-  }
+// The integration of a jump no step can pass, answered 2 after its return 6
+// with RELERR as given.
+INT16 FailedIntegrationThen(INT16 answer, REAL relerr) {
+  Jump f;
+  Integration<1> in;
+  in.t = 1.0L;
+  if (in.To(f, 2.0L) != 6)
+    return 99;
+  in.iflag = answer;
+  in.relerr = relerr;
+  return in.To(f, 2.0L);
+}
+
+// What an answer after a pause or a failure leads to: an end of the program
+// without a word (status 0), or the next return (status 100 + IFLAG).
+struct Answer {
+  const char *what;
+  INT16 (*integration)(INT16 answer, REAL tolerance);
+  INT16 answer;
+  REAL tolerance; // ABSERR after a pause, RELERR after a failure
+  int status;
 };
 
-TEST_F(Rkf45End, WrongAnswersEndTheProgramSilently) {
-  for (INT16 answer : {6, 7, 8, -3, -4, -5, -6, -7, -8}) {
-    const ChildResult r = Run([&] { return 100 + PausedIntegrationThen(answer, 1.0E-15L); });
-    EXPECT_EQ(r.status, 0) << "IFLAG " << answer;
-    EXPECT_EQ(r.out, "") << "IFLAG " << answer;
-    EXPECT_EQ(r.err, "") << "IFLAG " << answer;
-  }
-  // 5 is an answer only once ABSERR is above 0.
-  ChildResult r = Run([&] { return 100 + PausedIntegrationThen(5, 0.0L); });
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "");
-  // The right answers go on: 3, 4 and 5 resume one-step mode.
-  for (INT16 answer : {3, 4, 5}) {
-    r = Run([&] { return 100 + PausedIntegrationThen(answer, 1.0E-15L); });
-    EXPECT_EQ(r.status, 100 - 2) << "IFLAG " << answer;
+const Answer kAnswers[] = {
+    // After a pause only 3, 4 and 5 are answers, and 5 only once ABSERR is
+    // above 0.
+    {"6 after a pause", PausedIntegrationThen, 6, 1.0E-15L, 0},
+    {"7 after a pause", PausedIntegrationThen, 7, 1.0E-15L, 0},
+    {"8 after a pause", PausedIntegrationThen, 8, 1.0E-15L, 0},
+    {"-3 after a pause", PausedIntegrationThen, -3, 1.0E-15L, 0},
+    {"-4 after a pause", PausedIntegrationThen, -4, 1.0E-15L, 0},
+    {"-5 after a pause", PausedIntegrationThen, -5, 1.0E-15L, 0},
+    {"-6 after a pause", PausedIntegrationThen, -6, 1.0E-15L, 0},
+    {"-7 after a pause", PausedIntegrationThen, -7, 1.0E-15L, 0},
+    {"-8 after a pause", PausedIntegrationThen, -8, 1.0E-15L, 0},
+    {"5 after a pause, ABSERR 0", PausedIntegrationThen, 5, 0.0L, 0},
+    // The right answers resume one-step mode.
+    {"3 after a pause", PausedIntegrationThen, 3, 1.0E-15L, 100 - 2},
+    {"4 after a pause", PausedIntegrationThen, 4, 1.0E-15L, 100 - 2},
+    {"5 after a pause", PausedIntegrationThen, 5, 1.0E-15L, 100 - 2},
+    // Going on after return 6 needs a looser tolerance; the problem then fails
+    // again.
+    {"2 after return 6, the same RELERR", FailedIntegrationThen, 2, 1.0E-9L, 0},
+    {"2 after return 6, a looser RELERR", FailedIntegrationThen, 2, 1.0E-8L, 106},
+};
+
+TEST(Rkf45End, AnswersEndTheProgramOrGoOn) {
+  for (const Answer &c : kAnswers) {
+    SCOPED_TRACE(c.what);
+    const ChildResult r = testing::RunToItsEnd(
+        Stdin::DevNull, [&] { return 100 + c.integration(c.answer, c.tolerance); });
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
   }
 }
 
@@ -411,24 +468,6 @@ TEST(Rkf45Steps, RejectionsShrinkTenfoldDownToTheSmallestStep) {
   EXPECT_EQ(in.HI(), h);
   EXPECT_EQ(in.NFE(), 1 + 5 * attempts);
   EXPECT_EQ(f.calls, in.NFE());
-}
-
-TEST_F(Rkf45End, GoingOnAfterReturn6NeedsALooserTolerance) {
-  auto after6 = [](REAL relerr) {
-    Jump f;
-    Integration<1> in;
-    in.t = 1.0L;
-    if (in.To(f, 2.0L) != 6)
-      return 99;
-    in.iflag = 2;
-    in.relerr = relerr;
-    return 100 + in.To(f, 2.0L);
-  };
-  ChildResult r = Run([&] { return after6(1.0E-9L); });
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "");
-  r = Run([&] { return after6(1.0E-8L); });
-  EXPECT_EQ(r.status, 106); // allowed; the problem fails again
 }
 
 TEST(Rkf45Steps, AnExactStepGrowsFivefold) {

@@ -1,7 +1,6 @@
 // LU decomposition with implicit pivoting, the substitutions, and the Newton
 // iteration's two stopping tests, iteration count and iteration limit.
 #include <cmath>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
@@ -46,78 +45,85 @@ template <int N> struct Factors {
   }
 };
 
-TEST(Lu, IdentityStaysAsItIs) {
-  GLNBYN<4> id;
-  for (int i = 1; i <= 4; ++i)
-    id(i, i) = 1.0L;
-  Factors<4> f(id);
-  EXPECT_EQ(f.lu, id);
-  EXPECT_EQ(f.d, 1.0L);
-  for (int i = 1; i <= 4; ++i)
-    EXPECT_EQ(f.indx[i], i);
-  GLNARRAY<4> b;
-  b[1] = 0.5L;
-  b[2] = -3.0L;
-  b[3] = 0.0L;
-  b[4] = 7.25L;
-  EXPECT_EQ(f.Solve(b), b);
+// A system of up to four equations, factored and solved in storage for four:
+// the pivot record, the sign of the permutation, the factors where given, and
+// the solution of A x = b where given (exactly when the tolerance is 0).
+struct LuCase {
+  const char *what;
+  int n;
+  std::vector<std::vector<REAL>> a;
+  std::vector<int> indx;
+  REAL d;
+  std::vector<std::vector<REAL>> lu = {}; // empty: not checked
+  std::vector<REAL> b = {}, x = {};       // empty: not solved
+  REAL tolerance = 0.0L;
+};
+
+const LuCase kLuCases[] = {
+    {"the identity stays as it is",
+     4,
+     {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}},
+     {1, 2, 3, 4},
+     1.0L,
+     {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}},
+     {0.5L, -3.0L, 0.0L, 7.25L},
+     {0.5L, -3.0L, 0.0L, 7.25L}},
+    {"a tie of the scaled candidates: the first row wins", 2, {{1, 0}, {1, 1}}, {1, 2}, 1.0L},
+    {"an exchange", 2, {{0, 1}, {1, 0}}, {2, 2}, -1.0L},
+    // Row 1 holds the larger element of column 1, but relative to its own
+    // largest element row 2 is the better pivot.
+    {"the scaled candidate wins",
+     2,
+     {{2, 1.0E6L}, {1, 1}},
+     {2, 2},
+     -1.0L,
+     {},
+     {1.0E6L + 2.0L, 2.0L},
+     {1.0L, 1.0L},
+     1.0E-15L},
+    // After the exchange at column 1, row 3 (formerly row 1) keeps its own
+    // scale: the scaled candidates of column 2 then tie and row 2 wins.
+    {"an exchanged row keeps its scale", 3, {{0, 2, 0}, {-1, 2, 0}, {1, 0, 1}}, {3, 2, 3}, -1.0L},
+    {"a single equation", 1, {{4}}, {1}, 1.0L, {}, {3.0L}, {0.75L}},
+    // Column 2 has no nonzero candidate after elimination of column 1.
+    {"a zero pivot column becomes TINY without an exchange",
+     3,
+     {{1, 1, 1}, {1, 1, 2}, {1, 1, 3}},
+     {1, 2, 3},
+     1.0L,
+     {{1, 1, 1}, {1, TINY, 1}, {1, 0, 2}}},
+};
+
+GLNBYN<4> MatrixOf(const std::vector<std::vector<REAL>> &rows) {
+  GLNBYN<4> a;
+  for (size_t i = 0; i < rows.size(); ++i)
+    for (size_t j = 0; j < rows[i].size(); ++j)
+      a(int(i + 1), int(j + 1)) = rows[i][j];
+  return a;
 }
 
-TEST(Lu, PivotChoiceUsesScaledCandidates) {
-  // A tie of the scaled candidates: the first row wins.
-  Factors<2> tie(Matrix<2>({{1, 0}, {1, 1}}));
-  EXPECT_EQ(tie.indx[1], 1);
-  EXPECT_EQ(tie.indx[2], 2);
-  EXPECT_EQ(tie.d, 1.0L);
-
-  Factors<2> swap(Matrix<2>({{0, 1}, {1, 0}}));
-  EXPECT_EQ(swap.indx[1], 2);
-  EXPECT_EQ(swap.indx[2], 2);
-  EXPECT_EQ(swap.d, -1.0L);
-
-  // Row 1 holds the larger element of column 1, but relative to its own
-  // largest element row 2 is the better pivot.
-  const GLNBYN<2> a = Matrix<2>({{2, 1.0E6L}, {1, 1}});
-  Factors<2> scaled(a);
-  EXPECT_EQ(scaled.indx[1], 2);
-  EXPECT_EQ(scaled.d, -1.0L);
-  GLNARRAY<2> b;
-  b[1] = 1.0E6L + 2.0L; // x = (1, 1)
-  b[2] = 2.0L;
-  const GLNARRAY<2> x = scaled.Solve(b);
-  EXPECT_NEAR(x[1], 1.0L, 1.0E-15L);
-  EXPECT_NEAR(x[2], 1.0L, 1.0E-15L);
-
-  // After the exchange at column 1, row 3 (formerly row 1) keeps its own
-  // scale: the scaled candidates of column 2 then tie and row 2 wins.
-  Factors<3> moved(Matrix<3>({{0, 2, 0}, {-1, 2, 0}, {1, 0, 1}}));
-  EXPECT_EQ(moved.indx[1], 3);
-  EXPECT_EQ(moved.indx[2], 2);
-  EXPECT_EQ(moved.indx[3], 3);
-  EXPECT_EQ(moved.d, -1.0L);
-}
-
-TEST(Lu, SingleEquation) {
-  GLNBYN<1> a;
-  a(1, 1) = 4.0L;
-  Factors<1> f(a);
-  EXPECT_EQ(f.indx[1], 1);
-  EXPECT_EQ(f.d, 1.0L);
-  GLNARRAY<1> b;
-  b[1] = 3.0L;
-  EXPECT_EQ(f.Solve(b)[1], 0.75L);
-}
-
-TEST(Lu, ZeroPivotColumnBecomesTinyWithoutExchange) {
-  // Column 2 has no nonzero candidate after elimination of column 1.
-  Factors<3> f(Matrix<3>({{1, 1, 1}, {1, 1, 2}, {1, 1, 3}}));
-  EXPECT_EQ(f.indx[1], 1);
-  EXPECT_EQ(f.indx[2], 2);
-  EXPECT_EQ(f.indx[3], 3);
-  EXPECT_EQ(f.d, 1.0L);
-  EXPECT_EQ(f.lu(2, 2), TINY);
-  EXPECT_EQ(f.lu(3, 2), 0.0L);
-  EXPECT_EQ(f.lu(3, 3), 2.0L);
+TEST(Lu, PivotRecordSignFactorsAndSolution) {
+  for (const LuCase &c : kLuCases) {
+    SCOPED_TRACE(c.what);
+    GLNBYN<4> lu = MatrixOf(c.a);
+    GLINDX<4> indx;
+    REAL d = 0.0L;
+    LUDCMP(lu, INT16(c.n), indx, d);
+    for (int i = 1; i <= c.n; ++i)
+      EXPECT_EQ(indx[i], c.indx[size_t(i - 1)]) << "INDX[" << i << "]";
+    EXPECT_EQ(d, c.d);
+    if (!c.lu.empty()) {
+      EXPECT_EQ(lu, MatrixOf(c.lu));
+    }
+    if (c.b.empty())
+      continue;
+    GLNARRAY<4> x;
+    for (int i = 1; i <= c.n; ++i)
+      x[i] = c.b[size_t(i - 1)];
+    LUBKSB(lu, INT16(c.n), indx, x);
+    for (int i = 1; i <= c.n; ++i)
+      EXPECT_NEAR(x[i], c.x[size_t(i - 1)], c.tolerance) << "x" << i;
+  }
 }
 
 // Forward substitution over every row, without skipping leading zeros.
@@ -194,179 +200,195 @@ TEST(Lu, RandomSystemOfNineSolvedToRoundOff) {
   }
 }
 
-class NonlinearEnd : public ::testing::Test {
-protected:
-  ChildResult Run(const std::function<int()> &body) {
-    return testing::RunToItsEnd(Stdin::EndOfFile, body);
+// Programs that end in LUDCMP or MNEWT, run to their end.
+ChildResult RunToItsEnd(const std::function<int()> &body) {
+  return testing::RunToItsEnd(Stdin::EndOfFile, body);
+}
+
+// An all-zero row pauses, then ends the program as a division by zero.
+TEST(NonlinearEnd, ZeroRowPausesThenEndsAsADivisionByZero) {
+  const struct {
+    int n;
+    std::vector<std::vector<REAL>> a;
+  } cases[] = {{3, {{1, 2, 3}, {0, 0, 0}, {4, 5, 6}}}, {1, {{0}}}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.n);
+    const ChildResult r = RunToItsEnd([&] {
+      GLNBYN<4> a = MatrixOf(c.a);
+      GLINDX<4> indx;
+      REAL d;
+      LUDCMP(a, INT16(c.n), indx, d);
+      return 42;
+    });
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.out, "pause in LUDCMP - singular matrix\nRuntime error 200\n");
+    EXPECT_EQ(r.err, "");
   }
-};
-
-TEST_F(NonlinearEnd, ZeroRowPausesThenEndsAsADivisionByZero) {
-  ChildResult r = Run([] {
-    GLNBYN<3> a = Matrix<3>({{1, 2, 3}, {0, 0, 0}, {4, 5, 6}});
-    GLINDX<3> indx;
-    REAL d;
-    LUDCMP(a, 3, indx, d);
-    return 42;
-  });
-  EXPECT_EQ(r.status, 200);
-  EXPECT_EQ(r.out, "pause in LUDCMP - singular matrix\nRuntime error 200\n");
-  EXPECT_EQ(r.err, "");
-
-  r = Run([] {
-    GLNBYN<1> a;
-    GLINDX<1> indx;
-    REAL d;
-    LUDCMP(a, 1, indx, d);
-    return 42;
-  });
-  EXPECT_EQ(r.status, 200);
-  EXPECT_EQ(r.out, "pause in LUDCMP - singular matrix\nRuntime error 200\n");
 }
 
 // --------------------------------------------------------------- MNEWT ----
 
-// Residuals F(x) = M (x - root) + q |x - root|^2 e1 with their exact negated
-// Jacobian; counts its calls.
-struct Quadratic {
-  GLNBYN<2> m = Matrix<2>({{2, 1}, {-1, 3}});
-  REAL q = 0.5L;
-  REAL root[3] = {0, 1.0L, -2.0L};
-  int calls = 0;
-  void operator()(GLNARRAY<2> &x, INT16 n, GLNBYN<2> &alpha, GLNARRAY<2> &beta) {
-    EXPECT_EQ(n, 2);
-    ++calls;
-    const REAL e1 = x[1] - root[1], e2 = x[2] - root[2];
-    const REAL sq = e1 * e1 + e2 * e2;
-    beta[1] = m(1, 1) * e1 + m(1, 2) * e2 + q * sq;
-    beta[2] = m(2, 1) * e1 + m(2, 2) * e2;
-    alpha(1, 1) = -(m(1, 1) + 2.0L * q * e1);
-    alpha(1, 2) = -(m(1, 2) + 2.0L * q * e2);
-    alpha(2, 1) = -m(2, 1);
-    alpha(2, 2) = -m(2, 2);
-  }
-};
-
 constexpr REAL kTol = 1.0E-15L;
 
-TEST(Mnewt, ConvergesQuadraticallyAndCountsCorrections) {
-  Quadratic f;
-  GLNARRAY<2> x;
-  x[1] = 1.5L;
-  x[2] = -1.0L;
-  INT16 iter = 0;
-  MNEWT(100, x, 2, kTol, kTol, iter, f);
-  EXPECT_NEAR(x[1], 1.0L, 1.0E-15L);
-  EXPECT_NEAR(x[2], -2.0L, 1.0E-15L);
-  EXPECT_GE(iter, 3);
-  EXPECT_LT(iter, 10);
-  // Either the correction test ended it in iteration iter, or the residual
-  // test one iteration later.
-  EXPECT_TRUE(f.calls == iter || f.calls == iter + 1) << f.calls << " " << iter;
+// Residuals on up to two unknowns with their exact negated Jacobian.
+using Residuals = void (*)(const GLNARRAY<2> &x, GLNBYN<2> &alpha, GLNARRAY<2> &beta);
+
+// F(x) = M (x - root) + q |x - root|^2 e1, root (1, -2).
+void Quadratic(const GLNARRAY<2> &x, GLNBYN<2> &alpha, GLNARRAY<2> &beta) {
+  const GLNBYN<2> m = Matrix<2>({{2, 1}, {-1, 3}});
+  const REAL q = 0.5L;
+  const REAL e1 = x[1] - 1.0L, e2 = x[2] + 2.0L;
+  const REAL sq = e1 * e1 + e2 * e2;
+  beta[1] = m(1, 1) * e1 + m(1, 2) * e2 + q * sq;
+  beta[2] = m(2, 1) * e1 + m(2, 2) * e2;
+  alpha(1, 1) = -(m(1, 1) + 2.0L * q * e1);
+  alpha(1, 2) = -(m(1, 2) + 2.0L * q * e2);
+  alpha(2, 1) = -m(2, 1);
+  alpha(2, 2) = -m(2, 2);
 }
 
-TEST(Mnewt, ResidualTestInTheFirstIterationLeavesIterAlone) {
-  Quadratic f;
-  GLNARRAY<2> x;
-  x[1] = 1.0L;
-  x[2] = -2.0L;
-  INT16 iter = 17; // left by an earlier solve
-  MNEWT(100, x, 2, kTol, kTol, iter, f);
-  EXPECT_EQ(iter, 17);
-  EXPECT_EQ(f.calls, 1);
-  EXPECT_EQ(x[1], 1.0L);
-  EXPECT_EQ(x[2], -2.0L);
-}
-
-// F(x) = s x on one unknown, with the exact derivative.
-struct Linear1 {
-  REAL s;
-  int calls = 0;
-  void operator()(GLNARRAY<1> &x, INT16, GLNBYN<1> &alpha, GLNARRAY<1> &beta) {
-    ++calls;
-    beta[1] = s * x[1];
-    alpha(1, 1) = -s;
-  }
-};
-
-TEST(Mnewt, BothTestsIncludeEquality) {
-  // A residual sum of exactly TOLF ends the call.
-  Linear1 f{1.0L};
-  GLNARRAY<1> x;
-  x[1] = kTol;
-  INT16 iter = 0;
-  MNEWT(100, x, 1, kTol, kTol, iter, f);
-  EXPECT_EQ(f.calls, 1);
-  EXPECT_EQ(iter, 0);
-
-  // A correction of exactly TOLX (1 + |X[N]|), with X[N] corrected to 0.
-  Linear1 g{2.0L};
-  x[1] = kTol;
-  MNEWT(100, x, 1, kTol, kTol, iter, g);
-  EXPECT_EQ(g.calls, 1);
-  EXPECT_EQ(iter, 1);
-  EXPECT_EQ(x[1], 0.0L);
+// F(x) = s x on one unknown.
+template <int S> void Linear(const GLNARRAY<2> &x, GLNBYN<2> &alpha, GLNARRAY<2> &beta) {
+  beta[1] = S * x[1];
+  alpha(1, 1) = -S;
 }
 
 // F = 1e6 (x_big - 1e6) and F = x_small, with x_big in place `big`.
-struct Separate {
-  int big;
+template <int big> void Separate(const GLNARRAY<2> &x, GLNBYN<2> &alpha, GLNARRAY<2> &beta) {
+  constexpr int small = 3 - big;
+  beta[big] = 1.0E6L * (x[big] - 1.0E6L);
+  beta[small] = x[small];
+  alpha(big, big) = -1.0E6L;
+  alpha(small, small) = -1.0L;
+  alpha(big, small) = alpha(small, big) = 0.0L;
+}
+
+// One MNEWT call with NTRIAL 100; counts the residual evaluations.
+struct Solve {
+  GLNARRAY<2> x;
+  INT16 iter;
   int calls = 0;
-  void operator()(GLNARRAY<2> &x, INT16, GLNBYN<2> &alpha, GLNARRAY<2> &beta) {
-    ++calls;
-    const int small = 3 - big;
-    beta[big] = 1.0E6L * (x[big] - 1.0E6L);
-    beta[small] = x[small];
-    alpha(big, big) = -1.0E6L;
-    alpha(small, small) = -1.0L;
-    alpha(big, small) = alpha(small, big) = 0.0L;
+  Solve(Residuals f, int n, std::initializer_list<REAL> x0, INT16 iter0) : iter(iter0) {
+    int i = 1;
+    for (REAL v : x0)
+      x[i++] = v;
+    MNEWT(100, x, INT16(n), kTol, kTol, iter,
+          [&](GLNARRAY<2> &X, INT16 N, GLNBYN<2> &alpha, GLNARRAY<2> &beta) {
+            EXPECT_EQ(N, n);
+            ++calls;
+            f(X, alpha, beta);
+          });
   }
 };
 
-TEST(Mnewt, CorrectionTestScalesWithTheLastUnknownOnly) {
-  // The first correction is 2^-40 (about 9e-13) on an unknown of about 1e6.
-  for (int big : {1, 2}) {
-    Separate f{big};
-    GLNARRAY<2> x;
-    x[big] = 1.0E6L + std::ldexp(1.0L, -40);
-    INT16 iter = 0;
-    MNEWT(100, x, 2, kTol, kTol, iter, f);
-    EXPECT_EQ(x[big], 1.0E6L);
-    EXPECT_EQ(iter, 1);
-    // Only a large last unknown lets the correction pass; otherwise the
-    // residual test ends the second iteration.
-    EXPECT_EQ(f.calls, big == 2 ? 1 : 2) << "large unknown " << big;
+TEST(Mnewt, ConvergesQuadraticallyAndCountsCorrections) {
+  const Solve s(Quadratic, 2, {1.5L, -1.0L}, 0);
+  EXPECT_NEAR(s.x[1], 1.0L, 1.0E-15L);
+  EXPECT_NEAR(s.x[2], -2.0L, 1.0E-15L);
+  EXPECT_GE(s.iter, 3);
+  EXPECT_LT(s.iter, 10);
+  // Either the correction test ended it in iteration iter, or the residual
+  // test one iteration later.
+  EXPECT_TRUE(s.calls == s.iter || s.calls == s.iter + 1) << s.calls << " " << s.iter;
+}
+
+// Where the two stopping tests end a call: the evaluations, the ITER left
+// and the unknowns.
+struct Stop {
+  const char *what;
+  Residuals f;
+  int n;
+  REAL x0[2];
+  INT16 iter0;
+  int calls;
+  INT16 iter;
+  REAL x[2];
+};
+
+const REAL kNear1E6 = 1.0E6L + std::ldexp(1.0L, -40); // 2^-40: about 9e-13
+
+const Stop kStops[] = {
+    {"the residual test in the first iteration leaves ITER as an earlier solve left it",
+     Quadratic,
+     2,
+     {1.0L, -2.0L},
+     17,
+     1,
+     17,
+     {1.0L, -2.0L}},
+    {"a residual sum of exactly TOLF ends the call", Linear<1>, 1, {kTol}, 0, 1, 0, {kTol}},
+    {"a correction of exactly TOLX (1 + |X[N]|) ends it, X[N] corrected to 0",
+     Linear<2>,
+     1,
+     {kTol},
+     0,
+     1,
+     1,
+     {0.0L}},
+    // The correction test scales with the last unknown only.
+    {"a large last unknown lets a correction of 2^-40 pass",
+     Separate<2>,
+     2,
+     {0.0L, kNear1E6},
+     0,
+     1,
+     1,
+     {0.0L, 1.0E6L}},
+    {"a large first unknown does not: the residual test ends the second iteration",
+     Separate<1>,
+     2,
+     {kNear1E6, 0.0L},
+     0,
+     2,
+     1,
+     {1.0E6L, 0.0L}},
+};
+
+TEST(Mnewt, StoppingTestsIncludeEqualityAndScaleWithTheLastUnknown) {
+  for (const Stop &c : kStops) {
+    SCOPED_TRACE(c.what);
+    const Solve s(c.f, c.n, {c.x0[0], c.x0[1]}, c.iter0);
+    EXPECT_EQ(s.calls, c.calls);
+    EXPECT_EQ(s.iter, c.iter);
+    for (int i = 1; i <= c.n; ++i)
+      EXPECT_EQ(s.x[i], c.x[i - 1]) << "x" << i;
   }
 }
 
-TEST_F(NonlinearEnd, IterationLimitEndsTheProgram) {
-  // NTRIAL = 0: the message at once, without a residual evaluation.
-  ChildResult r = Run([] {
-    auto never = [](GLNARRAY<1> &, INT16, GLNBYN<1> &, GLNARRAY<1> &) { _exit(55); };
-    GLNARRAY<1> x;
-    INT16 iter = 0;
-    MNEWT(0, x, 1, kTol, kTol, iter, never);
-    return 42;
-  });
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "ntial malo\n");
-  EXPECT_EQ(r.err, "");
-
-  // A system without a root: NTRIAL evaluations, then the message.
-  r = Run([] {
-    auto noRoot = [](GLNARRAY<1> &x, INT16, GLNBYN<1> &alpha, GLNARRAY<1> &beta) {
-      (void)!write(1, "u", 1);
-      beta[1] = x[1] * x[1] + 1.0L;
-      alpha(1, 1) = -2.0L * x[1];
-    };
-    GLNARRAY<1> x;
-    x[1] = 0.5L;
-    INT16 iter = 0;
-    MNEWT(3, x, 1, kTol, kTol, iter, noRoot);
-    return 42;
-  });
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "uuuntial malo\n");
+// The iteration limit: NTRIAL evaluations (each writes a "u" here), then the
+// message, and the program ends with status 0.
+TEST(NonlinearEnd, IterationLimitEndsTheProgram) {
+  const struct {
+    const char *what;
+    INT16 ntrial;
+    Residuals f;
+    const char *out;
+  } cases[] = {
+      {"NTRIAL 0: the message at once, without a residual evaluation", 0,
+       [](const GLNARRAY<2> &, GLNBYN<2> &, GLNARRAY<2> &) { _exit(55); }, "ntial malo\n"},
+      {"a system without a root", 3,
+       [](const GLNARRAY<2> &x, GLNBYN<2> &alpha, GLNARRAY<2> &beta) {
+         (void)!write(1, "u", 1);
+         beta[1] = x[1] * x[1] + 1.0L;
+         alpha(1, 1) = -2.0L * x[1];
+       },
+       "uuuntial malo\n"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    const ChildResult r = RunToItsEnd([&] {
+      GLNARRAY<2> x;
+      x[1] = 0.5L;
+      INT16 iter = 0;
+      MNEWT(
+          c.ntrial, x, 1, kTol, kTol, iter,
+          [&](GLNARRAY<2> &X, INT16, GLNBYN<2> &alpha, GLNARRAY<2> &beta) { c.f(X, alpha, beta); });
+      return 42;
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, "");
+  }
 }
 
 } // namespace

@@ -1,11 +1,10 @@
 // The trajectories of one USRFUN call run side by side; everything a run
 // shows must stay as one-at-a-time execution produces it, byte for byte.
+// Whole runs at several thread counts: golden_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "drivers/programs.hpp"
-#include "graph/graph.hpp"
 #include "runtime/console.hpp"
 #include "runtime/fault.hpp"
 #include "shooting/shooting.hpp"
@@ -16,60 +15,8 @@ namespace zanfel {
 namespace {
 
 using testing::ChildResult;
-using testing::MakeTempDir;
-using testing::ReadFile;
 using testing::RunInChild;
 using testing::Stdin;
-
-struct Run {
-  ChildResult child;
-  std::string results, plot;
-};
-
-Run RunWithThreads(int (*body)(const Hooks &), int threads, int keyFromTest) {
-  const std::string dir = MakeTempDir();
-  Run r;
-  r.child = testing::RunRecordedProgram(dir, body, keyFromTest, threads);
-  r.results = ReadFile(dir + "/ZANFEL.RES");
-  r.plot = ReadFile(dir + "/plot.log");
-  return r;
-}
-
-// One thread against two, and against more threads than trajectories where
-// that is cheap.
-void ExpectSameRun(int (*body)(const Hooks &), int keyFromTest, bool alsoMany = false) {
-  const Run one = RunWithThreads(body, 1, keyFromTest);
-  ASSERT_FALSE(one.results.empty() && one.child.out.empty());
-  for (int threads : {2, 12}) {
-    if (threads > 2 && !alsoMany)
-      break;
-    SCOPED_TRACE(threads);
-    const Run many = RunWithThreads(body, threads, keyFromTest);
-    EXPECT_EQ(many.child.status, one.child.status);
-    EXPECT_EQ(many.child.out, one.child.out);
-    EXPECT_EQ(many.results, one.results);
-    EXPECT_EQ(many.plot, one.plot);
-  }
-}
-
-TEST(ParallelRuns, ShootB1FirstTwoHundredStepsAreIdentical) {
-  ExpectSameRun(RunShootB1, 200);
-}
-
-// 269 records, then trajectories that exhaust their budget and the iteration
-// limit: messages in order.
-TEST(ParallelRuns, ShootC1WholeRunIsIdentical) {
-  ExpectSameRun(RunShootC1, 0);
-}
-
-// Family A in both shapes: a1 fails in its first pass; a2 writes hundreds of
-// integrator messages before its initial solve gives up; a1 with a key runs
-// all 25 passes through both modes.
-TEST(ParallelRuns, FamilyAPassesAreIdentical) {
-  ExpectSameRun(RunShootA1, 0, true);
-  ExpectSameRun(RunShootA2, 0, true);
-  ExpectSameRun(RunShootA1, 1, true);
-}
 
 // A model whose every trajectory announces itself and whose third trajectory
 // (the second unknown raised) ends the program in the way chosen.
@@ -111,7 +58,8 @@ struct Announcing {
 };
 
 ChildResult RunEnding(Ending how, int threads) {
-  return RunInChild(MakeTempDir(), Stdin::EndOfFile, [&] {
+  const testing::TempDir dir;
+  return RunInChild(dir.Path(), Stdin::EndOfFile, [&] {
     InstallFaultHandling();
     SetTrajectoryThreads(threads);
     ending = how;
@@ -144,7 +92,8 @@ TEST(ParallelRuns, AnEndInsideATrajectoryComesAfterTheMessagesBeforeIt) {
 
 TEST(ParallelRuns, TheTrapsAreBackAfterATrajectoryEnded) {
   ending = Ending::FatalEnd;
-  const ChildResult r = RunInChild(MakeTempDir(), Stdin::EndOfFile, [] {
+  const testing::TempDir dir;
+  const ChildResult r = RunInChild(dir.Path(), Stdin::EndOfFile, [] {
     InstallFaultHandling();
     DeferredEnd end = RunDeferringEnds(
         [](void *) {

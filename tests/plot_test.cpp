@@ -19,15 +19,9 @@ using zanfel::Frame;
 using zanfel::INT16;
 using zanfel::REAL;
 
-void NoDisplay() {
-  unsetenv("DISPLAY");
-  unsetenv("WAYLAND_DISPLAY");
-  unsetenv("SDL_VIDEODRIVER");
-}
-
 // The golden log's frame: everything up to the second solid-line selection.
 std::string GoldenFrame(const std::string &program) {
-  std::istringstream in(ReadFile(std::string(ZANFEL_GOLDEN_DIR) + "/" + program + "/plot.log"));
+  std::istringstream in(Golden(program, "plot.log"));
   std::string line, frame;
   int styles = 0;
   while (styles < 2 && std::getline(in, line)) {
@@ -40,7 +34,8 @@ std::string GoldenFrame(const std::string &program) {
 std::string RecordedFrame(INT16 MX1, INT16 MX2, INT16 MY1, INT16 MY2, REAL XI, REAL YI,
                           bool check) {
   NoDisplay();
-  std::string log = MakeTempDir() + "/plot.log";
+  const TempDir dir;
+  const std::string log = dir.File("plot.log");
   graph::RecordCallsTo(log);
   Frame f;
   zanfel::SYSKORD(f, MX1, MX2, MY1, MY2, XI, YI, check);
@@ -123,7 +118,8 @@ TEST(Syskord, MapsWorldPointsToPixels) {
 }
 
 TEST(Syskord, CoordinatesBeyondSixteenBitsEndTheProgram) {
-  std::string dir = MakeTempDir();
+  const TempDir scratch;
+  const std::string &dir = scratch.Path();
   ChildResult r = RunInChild(dir, Stdin::DevNull, [] {
     NoDisplay();
     Frame f;

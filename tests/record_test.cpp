@@ -19,9 +19,8 @@ using testing::ReadFile;
 
 class RecordTest : public ::testing::Test {
 protected:
-  void SetUp() override { dir = testing::MakeTempDir(); }
-  void TearDown() override { std::filesystem::remove_all(dir); }
-  std::string dir;
+  const testing::TempDir scratch;
+  const std::string dir = scratch.Path();
 };
 
 std::vector<std::string> SplitCrLf(const std::string &bytes) {
@@ -47,8 +46,7 @@ std::vector<REAL> Numbers(const std::string &line) {
 template <int N, int NOUT>
 void RebuildReference(const std::string &deliverable, const RecordLayout &L,
                       const std::string &dir) {
-  const std::string reference =
-      ReadFile(std::string(ZANFEL_GOLDEN_DIR) + "/" + deliverable + "/ZANFEL.RES");
+  const std::string reference = testing::Golden(deliverable, "ZANFEL.RES");
   const std::vector<std::string> lines = SplitCrLf(reference);
   ASSERT_FALSE(lines.empty());
   ASSERT_EQ(lines.size() % 6, 0u);

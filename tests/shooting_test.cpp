@@ -3,7 +3,6 @@
 // trajectories, difference steps, residuals, Jacobian and restored unknowns.
 #include <array>
 #include <cmath>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
@@ -19,6 +18,8 @@ namespace zanfel {
 namespace {
 
 using testing::ChildResult;
+using testing::kTooManySteps866;
+using testing::kTooPrecise866;
 using testing::RunInChild;
 using testing::Stdin;
 
@@ -242,17 +243,10 @@ struct Wall {
   }
 };
 
-const std::string kTooManySteps866 =
-    "C\xAB\xA8\xE8\xAAo\xAC \xAC\xAD\xAE\xA3\xAE \xE8\xA0\xA3\xAE\xA2";
-const std::string kTooPrecise866 = "C\xAB\xA8\xE8\xAAo\xAC \xA2\xEB\xE1\xAE\xAA\xA0\xEF "
-                                   "\xE2\xE0\xA5\xA1\xE3\xA5\xAC\xA0\xEF \xE2\xAE\xE7\xAD\xAE\xE1"
-                                   "\xE2\xEC:";
-
 class RkfMessages : public ::testing::Test {
 protected:
-  void SetUp() override { dir = testing::MakeTempDir(); }
-  void TearDown() override { std::filesystem::remove_all(dir); }
-  std::string dir;
+  const testing::TempDir scratch;
+  const std::string dir = scratch.Path();
 };
 
 TEST_F(RkfMessages, FailuresAreReportedAndTheResidualsStillComputed) {

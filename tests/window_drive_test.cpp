@@ -17,10 +17,10 @@ namespace {
 
 using testing::Exec;
 using testing::FindProgram;
-using testing::MakeTempDir;
 using testing::ProgramPath;
 using testing::ReadFile;
 using testing::RunOnTerminal;
+using testing::TempDir;
 using testing::TerminalRun;
 using testing::VirtualDisplay;
 using testing::VisibleLines;
@@ -55,13 +55,10 @@ protected:
     ASSERT_TRUE(display.Start()) << "Xvfb did not start";
     x = std::make_unique<XClient>(display.Name());
     ASSERT_TRUE(x->Connected());
-    run.dir = MakeTempDir();
+    run.dir = dir.Path();
     run.set = {{"DISPLAY", display.Name()}};
   }
-  void TearDown() override {
-    if (!run.dir.empty())
-      std::filesystem::remove_all(run.dir);
-  }
+  TempDir dir;
   VirtualDisplay display;
   std::unique_ptr<XClient> x;
   TerminalRun run;
