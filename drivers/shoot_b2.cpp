@@ -1,5 +1,6 @@
 #include "drivers/programs.hpp"
 
-int main() {
-  return zanfel::RunProgram("shoot_b2", zanfel::RunShootB2);
+int main(int argc, char **argv) {
+  const bool resume = zanfel::ResumeRequested(argc, argv);
+  return zanfel::RunProgram("shoot_b2", resume ? zanfel::ResumeShootB2 : zanfel::RunShootB2);
 }

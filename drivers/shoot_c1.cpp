@@ -1,5 +1,6 @@
 #include "drivers/programs.hpp"
 
-int main() {
-  return zanfel::RunProgram("shoot_c1", zanfel::RunShootC1);
+int main(int argc, char **argv) {
+  const bool resume = zanfel::ResumeRequested(argc, argv);
+  return zanfel::RunProgram("shoot_c1", resume ? zanfel::ResumeShootC1 : zanfel::RunShootC1);
 }

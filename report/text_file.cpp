@@ -64,6 +64,21 @@ void TextFile::Rewrite() {
   fd_ = fd;
 }
 
+void TextFile::Append(long long keep) {
+  if (fd_ >= 0)
+    Close();
+  pending_.clear();
+  int fd;
+  do
+    fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0)
+    IoError(errno, path_);
+  fd_ = fd;
+  if (::ftruncate(fd_, static_cast<off_t>(keep)) != 0 || ::lseek(fd_, 0, SEEK_END) < 0)
+    IoError(errno, path_);
+}
+
 void TextFile::Write(std::string_view text) {
   if (fd_ < 0)
     IoError(EBADF, path_);

@@ -21,7 +21,10 @@ public:
   ~TextFile();
 
   void Assign(std::string path);
-  void Rewrite();                           // create or truncate, open for writing
+  void Rewrite(); // create or truncate, open for writing
+  // Opens the existing file for writing at its end, after cutting it back to
+  // its first `keep` bytes (a resumed run goes on after its last whole record).
+  void Append(long long keep);
   void Write(std::string_view text);        // buffered until WriteThrough
   void WriteLn(std::string_view text = {}); // text + CR LF
   void WriteThrough();                      // hand everything buffered to the file
