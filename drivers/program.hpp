@@ -205,7 +205,7 @@ void CreateCsvFile(Program<Model> &s, std::string_view program, const SweepRules
                    const std::vector<std::string> &sweepNotes) {
   s.CSV.Assign(CsvPath());
   s.CSV.Rewrite();
-  s.CSV.Write(CsvHead(program, sweepNotes, CsvColumnNames(Model::N, rules.layout, rules.zColumn)));
+  s.CSV.Write(CsvHead(program, sweepNotes, CsvColumnNames(Model::N, rules.zColumn)));
   s.CSV.WriteThrough();
 }
 

@@ -42,8 +42,7 @@ std::vector<int> YoutColumns(int N, const RecordLayout &L) {
   return columns;
 }
 
-std::vector<std::string> CsvColumnNames(int N, const RecordLayout &L, const char *zColumn) {
-  (void)L;
+std::vector<std::string> CsvColumnNames(int N, const char *zColumn) {
   std::vector<std::string> names{"record", "pass", "P", "H", "ITER"};
   for (int I = 1; I <= N; ++I)
     names.push_back("X" + std::to_string(I));

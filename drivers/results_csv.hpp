@@ -36,7 +36,7 @@ template <int N, int NOUT> struct CsvRow {
 std::vector<int> YoutColumns(int N, const RecordLayout &L);
 
 // record, pass, P, H, ITER, X1..XN, r1..rN, y2_1, y8_1, <z>, messages, DP.
-std::vector<std::string> CsvColumnNames(int N, const RecordLayout &L, const char *zColumn);
+std::vector<std::string> CsvColumnNames(int N, const char *zColumn);
 
 // The lines before the rows: "#" lines naming the program, the version, the
 // start time (UTC) and the sweep's constants, then the header row.

@@ -11,15 +11,16 @@ namespace zanfel {
 
 namespace {
 
-// The whole file, or the system's reason why not.
-bool ReadWhole(const std::string &path, std::string &bytes, std::string &why) {
+// The whole file, or the system's error number and reason why not (0 when read).
+int ReadWhole(const std::string &path, std::string &bytes, std::string &why) {
   int fd;
   do
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   while (fd < 0 && errno == EINTR);
   if (fd < 0) {
-    why = path + ": " + std::strerror(errno);
-    return false;
+    const int error = errno;
+    why = path + ": " + std::strerror(error);
+    return error;
   }
   bytes.clear();
   char buffer[1 << 16];
@@ -28,16 +29,17 @@ bool ReadWhole(const std::string &path, std::string &bytes, std::string &why) {
     if (n < 0 && errno == EINTR)
       continue;
     if (n < 0) {
-      why = path + ": " + std::strerror(errno);
+      const int error = errno;
+      why = path + ": " + std::strerror(error);
       ::close(fd);
-      return false;
+      return error;
     }
     if (n == 0)
       break;
     bytes.append(buffer, static_cast<std::size_t>(n));
   }
   ::close(fd);
-  return true;
+  return 0;
 }
 
 // The value of the "# key: value" line of the head, or "" when there is none.
@@ -81,8 +83,9 @@ int RefuseResume(std::string_view program) {
 int ReadResumeFiles(std::string_view program, const std::vector<std::string> &columns,
                     ResumeFiles &files) {
   std::string why;
-  if (!ReadWhole(CsvPath(), files.csv, why))
-    return CannotResume(program, kResumeNoInput, why);
+  if (const int error = ReadWhole(CsvPath(), files.csv, why))
+    return CannotResume(program, kResumeNoInput,
+                        error == ENOENT ? why + " (no stopped sweep here to go on with)" : why);
   std::size_t at = 0;
   while (at < files.csv.size() && files.csv[at] == '#') {
     const std::size_t end = files.csv.find('\n', at);
@@ -107,7 +110,7 @@ int ReadResumeFiles(std::string_view program, const std::vector<std::string> &co
     return CannotResume(program, kResumeBadData,
                         CsvPath() + ": the header row is not the one this program writes");
   files.firstRow = at + header.size();
-  if (!ReadWhole(ResultsPath(), files.res, why))
+  if (ReadWhole(ResultsPath(), files.res, why) != 0)
     return CannotResume(program, kResumeNoInput, why);
   return 0;
 }

@@ -115,7 +115,7 @@ int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &settin
   Program<Model> s;
   s.g.par = settings.par;
   ResumeFiles files;
-  const std::vector<std::string> columns = CsvColumnNames(Model::N, rules.layout, rules.zColumn);
+  const std::vector<std::string> columns = CsvColumnNames(Model::N, rules.zColumn);
   if (const int status = ReadResumeFiles(program, columns, files))
     return status;
   long shared;

@@ -96,7 +96,7 @@ TEST(CsvText, RowReadsBackTheStateItWasWrittenFrom) {
   const std::string line = FormatCsvRow(row, kRecordB);
   ASSERT_EQ(line.back(), '\n');
   const std::string_view fields(line.data(), line.size() - 1);
-  EXPECT_EQ(SplitFields(fields).size(), CsvColumnNames(9, kRecordB, "y20_1").size());
+  EXPECT_EQ(SplitFields(fields).size(), CsvColumnNames(9, "y20_1").size());
   ASSERT_TRUE(ParseCsvRow(fields, kRecordB, back));
   EXPECT_EQ(FormatCsvRow(back, kRecordB), line);
   EXPECT_TRUE(SameReal(back.P, row.P) && SameReal(back.H, row.H) && SameReal(back.DP, row.DP));
