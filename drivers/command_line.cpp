@@ -113,6 +113,8 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
       help = true;
     } else if (arg == "--version") {
       version = true;
+    } else if (arg == "--resume") {
+      line.resume = true;
     } else if (OptionValue("--dir", argc, argv, i, value, error)) {
       line.dir = value;
       haveDir = true;
@@ -141,7 +143,7 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
 std::string UsageError(std::string_view program, std::string_view error) {
   const std::string p(program);
   return p + ": " + std::string(error) + " (usage: " + p +
-         " [--dir DIR] [--threads N] [--help] [--version])\n";
+         " [--dir DIR] [--threads N] [--resume] [--help] [--version])\n";
 }
 
 std::string VersionText(std::string_view program) {
@@ -152,7 +154,8 @@ std::string HelpText(std::string_view program) {
   const std::string p(program);
   const std::string defaultDir = DefaultResultsDirectory();
   const std::string where = defaultDir.empty() ? "the working directory" : defaultDir;
-  return "Usage: " + p + " [--dir DIR] [--threads N]\n" + "  or:  " + p + " --help | --version\n" +
+  return "Usage: " + p + " [--dir DIR] [--threads N] [--resume]\n" + "  or:  " + p +
+         " --help | --version\n" +
          "Solve a two-point boundary-value problem by shooting (Newton's method over an\n"
          "adaptive Runge-Kutta-Fehlberg integrator, 80-bit arithmetic) and follow its\n"
          "solution along a parameter P.\n"
@@ -173,13 +176,16 @@ std::string HelpText(std::string_view program) {
          "Ctrl-C ends it at once. On a terminal a last line tells how the run ended.\n"
          "\n"
          "Options:\n"
-         "  --dir DIR     write ZANFEL.RES and ZANFEL.PNG in DIR, which must exist\n"
+         "  --dir DIR     write ZANFEL.RES, .CSV and .PNG in DIR, which must exist\n"
          "                (default: " +
          where +
          ")\n"
          "  --threads N   run the trajectories of a Newton step on N threads (default:\n"
          "                every CPU the program may use); the results are the same\n"
          "                bytes for every N\n"
+         "  --resume      go on with the sweep that ZANFEL.CSV and ZANFEL.RES in the\n"
+         "                results directory hold, after their last whole record, as\n"
+         "                if it had never stopped (shoot_b1, b2, c1, c2)\n"
          "  --help        show this help and exit\n"
          "  --version     show the version and exit\n"
          "\n"
@@ -191,7 +197,11 @@ std::string HelpText(std::string_view program) {
          "  3         path not found\n"
          "  5         access denied\n"
          "  101       disk write error\n"
-         "  64        a command line the program does not understand\n"
+         "  64        a command line the program does not understand (also --resume\n"
+         "            in shoot_a1 and shoot_a2)\n"
+         "  65        --resume: the files are another program's or version's, disagree,\n"
+         "            or hold a sweep that has already ended\n"
+         "  66        --resume: no ZANFEL.CSV or ZANFEL.RES to read\n"
          "  200       run-time error: division by zero (also a singular matrix)\n"
          "  201       run-time error: range check\n"
          "  205       run-time error: floating-point overflow\n"

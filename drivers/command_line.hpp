@@ -1,5 +1,5 @@
-// The command line of the six programs: --help, --version, --dir DIR and
-// --threads N. Without arguments a program runs as it always has.
+// The command line of the six programs: --help, --version, --dir DIR,
+// --threads N and --resume. Without arguments a program runs as it always has.
 #pragma once
 
 #include <string>
@@ -13,8 +13,9 @@ constexpr int kUsageStatus = 64;
 struct CommandLine {
   enum class Action { Run, Help, Version, Error };
   Action action = Action::Run;
-  std::string dir; // results directory; empty: the build-time one
-  int threads = 0; // trajectory threads; 0: every CPU the process may use
+  std::string dir;     // results directory; empty: the build-time one
+  int threads = 0;     // trajectory threads; 0: every CPU the process may use
+  bool resume = false; // go on with the sweep of ZANFEL.CSV
   std::string error;
 };
 

@@ -17,7 +17,7 @@ template <int N> REAL PartnerA(const ProgramA<N> &s) {
 }
 
 template <int N> SweepRules<FamilyA<N>> RulesA() {
-  return {kRecordA, 6, ScaleA<N>, PartnerA<N>, false};
+  return {kRecordA, 6, ScaleA<N>, PartnerA<N>, false, "y7_1"};
 }
 
 // The start guess of a shoot_a1 pass depends on the mode only.
@@ -45,6 +45,13 @@ int RunShootA1(const Hooks &hooks) {
   do {
     s.FAIL.Rewrite();
     s.records = 0; // the file holds this pass's records only
+    // ZANFEL.CSV keeps every pass: it is created with the first pass's file.
+    if (s.pass == 0)
+      CreateCsvFile(
+          s, "shoot_a1", RulesA<4>(),
+          {SweepNote("sweep, passes 1-11 (H = P)", kShootA1.PMode1, kShootA1.sweepMode1, false),
+           SweepNote("sweep, passes 12-25 (y3(0) = P, H = X1)", kShootA1.startMode2.P,
+                     kShootA1.sweepMode2, false)});
     StartGuessA1(s);
     const SweepSettings &sweep = s.g.par.K1 == 1 ? kShootA1.sweepMode1 : kShootA1.sweepMode2;
     RunPassA(s, kShootA1.frame, sweep, true, hooks);
@@ -63,6 +70,9 @@ int RunShootA2(const Hooks &hooks) {
   s.PROXOD = 14;
   s.g.par = kShootA2.par;
   CreateResultsFile(s);
+  CreateCsvFile(s, "shoot_a2", RulesA<5>(),
+                {SweepNote("sweep, pass 1 (14)", kShootA2.start.P, kShootA2.sweep, false),
+                 "sweep, pass 2 (15): on from where pass 1 ended, with the same step and range"});
   do {
     // Pass 15 goes on from where pass 14 ended.
     if (s.PROXOD == 14)

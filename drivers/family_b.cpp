@@ -13,15 +13,22 @@ REAL PartnerB(const Program<FamilyB> &s) {
   return s.g.P;
 }
 
-constexpr SweepRules<FamilyB> kRulesB{kRecordB, 12, ScaleB, PartnerB, false};
+constexpr SweepRules<FamilyB> kRulesB{kRecordB, 12, ScaleB, PartnerB, false, "y20_1"};
 
 } // namespace
 
 int RunShootB1(const Hooks &hooks) {
-  return RunOnePass(kShootB1, kRulesB, hooks);
+  return RunOnePass("shoot_b1", kShootB1, kRulesB, hooks);
 }
 int RunShootB2(const Hooks &hooks) {
-  return RunOnePass(kShootB2, kRulesB, hooks);
+  return RunOnePass("shoot_b2", kShootB2, kRulesB, hooks);
+}
+
+int ResumeShootB1(const Hooks &hooks) {
+  return ResumeOnePass("shoot_b1", kShootB1, kRulesB, hooks);
+}
+int ResumeShootB2(const Hooks &hooks) {
+  return ResumeOnePass("shoot_b2", kShootB2, kRulesB, hooks);
 }
 
 } // namespace zanfel

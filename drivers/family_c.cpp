@@ -14,15 +14,22 @@ REAL PartnerC(const Program<FamilyC> &s) {
   return s.g.X[1];
 }
 
-constexpr SweepRules<FamilyC> kRulesC{kRecordC, 5, ScaleC, PartnerC, true};
+constexpr SweepRules<FamilyC> kRulesC{kRecordC, 5, ScaleC, PartnerC, true, "y30_1"};
 
 } // namespace
 
 int RunShootC1(const Hooks &hooks) {
-  return RunOnePass(kShootC1, kRulesC, hooks);
+  return RunOnePass("shoot_c1", kShootC1, kRulesC, hooks);
 }
 int RunShootC2(const Hooks &hooks) {
-  return RunOnePass(kShootC2, kRulesC, hooks);
+  return RunOnePass("shoot_c2", kShootC2, kRulesC, hooks);
+}
+
+int ResumeShootC1(const Hooks &hooks) {
+  return ResumeOnePass("shoot_c1", kShootC1, kRulesC, hooks);
+}
+int ResumeShootC2(const Hooks &hooks) {
+  return ResumeOnePass("shoot_c2", kShootC2, kRulesC, hooks);
 }
 
 } // namespace zanfel

@@ -2,8 +2,10 @@
 // the plot point and the continuation sweep.
 #pragma once
 
+#include "drivers/results_csv.hpp"
 #include "drivers/settings.hpp"
 #include "drivers/usrfun_memo.hpp"
+#include <string_view>
 #include <vector>
 
 #include "graph/graph.hpp"
@@ -55,8 +57,10 @@ template <ShootingModel Model> struct Program {
   INT16 MX1 = 0, MX2 = 0, MY1 = 0, MY2 = 0;
   Frame frame;
   TextFile FAIL;
+  TextFile CSV; // ZANFEL.CSV, the same records at full precision
   UsrfunMemo<Model> memo;
   long records = 0;
+  long csvRows = 0;
   int pass = 0; // passes begun in this run
   std::vector<CurvePoint> curve;
 };
@@ -87,6 +91,15 @@ template <class Model> void PlotPoint(const Program<Model> &s, int plotIndex, IN
   y = PlotRow(s.frame, s.g.YOUT[plotIndex], s.YI, s.MY2);
 }
 
+template <class Model> void SetFrame(Program<Model> &s, const FrameSettings &frame) {
+  s.XI = frame.XI;
+  s.YI = frame.YI;
+  s.MX1 = frame.MX1;
+  s.MX2 = frame.MX2;
+  s.MY1 = frame.MY1;
+  s.MY2 = frame.MY2;
+}
+
 template <class Model> void DrawFrame(Program<Model> &s, bool checkGraphResult) {
   SYSKORD(s.frame, s.MX1, s.MX2, s.MY1, s.MY2, s.XI, s.YI, checkGraphResult);
 }
@@ -99,7 +112,39 @@ template <class Model> struct SweepRules {
   REAL (*scale)(const Program<Model> &);   // H for the record and after it
   REAL (*partner)(const Program<Model> &); // H1 for the record
   bool addStep;                            // P := P + DP instead of P - DP
+  const char *zColumn;                     // CSV name of YOUT[layout.iz]
 };
+
+// The row of ZANFEL.CSV for the record just written, handed to the file at
+// once like the record.
+template <class Model>
+void WriteCsvRow(Program<Model> &s, const SweepRules<Model> &rules, unsigned long messages) {
+  CsvRow<Model::N, Model::NOUT> row;
+  row.record = ++s.csvRows;
+  row.pass = s.pass;
+  row.P = s.g.P;
+  row.H = s.g.H;
+  row.ITER = s.g.ITER;
+  row.X = s.g.X;
+  row.YOUT = s.g.YOUT;
+  row.messages = static_cast<long>(messages);
+  row.DP = s.DP;
+  s.CSV.Write(FormatCsvRow(row, rules.layout));
+  s.CSV.WriteThrough();
+}
+
+// What follows a record: H for the next solve, the next P, and the step
+// shrunk after a solve that needed 100 iterations. True when P has left
+// [P1, P2]. A resumed sweep goes on from its last row through this too.
+template <class Model> bool StepOn(Program<Model> &s, const SweepRules<Model> &rules) {
+  // H assigned again, deliberately: the record cannot have changed it, and
+  // the sweep has always done it here.
+  s.g.H = rules.scale(s);
+  s.g.P = rules.addStep ? s.g.P + s.DP : s.g.P - s.DP;
+  if (s.g.ITER >= NTRIAL)
+    s.DP = 0.9L * s.DP;
+  return s.g.P > s.P2 || s.g.P < s.P1;
+}
 
 // The continuation: solve, plot, record, step P, shrink the step after a
 // solve that needed 100 iterations, stop outside [P1, P2] or on a key.
@@ -107,24 +152,22 @@ template <class Model>
 void Sweep(Program<Model> &s, const SweepRules<Model> &rules, const Hooks &hooks) {
   for (;;) {
     AtSafePoint(s.g.P); // every record so far is whole in the file
+    const unsigned long messagesBefore = MessageCount();
     Solve(s);
     INT16 x, y;
     PlotPoint(s, rules.plotIndex, x, y);
     graph::LineTo(x, y);
     s.g.H = rules.scale(s);
     s.H1 = rules.partner(s);
+    // The record first, then its row: a run cut off between the two leaves
+    // the results file one record ahead, which a resume cuts back.
     WriteRecord(s.FAIL, rules.layout, s.g.H, s.H1, s.g.X, s.g.YOUT);
     ++s.records;
+    WriteCsvRow(s, rules, MessageCount() - messagesBefore);
     s.curve.push_back({s.pass, s.g.H, s.g.YOUT[rules.plotIndex]});
     if (hooks.afterRecord)
       hooks.afterRecord(s.g.P, s.records);
-    // H assigned again, deliberately: the record cannot have changed it, and
-    // the sweep has always done it here.
-    s.g.H = rules.scale(s);
-    s.g.P = rules.addStep ? s.g.P + s.DP : s.g.P - s.DP;
-    if (s.g.ITER >= NTRIAL)
-      s.DP = 0.9L * s.DP;
-    const bool leftRange = s.g.P > s.P2 || s.g.P < s.P1;
+    const bool leftRange = StepOn(s, rules);
     if (leftRange || hooks.keyPressed()) {
       if (hooks.afterSweep)
         hooks.afterSweep(leftRange ? SweepEnd::LeftRange : SweepEnd::Key);
@@ -148,12 +191,7 @@ template <class Model>
 void RunPass(Program<Model> &s, const SweepRules<Model> &rules, const FrameSettings &frame,
              const SweepSettings &sweep, bool checkGraphResult, const Hooks &hooks) {
   ++s.pass;
-  s.XI = frame.XI;
-  s.YI = frame.YI;
-  s.MX1 = frame.MX1;
-  s.MX2 = frame.MX2;
-  s.MY1 = frame.MY1;
-  s.MY2 = frame.MY2;
+  SetFrame(s, frame);
   DrawFrame(s, checkGraphResult);
   SolveAndMove(s, rules);
   s.DP = sweep.DP;
@@ -167,9 +205,21 @@ template <class Model> void CreateResultsFile(Program<Model> &s) {
   s.FAIL.Rewrite();
 }
 
-// Close the results file, wait for Enter, close the window.
+// ZANFEL.CSV beside the results file, created after it, empty but for its
+// head.
+template <class Model>
+void CreateCsvFile(Program<Model> &s, std::string_view program, const SweepRules<Model> &rules,
+                   const std::vector<std::string> &sweepNotes) {
+  s.CSV.Assign(CsvPath());
+  s.CSV.Rewrite();
+  s.CSV.Write(CsvHead(program, sweepNotes, CsvColumnNames(Model::N, rules.zColumn)));
+  s.CSV.WriteThrough();
+}
+
+// Close the results files, wait for Enter, close the window.
 template <class Model> void EndRun(Program<Model> &s, const Hooks &hooks) {
   s.FAIL.Close();
+  s.CSV.Close();
   hooks.waitForEnter();
   graph::CloseGraph();
 }
@@ -177,11 +227,13 @@ template <class Model> void EndRun(Program<Model> &s, const Hooks &hooks) {
 // A program of one pass (families B and C): the parameters, the results
 // file, the start point, the pass, the end.
 template <class Model>
-int RunOnePass(const OnePassSettings<Model> &settings, const SweepRules<Model> &rules,
-               const Hooks &hooks) {
+int RunOnePass(std::string_view program, const OnePassSettings<Model> &settings,
+               const SweepRules<Model> &rules, const Hooks &hooks) {
   Program<Model> s;
   s.g.par = settings.par;
   CreateResultsFile(s);
+  CreateCsvFile(s, program, rules,
+                {SweepNote("sweep", settings.start.P, settings.sweep, rules.addStep)});
   LoadStart(s.g, settings.start);
   RunPass(s, rules, settings.frame, settings.sweep, false, hooks);
   EndRun(s, hooks);
@@ -191,7 +243,10 @@ int RunOnePass(const OnePassSettings<Model> &settings, const SweepRules<Model> &
 // The command line first (--help, --version and a wrong one end here); then
 // traps and stop signals on, the terminal in run mode, the progress display
 // of program `name` (window title, status line) and the summary of the run,
-// then the program body.
-int RunProgram(const char *name, int (*body)(const Hooks &), int argc, const char *const *argv);
+// then the program body, or with --resume the resuming body (a program
+// without one refuses).
+using ProgramBody = int (*)(const Hooks &);
+int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int argc,
+               const char *const *argv);
 
 } // namespace zanfel

@@ -1,6 +1,7 @@
 #include "drivers/command_line.hpp"
 #include "drivers/program.hpp"
 #include "drivers/progress.hpp"
+#include "drivers/resume.hpp"
 #include "drivers/summary.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/stop_signal.hpp"
@@ -50,11 +51,18 @@ void AtSafePoint(REAL P) {
   StopIfRequested();
 }
 
-int RunProgram(const char *name, int (*body)(const Hooks &), int argc, const char *const *argv) {
+int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int argc,
+               const char *const *argv) {
   MakeStandardDescriptorsValid();
-  const int answered = AnswerCommandLine(name, ParseCommandLine(argc, argv));
+  const CommandLine line = ParseCommandLine(argc, argv);
+  const int answered = AnswerCommandLine(name, line);
   if (answered >= 0)
     return answered;
+  if (line.resume) {
+    if (!resumeBody)
+      return RefuseResume(name);
+    body = resumeBody;
+  }
   InstallFaultHandling();
   InstallStopSignals();
   SetStopWork(graph::SnapshotIfOpen);

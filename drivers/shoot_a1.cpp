@@ -1,5 +1,5 @@
 #include "drivers/programs.hpp"
 
 int main(int argc, char **argv) {
-  return zanfel::RunProgram("shoot_a1", zanfel::RunShootA1, argc, argv);
+  return zanfel::RunProgram("shoot_a1", zanfel::RunShootA1, nullptr, argc, argv);
 }

@@ -1,5 +1,5 @@
 #include "drivers/programs.hpp"
 
 int main(int argc, char **argv) {
-  return zanfel::RunProgram("shoot_a2", zanfel::RunShootA2, argc, argv);
+  return zanfel::RunProgram("shoot_a2", zanfel::RunShootA2, nullptr, argc, argv);
 }

@@ -1,5 +1,5 @@
 #include "drivers/programs.hpp"
 
 int main(int argc, char **argv) {
-  return zanfel::RunProgram("shoot_b1", zanfel::RunShootB1, argc, argv);
+  return zanfel::RunProgram("shoot_b1", zanfel::RunShootB1, zanfel::ResumeShootB1, argc, argv);
 }

@@ -1,5 +1,5 @@
 #include "drivers/programs.hpp"
 
 int main(int argc, char **argv) {
-  return zanfel::RunProgram("shoot_b2", zanfel::RunShootB2, argc, argv);
+  return zanfel::RunProgram("shoot_b2", zanfel::RunShootB2, zanfel::ResumeShootB2, argc, argv);
 }

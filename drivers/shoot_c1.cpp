@@ -1,5 +1,5 @@
 #include "drivers/programs.hpp"
 
 int main(int argc, char **argv) {
-  return zanfel::RunProgram("shoot_c1", zanfel::RunShootC1, argc, argv);
+  return zanfel::RunProgram("shoot_c1", zanfel::RunShootC1, zanfel::ResumeShootC1, argc, argv);
 }

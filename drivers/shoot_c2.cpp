@@ -1,5 +1,5 @@
 #include "drivers/programs.hpp"
 
 int main(int argc, char **argv) {
-  return zanfel::RunProgram("shoot_c2", zanfel::RunShootC2, argc, argv);
+  return zanfel::RunProgram("shoot_c2", zanfel::RunShootC2, zanfel::ResumeShootC2, argc, argv);
 }

@@ -32,9 +32,20 @@ inline constexpr RecordLayout kRecordA{10, 11, ";x[1]:=", "; x[", 11, 8, "G(1)="
 inline constexpr RecordLayout kRecordB{12, 12, ";x[1]:=", "; x[", 13, 10, "Bh=", 4, 10, 12};
 inline constexpr RecordLayout kRecordC{10, 11, "x[1]:=", " x[", 13, 10, "Bhh=", 4, 5, 7};
 
-// Writes the record and hands it to the file at once.
-template <int N, int NOUT>
-void WriteRecord(TextFile &f, const RecordLayout &L, REAL H, REAL H1, const GLNARRAY<N> &X,
+// A record as text in memory, to set beside what a file holds.
+struct TextBuffer {
+  std::string text;
+  void Write(std::string_view t) { text += t; }
+  void WriteLn(std::string_view t = {}) {
+    text += t;
+    text += "\r\n";
+  }
+  void WriteThrough() {}
+};
+
+// Writes the record and hands it to the file (a TextFile) at once.
+template <class File, int N, int NOUT>
+void WriteRecord(File &f, const RecordLayout &L, REAL H, REAL H1, const GLNARRAY<N> &X,
                  const GLNARRAY1<NOUT> &YOUT) {
   f.Write("h:=");
   f.Write(Fixed(H, L.wH, kRecordDecimals));

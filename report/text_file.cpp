@@ -34,22 +34,38 @@ std::string resultsDirectory = ZANFEL_RESULTS_DIR;
 // every record would slow a long sweep for nothing a second cannot cover.
 constexpr auto kSyncInterval = std::chrono::seconds(1);
 
-// The open results file as the end hook sees it.
-volatile int openFd = -1;
-volatile off_t openWhole = 0;
-volatile sig_atomic_t openWriting = 0;
+// The open files (the results file and its companions) as the end hook sees
+// them: a fixed table, read from signal handlers.
+struct OpenFile {
+  volatile int fd = -1;
+  volatile off_t whole = 0;
+  volatile sig_atomic_t writing = 0;
+};
+constexpr int kMaxOpenFiles = 4;
+OpenFile openFiles[kMaxOpenFiles];
 
 // Async-signal-safe: on every way out, a record cut short by the end goes and
 // the rest is synced.
 void KeepWholeRecordsAtEnd() {
-  const int fd = openFd;
-  if (fd < 0)
-    return;
   const int savedErrno = errno;
-  if (openWriting)
-    (void)!ftruncate(fd, openWhole);
-  fdatasync(fd);
+  for (auto &f : openFiles) {
+    const int fd = f.fd;
+    if (fd < 0)
+      continue;
+    if (f.writing)
+      (void)!ftruncate(fd, f.whole);
+    fdatasync(fd);
+  }
   errno = savedErrno;
+}
+
+// A free entry of the table, or -1 when all are taken (the file then goes
+// without the cut-back at an abrupt end).
+int TakeOpenFileSlot() {
+  for (int i = 0; i < kMaxOpenFiles; ++i)
+    if (openFiles[i].fd < 0)
+      return i;
+  return -1;
 }
 
 } // namespace
@@ -97,11 +113,21 @@ void TextFile::Assign(std::string path) {
   path_ = std::move(path);
 }
 
+void TextFile::Publish(off_t whole, bool writing, int fd) {
+  if (slot_ < 0)
+    return;
+  OpenFile &f = openFiles[slot_];
+  f.whole = whole;
+  f.writing = writing ? 1 : 0;
+  f.fd = fd;
+  if (fd < 0)
+    slot_ = -1;
+}
+
 void TextFile::ReleaseLock() {
   if (lockFd_ < 0)
     return;
-  if (openFd == lockFd_)
-    openFd = -1;
+  Publish(0, false, -1);
   ::close(lockFd_);
   lockFd_ = -1;
 }
@@ -147,10 +173,31 @@ void TextFile::Rewrite() {
   }
   fd_ = lockFd_;
   Empty();
+  StartWriting();
+}
+
+void TextFile::Append(long long keep) {
+  if (fd_ >= 0)
+    Close();
+  pending_.clear();
+  if (lockFd_ >= 0 && lockedPath_ != path_)
+    ReleaseLock();
+  if (lockFd_ < 0) {
+    lockFd_ = OpenLocked();
+    lockedPath_ = path_;
+  }
+  fd_ = lockFd_;
+  if (::ftruncate(fd_, static_cast<off_t>(keep)) != 0 || ::lseek(fd_, 0, SEEK_END) < 0)
+    IoError(errno, path_);
+  whole_ = static_cast<off_t>(keep);
+  StartWriting();
+}
+
+void TextFile::StartWriting() {
   lastSync_ = std::chrono::steady_clock::now();
-  openWhole = 0;
-  openWriting = 0;
-  openFd = fd_;
+  if (slot_ < 0)
+    slot_ = TakeOpenFileSlot();
+  Publish(whole_, false, fd_);
   AddEndHook(KeepWholeRecordsAtEnd);
 }
 
@@ -170,7 +217,7 @@ void TextFile::CutBackAndFail(int error) {
     while (ftruncate(fd_, whole_) != 0 && errno == EINTR) {
     }
   }
-  openWriting = 0;
+  Publish(whole_, false, fd_);
   IoError(error, path_);
 }
 
@@ -179,7 +226,7 @@ void TextFile::WriteThrough() {
     IoError(EBADF, path_);
   if (pending_.empty())
     return;
-  openWriting = 1;
+  Publish(whole_, true, fd_);
   const char *p = pending_.data();
   std::size_t left = pending_.size();
   while (left > 0) {
@@ -195,8 +242,7 @@ void TextFile::WriteThrough() {
     left -= static_cast<std::size_t>(n);
   }
   whole_ += static_cast<off_t>(pending_.size());
-  openWhole = whole_;
-  openWriting = 0;
+  Publish(whole_, false, fd_);
   pending_.clear();
   SyncEverySecond();
 }
@@ -220,7 +266,7 @@ void TextFile::Close() {
   Sync();
   // The descriptor stays open as the holder of the lock: another run must not
   // empty the file while this one is still on its way to its end.
-  openFd = -1;
+  Publish(whole_, false, -1);
   fd_ = -1;
 }
 

@@ -32,6 +32,10 @@ public:
   // goes; another run holding it ends the program before any byte changes),
   // then empties it and opens it for writing.
   void Rewrite();
+  // Takes the file as Rewrite does, then cuts it back to its first `keep`
+  // bytes and opens it for writing at its end (a resumed run goes on after
+  // its last whole record).
+  void Append(long long keep);
   void Write(std::string_view text);        // buffered until WriteThrough
   void WriteLn(std::string_view text = {}); // text + CR LF
   // Hands everything buffered to the file as one whole record: a record that
@@ -46,6 +50,10 @@ private:
   int OpenLocked();
   void ReleaseLock();
   void Empty();
+  void StartWriting();
+  // What the end hook knows of this file: where its last whole record ends,
+  // whether a record is on its way, its descriptor (-1: none to look after).
+  void Publish(off_t whole, bool writing, int fd);
   [[noreturn]] void CutBackAndFail(int error);
   void SyncEverySecond();
   void Sync();
@@ -57,6 +65,7 @@ private:
   std::string lockedPath_;
   bool regular_ = false;
   off_t whole_ = 0; // end of the last whole record
+  int slot_ = -1;   // entry in the end hook's table, or -1
   std::chrono::steady_clock::time_point lastSync_;
 };
 

@@ -66,7 +66,7 @@ CommandLine Parse(std::vector<std::string> args) {
   return ParseCommandLine(int(argv.size()), argv.data());
 }
 
-TEST(CommandLine, ReadsItsFourOptionsAndRejectsAnythingElse) {
+TEST(CommandLine, ReadsItsOptionsAndRejectsAnythingElse) {
   using Action = CommandLine::Action;
   const TempDir dirTmp;
   const std::string dir = dirTmp.Path();
@@ -81,7 +81,9 @@ TEST(CommandLine, ReadsItsFourOptionsAndRejectsAnythingElse) {
   EXPECT_EQ(line.action, Action::Run);
   EXPECT_EQ(line.dir, dir);
   EXPECT_EQ(line.threads, 3);
-  line = Parse({"--threads=1024", "--dir=" + dir});
+  EXPECT_FALSE(line.resume);
+  line = Parse({"--threads=1024", "--resume", "--dir=" + dir});
+  EXPECT_TRUE(line.resume);
   EXPECT_EQ(line.action, Action::Run);
   EXPECT_EQ(line.dir, dir);
   EXPECT_EQ(line.threads, 1024);
@@ -118,7 +120,7 @@ TEST(CommandLine, HelpVersionAndAWrongCommandLineTouchNoFile) {
     SCOPED_TRACE(program);
     auto r = testing::RunProgram(dir, Stdin::EndOfFile, ProgramPath(program), {"--help"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind("Usage: " + program + " [--dir DIR] [--threads N]\n", 0), 0u);
+    EXPECT_EQ(r.out.rfind("Usage: " + program + " [--dir DIR] [--threads N] [--resume]\n", 0), 0u);
     for (const char *part : {"ZANFEL.RES", "ZANFEL.PNG", "Ctrl-C", "Exit status:", "128+N"})
       EXPECT_NE(r.out.find(part), std::string::npos) << part;
     EXPECT_EQ(r.err, "");
@@ -133,7 +135,7 @@ TEST(CommandLine, HelpVersionAndAWrongCommandLineTouchNoFile) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, program + ": --threads wants a whole number from 1 to 1024, not 'many' " +
                          "(usage: " + program +
-                         " [--dir DIR] [--threads N] [--help] [--version])\n");
+                         " [--dir DIR] [--threads N] [--resume] [--help] [--version])\n");
     EXPECT_TRUE(std::filesystem::is_empty(dir)) << "no file written";
   }
 }

@@ -96,7 +96,7 @@ int RunInProcess(const Case &c, const Configuration &k) {
   graph::RecordCallsTo("plot.log");
   if (k.start == Start::Main) {
     const char *const argv[] = {c.program, nullptr};
-    return RunProgram(c.program, c.body, 1, argv);
+    return RunProgram(c.program, c.body, nullptr, 1, argv);
   }
   InstallFaultHandling();
   keyFrom = k.keyFromTest;

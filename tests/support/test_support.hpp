@@ -10,6 +10,10 @@
 #include <sys/types.h>
 #include <vector>
 
+namespace zanfel {
+struct Hooks;
+}
+
 namespace zanfel::testing {
 
 // --- Files ---
@@ -133,6 +137,13 @@ ChildResult RunProgram(const std::string &dir, Stdin in, const std::string &prog
 
 // Replaces the process by `program` with `args`; 127 when that fails.
 int ExecProgram(const std::string &program, const std::vector<std::string> &args);
+
+// Runs a program body in a child (in `dir`, standard input at its end) as
+// the program would run, with its graphics calls recorded in plot.log, a key
+// pending from the keyFromTest-th key test on (0: never), no waits for Enter
+// and `threads` trajectory threads (0: every CPU).
+ChildResult RunRecordedBody(const std::string &dir, int (*body)(const Hooks &), int keyFromTest,
+                            int threads = 0);
 
 // Makes a fatal end of the program that no test asked for exit with status 86
 // (it would otherwise exit with 0, in the middle of a test, as a success).

@@ -1,0 +1,82 @@
+#include "drivers/results_csv.hpp"
+
+#include <ctime>
+
+#include "drivers/program.hpp"
+#include "report/text_file.hpp"
+
+#ifndef ZANFEL_VERSION
+#define ZANFEL_VERSION "unknown"
+#endif
+
+namespace zanfel {
+
+namespace {
+
+std::string StartTimeUtc() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+} // namespace
+
+std::string CsvPath() {
+  return BesidePath("ZANFEL.CSV");
+}
+
+const char *ProgramVersion() {
+  return ZANFEL_VERSION;
+}
+
+std::vector<int> YoutColumns(int N, const RecordLayout &L) {
+  std::vector<int> columns;
+  for (int I = 1; I <= N; ++I)
+    columns.push_back(I);
+  columns.push_back(L.iv);
+  columns.push_back(L.iv + 1);
+  columns.push_back(L.iz);
+  return columns;
+}
+
+std::vector<std::string> CsvColumnNames(int N, const char *zColumn) {
+  std::vector<std::string> names{"record", "pass", "P", "H", "ITER"};
+  for (int I = 1; I <= N; ++I)
+    names.push_back("X" + std::to_string(I));
+  for (int I = 1; I <= N; ++I)
+    names.push_back("r" + std::to_string(I));
+  names.insert(names.end(), {"y2_1", "y8_1", zColumn, "messages", "DP"});
+  return names;
+}
+
+std::string SweepNote(std::string_view what, REAL startP, const SweepSettings &sweep,
+                      bool addStep) {
+  std::string note(what);
+  note += ": P from " + ShortReal(startP) + ", step DP = " + ShortReal(sweep.DP) +
+          (addStep ? " (P := P + DP)" : " (P := P - DP)") + ", range [" + ShortReal(sweep.P1) +
+          ", " + ShortReal(sweep.P2) + "]; DP := 0.9*DP after a solve of " +
+          std::to_string(NTRIAL) + " iterations";
+  return note;
+}
+
+std::string CsvHead(std::string_view program, const std::vector<std::string> &sweepNotes,
+                    const std::vector<std::string> &columns) {
+  std::string head = "# ZANFEL results at full precision, one row per record of ZANFEL.RES\n";
+  head += "# program: " + std::string(program) + '\n';
+  head += "# version: " + std::string(ProgramVersion()) + '\n';
+  head += "# started: " + StartTimeUtc() + '\n';
+  for (const std::string &note : sweepNotes)
+    head += "# " + note + '\n';
+  head += "# solve: NTRIAL = " + std::to_string(NTRIAL) + ", TOLX = " + ShortReal(TOLX) +
+          ", TOLF = " + ShortReal(TOLF) + "; trajectories RELERR = " + ShortReal(RKF_RELERR) +
+          ", ABSERR = " + ShortReal(RKF_ABSERR) + '\n';
+  for (std::size_t i = 0; i < columns.size(); ++i)
+    head += (i ? "," : "") + columns[i];
+  head += '\n';
+  return head;
+}
+
+} // namespace zanfel

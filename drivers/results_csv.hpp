@@ -1,0 +1,80 @@
+// ZANFEL.CSV: every record of the results file once more, at full precision,
+// one comma-separated row each, with what a resumed sweep needs to go on
+// exactly where its row leaves off.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "drivers/settings.hpp"
+#include "report/csv.hpp"
+#include "report/record.hpp"
+
+namespace zanfel {
+
+std::string CsvPath();
+// The version of this build, written into the file and checked on resume.
+const char *ProgramVersion();
+
+// One row: the state of a record after its solve. YOUT has values at the
+// elements that have columns (YoutColumns) only.
+template <int N, int NOUT> struct CsvRow {
+  long record = 0;
+  long pass = 0;
+  REAL P = 0.0L, H = 0.0L;
+  INT16 ITER = 0;
+  GLNARRAY<N> X;
+  GLNARRAY1<NOUT> YOUT;
+  long messages = 0; // integrator messages printed by the record's solve
+  REAL DP = 0.0L;    // the step in force when the record was written
+};
+
+// The end values with a column, in column order: the N residuals, then y2(1)
+// and y8(1) (the record's "v=" and "DG=") and the family's third end value.
+// (shoot_a1's fifth value on the residual line is y8(1) again.)
+std::vector<int> YoutColumns(int N, const RecordLayout &L);
+
+// record, pass, P, H, ITER, X1..XN, r1..rN, y2_1, y8_1, <z>, messages, DP.
+std::vector<std::string> CsvColumnNames(int N, const char *zColumn);
+
+// The lines before the rows: "#" lines naming the program, the version, the
+// start time (UTC) and the sweep's constants, then the header row.
+std::string CsvHead(std::string_view program, const std::vector<std::string> &sweepNotes,
+                    const std::vector<std::string> &columns);
+// One "sweep" note of the head: start, step and range of P.
+std::string SweepNote(std::string_view what, REAL startP, const SweepSettings &sweep, bool addStep);
+
+template <int N, int NOUT>
+std::string FormatCsvRow(const CsvRow<N, NOUT> &row, const RecordLayout &L) {
+  std::string line = std::to_string(row.record) + ',' + std::to_string(row.pass) + ',' +
+                     FullReal(row.P) + ',' + FullReal(row.H) + ',' + std::to_string(row.ITER);
+  for (int I = 1; I <= N; ++I)
+    line += ',' + FullReal(row.X[I]);
+  for (int I : YoutColumns(N, L))
+    line += ',' + FullReal(row.YOUT[I]);
+  line += ',' + std::to_string(row.messages) + ',' + FullReal(row.DP) + '\n';
+  return line;
+}
+
+// One row without its line end; false unless every field is there and whole.
+template <int N, int NOUT>
+bool ParseCsvRow(std::string_view line, const RecordLayout &L, CsvRow<N, NOUT> &row) {
+  const std::vector<int> yout = YoutColumns(N, L);
+  const std::vector<std::string_view> f = SplitFields(line);
+  if (f.size() != 7 + N + yout.size())
+    return false;
+  long iter = 0;
+  bool ok = ParseLong(f[0], row.record) && ParseLong(f[1], row.pass) && ParseReal(f[2], row.P) &&
+            ParseReal(f[3], row.H) && ParseLong(f[4], iter) && iter >= INT16_MIN &&
+            iter <= INT16_MAX;
+  row.ITER = static_cast<INT16>(iter);
+  std::size_t k = 5;
+  for (int I = 1; I <= N; ++I)
+    ok = ok && ParseReal(f[k++], row.X[I]);
+  for (int I : yout)
+    ok = ok && ParseReal(f[k++], row.YOUT[I]);
+  return ok && ParseLong(f[k], row.messages) && ParseReal(f[k + 1], row.DP);
+}
+
+} // namespace zanfel

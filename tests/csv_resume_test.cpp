@@ -1,0 +1,272 @@
+// ZANFEL.CSV and --resume: reals that read back bit for bit, rows that a
+// plain CSV reader loads, and a stopped sweep that, resumed, ends with the
+// files of a run that never stopped.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <unistd.h>
+
+#include "drivers/programs.hpp"
+#include "support/test_support.hpp"
+
+namespace zanfel {
+namespace {
+
+using testing::ChildResult;
+using testing::ProgramPath;
+using testing::ReadFile;
+using testing::RunInChild;
+using testing::Stdin;
+using testing::TempDir;
+using testing::WriteFile;
+
+REAL RandomBits(std::mt19937_64 &rng) {
+  REAL v = 0.0L;
+  const std::uint64_t significand = rng();
+  // Exponents over the whole range, with zero (subnormals) and the top
+  // (infinities, NaNs) left out; the integer bit set as a normal value has it.
+  const std::uint16_t exponent = static_cast<std::uint16_t>(1 + rng() % 0x7FFE) |
+                                 static_cast<std::uint16_t>(rng() % 2 ? 0x8000 : 0);
+  std::memcpy(&v, &significand, 8);
+  std::memcpy(reinterpret_cast<char *>(&v) + 8, &exponent, 2);
+  reinterpret_cast<unsigned char *>(&v)[7] |= 0x80;
+  return v;
+}
+
+bool SameReal(REAL a, REAL b) {
+  return std::memcmp(&a, &b, 10) == 0;
+}
+
+TEST(CsvText, RealsReadBackBitForBit) {
+  std::mt19937_64 rng(14);
+  std::vector<REAL> values{0.0L,
+                           -0.0L,
+                           1.0L,
+                           -0.01L,
+                           0.11893163L,
+                           1.0E-15L,
+                           std::numeric_limits<REAL>::max(),
+                           std::numeric_limits<REAL>::min(),
+                           std::numeric_limits<REAL>::denorm_min(),
+                           std::nextafter(1.0L, 2.0L)};
+  for (int i = 0; i < 5000; ++i)
+    values.push_back(RandomBits(rng));
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const REAL v = values[i];
+    const std::string text = FullReal(v);
+    REAL back;
+    ASSERT_TRUE(ParseReal(text, back)) << text;
+    ASSERT_TRUE(SameReal(back, v)) << text;
+    if (i < 500) {
+      ASSERT_TRUE(ParseReal(ShortReal(v), back) && SameReal(back, v)) << ShortReal(v);
+    }
+  }
+  EXPECT_EQ(FullReal(1.5L), "1.50000000000000000000e+00");
+  EXPECT_EQ(ShortReal(0.11893163L), "0.11893163");
+  EXPECT_EQ(ShortReal(-0.01L), "-0.01");
+  EXPECT_EQ(ShortReal(700.0L), "700");
+  EXPECT_EQ(ShortReal(1.0E-15L), "1e-15");
+  REAL v;
+  long n;
+  for (const char *bad : {"", " 1", "1 ", "1x", "1,5", "e5"})
+    EXPECT_FALSE(ParseReal(bad, v)) << bad;
+  for (const char *bad : {"", "+1", "1.0", "99999999999999999999999"})
+    EXPECT_FALSE(ParseLong(bad, n)) << bad;
+}
+
+TEST(CsvText, RowReadsBackTheStateItWasWrittenFrom) {
+  std::mt19937_64 rng(9);
+  CsvRow<9, 19> row, back;
+  row.record = 26521;
+  row.pass = 1;
+  row.P = RandomBits(rng);
+  row.H = RandomBits(rng);
+  row.ITER = 100;
+  for (int I = 1; I <= 9; ++I)
+    row.X[I] = RandomBits(rng);
+  for (int I : YoutColumns(9, kRecordB))
+    row.YOUT[I] = RandomBits(rng);
+  row.messages = 3;
+  row.DP = RandomBits(rng);
+  const std::string line = FormatCsvRow(row, kRecordB);
+  ASSERT_EQ(line.back(), '\n');
+  const std::string_view fields(line.data(), line.size() - 1);
+  EXPECT_EQ(SplitFields(fields).size(), CsvColumnNames(9, "y20_1").size());
+  ASSERT_TRUE(ParseCsvRow(fields, kRecordB, back));
+  EXPECT_EQ(FormatCsvRow(back, kRecordB), line);
+  EXPECT_TRUE(SameReal(back.P, row.P) && SameReal(back.H, row.H) && SameReal(back.DP, row.DP));
+  for (int I = 1; I <= 9; ++I)
+    EXPECT_TRUE(SameReal(back.X[I], row.X[I])) << I;
+  EXPECT_EQ(back.ITER, 100);
+  // A row cut short or grown is not a row.
+  EXPECT_FALSE(ParseCsvRow(fields.substr(0, fields.rfind(',')), kRecordB, back));
+  EXPECT_FALSE(ParseCsvRow(std::string(fields) + ",1", kRecordB, back));
+  EXPECT_FALSE(ParseCsvRow(fields.substr(0, fields.size() - 3), kRecordB, back) &&
+               SameReal(back.DP, row.DP));
+}
+
+// The file without its "#" lines.
+std::string Data(const std::string &csv) {
+  std::string data;
+  for (std::size_t at = 0; at < csv.size();) {
+    std::size_t end = csv.find('\n', at);
+    end = end == std::string::npos ? csv.size() : end + 1;
+    if (csv[at] != '#')
+      data.append(csv, at, end - at);
+    at = end;
+  }
+  return data;
+}
+
+// Loads the file as a plain CSV reader with a float64 parser would, after
+// skipping the "#" lines: a header and rows of as many numbers. The number
+// of rows.
+long ExpectPlainCsv(const std::string &csv, std::size_t columns) {
+  const std::string data = Data(csv);
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; (end = data.find('\n', at)) != std::string::npos; at = end + 1)
+    lines.push_back(data.substr(at, end - at));
+  EXPECT_FALSE(lines.empty());
+  EXPECT_EQ(SplitFields(lines[0]).size(), columns);
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    const auto fields = SplitFields(lines[i]);
+    EXPECT_EQ(fields.size(), columns) << "row " << i;
+    for (std::string_view f : fields) {
+      const std::string text(f);
+      char *end;
+      std::strtod(text.c_str(), &end);
+      EXPECT_TRUE(!text.empty() && *end == '\0') << "row " << i << ": " << text;
+    }
+  }
+  return static_cast<long>(lines.size()) - 1;
+}
+
+// The files a resume reads or writes, as they stand.
+std::string Snapshot(const std::string &dir) {
+  std::string all;
+  for (const char *name : {"ZANFEL.RES", "ZANFEL.CSV", "ZANFEL.PNG"})
+    if (std::filesystem::exists(dir + "/" + name))
+      all += std::string(name) + ":" + ReadFile(dir + "/" + name) + "\n";
+  return all;
+}
+
+// A resume refused: its status, its reason on standard error, no file changed.
+void ExpectRefused(const std::string &dir, int (*body)(const Hooks &), int status,
+                   const std::string &because) {
+  const std::string before = Snapshot(dir);
+  const ChildResult r = RunInChild(dir, Stdin::EndOfFile, [&] { return body(Hooks{}); });
+  EXPECT_EQ(r.status, status) << r.err;
+  EXPECT_NE(r.err.find(because), std::string::npos) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(Snapshot(dir), before);
+}
+
+void CopyResults(const std::string &from, const std::string &to) {
+  for (const char *name : {"ZANFEL.RES", "ZANFEL.CSV"})
+    std::filesystem::copy_file(from + "/" + name, to + "/" + name);
+}
+
+// Equal bytes; a difference is shown where it starts, not as two whole files.
+void ExpectSameBytes(const std::string &got, const std::string &want, const std::string &what) {
+  const auto diff = std::mismatch(got.begin(), got.end(), want.begin(), want.end());
+  const std::size_t at = static_cast<std::size_t>(diff.first - got.begin());
+  EXPECT_TRUE(got == want) << what << " differs from byte " << at << " (sizes " << got.size()
+                           << ", " << want.size() << "): \"" << got.substr(at, 60)
+                           << "\" against \"" << want.substr(at, 60) << '"';
+}
+
+// The resumed run's files are those of the run that never stopped: the
+// results file, the rows, the graphics calls and the picture; the console
+// bytes of the two parts together are the whole run's.
+void ExpectSameAsUnstopped(const std::string &whole, const std::string &resumed,
+                           const ChildResult &w, const ChildResult &stopped, const ChildResult &r) {
+  for (const char *name : {"ZANFEL.RES", "plot.log", "ZANFEL.PNG"})
+    ExpectSameBytes(ReadFile(resumed + "/" + name), ReadFile(whole + "/" + name), name);
+  ExpectSameBytes(Data(ReadFile(resumed + "/ZANFEL.CSV")), Data(ReadFile(whole + "/ZANFEL.CSV")),
+                  "ZANFEL.CSV");
+  EXPECT_EQ(stopped.out + r.out, w.out);
+  EXPECT_EQ(r.status, w.status);
+}
+
+// shoot_b1 stopped after 12 records and killed between the record and the
+// row of the 12th (the results file one record ahead, the row half-written),
+// then resumed to 30 records, against a run of 30 records.
+TEST(Resume, ShootB1StoppedAndResumedEqualsAnUnstoppedRun) {
+  const TempDir wholeTmp, dirTmp, otherTmp;
+  const std::string whole = wholeTmp.Path(), dir = dirTmp.Path(), other = otherTmp.Path();
+  const ChildResult w = testing::RunRecordedBody(whole, RunShootB1, 30);
+  const ChildResult stopped = testing::RunRecordedBody(dir, RunShootB1, 12);
+  const std::string csv = ReadFile(dir + "/ZANFEL.CSV");
+  ASSERT_EQ(ExpectPlainCsv(csv, 28), 12);
+  EXPECT_EQ(ExpectPlainCsv(ReadFile(whole + "/ZANFEL.CSV"), 28), 30);
+
+  // A sweep whose last row leaves the range has ended: P = 700 steps to
+  // 700.01. The row and its record are written as the program would.
+  CopyResults(dir, other);
+  const std::size_t lastRow = csv.rfind('\n', csv.size() - 2) + 1;
+  CsvRow<9, 19> row;
+  ASSERT_TRUE(
+      ParseCsvRow(std::string_view(csv).substr(lastRow, csv.size() - lastRow - 1), kRecordB, row));
+  TextBuffer record, ended;
+  WriteRecord(record, kRecordB, row.H, row.P, row.X, row.YOUT);
+  row.P = 700.0L;
+  WriteRecord(ended, kRecordB, row.H, row.P, row.X, row.YOUT);
+  const std::string res = ReadFile(dir + "/ZANFEL.RES");
+  WriteFile(other + "/ZANFEL.CSV", csv.substr(0, lastRow) + FormatCsvRow(row, kRecordB));
+  WriteFile(other + "/ZANFEL.RES", res.substr(0, res.size() - record.text.size()) + ended.text);
+  ExpectRefused(other, ResumeShootB1, kResumeBadData, "the sweep has ended");
+  // Files that differ in a record both hold are not one run's.
+  std::string changed = res;
+  changed[changed.find("h:=", 100) + 8] ^= 1;
+  WriteFile(other + "/ZANFEL.RES", changed);
+  ExpectRefused(other, ResumeShootB1, kResumeBadData, "differ at record 2");
+
+  WriteFile(dir + "/ZANFEL.CSV", csv.substr(0, lastRow) + csv.substr(lastRow, 40));
+  const ChildResult r = testing::RunRecordedBody(dir, ResumeShootB1, 19);
+  ExpectSameAsUnstopped(whole, dir, w, stopped, r);
+}
+
+// shoot_c2 ends by itself at the iteration limit: stopped after 10 records
+// and resumed, it ends there as the whole run does.
+TEST(Resume, ShootC2ResumedEndsWhereTheWholeRunEnds) {
+  const TempDir wholeTmp, dirTmp, otherTmp;
+  const std::string whole = wholeTmp.Path(), dir = dirTmp.Path(), other = otherTmp.Path();
+  const ChildResult w = testing::RunRecordedBody(whole, RunShootC2, 0);
+  const std::string csv = ReadFile(whole + "/ZANFEL.CSV");
+  EXPECT_EQ(ExpectPlainCsv(csv, 18), 22); // the records of the whole run
+  EXPECT_NE(csv.find("# program: shoot_c2\n# version: " + std::string(ProgramVersion()) + "\n"),
+            std::string::npos);
+
+  const ChildResult stopped = testing::RunRecordedBody(dir, RunShootC2, 10);
+  EXPECT_EQ(ExpectPlainCsv(ReadFile(dir + "/ZANFEL.CSV"), 18), 10);
+  const ChildResult r = testing::RunRecordedBody(dir, ResumeShootC2, 0);
+  ExpectSameAsUnstopped(whole, dir, w, stopped, r);
+
+  // Another program's files, and none at all.
+  CopyResults(whole, other);
+  ExpectRefused(other, ResumeShootB1, kResumeBadData, "written by shoot_c2");
+  std::filesystem::remove(other + "/ZANFEL.CSV");
+  ExpectRefused(other, ResumeShootC2, kResumeNoInput, "ZANFEL.CSV: No such file");
+}
+
+TEST(Resume, ProgramsTakeTheOptionFamilyARefusesIt) {
+  const TempDir tmp;
+  const std::string dir = tmp.Path();
+  for (const char *program : {"shoot_a1", "shoot_b2"}) {
+    const std::string path = ProgramPath(program);
+    const ChildResult r = RunInChild(dir, Stdin::EndOfFile, [&] {
+      execl(path.c_str(), path.c_str(), "--resume", static_cast<char *>(nullptr));
+      return 127;
+    });
+    EXPECT_EQ(r.status, program[6] == 'a' ? kResumeUnsupported : kResumeNoInput) << r.err;
+    EXPECT_EQ(r.err.rfind(std::string(program) + ": cannot resume: ", 0), 0u) << r.err;
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
+  }
+}
+
+} // namespace
+} // namespace zanfel
