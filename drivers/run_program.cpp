@@ -8,6 +8,7 @@ int RunProgram(const char *name, int (*body)(const Hooks &)) {
   InstallFaultHandling();
   EnterRunMode();
   progress::Start(name);
+  curve_picture::Start(name);
   Hooks hooks;
   hooks.waitForEnter = progress::WaitForEnterShowingProgress;
   hooks.afterRecord = progress::AfterRecord;

@@ -24,6 +24,7 @@ namespace {
 
 // Read from signal handlers: plain pointers written once at start-up.
 volatile FatalEndHook fatalHook = nullptr;
+volatile FatalEndWork fatalWork = nullptr;
 volatile RestoreHook restoreHook = nullptr;
 // Filled before the count grows, so that a handler never sees a slot that is
 // not yet written.
@@ -82,13 +83,18 @@ void RestoreTerminalNow() {
   }
 }
 
-// The fatal-end work of the system (the graphics snapshot), once.
-void RunFatalHook() {
+// The fatal-end work of the system (the graphics snapshot, then the
+// pictures drawn from the run's data), once.
+void RunFatalHook(int status, bool runtimeError) {
+  if (inFatalHook)
+    return;
+  inFatalHook = 1;
   FatalEndHook hook = fatalHook;
-  if (hook && !inFatalHook) {
-    inFatalHook = 1;
+  if (hook)
     hook();
-  }
+  FatalEndWork work = fatalWork;
+  if (work)
+    work(status, runtimeError);
 }
 
 int TrapCode(const siginfo_t *info) {
@@ -145,7 +151,7 @@ void OnEndSignal(int sig) {
     Defer(DeferredEnd::Kind::Report, code);
   }
   std::fflush(stdout);
-  RunFatalHook();
+  RunFatalHook(code, true);
   RestoreTerminalNow();
   char buf[32];
   std::string line(buf, FormatReport(buf, code));
@@ -202,7 +208,7 @@ void FatalRuntimeError(int code) {
     Defer(DeferredEnd::Kind::Report, code);
   }
   std::fflush(stdout);
-  RunFatalHook();
+  RunFatalHook(code, true);
   RuntimeError(code);
 }
 void RangeFault() {
@@ -247,13 +253,16 @@ void FatalEnd(int status) {
   if (deferral)
     Defer(DeferredEnd::Kind::Fatal, status);
   std::fflush(stdout);
-  RunFatalHook();
+  RunFatalHook(status, false);
   RestoreTerminalNow();
   _exit(status);
 }
 
 void SetFatalEndHook(FatalEndHook hook) {
   fatalHook = hook;
+}
+void SetFatalEndWork(FatalEndWork work) {
+  fatalWork = work;
 }
 void SetRestoreHook(RestoreHook hook) {
   restoreHook = hook;
