@@ -29,7 +29,7 @@ void AtFatalEnd(int status, bool runtimeError) {
   if (!watched)
     return;
   try {
-    WriteNow(FatalEndText(status, runtimeError));
+    WriteNow(FatalEndText(status, runtimeError, watched->empty()));
   } catch (const std::bad_alloc &) {
   }
 }
@@ -60,13 +60,13 @@ std::string NormalEndText() {
   return sweepEnd;
 }
 
-std::string FatalEndText(int status, bool runtimeError) {
+std::string FatalEndText(int status, bool runtimeError, bool noRecord) {
   if (runtimeError)
     return "ended by Runtime error " + std::to_string(status);
   if (status == 1)
     return "ended: graphics could not be initialised";
   // The iteration limit ("ntial malo") and the integrator's invalid call.
-  return "ended early: a solve gave up";
+  return noRecord ? "ended in the first solve, which gave up" : "ended early: a solve gave up";
 }
 
 bool WriteNow(std::string_view ended) {

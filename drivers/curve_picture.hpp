@@ -26,9 +26,9 @@ void Watch(const std::vector<CurvePoint> &curve, const char *plotted);
 void SweepStopped(SweepEnd why);
 
 // The title's account of the end: how the last sweep stopped, or for a
-// fatal end its status.
+// fatal end its status and whether any record was written before it.
 std::string NormalEndText();
-std::string FatalEndText(int status, bool runtimeError);
+std::string FatalEndText(int status, bool runtimeError, bool noRecord);
 
 // Writes the picture now, titled with `ended`; false with errno set when it
 // could not be written.
