@@ -3,7 +3,7 @@
 # and only those that are missing.
 set -eu
 packages="g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  libsdl2-dev libsdl2-gfx-dev libpng-dev xvfb x11-apps x11-utils clang-format"
+  libsdl2-dev libsdl2-gfx-dev libpng-dev xvfb x11-apps x11-utils clang-format libxml2-utils"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
