@@ -146,16 +146,6 @@ TEST_F(SvgPicture, PassesAreCurvesOfTheirOwnWithALegendAndSmoothCurvesStayWhole)
   EXPECT_EQ(p.Count("beyond"), 0u);
 }
 
-TEST_F(SvgPicture, NoRecordDrawsTheEmptyAxesAndSaysWhy) {
-  const Parsed p(svg::CurvePicture({}, kLabels, "ended in the first solve"));
-  ASSERT_TRUE(p.WellFormed());
-  EXPECT_EQ(p.Text("title"), "shoot_t \u2014 no record \u2014 ended in the first solve");
-  EXPECT_EQ(p.Count("point"), 0u);
-  EXPECT_FALSE(p.Numbers("x-ticks").empty());
-  EXPECT_FALSE(p.Numbers("y-ticks").empty());
-  EXPECT_FALSE(Parsed("<svg><g></svg>").WellFormed()) << "the check itself";
-}
-
 TEST_F(SvgPicture, ExtremeValuesNeitherTrapNorLeaveTheNumberFormat) {
   // With the program's floating-point traps on: a trap here would replace a
   // fatal end's own report.
@@ -258,16 +248,21 @@ TEST_F(CurvePictureEnds, FatalEndsWriteThePictureWithHowTheRunEnded) {
   struct Case {
     void (*end)();
     int status;
+    size_t records;
     const char *title;
   } cases[] = {
-      {[] { FatalEnd(0); }, 0, "shoot_t \u2014 3 records \u2014 ended early: a solve gave up"},
-      {[] { RangeFault(); }, 201, "shoot_t \u2014 3 records \u2014 ended by Runtime error 201"}};
+      {[] { FatalEnd(0); }, 0, 3, "shoot_t \u2014 3 records \u2014 ended early: a solve gave up"},
+      {[] { RangeFault(); }, 201, 3, "shoot_t \u2014 3 records \u2014 ended by Runtime error 201"},
+      // shoot_a2 at the end of its input: the empty axes.
+      {[] { FatalEnd(0); }, 0, 0,
+       "shoot_t \u2014 no record \u2014 ended in the first solve, which gave up"}};
   for (const Case &c : cases) {
     const std::string dir = MakeTempDir();
     const auto r = RunInChild(dir, Stdin::DevNull, [&] {
       InstallFaultHandling();
       curve_picture::Start("shoot_t");
       static std::vector<CurvePoint> curve = ThreePoints();
+      curve.resize(c.records);
       curve_picture::Watch(curve, "y2(1)");
       c.end();
       return 99;
@@ -277,8 +272,11 @@ TEST_F(CurvePictureEnds, FatalEndsWriteThePictureWithHowTheRunEnded) {
     ASSERT_TRUE(p.WellFormed());
     EXPECT_EQ(p.Text("title"), c.title);
     EXPECT_EQ(p.Text("y-name"), "y2(1)");
+    EXPECT_EQ(p.Count("point"), c.records);
+    EXPECT_FALSE(p.Numbers("y-ticks").empty());
     std::filesystem::remove_all(dir);
   }
+  EXPECT_FALSE(Parsed("<svg><g></svg>").WellFormed()) << "the check itself";
 }
 
 TEST(SvgFile, APictureThatCannotBeWrittenAtTheNormalEndIsAnIoError) {
