@@ -17,7 +17,7 @@ template <int N> REAL PartnerA(const ProgramA<N> &s) {
 }
 
 template <int N> SweepRules<FamilyA<N>> RulesA() {
-  return {kRecordA, 6, ScaleA<N>, PartnerA<N>, false, "y7_1"};
+  return {kRecordA, 6, "y2(1)", ScaleA<N>, PartnerA<N>, false, "y7_1"};
 }
 
 // The start guess of a shoot_a1 pass depends on the mode only.

@@ -13,7 +13,7 @@ REAL PartnerB(const Program<FamilyB> &s) {
   return s.g.P;
 }
 
-constexpr SweepRules<FamilyB> kRulesB{kRecordB, 12, ScaleB, PartnerB, false, "y20_1"};
+constexpr SweepRules<FamilyB> kRulesB{kRecordB, 12, "dy8(1)/dH", ScaleB, PartnerB, false, "y20_1"};
 
 } // namespace
 

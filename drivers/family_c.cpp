@@ -14,7 +14,7 @@ REAL PartnerC(const Program<FamilyC> &s) {
   return s.g.X[1];
 }
 
-constexpr SweepRules<FamilyC> kRulesC{kRecordC, 5, ScaleC, PartnerC, true, "y30_1"};
+constexpr SweepRules<FamilyC> kRulesC{kRecordC, 5, "y2(1)", ScaleC, PartnerC, true, "y30_1"};
 
 } // namespace
 

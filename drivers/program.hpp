@@ -2,6 +2,7 @@
 // the plot point and the continuation sweep.
 #pragma once
 
+#include "drivers/curve_picture.hpp"
 #include "drivers/results_csv.hpp"
 #include "drivers/settings.hpp"
 #include "drivers/usrfun_memo.hpp"
@@ -109,6 +110,7 @@ template <class Model> void DrawFrame(Program<Model> &s, bool checkGraphResult) 
 template <class Model> struct SweepRules {
   const RecordLayout &layout;
   int plotIndex;
+  const char *plotted;                     // the value at plotIndex, named on the pictures
   REAL (*scale)(const Program<Model> &);   // H for the record and after it
   REAL (*partner)(const Program<Model> &); // H1 for the record
   bool addStep;                            // P := P + DP instead of P - DP
@@ -169,8 +171,10 @@ void Sweep(Program<Model> &s, const SweepRules<Model> &rules, const Hooks &hooks
       hooks.afterRecord(s.g.P, s.records);
     const bool leftRange = StepOn(s, rules);
     if (leftRange || hooks.keyPressed()) {
+      const SweepEnd why = leftRange ? SweepEnd::LeftRange : SweepEnd::Key;
+      curve_picture::SweepStopped(why);
       if (hooks.afterSweep)
-        hooks.afterSweep(leftRange ? SweepEnd::LeftRange : SweepEnd::Key);
+        hooks.afterSweep(why);
       return;
     }
   }
@@ -193,6 +197,7 @@ void RunPass(Program<Model> &s, const SweepRules<Model> &rules, const FrameSetti
   ++s.pass;
   SetFrame(s, frame);
   DrawFrame(s, checkGraphResult);
+  curve_picture::Watch(s.curve, rules.plotted);
   SolveAndMove(s, rules);
   s.DP = sweep.DP;
   s.P1 = sweep.P1;
@@ -222,6 +227,7 @@ template <class Model> void EndRun(Program<Model> &s, const Hooks &hooks) {
   s.CSV.Close();
   hooks.waitForEnter();
   graph::CloseGraph();
+  curve_picture::WriteAtNormalEnd();
 }
 
 // A program of one pass (families B and C): the parameters, the results

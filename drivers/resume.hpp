@@ -139,6 +139,7 @@ int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &settin
   SetFrame(s, settings.frame);
   DrawFrame(s, false);
   RedrawCurve(s);
+  curve_picture::Watch(s.curve, rules.plotted); // ZANFEL.SVG shows the whole curve too
   if (hooks.afterRecord)
     hooks.afterRecord(lastP, s.records);
   Sweep(s, rules, hooks);

@@ -1,4 +1,5 @@
 #include "drivers/command_line.hpp"
+#include "drivers/curve_picture.hpp"
 #include "drivers/program.hpp"
 #include "drivers/progress.hpp"
 #include "drivers/resume.hpp"
@@ -44,6 +45,12 @@ int AnswerCommandLine(const char *name, const CommandLine &line) {
   return -1;
 }
 
+// Ctrl-C or SIGTERM at a safe point: both pictures, titled with the signal.
+void PicturesAtStop() {
+  graph::SnapshotIfOpen();
+  curve_picture::WriteNow(summary::ReasonText(EndWay::Signal, StopSignal()));
+}
+
 } // namespace
 
 void AtSafePoint(REAL P) {
@@ -65,10 +72,11 @@ int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int a
   }
   InstallFaultHandling();
   InstallStopSignals();
-  SetStopWork(graph::SnapshotIfOpen);
+  SetStopWork(PicturesAtStop);
   EnterRunMode();
   progress::Start(name);
   summary::Start(name, ResultsPath(), BesidePath("ZANFEL.PNG"));
+  curve_picture::Start(name);
   Hooks hooks;
   hooks.waitForEnter = progress::WaitForEnterShowingProgress;
   hooks.afterRecord = AfterRecord;

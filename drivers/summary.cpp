@@ -169,6 +169,13 @@ void NoteSweepEnd(const char *why) {
   sweepEnd = why;
 }
 
+std::string ReasonText(EndWay way, int code) {
+  char buf[128];
+  Line line(buf, sizeof buf);
+  Reason(line, way, code);
+  return std::string(buf, line.Size());
+}
+
 size_t Compose(char *buf, size_t size, EndWay way, int code, bool waiting) {
   Line line(buf, size);
   line << programName << ": ";

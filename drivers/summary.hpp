@@ -29,6 +29,10 @@ void NoteSweepEnd(const char *why);
 // into buf (cut at size).
 size_t Compose(char *buf, size_t size, EndWay way, int code, bool waiting);
 
+// Why the run ended, as the line says it ("iteration limit at P = ...",
+// "interrupted (SIGINT)", ...), for the pictures' titles.
+std::string ReasonText(EndWay way, int code);
+
 // The line during a final wait: the normal end, the picture still to come.
 std::string WaitingText();
 

@@ -24,6 +24,7 @@ namespace {
 
 // Read from signal handlers: plain pointers written once at start-up.
 volatile FatalEndHook fatalHook = nullptr;
+volatile FatalEndWork fatalWork = nullptr;
 volatile RestoreHook restoreHook = nullptr;
 volatile JobControlHook stopHook = nullptr;
 volatile JobControlHook continueHook = nullptr;
@@ -106,13 +107,18 @@ void RestoreTerminalNow() {
   endHooks.Run();
 }
 
-// The fatal-end work of the system (the graphics snapshot), once.
-void RunFatalHook() {
+// The fatal-end work of the system (the graphics snapshot, then the
+// pictures drawn from the run's data), once.
+void RunFatalHook(int status, bool runtimeError) {
+  if (inFatalHook)
+    return;
+  inFatalHook = 1;
   FatalEndHook hook = fatalHook;
-  if (hook && !inFatalHook) {
-    inFatalHook = 1;
+  if (hook)
     hook();
-  }
+  FatalEndWork work = fatalWork;
+  if (work)
+    work(status, runtimeError);
 }
 
 int TrapCode(const siginfo_t *info) {
@@ -261,7 +267,7 @@ void InstallJobControlHandlers() {
     Defer(DeferredEnd::Kind::Report, code);
   }
   std::fflush(stdout);
-  RunFatalHook();
+  RunFatalHook(code, true);
   RestoreTerminalNow();
   char buf[32];
   std::string line(buf, FormatReport(buf, code));
@@ -321,7 +327,7 @@ void FatalRuntimeError(int code) {
     Defer(DeferredEnd::Kind::Report, code);
   }
   std::fflush(stdout);
-  RunFatalHook();
+  RunFatalHook(code, true);
   RuntimeError(code);
 }
 void RangeFault() {
@@ -384,7 +390,7 @@ void FatalEnd(int status) {
   if (deferral)
     Defer(DeferredEnd::Kind::Fatal, status);
   std::fflush(stdout);
-  RunFatalHook();
+  RunFatalHook(status, false);
   RestoreTerminalNow();
   SayLastWord(EndWay::Fatal, status);
   _exit(status);
@@ -421,6 +427,9 @@ void SayLastWord(EndWay way, int code) {
 
 void SetFatalEndHook(FatalEndHook hook) {
   fatalHook = hook;
+}
+void SetFatalEndWork(FatalEndWork work) {
+  fatalWork = work;
 }
 void SetRestoreHook(RestoreHook hook) {
   restoreHook = hook;

@@ -98,6 +98,13 @@ DeferredEnd RunDeferringEnds(void (*work)(void *), void *ctx);
 using FatalEndHook = void (*)();
 void SetFatalEndHook(FatalEndHook hook);
 
+// Further work on the same ends, right after the fatal-end hook: the
+// pictures drawn from the run's data, which need to know how the run ends.
+// `status` is the exit status the end will have; `runtimeError` says whether
+// it reports "Runtime error <status>".
+using FatalEndWork = void (*)(int status, bool runtimeError);
+void SetFatalEndWork(FatalEndWork work);
+
 // Terminal restoration, called first on every way out. Must be
 // async-signal-safe. Set by the console.
 using RestoreHook = void (*)();

@@ -261,8 +261,8 @@ TEST(FaultInjection, AFileSizeLimitEndsWithAnIoErrorOnAWholeRecord) {
   EXPECT_TRUE(term.NormalMode()) << "the terminal is left in single-key mode";
   // The picture is small enough to be written under the limit.
   EXPECT_EQ(ReadFile(dir / "ZANFEL.PNG").compare(1, 3, "PNG"), 0);
-  EXPECT_EQ(Entries(dir.path),
-            (std::vector<std::string>{"ZANFEL.CSV", "ZANFEL.PNG", "ZANFEL.RES", "out"}));
+  EXPECT_EQ(Entries(dir.path), (std::vector<std::string>{"ZANFEL.CSV", "ZANFEL.PNG", "ZANFEL.RES",
+                                                         "ZANFEL.SVG", "out"}));
 }
 
 // A small file system of its own, unmounted with the test.

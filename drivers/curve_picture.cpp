@@ -1,0 +1,90 @@
+#include "drivers/curve_picture.hpp"
+#include "drivers/summary.hpp"
+
+#include <cerrno>
+#include <new>
+
+#include "drivers/program.hpp"
+#include "graph/graph.hpp"
+#include "plot/svg.hpp"
+#include "report/text_file.hpp"
+#include "runtime/fault.hpp"
+
+namespace zanfel::curve_picture {
+
+namespace {
+
+std::string programName = "ZANFEL";
+const std::vector<CurvePoint> *watched = nullptr;
+const char *plottedName = "";
+const char *sweepEnd = "";
+bool windowSeen = false;
+
+std::string PicturePath() {
+  return BesidePath("ZANFEL.SVG");
+}
+
+// On the way to a fatal end, after the snapshot: a picture that cannot be
+// drawn or written is let go, the end's own report comes first.
+void AtFatalEnd(int status, bool runtimeError) {
+  if (!watched)
+    return;
+  try {
+    WriteNow(FatalEndText(status, runtimeError, watched->empty()));
+  } catch (const std::bad_alloc &) {
+  }
+}
+
+} // namespace
+
+void Start(std::string_view program) {
+  programName = std::string(program);
+}
+
+void Watch(const std::vector<CurvePoint> &curve, const char *plotted) {
+  watched = &curve;
+  plottedName = plotted;
+  windowSeen = windowSeen || graph::WindowShown();
+  SetFatalEndWork(AtFatalEnd);
+}
+
+void SweepStopped(SweepEnd why) {
+  if (why == SweepEnd::LeftRange)
+    sweepEnd = "P left its range";
+  else if (windowSeen && !graph::WindowShown())
+    sweepEnd = "window closed";
+  else
+    sweepEnd = "stopped by a key";
+}
+
+std::string NormalEndText() {
+  return sweepEnd;
+}
+
+std::string FatalEndText(int status, bool runtimeError, bool noRecord) {
+  // The summary line's words: "iteration limit at P = ...", "run-time error N".
+  const std::string why =
+      summary::ReasonText(runtimeError ? EndWay::RuntimeError : EndWay::Fatal, status);
+  return noRecord ? "ended in the first solve: " + why : "ended early: " + why;
+}
+
+bool WriteNow(std::string_view ended) {
+  std::vector<svg::Sample> samples;
+  if (watched) {
+    samples.reserve(watched->size());
+    for (const CurvePoint &p : *watched)
+      samples.push_back({p.pass, p.H, p.value});
+  }
+  const svg::Labels labels{programName, "H", plottedName};
+  return svg::WriteWholeFile(PicturePath(), svg::CurvePicture(samples, labels, ended));
+}
+
+void WriteAtNormalEnd() {
+  const bool written = WriteNow(NormalEndText());
+  const int error = errno;
+  watched = nullptr; // the program's state goes with its end
+  if (!written)
+    IoError(error, PicturePath());
+}
+
+} // namespace zanfel::curve_picture

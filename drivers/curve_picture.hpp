@@ -1,0 +1,42 @@
+// ZANFEL.SVG, the picture of the whole run's curve scaled to its data,
+// written beside ZANFEL.PNG at the ends that write it: the normal end, once
+// the window has closed, and the fatal ends of the system.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zanfel {
+
+struct CurvePoint;
+enum class SweepEnd;
+
+namespace curve_picture {
+
+// The program named in the title; "ZANFEL" until it is set.
+void Start(std::string_view program);
+
+// From this pass's frame on, the pictures show `curve` with the vertical
+// axis named `plotted`, and a fatal end writes one. Call after the frame is
+// drawn (a window shown then and gone later was closed by the user).
+void Watch(const std::vector<CurvePoint> &curve, const char *plotted);
+
+// How the latest sweep stopped, for the title.
+void SweepStopped(SweepEnd why);
+
+// The title's account of the end: how the last sweep stopped, or for a
+// fatal end its status and whether any record was written before it.
+std::string NormalEndText();
+std::string FatalEndText(int status, bool runtimeError, bool noRecord);
+
+// Writes the picture now, titled with `ended`; false with errno set when it
+// could not be written.
+bool WriteNow(std::string_view ended);
+
+// The normal end, after the window closed: the picture; one that cannot be
+// written ends the program with its I/O error. No fatal end writes another.
+void WriteAtNormalEnd();
+
+} // namespace curve_picture
+} // namespace zanfel

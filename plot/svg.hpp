@@ -1,0 +1,72 @@
+// A picture of a whole run's curve as SVG 1.1 text, scaled to the data
+// (the window and ZANFEL.PNG keep their fixed frame), and the write of such a
+// picture that never leaves a half-written file behind.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runtime/types.hpp"
+
+namespace zanfel::svg {
+
+// One record of the run: the pass it belongs to (counted from 1), the
+// horizontal and the vertical value.
+struct Sample {
+  int pass;
+  REAL x;
+  REAL y;
+};
+
+struct Labels {
+  std::string program; // first in the title
+  std::string xName;   // horizontal axis
+  std::string yName;   // vertical axis
+};
+
+// The picture: axes scaled to the samples with tick values, the title
+// "program — N records — ended", each pass as markers joined by lines (not
+// across a jump at a pole), a legend when there is more than one pass, and
+// the vertical range on the bulk of the values when a few lie far outside
+// it (they are drawn as triangles on the edge, and a note counts them). No
+// sample: the empty axes, titled "program — no record — ended".
+std::string CurvePicture(std::span<const Sample> samples, const Labels &labels,
+                         std::string_view ended);
+
+// The rules the picture follows, open for tests.
+
+struct Range {
+  double low, high;
+};
+
+// The vertical range: the values inside Tukey's far-out fences (three
+// interquartile ranges beyond the quartiles) when the values outside them are
+// a few (at most one in twenty), all values otherwise; then a margin of 4 %
+// on each side.
+Range BulkRange(std::vector<double> values);
+
+// Whether the step from values[i] to values[i + 1] within one pass jumps
+// across a pole, seen in a window `visible`: the value changes sign and
+// either runs from beyond one edge of the window to beyond the other, or
+// moves against the direction of the neighbouring steps and is larger than
+// each of them (a pass of two values has no neighbouring step).
+bool IsJump(std::span<const double> values, std::size_t i, Range visible);
+
+// Tick values at 1, 2 or 5 times a power of ten, about `wanted` of them
+// inside the range, and their text with as many decimals as the step needs.
+struct Ticks {
+  std::vector<double> values;
+  double step;
+};
+Ticks NiceTicks(Range range, int wanted);
+std::string TickText(double value, double step);
+
+// Writes `text` as the whole file `path`: to a file beside it first, synced,
+// then renamed over it, so that a failure never leaves a truncated file and
+// never destroys an earlier good one. False with errno set on failure (the
+// file beside is removed).
+bool WriteWholeFile(const std::string &path, std::string_view text);
+
+} // namespace zanfel::svg

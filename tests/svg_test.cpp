@@ -1,0 +1,345 @@
+// ZANFEL.SVG: the picture is well-formed XML with one marker per record, its
+// title and axis names; a pole splits the curve and the vertical range follows
+// the bulk; the file is replaced whole or not at all; the ends write it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <signal.h>
+#include <sstream>
+#include <sys/resource.h>
+
+#include "drivers/curve_picture.hpp"
+#include "drivers/programs.hpp"
+#include "plot/svg.hpp"
+#include "runtime/end_cause.hpp"
+#include "runtime/fault.hpp"
+#include "support/test_support.hpp"
+
+namespace zanfel {
+namespace {
+
+using testing::ReadFile;
+using testing::RunInChild;
+using testing::Stdin;
+using testing::TempDir;
+
+// The picture read back by a real XML parser: xmllint says whether it is
+// well-formed and answers XPath questions about it.
+class Parsed {
+public:
+  explicit Parsed(const std::string &svg) : path_(dir_.File("p.svg")) {
+    testing::WriteFile(path_, svg);
+  }
+
+  bool WellFormed() const { return Run("--noout", nullptr) == 0; }
+  // Text inside the element with this id, its white space normalised.
+  std::string Text(const std::string &id) const {
+    return Query("normalize-space(//*[@id=\"" + id + "\"])");
+  }
+  size_t Count(const std::string &cls) const {
+    return std::stoul(
+        Query("count(//*[contains(concat(\" \", @class, \" \"), \" " + cls + " \")])"));
+  }
+  // The numbers written inside the element with this id (tick values).
+  std::vector<double> Numbers(const std::string &id) const {
+    std::istringstream in(Text(id));
+    std::vector<double> v;
+    for (double x; in >> x;)
+      v.push_back(x);
+    return v;
+  }
+  // The vertices of each polyline: a curve between two jumps.
+  std::vector<size_t> PolylineSizes() const {
+    std::vector<size_t> sizes;
+    std::istringstream lines(Query("//*[local-name()=\"polyline\"]/@points"));
+    for (std::string line; std::getline(lines, line);)
+      if (line.find(',') != std::string::npos)
+        sizes.push_back(size_t(std::count(line.begin(), line.end(), ',')));
+    return sizes;
+  }
+
+private:
+  int Run(const std::string &args, std::string *out) const {
+    FILE *p = popen(("xmllint " + args + " " + path_).c_str(), "r");
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
+      if (out)
+        out->append(buf, n);
+    return pclose(p);
+  }
+  // The shell sees the expression in single quotes: it uses double ones.
+  std::string Query(const std::string &xpath) const {
+    std::string out;
+    EXPECT_EQ(Run("--xpath '" + xpath + "'", &out), 0) << xpath;
+    if (!out.empty() && out.back() == '\n')
+      out.pop_back();
+    return out;
+  }
+
+  TempDir dir_;
+  std::string path_;
+};
+
+class SvgPicture : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (testing::FindProgram("xmllint").empty())
+      GTEST_SKIP() << "xmllint (Debian package libxml2-utils) is not installed";
+  }
+};
+using CurvePictureEnds = SvgPicture;
+
+// --- The picture itself.
+
+const svg::Labels kLabels{"shoot_t", "H", "dy8(1)/dH"};
+
+// A value near a pole at H = 1.3049: it runs off to +inf from the left and
+// comes back from -inf on the right.
+std::vector<svg::Sample> PoleSamples() {
+  std::vector<svg::Sample> s;
+  for (int k = 0; k <= 60; ++k) {
+    const REAL H = 1.0L + 0.01L * k;
+    s.push_back({1, H, 1.0L / (1.3049L - H)});
+  }
+  return s;
+}
+
+TEST_F(SvgPicture, APoleSplitsTheCurveAndTheRangeFollowsTheBulk) {
+  const auto samples = PoleSamples();
+  const Parsed p(svg::CurvePicture(samples, kLabels, "P left its range"));
+  ASSERT_TRUE(p.WellFormed());
+  EXPECT_EQ(p.Text("title"), "shoot_t \u2014 61 records \u2014 P left its range");
+  EXPECT_EQ(p.Text("x-name"), "H");
+  EXPECT_EQ(p.Text("y-name"), "dy8(1)/dH");
+  EXPECT_EQ(p.Count("point"), samples.size());
+  // Two curves, 31 points left of the pole and 30 right of it: no segment
+  // joins the sides.
+  EXPECT_EQ(p.PolylineSizes(), (std::vector<size_t>{31, 30}));
+  // The values reach about +-200 next to the pole, the bulk stays within
+  // +-40: the ticks follow the bulk and the note counts the points beyond.
+  const auto ticks = p.Numbers("y-ticks");
+  ASSERT_FALSE(ticks.empty());
+  EXPECT_LT(*std::max_element(ticks.begin(), ticks.end()), 60);
+  EXPECT_GT(*std::min_element(ticks.begin(), ticks.end()), -60);
+  const size_t beyond = p.Count("beyond");
+  EXPECT_GT(beyond, 0u);
+  EXPECT_EQ(p.Text("beyond-note").rfind(std::to_string(beyond) + " points lie beyond", 0), 0u);
+}
+
+TEST_F(SvgPicture, PassesAreCurvesOfTheirOwnWithALegendAndSmoothCurvesStayWhole) {
+  std::vector<svg::Sample> samples;
+  for (int pass : {1, 2, 3})
+    for (int k = 0; k < 40; ++k) {
+      // Passes 1 and 3 are the same curve; each crosses zero smoothly.
+      const REAL H = 0.1L + 0.02L * k;
+      samples.push_back({pass, H, (pass == 2 ? 2.0L : 1.0L) * std::sin(6.0L * H)});
+    }
+  const Parsed p(svg::CurvePicture(samples, kLabels, "stopped by a key"));
+  ASSERT_TRUE(p.WellFormed());
+  EXPECT_EQ(p.Text("title"), "shoot_t \u2014 120 records in 3 passes \u2014 stopped by a key");
+  EXPECT_EQ(p.Count("point"), 120u);
+  EXPECT_EQ(p.PolylineSizes(), (std::vector<size_t>{40, 40, 40}));
+  EXPECT_EQ(p.Count("legend-entry"), 3u);
+  EXPECT_EQ(p.Text("legend"), "pass 1 pass 2 pass 3 = 1");
+  EXPECT_EQ(p.Count("beyond"), 0u);
+}
+
+TEST_F(SvgPicture, ExtremeValuesNeitherTrapNorLeaveTheNumberFormat) {
+  // With the program's floating-point traps on: a trap here would replace a
+  // fatal end's own report.
+  const TempDir tmp;
+  const std::string dir = tmp.Path();
+  const auto r = RunInChild(dir, Stdin::DevNull, [] {
+    InstallFaultHandling();
+    const std::vector<std::vector<svg::Sample>> cases = {
+        {{1, 1.0L, 1.0E4000L}, {1, 1.1L, -1.0E4000L}, {1, 1.2L, 0.0L}},
+        {{1, 2.0L, 3.0L}},
+        {{1, 2.0L, 3.0L}, {1, 2.0L, 3.0L}, {2, 2.0L, 3.0L}}};
+    for (size_t k = 0; k < cases.size(); ++k) {
+      const std::string text = svg::CurvePicture(cases[k], kLabels, "x");
+      if (text.find("inf") != std::string::npos || text.find("nan") != std::string::npos)
+        return 1;
+      testing::WriteFile(std::to_string(k) + ".svg", text);
+    }
+    return 0;
+  });
+  EXPECT_EQ(r.status, 0) << r.out;
+  for (int k = 0; k < 3; ++k)
+    EXPECT_TRUE(Parsed(ReadFile(dir + "/" + std::to_string(k) + ".svg")).WellFormed()) << k;
+}
+
+TEST(SvgRules, JumpsAreSignChangesAgainstTheTrendOrAcrossTheWholeWindow) {
+  const svg::Range window{-10, 10};
+  const std::vector<double> pole = {-3, -4, -6, 7, 5, 4};
+  const std::vector<double> smooth = {-3, -1, 0.5, 2, 3};
+  const std::vector<double> zigzag = {1, -1, 1, -1};
+  for (size_t i = 0; i + 1 < pole.size(); ++i)
+    EXPECT_EQ(svg::IsJump(pole, i, window), i == 2) << i;
+  for (size_t i = 0; i + 1 < smooth.size(); ++i)
+    EXPECT_FALSE(svg::IsJump(smooth, i, window)) << i;
+  for (size_t i = 0; i + 1 < zigzag.size(); ++i)
+    EXPECT_FALSE(svg::IsJump(zigzag, i, window)) << i;
+  // Two values: only a step from beyond one edge to beyond the other.
+  EXPECT_TRUE(svg::IsJump(std::vector<double>{-20, 30}, 0, window));
+  EXPECT_FALSE(svg::IsJump(std::vector<double>{-5, 5}, 0, window));
+}
+
+TEST(SvgRules, TheVerticalRangeFollowsTheBulkOnlyWhenFewValuesLieOutside) {
+  std::vector<double> bulk;
+  for (int k = 0; k < 100; ++k)
+    bulk.push_back(k % 10);
+  const auto withFew = [&](int n) {
+    auto v = bulk;
+    for (int k = 0; k < n; ++k)
+      v.push_back(k % 2 ? 500 : -500);
+    return svg::BulkRange(v);
+  };
+  const svg::Range none = svg::BulkRange(bulk), few = withFew(10), many = withFew(12);
+  EXPECT_NEAR(none.low, -0.36, 1e-9);
+  EXPECT_NEAR(none.high, 9.36, 1e-9);
+  EXPECT_NEAR(few.low, none.low, 1e-9) << "10 of 110 lie outside: the bulk";
+  EXPECT_NEAR(few.high, none.high, 1e-9);
+  EXPECT_LT(many.low, -500) << "12 of 112 are not a few: everything";
+  EXPECT_GT(many.high, 500);
+}
+
+TEST(SvgRules, TickValuesAreRoundAndWrittenWithTheDecimalsTheStepNeeds) {
+  const auto t = svg::NiceTicks({1.2468, 1.5386}, 7);
+  EXPECT_DOUBLE_EQ(t.step, 0.05);
+  ASSERT_EQ(t.values.size(), 6u);
+  EXPECT_EQ(svg::TickText(t.values[0], t.step), "1.25");
+  EXPECT_EQ(svg::TickText(-0.0000001, 0.05), "0.00");
+  EXPECT_EQ(svg::TickText(-200, 100), "-200");
+  EXPECT_EQ(svg::TickText(2.5e7, 5e6), "2.5e+07");
+}
+
+// --- The file.
+
+TEST(SvgFile, AFailedWriteKeepsTheEarlierPictureAndLeavesNothingBeside) {
+  const TempDir tmp;
+  const std::string dir = tmp.Path();
+  const std::string path = dir + "/ZANFEL.SVG";
+  ASSERT_TRUE(svg::WriteWholeFile(path, "good"));
+  EXPECT_EQ(ReadFile(path), "good");
+  // A file-size limit stops the next write half-way.
+  const auto r = RunInChild(dir, Stdin::DevNull, [&] {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4096, 4096};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const bool written = svg::WriteWholeFile(path, std::string(100000, 'x'));
+    return written ? 1 : errno == EFBIG ? 0 : 2;
+  });
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ReadFile(path), "good");
+  EXPECT_FALSE(std::filesystem::exists(path + ".part"));
+  ASSERT_TRUE(svg::WriteWholeFile(path, "better"));
+  EXPECT_EQ(ReadFile(path), "better");
+}
+
+// --- The ends that write it.
+
+std::vector<CurvePoint> ThreePoints() {
+  return {{1, 1.0L, 0.5L}, {1, 1.1L, 0.6L}, {1, 1.2L, 0.7L}};
+}
+
+// Newton's iteration limit, as the solver ends the program.
+void IterationLimit() {
+  NoteFatalCause(FatalCause::IterationLimit);
+  FatalEnd(0);
+}
+
+TEST_F(CurvePictureEnds, FatalEndsWriteThePictureWithHowTheRunEnded) {
+  struct Case {
+    void (*end)();
+    int status;
+    size_t records;
+    const char *title;
+  } cases[] = {
+      {IterationLimit, 0, 3, "shoot_t \u2014 3 records \u2014 ended early: iteration limit"},
+      {[] { RangeFault(); }, 201, 3,
+       "shoot_t \u2014 3 records \u2014 ended early: run-time error 201"},
+      // shoot_a2 at the end of its input: the empty axes.
+      {IterationLimit, 0, 0,
+       "shoot_t \u2014 no record \u2014 ended in the first solve: iteration limit"}};
+  for (const Case &c : cases) {
+    const TempDir tmp;
+    const std::string dir = tmp.Path();
+    const auto r = RunInChild(dir, Stdin::DevNull, [&] {
+      InstallFaultHandling();
+      curve_picture::Start("shoot_t");
+      static std::vector<CurvePoint> curve = ThreePoints();
+      curve.resize(c.records);
+      curve_picture::Watch(curve, "y2(1)");
+      c.end();
+      return 99;
+    });
+    EXPECT_EQ(r.status, c.status);
+    const Parsed p(ReadFile(dir + "/ZANFEL.SVG"));
+    ASSERT_TRUE(p.WellFormed());
+    EXPECT_EQ(p.Text("title"), c.title);
+    EXPECT_EQ(p.Text("y-name"), "y2(1)");
+    EXPECT_EQ(p.Count("point"), c.records);
+    EXPECT_FALSE(p.Numbers("y-ticks").empty());
+  }
+  EXPECT_FALSE(Parsed("<svg><g></svg>").WellFormed()) << "the check itself";
+}
+
+TEST(SvgFile, APictureThatCannotBeWrittenAtTheNormalEndIsAnIoError) {
+  const TempDir tmp;
+  const std::string dir = tmp.Path();
+  std::filesystem::create_directory(dir + "/ZANFEL.SVG");
+  const auto r = RunInChild(dir, Stdin::DevNull, [] {
+    InstallFaultHandling();
+    static std::vector<CurvePoint> curve = ThreePoints();
+    curve_picture::Watch(curve, "y2(1)");
+    curve_picture::WriteAtNormalEnd();
+    return 0;
+  });
+  EXPECT_EQ(r.status, 5);
+  EXPECT_EQ(r.out.rfind("Runtime error 5: ZANFEL.SVG: ", 0), 0u) << r.out;
+  EXPECT_TRUE(std::filesystem::is_directory(dir + "/ZANFEL.SVG"));
+  EXPECT_FALSE(std::filesystem::exists(dir + "/ZANFEL.SVG.part"));
+}
+
+// Bh of every record of a results file.
+std::vector<double> BhValues(const std::string &res) {
+  std::vector<double> v;
+  for (size_t p = res.find("Bh="); p != std::string::npos; p = res.find("Bh=", p + 1))
+    v.push_back(std::stod(res.substr(p + 3)));
+  return v;
+}
+
+// shoot_b2 meets its first pole between its 13th and 14th records.
+TEST_F(CurvePictureEnds, ShootB2StoppedByAKeyDrawsEveryRecordAndNoLineAcrossThePole) {
+  const TempDir tmp;
+  const std::string dir = tmp.Path();
+  const auto r = testing::RunRecordedBody(
+      dir,
+      +[](const Hooks &hooks) {
+        curve_picture::Start("shoot_b2");
+        return RunShootB2(hooks);
+      },
+      20);
+  ASSERT_EQ(r.status, 0);
+  const auto bh = BhValues(ReadFile(dir + "/ZANFEL.RES"));
+  ASSERT_EQ(bh.size(), 20u);
+  size_t pole = 0; // records before it
+  for (size_t k = 0; k + 1 < bh.size(); ++k)
+    if (bh[k] * bh[k + 1] < 0 && std::fabs(bh[k + 1] - bh[k]) > 100)
+      pole = k + 1;
+  ASSERT_GT(pole, 0u) << "the pole is no longer in the first 20 records";
+
+  const Parsed p(ReadFile(dir + "/ZANFEL.SVG"));
+  ASSERT_TRUE(p.WellFormed());
+  EXPECT_EQ(p.Text("title"), "shoot_b2 \u2014 20 records \u2014 stopped by a key");
+  EXPECT_EQ(p.Text("y-name"), "dy8(1)/dH");
+  EXPECT_EQ(p.Count("point"), bh.size());
+  EXPECT_EQ(p.PolylineSizes(), (std::vector<size_t>{pole, bh.size() - pole}));
+  EXPECT_TRUE(std::filesystem::exists(dir + "/ZANFEL.PNG"));
+}
+
+} // namespace
+} // namespace zanfel
