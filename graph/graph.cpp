@@ -15,6 +15,7 @@
 // that reaches them masks the traps for its duration.
 #include "graph/graph.hpp"
 #include "graph/window_keys.hpp"
+#include "runtime/masked_traps.hpp"
 #include "runtime/write_all.hpp"
 
 #include <SDL2/SDL.h>
@@ -44,6 +45,8 @@ namespace graph {
 
 namespace {
 
+using zanfel::MaskedTraps;
+
 constexpr int kWidth = 640;
 constexpr int kHeight = 480;
 constexpr INT16 kVga = 9;   // driver code reported by detection
@@ -54,22 +57,6 @@ constexpr WORD kWhite = 15;
 constexpr std::uint32_t kStandardPalette[16] = {
     0x000000, 0x0000AA, 0x00AA00, 0x00AAAA, 0xAA0000, 0xAA00AA, 0xAA5500, 0xAAAAAA,
     0x555555, 0x5555FF, 0x55FF55, 0x55FFFF, 0xFF5555, 0xFF55FF, 0xFFFF55, 0xFFFFFF};
-
-// Holds the floating-point environment with all traps masked while alive;
-// flags raised meanwhile are dropped, then the caller's environment returns.
-class MaskedTraps {
-public:
-  MaskedTraps() { feholdexcept(&saved_); }
-  ~MaskedTraps() {
-    feclearexcept(FE_ALL_EXCEPT);
-    fesetenv(&saved_);
-  }
-  MaskedTraps(const MaskedTraps &) = delete;
-  MaskedTraps &operator=(const MaskedTraps &) = delete;
-
-private:
-  fenv_t saved_;
-};
 
 struct State {
   SDL_Surface *canvas = nullptr;

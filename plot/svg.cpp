@@ -1,4 +1,5 @@
 #include "plot/svg.hpp"
+#include "runtime/masked_traps.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,23 +14,6 @@
 namespace zanfel::svg {
 
 namespace {
-
-// The picture is drawn on the way to a fatal end too, where a floating-point
-// trap would replace the end's own report: every trap stays masked while it
-// is drawn and the flags raised meanwhile are dropped.
-class MaskedTraps {
-public:
-  MaskedTraps() { feholdexcept(&saved_); }
-  ~MaskedTraps() {
-    feclearexcept(FE_ALL_EXCEPT);
-    fesetenv(&saved_);
-  }
-  MaskedTraps(const MaskedTraps &) = delete;
-  MaskedTraps &operator=(const MaskedTraps &) = delete;
-
-private:
-  fenv_t saved_;
-};
 
 // The page and the plot area inside it, in SVG user units (pixels).
 constexpr double kWidth = 800, kHeight = 500;

@@ -160,7 +160,7 @@ void TextFile::Empty() {
   whole_ = 0;
 }
 
-void TextFile::Rewrite() {
+void TextFile::TakeFile() {
   if (fd_ >= 0)
     Close();
   pending_.clear();
@@ -172,21 +172,16 @@ void TextFile::Rewrite() {
     lockedPath_ = path_;
   }
   fd_ = lockFd_;
+}
+
+void TextFile::Rewrite() {
+  TakeFile();
   Empty();
   StartWriting();
 }
 
 void TextFile::Append(long long keep) {
-  if (fd_ >= 0)
-    Close();
-  pending_.clear();
-  if (lockFd_ >= 0 && lockedPath_ != path_)
-    ReleaseLock();
-  if (lockFd_ < 0) {
-    lockFd_ = OpenLocked();
-    lockedPath_ = path_;
-  }
-  fd_ = lockFd_;
+  TakeFile();
   if (::ftruncate(fd_, static_cast<off_t>(keep)) != 0 || ::lseek(fd_, 0, SEEK_END) < 0)
     IoError(errno, path_);
   whole_ = static_cast<off_t>(keep);

@@ -48,6 +48,7 @@ public:
 
 private:
   int OpenLocked();
+  void TakeFile(); // open and locked for this run, nothing pending
   void ReleaseLock();
   void Empty();
   void StartWriting();
