@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "runtime/fault.hpp"
+#include "runtime/write_all.hpp"
 
 #ifndef ZANFEL_RESULTS_DIR
 #define ZANFEL_RESULTS_DIR ""
@@ -93,19 +94,8 @@ std::string ResultsPath() {
 TextFile::~TextFile() {
   // Normal runs close explicitly; this only keeps what is pending when an
   // object goes away open, and must not end the program from a destructor.
-  if (fd_ >= 0) {
-    const char *p = pending_.data();
-    std::size_t left = pending_.size();
-    while (left > 0) {
-      ssize_t n = ::write(fd_, p, left);
-      if (n < 0 && errno == EINTR)
-        continue;
-      if (n <= 0)
-        break;
-      p += n;
-      left -= static_cast<std::size_t>(n);
-    }
-  }
+  if (fd_ >= 0)
+    WriteAll(fd_, pending_.data(), pending_.size());
   ReleaseLock();
 }
 
