@@ -51,7 +51,7 @@ struct FamilyB {
     CopyReal(yp[19], y[20]);
     // The scale follows the program-wide unknown, perturbed in place while a
     // difference trajectory runs.
-    g.H = g.X[1];
+    CopyReal(g.H, g.X[1]);
   }
 
   static void INITVAL(Globals &g, const GLNARRAY<N> &X, View1<REAL> y) {

@@ -83,7 +83,7 @@ struct FamilyC {
       CopyReal(yp[s + 7], y[s + 8]);
       CopyReal(yp[s + 9], y[s + 10]);
     }
-    g.H = g.P;
+    CopyReal(g.H, g.P);
   }
 
   static void INITVAL(Globals &g, const GLNARRAY<N> &X, View1<REAL> y) {
@@ -134,7 +134,9 @@ struct FamilyC {
 
   // H on entry to the next trajectory: every trajectory ends with H = P. The
   // first trajectory of a run starts from H = 0 (INITVAL reads it for y6).
-  static REAL HAfterTrajectory(const Globals &g, const GLNARRAY<N> &, REAL) { return g.P; }
+  static REAL HAfterTrajectory(const Globals &g, const GLNARRAY<N> &, REAL) {
+    return g.P;
+  }
 };
 
 static_assert(ShootingModel<FamilyC>);
