@@ -1,7 +1,7 @@
 // Benchmarks of the hot path and of whole runs: right-hand sides, single
 // trajectories, USRFUN calls per program, and the drivers of shoot_b1 (first
-// 200 sweep steps) and shoot_c2 (the whole run). Each reports right-hand-side
-// evaluations per second besides its time.
+// 300 records), shoot_c1 and shoot_c2 (whole runs), on one thread and on two.
+// Each reports right-hand-side evaluations per second besides its time.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -134,8 +134,11 @@ void Driver(benchmark::State &state, int (*body)(const Hooks &), int keyFromTest
   state.counters["rhs/s"] = static_cast<double>(evaluations) / seconds;
 }
 
-void ShootB1FirstTwoHundredSteps(benchmark::State &state) {
-  Driver(state, RunShootB1, 200);
+void ShootB1FirstThreeHundredRecords(benchmark::State &state) {
+  Driver(state, RunShootB1, 300);
+}
+void ShootC1WholeRun(benchmark::State &state) {
+  Driver(state, RunShootC1, 0);
 }
 void ShootC2WholeRun(benchmark::State &state) {
   Driver(state, RunShootC2, 0);
@@ -191,10 +194,17 @@ BENCHMARK(Usrfun<FamilyC, kShootC2>)
     ->Arg(kAllThreads)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(ShootB1FirstTwoHundredSteps)
-    ->Name("driver/shoot_b1_200_steps")
+BENCHMARK(ShootB1FirstThreeHundredRecords)
+    ->Name("driver/shoot_b1_300_records")
     ->Arg(1)
-    ->Arg(kAllThreads)
+    ->Arg(2)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kSecond);
+BENCHMARK(ShootC1WholeRun)
+    ->Name("driver/shoot_c1_whole")
+    ->Arg(1)
+    ->Arg(2)
     ->UseManualTime()
     ->Iterations(3)
     ->Unit(benchmark::kSecond);

@@ -2,9 +2,13 @@
 // error control and the two-way status flag IFLAG.
 //
 // The parts are kept apart, each a small inline function:
-//   FEHL                      the stepper: one step of the Fehlberg pair;
-//   ErrorNorm, ErrorRatio     the error norm of a step and its ratio to the
-//                             tolerance (ESTTOL);
+//   FEHL                      the stepper: one step of the Fehlberg pair,
+//                             FehlStages (the five stages) and the final
+//                             combination FifthOrderAndError;
+//   FifthOrderAndErrorNorm,
+//   ErrorRatio                the error norm of a step (formed with the final
+//                             combination) and its ratio to the tolerance
+//                             (ESTTOL);
 //   StartingStep, AimAtOutput,
 //   ShrinkFactor, GrowthFactor,
 //   NextStep                  the step-size controller.
@@ -12,6 +16,14 @@
 // caller's work areas. The right-hand side F is a template parameter, so the
 // whole step is one direct call chain: F(T, YI, YPI) with 1-based views of
 // the state and the derivative vectors. Nothing here allocates.
+//
+// Speed: every real is an 80-bit extended value, and the floating-point
+// unit loads and stores those several times slower than any other operation
+// of a step (about 4 cycles each, against well under one for an add). The
+// loops are bound by the number of these loads and stores, not by the
+// latency of their sums, so the code keeps that number low: the final
+// combination and the error norm share one pass, and the right-hand side is
+// inlined into the stages.
 //
 // The IFLAG protocol. IFLAG carries the mode in and the status out; the
 // caller's WORK (6*NEQN + 3 reals) and IWORKI (5 integers) carry everything
@@ -136,14 +148,15 @@ inline REALTYPE FifthRoot(REALTYPE x) {
 
 } // namespace rkf_detail
 
-// The stepper: one Fehlberg step of length H from (T, YI) with k1 = YPI, and
-// exactly five calls of F. The fifth-order solution goes to SI, which may be
-// the same storage as F1I; F2I..F5I are left holding k3..k6 for the error
-// norm. It decides nothing: no error test, no step choice, no counting.
+// The stepper, stages 2 to 6 of one Fehlberg step of length H from (T, YI)
+// with k1 = YPI: exactly five calls of F, leaving k3..k6 in F2I..F5I. F1I
+// holds k2 and then the stage-6 state, which the final combination does not
+// read. Flattened: the right-hand side is inlined into each stage, so that
+// its time argument and its loads need no call in between.
 template <PROCTYPE F>
-inline void FEHL(F &f, INT16 NEQN, ARRAYTYPE YI, const REALTYPE &T, REALTYPE H, ARRAYTYPE YPI,
-                 ARRAYTYPE F1I, ARRAYTYPE F2I, ARRAYTYPE F3I, ARRAYTYPE F4I, ARRAYTYPE F5I,
-                 ARRAYTYPE SI) {
+[[gnu::flatten]] inline void FehlStages(F &f, INT16 NEQN, ARRAYTYPE YI, const REALTYPE &T,
+                                        REALTYPE H, ARRAYTYPE YPI, ARRAYTYPE F1I, ARRAYTYPE F2I,
+                                        ARRAYTYPE F3I, ARRAYTYPE F4I, ARRAYTYPE F5I) {
   using CV = View1<const REALTYPE>;
   REALTYPE CH = H / 4.0L;
   for (int K = 1; K <= NEQN; ++K)
@@ -173,14 +186,57 @@ inline void FEHL(F &f, INT16 NEQN, ARRAYTYPE YI, const REALTYPE &T, REALTYPE H, 
                  CH +
              YI[K];
   f(T + H / 2.0L, CV{F1I.p}, F5I);
+}
 
+// The step multiplier of the final combination.
+inline REALTYPE FifthOrderMultiplier(REALTYPE H) {
+  return H / 7618050.0L;
+}
+
+// Component K of the final combination and of the error estimate of a step.
+struct SolutionAndError {
+  REALTYPE yNew; // the fifth-order solution at T + H
+  REALTYPE EE;   // |difference of the fourth- and fifth-order results| * 752400 / |H|
+};
+
+// yNew = (((3855735*k4 - 1371249*k5) + 902880*k1) + (3953664*k3 + 277020*k6))*CH + y,
+// EE = |((21970*k4 - 15048*k5) - 2090*k1) + (22528*k3 - 27360*k6)|,
+// with y = YI[K], k1 = YPI[K], k3..k6 = F2I[K]..F5I[K], CH from
+// FifthOrderMultiplier. The two are formed side by side, each vector element
+// loaded once and consumed by both sums at once: 80-bit loads are among the
+// slowest operations of a step, and few values are live at a time.
+inline SolutionAndError FifthOrderAndError(ARRAYTYPE YI, ARRAYTYPE YPI, ARRAYTYPE F2I,
+                                           ARRAYTYPE F3I, ARRAYTYPE F4I, ARRAYTYPE F5I, int K,
+                                           REALTYPE CH) {
+  REALTYPE k = F3I[K];
+  REALTYPE sol = 3855735.0L * k, err = 21970.0L * k;
+  k = F4I[K];
+  sol = sol - 1371249.0L * k;
+  err = err - 15048.0L * k;
+  k = YPI[K];
+  sol = sol + 902880.0L * k;
+  err = err - 2090.0L * k;
+  k = F2I[K];
+  REALTYPE sol2 = 3953664.0L * k, err2 = 22528.0L * k;
+  k = F5I[K];
+  sol2 = sol2 + 277020.0L * k;
+  err2 = err2 - 27360.0L * k;
+  return {(sol + sol2) * CH + YI[K], fabsl(err + err2)};
+}
+
+// The stepper: one Fehlberg step of length H from (T, YI) with k1 = YPI, and
+// exactly five calls of F. The fifth-order solution goes to SI, which may be
+// the same storage as F1I; F2I..F5I are left holding k3..k6 for the error
+// norm. It decides nothing: no error test, no step choice, no counting.
+template <PROCTYPE F>
+inline void FEHL(F &f, INT16 NEQN, ARRAYTYPE YI, const REALTYPE &T, REALTYPE H, ARRAYTYPE YPI,
+                 ARRAYTYPE F1I, ARRAYTYPE F2I, ARRAYTYPE F3I, ARRAYTYPE F4I, ARRAYTYPE F5I,
+                 ARRAYTYPE SI) {
+  FehlStages(f, NEQN, YI, T, H, YPI, F1I, F2I, F3I, F4I, F5I);
   // The final combination reads neither F1I nor SI, so SI may alias F1I.
-  CH = H / 7618050.0L;
+  const REALTYPE CH = FifthOrderMultiplier(H);
   for (int K = 1; K <= NEQN; ++K)
-    SI[K] = (((3855735.0L * F3I[K] - 1371249.0L * F4I[K]) + 902880.0L * YPI[K]) +
-             (3953664.0L * F2I[K] + 277020.0L * F5I[K])) *
-                CH +
-            YI[K];
+    SI[K] = FifthOrderAndError(YI, YPI, F2I, F3I, F4I, F5I, K, CH).yNew;
 }
 
 // The slots of WORK and IWORKI, as the core sees them.
@@ -196,20 +252,42 @@ namespace rkf_detail {
 
 // ---- The error norm.
 
-// The largest ratio EEOET, over the components, of the error estimate EE of
-// the step FEHL just took to the scaled tolerance ET = |y_old| + |y_new| + AE.
-// False, at the first component whose ET is not positive (ABSERR = 0 and the
-// component zero at both ends): the relative test cannot be applied.
-inline bool ErrorNorm(INT16 NEQN, ARRAYTYPE Y, const RkfSlots &s, REALTYPE AE, REALTYPE &EEOET) {
-  EEOET = 0.0L;
+// The final combination of the step FehlStages took, into s.F1I, and the
+// error norm: the largest ratio EEOET, over the components, of the error
+// estimate EE to the scaled tolerance ET = |y_old| + |y_new| + AE. False at
+// the first component whose ET is not positive (ABSERR = 0 and the component
+// zero at both ends): the relative test cannot be applied.
+//
+// With AE > 0 every ET is positive, and one pass forms the solution and the
+// norm together, each vector element loaded once. Otherwise the solution is
+// completed first and the norm stops at the first ET not positive, forming
+// no later ratio. Either way every value is the one FEHL and a separate norm
+// form; the running maximum of non-negative ratios does not depend on when
+// it is taken.
+inline bool FifthOrderAndErrorNorm(INT16 NEQN, ARRAYTYPE Y, const RkfSlots &s, REALTYPE H,
+                                   REALTYPE AE, REALTYPE &EEOET) {
+  const REALTYPE CH = FifthOrderMultiplier(H);
+  REALTYPE largest = 0.0L;
+  if (AE > 0.0L) {
+    for (int K = 1; K <= NEQN; ++K) {
+      const SolutionAndError r = FifthOrderAndError(Y, s.YPI, s.F2I, s.F3I, s.F4I, s.F5I, K, CH);
+      const REALTYPE ET = (fabsl(Y[K]) + fabsl(r.yNew)) + AE;
+      s.F1I[K] = r.yNew;
+      largest = AMAX1(largest, r.EE / ET);
+    }
+    EEOET = largest;
+    return true;
+  }
+  for (int K = 1; K <= NEQN; ++K)
+    s.F1I[K] = FifthOrderAndError(Y, s.YPI, s.F2I, s.F3I, s.F4I, s.F5I, K, CH).yNew;
   for (int K = 1; K <= NEQN; ++K) {
     const REALTYPE ET = (fabsl(Y[K]) + fabsl(s.F1I[K])) + AE;
     if (ET <= 0.0L)
       return false;
-    const REALTYPE EE = fabsl(((21970.0L * s.F3I[K] - 15048.0L * s.F4I[K]) - 2090.0L * s.YPI[K]) +
-                              (22528.0L * s.F2I[K] - 27360.0L * s.F5I[K]));
-    EEOET = AMAX1(EEOET, EE / ET);
+    const REALTYPE EE = FifthOrderAndError(Y, s.YPI, s.F2I, s.F3I, s.F4I, s.F5I, K, CH).EE;
+    largest = AMAX1(largest, EE / ET);
   }
+  EEOET = largest;
   return true;
 }
 
@@ -343,10 +421,12 @@ inline Entry CheckEntry(INT16 NEQN, const REALTYPE &T, REALTYPE TOUT, REALTYPE R
 
 } // namespace rkf_detail
 
-// The core: integrates from T towards TOUT through the work slots.
+// The core: integrates from T towards TOUT through the work slots. Flattened
+// like FehlStages: the right-hand side evaluation after each accepted step is
+// inlined too.
 template <PROCTYPE F>
-void RKFS(F &f, INT16 NEQN, ARRAYTYPE Y, REALTYPE &T, REALTYPE TOUT, REALTYPE &RELERR,
-          REALTYPE ABSERR, INT16 &IFLAG, RkfSlots &s) {
+[[gnu::flatten]] void RKFS(F &f, INT16 NEQN, ARRAYTYPE Y, REALTYPE &T, REALTYPE TOUT,
+                           REALTYPE &RELERR, REALTYPE ABSERR, INT16 &IFLAG, RkfSlots &s) {
   using namespace rkf_detail;
   using CV = View1<const REALTYPE>;
   INT16 MFLAG = 0;
@@ -431,10 +511,12 @@ void RKFS(F &f, INT16 NEQN, ARRAYTYPE Y, REALTYPE &T, REALTYPE TOUT, REALTYPE &R
         s.KFLAGI = 4;
         return;
       }
-      FEHL(f, NEQN, Y, T, s.HI, s.YPI, s.F1I, s.F2I, s.F3I, s.F4I, s.F5I, s.F1I);
+      // FEHL with F1I as the solution, its final combination merged with the
+      // error norm.
+      FehlStages(f, NEQN, Y, T, s.HI, s.YPI, s.F1I, s.F2I, s.F3I, s.F4I, s.F5I);
       s.NFEI = static_cast<INT16>(s.NFEI + 5);
       REALTYPE EEOET;
-      if (!ErrorNorm(NEQN, Y, s, AE, EEOET)) {
+      if (!FifthOrderAndErrorNorm(NEQN, Y, s, s.HI, AE, EEOET)) {
         IFLAG = 5;
         return;
       }
@@ -454,7 +536,7 @@ void RKFS(F &f, INT16 NEQN, ARRAYTYPE Y, REALTYPE &T, REALTYPE TOUT, REALTYPE &R
     // Accepted: go on from the fifth-order solution.
     T = T + s.HI;
     for (int K = 1; K <= NEQN; ++K)
-      Y[K] = s.F1I[K];
+      CopyReal(Y[K], s.F1I[K]);
     A = T;
     f(A, CV{Y.p}, s.YPI);
     s.NFEI = static_cast<INT16>(s.NFEI + 1);

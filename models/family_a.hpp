@@ -20,7 +20,7 @@ template <int N_> struct FamilyA {
 
   static void DIFEQN(Globals &g, REAL T, View1<const REAL> y, View1<REAL> yp) {
     const REAL H = g.H;
-    BaseSystem<N == 5>(H, g.par.PR, g.par.PD, T, y, yp);
+    BaseSystem<N == 5>(H, g.par.PR, g.par.PD, T, SoleView1<const REAL>{y.p}, SoleView1<REAL>{yp.p});
     AssignH(g, g.X);
   }
 

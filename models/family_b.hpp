@@ -16,37 +16,47 @@ struct FamilyB {
   using Globals = ModelState<N, NOUT, Params>;
 
   static void DIFEQN(Globals &g, REAL t, View1<const REAL> y, View1<REAL> yp) {
+    RightHandSide(g, t, SoleView1<const REAL>{y.p}, SoleView1<REAL>{yp.p});
+  }
+
+  static void RightHandSide(Globals &g, REAL t, SoleView1<const REAL> y, SoleView1<REAL> yp) {
     const REAL H = g.H;
     const REAL PR = g.par.PR;
     const REAL PD = g.par.PD;
-    // The sums are written out where they occur, each evaluated left to right.
-    BaseSystem<false>(H, PR, PD, t, y, yp);
-    yp[11] = y[12];
-    yp[12] = y[13];
-    yp[13] = y[14];
+    // Each base bracket is used by its equation and by its sensitivity.
+    const REAL A0 = 2.0L * y[1] * y[4] + 1.5L * y[3] + t * y[4] / 2.0L;
     yp[14] =
         (2.0L * y[1] * y[14] + 2.0L * y[4] * y[11] + 1.5L * y[13] + t * 0.5L * y[14]) * ((-H) * H) -
-        (2.0L * y[1] * y[4] + 1.5L * y[3] + t * y[4] / 2.0L) * (H * 2.0L);
-    yp[15] = y[16];
-    yp[16] =
-        (2.0L * y[2] * y[15] - 2.0L * y[1] * y[16] - 1.5L * y[15] - t * 0.5L * y[16] +
-         2.0L * y[12] * y[5] - 2.0L * y[11] * y[6]) *
-            (H * H * PR) +
-        (2.0L * y[2] * y[5] - 2.0L * y[1] * y[6] - 1.5L * y[5] - t * y[6] / 2.0L) * (H * 2.0L * PR);
-    yp[17] = y[18];
-    yp[18] = (2.0L * y[2] * y[17] - 2.0L * y[1] * y[18] - 1.5L * y[17] - t * 0.5L * y[18] +
-              2.0L * y[12] * y[9] - 2.0L * y[11] * y[10]) *
-                 (H * H * PD) +
-             (2.0L * y[2] * y[9] - 2.0L * y[1] * y[10] - 1.5L * y[9] - t * y[10] / 2.0L) *
-                 (H * 2.0L * PD);
-    yp[19] = y[20];
+        A0 * (H * 2.0L);
+    yp[4] = A0 * ((-H) * H);
+    const REAL B0 = 2.0L * y[2] * y[5] - 2.0L * y[1] * y[6] - 1.5L * y[5] - t * y[6] / 2.0L;
+    yp[16] = (2.0L * y[2] * y[15] - 2.0L * y[1] * y[16] - 1.5L * y[15] - t * 0.5L * y[16] +
+              2.0L * y[12] * y[5] - 2.0L * y[11] * y[6]) *
+                 (H * H * PR) +
+             B0 * (H * 2.0L * PR);
+    yp[6] = B0 * (H * PR * H);
+    const REAL C0 = 2.0L * y[2] * y[7] - 2.0L * y[1] * y[8] - y[7] - t * y[8] / 2.0L;
     yp[20] = (2.0L * y[2] * y[19] - 2.0L * y[1] * y[20] - y[19] - t * 0.5L * y[20] +
               2.0L * y[12] * y[7] - 2.0L * y[11] * y[8]) *
                  (H * H) +
-             (2.0L * y[2] * y[7] - 2.0L * y[1] * y[8] - y[7] - t * y[8] / 2.0L) * (H * 2.0L);
+             C0 * (H * 2.0L);
+    yp[8] = C0 * (H * H);
+    const REAL D0 = 2.0L * y[2] * y[9] - 2.0L * y[1] * y[10] - 1.5L * y[9] - t * y[10] / 2.0L;
+    yp[18] = (2.0L * y[2] * y[17] - 2.0L * y[1] * y[18] - 1.5L * y[17] - t * 0.5L * y[18] +
+              2.0L * y[12] * y[9] - 2.0L * y[11] * y[10]) *
+                 (H * H * PD) +
+             D0 * (H * 2.0L * PD);
+    yp[10] = D0 * (H * PD * H);
+    BaseSystemCopies(y, yp);
+    CopyReal(yp[11], y[12]);
+    CopyReal(yp[12], y[13]);
+    CopyReal(yp[13], y[14]);
+    CopyReal(yp[15], y[16]);
+    CopyReal(yp[17], y[18]);
+    CopyReal(yp[19], y[20]);
     // The scale follows the program-wide unknown, perturbed in place while a
     // difference trajectory runs.
-    g.H = g.X[1];
+    CopyReal(g.H, g.X[1]);
   }
 
   static void INITVAL(Globals &g, const GLNARRAY<N> &X, View1<REAL> y) {

@@ -16,68 +16,74 @@ struct FamilyC {
   using Globals = ModelState<N, NOUT, Params>;
 
   static void DIFEQN(Globals &g, REAL t, View1<const REAL> y, View1<REAL> yp) {
+    RightHandSide(g, t, SoleView1<const REAL>{y.p}, SoleView1<REAL>{yp.p});
+  }
+
+  // Each of the four equations (A: y1..y4, B: y5,y6, C: y7,y8, D: y9,y10)
+  // in turn: its bracket and those of its first and second sensitivities,
+  // each used as soon as it is formed, so that few values are live at once.
+  // The copied components are moved last, as bytes.
+  static void RightHandSide(Globals &g, REAL t, SoleView1<const REAL> y, SoleView1<REAL> yp) {
     const REAL H = g.H;
     const REAL PR = g.par.PR;
     const REAL PD = g.par.PD;
     const REAL th = t * 0.5L;
-    const REAL A0 = 2.0L * y[1] * y[4] + 1.5L * y[3] + th * y[4];
-    const REAL B0 = 2.0L * y[2] * y[5] - 2.0L * y[1] * y[6] - 1.5L * y[5] - th * y[6];
-    const REAL C0 = 2.0L * y[2] * y[7] - 2.0L * y[1] * y[8] - y[7] - th * y[8];
-    const REAL D0 = 2.0L * y[2] * y[9] - 2.0L * y[1] * y[10] - 1.5L * y[9] - th * y[10];
-    const REAL A1 = 2.0L * y[1] * y[14] + 2.0L * y[4] * y[11] + 1.5L * y[13] + th * y[14];
-    const REAL B1 = 2.0L * y[2] * y[15] - 2.0L * y[1] * y[16] - 1.5L * y[15] - th * y[16] +
-                    2.0L * y[12] * y[5] - 2.0L * y[11] * y[6];
-    const REAL C1 = 2.0L * y[2] * y[19] - 2.0L * y[1] * y[20] - y[19] - th * y[20] +
-                    2.0L * y[12] * y[7] - 2.0L * y[11] * y[8];
-    const REAL D1 = 2.0L * y[2] * y[17] - 2.0L * y[1] * y[18] - 1.5L * y[17] - th * y[18] +
-                    2.0L * y[12] * y[9] - 2.0L * y[11] * y[10];
-    const REAL A2 = 2.0L * y[1] * y[24] + 2.0L * y[4] * y[21] + 1.5L * y[23] + th * y[24] +
-                    4.0L * y[11] * y[14];
-    const REAL B2 = 2.0L * y[2] * y[25] - 2.0L * y[1] * y[26] - 1.5L * y[25] - th * y[26] +
-                    4.0L * y[12] * y[15] - 4.0L * y[11] * y[16] + 2.0L * y[22] * y[5] -
-                    2.0L * y[21] * y[6];
-    const REAL C2 = 2.0L * y[2] * y[29] - 2.0L * y[1] * y[30] - y[29] - th * y[30] +
-                    4.0L * y[12] * y[19] - 4.0L * y[11] * y[20] + 2.0L * y[22] * y[7] -
-                    2.0L * y[21] * y[8];
-    const REAL D2 = 2.0L * y[2] * y[27] - 2.0L * y[1] * y[28] - 1.5L * y[27] - th * y[28] +
-                    4.0L * y[12] * y[17] - 4.0L * y[11] * y[18] + 2.0L * y[22] * y[9] -
-                    2.0L * y[21] * y[10];
     const REAL H2 = H * H;
-
-    yp[1] = y[2];
-    yp[2] = y[3];
-    yp[3] = y[4];
-    yp[4] = -(H2 * A0);
-    yp[5] = y[6];
-    yp[6] = H2 * PR * B0;
-    yp[7] = y[8];
-    yp[8] = H2 * C0;
-    yp[9] = y[10];
-    yp[10] = H2 * PD * D0;
-
-    yp[11] = y[12];
-    yp[12] = y[13];
-    yp[13] = y[14];
-    yp[14] = -(H2 * A1) - 2.0L * H * A0;
-    yp[15] = y[16];
-    yp[16] = H2 * PR * B1 + 2.0L * H * PR * B0;
-    yp[17] = y[18];
-    yp[18] = H2 * PD * D1 + 2.0L * H * PD * D0;
-    yp[19] = y[20];
-    yp[20] = H2 * C1 + 2.0L * H * C0;
-
-    yp[21] = y[22];
-    yp[22] = y[23];
-    yp[23] = y[24];
-    yp[24] = -(H2 * A2) - 4.0L * H * A1 - (4.0L * y[1] * y[4] + 3.0L * y[3] + t * y[4]);
-    yp[25] = y[26];
-    yp[26] = H2 * PR * B2 + 4.0L * H * PR * B1 + 2.0L * PR * B0;
-    yp[27] = y[28];
-    yp[28] = H2 * PD * D2 + 4.0L * H * PD * D1 + 2.0L * PD * D0;
-    yp[29] = y[30];
-    yp[30] = H2 * C2 + 4.0L * H * C1 +
-             (4.0L * y[2] * y[7] - 4.0L * y[1] * y[8] - 2.0L * y[7] - t * y[8]);
-    g.H = g.P;
+    {
+      const REAL A0 = 2.0L * y[1] * y[4] + 1.5L * y[3] + th * y[4];
+      yp[4] = -(H2 * A0);
+      const REAL A1 = 2.0L * y[1] * y[14] + 2.0L * y[4] * y[11] + 1.5L * y[13] + th * y[14];
+      yp[14] = -(H2 * A1) - 2.0L * H * A0;
+      const REAL A2 = 2.0L * y[1] * y[24] + 2.0L * y[4] * y[21] + 1.5L * y[23] + th * y[24] +
+                      4.0L * y[11] * y[14];
+      yp[24] = -(H2 * A2) - 4.0L * H * A1 - (4.0L * y[1] * y[4] + 3.0L * y[3] + t * y[4]);
+    }
+    {
+      const REAL B0 = 2.0L * y[2] * y[5] - 2.0L * y[1] * y[6] - 1.5L * y[5] - th * y[6];
+      yp[6] = H2 * PR * B0;
+      const REAL B1 = 2.0L * y[2] * y[15] - 2.0L * y[1] * y[16] - 1.5L * y[15] - th * y[16] +
+                      2.0L * y[12] * y[5] - 2.0L * y[11] * y[6];
+      yp[16] = H2 * PR * B1 + 2.0L * H * PR * B0;
+      const REAL B2 = 2.0L * y[2] * y[25] - 2.0L * y[1] * y[26] - 1.5L * y[25] - th * y[26] +
+                      4.0L * y[12] * y[15] - 4.0L * y[11] * y[16] + 2.0L * y[22] * y[5] -
+                      2.0L * y[21] * y[6];
+      yp[26] = H2 * PR * B2 + 4.0L * H * PR * B1 + 2.0L * PR * B0;
+    }
+    {
+      const REAL C0 = 2.0L * y[2] * y[7] - 2.0L * y[1] * y[8] - y[7] - th * y[8];
+      yp[8] = H2 * C0;
+      const REAL C1 = 2.0L * y[2] * y[19] - 2.0L * y[1] * y[20] - y[19] - th * y[20] +
+                      2.0L * y[12] * y[7] - 2.0L * y[11] * y[8];
+      yp[20] = H2 * C1 + 2.0L * H * C0;
+      const REAL C2 = 2.0L * y[2] * y[29] - 2.0L * y[1] * y[30] - y[29] - th * y[30] +
+                      4.0L * y[12] * y[19] - 4.0L * y[11] * y[20] + 2.0L * y[22] * y[7] -
+                      2.0L * y[21] * y[8];
+      yp[30] = H2 * C2 + 4.0L * H * C1 +
+               (4.0L * y[2] * y[7] - 4.0L * y[1] * y[8] - 2.0L * y[7] - t * y[8]);
+    }
+    {
+      const REAL D0 = 2.0L * y[2] * y[9] - 2.0L * y[1] * y[10] - 1.5L * y[9] - th * y[10];
+      yp[10] = H2 * PD * D0;
+      const REAL D1 = 2.0L * y[2] * y[17] - 2.0L * y[1] * y[18] - 1.5L * y[17] - th * y[18] +
+                      2.0L * y[12] * y[9] - 2.0L * y[11] * y[10];
+      yp[18] = H2 * PD * D1 + 2.0L * H * PD * D0;
+      const REAL D2 = 2.0L * y[2] * y[27] - 2.0L * y[1] * y[28] - 1.5L * y[27] - th * y[28] +
+                      4.0L * y[12] * y[17] - 4.0L * y[11] * y[18] + 2.0L * y[22] * y[9] -
+                      2.0L * y[21] * y[10];
+      yp[28] = H2 * PD * D2 + 4.0L * H * PD * D1 + 2.0L * PD * D0;
+    }
+    // y1' = y2, y2' = y3, y3' = y4 and the first of each second-order pair,
+    // in the base system and in both sensitivity systems.
+#pragma GCC unroll 3
+    for (int s = 0; s <= 20; s += 10) {
+      CopyReal(yp[s + 1], y[s + 2]);
+      CopyReal(yp[s + 2], y[s + 3]);
+      CopyReal(yp[s + 3], y[s + 4]);
+      CopyReal(yp[s + 5], y[s + 6]);
+      CopyReal(yp[s + 7], y[s + 8]);
+      CopyReal(yp[s + 9], y[s + 10]);
+    }
+    CopyReal(g.H, g.P);
   }
 
   static void INITVAL(Globals &g, const GLNARRAY<N> &X, View1<REAL> y) {
@@ -128,7 +134,9 @@ struct FamilyC {
 
   // H on entry to the next trajectory: every trajectory ends with H = P. The
   // first trajectory of a run starts from H = 0 (INITVAL reads it for y6).
-  static REAL HAfterTrajectory(const Globals &g, const GLNARRAY<N> &, REAL) { return g.P; }
+  static REAL HAfterTrajectory(const Globals &g, const GLNARRAY<N> &, REAL) {
+    return g.P;
+  }
 };
 
 static_assert(ShootingModel<FamilyC>);

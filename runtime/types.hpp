@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "runtime/fault.hpp"
@@ -64,5 +65,22 @@ template <class T> struct View1 {
   T *p;
   T &operator[](int k) const { return p[k - 1]; }
 };
+
+// A 1-based view through which alone its elements are reached while it is in
+// use: a right-hand side's state and derivative vectors never overlap each
+// other or the program-wide variables. Saying so lets the compiler keep a
+// loaded element in a register across the stores to the other vector instead
+// of loading it again.
+template <class T> struct SoleView1 {
+  T *__restrict p;
+  T &operator[](int k) const { return p[k - 1]; }
+};
+
+// dst := src for an 80-bit real, moved as bytes: the same bits as a load and
+// store through the floating-point unit, without that unit's slow 80-bit
+// memory operations.
+inline void CopyReal(REAL &dst, const REAL &src) {
+  std::memcpy(&dst, &src, sizeof(REAL));
+}
 
 } // namespace zanfel
