@@ -1,8 +1,8 @@
 #!/bin/sh
 # Builds the project and prints the benchmark table: time per run and
 # right-hand-side evaluations per second. Arguments go to the benchmark
-# (e.g. --benchmark_filter=driver). "/1" rows run one thread, "/0" rows every
-# CPU the process may use.
+# (e.g. --benchmark_filter=driver). "/1" rows run one thread, "/2" two, "/0"
+# every CPU the process may use.
 set -eu
 root="$(cd "$(dirname "$0")/.." && pwd)"
 sh "$root/scripts/build.sh" >/dev/null
