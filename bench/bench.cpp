@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "drivers/programs.hpp"
+#include "drivers/scripted_hooks.hpp"
 #include "runtime/fault.hpp"
 #include "shooting/shooting.hpp"
 #include "shooting/trajectory_pool.hpp"
@@ -82,12 +83,6 @@ struct Shared {
   unsigned long evaluations;
 };
 Shared *shared = nullptr;
-int keyTests = 0;
-int keyFrom = 0;
-bool KeyFromNthTest() {
-  return ++keyTests >= keyFrom;
-}
-void NoWait() {}
 unsigned long evaluationsAtStart = 0;
 void PublishEvaluations() {
   shared->evaluations = Evaluations() - evaluationsAtStart;
@@ -118,11 +113,7 @@ void Driver(benchmark::State &state, int (*body)(const Hooks &), int keyFromTest
       SetTrajectoryThreads(static_cast<int>(state.range(0)));
       // Every way out restores the terminal first: the count goes out there.
       SetRestoreHook(PublishEvaluations);
-      keyFrom = keyFromTest;
-      Hooks hooks;
-      if (keyFromTest > 0)
-        hooks.keyPressed = KeyFromNthTest;
-      hooks.waitForEnter = NoWait;
+      const Hooks hooks = ScriptedHooks(keyFromTest);
       const int status = body(hooks);
       PublishEvaluations();
       _exit(status);

@@ -10,18 +10,12 @@
 #include <cstring>
 
 #include "drivers/programs.hpp"
+#include "drivers/scripted_hooks.hpp"
 #include "graph/graph.hpp"
 #include "runtime/fault.hpp"
 #include "shooting/trajectory_pool.hpp"
 
 namespace {
-
-int keyTests = 0;
-int keyFrom = 0;
-bool KeyFromNthTest() {
-  return ++keyTests >= keyFrom;
-}
-void NoWait() {}
 
 struct Body {
   const char *name;
@@ -45,10 +39,5 @@ int main(int argc, char **argv) {
   zanfel::InstallFaultHandling();
   zanfel::SetTrajectoryThreads(std::atoi(argv[3]));
   graph::RecordCallsTo("plot.log");
-  zanfel::Hooks hooks;
-  keyFrom = std::atoi(argv[2]);
-  if (keyFrom > 0)
-    hooks.keyPressed = KeyFromNthTest;
-  hooks.waitForEnter = NoWait;
-  return body->run(hooks);
+  return body->run(zanfel::ScriptedHooks(std::atoi(argv[2])));
 }

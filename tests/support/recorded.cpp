@@ -2,21 +2,12 @@
 // graphics calls recorded and a key that comes when the test wants it.
 #include "support/test_support.hpp"
 
-#include "drivers/program.hpp"
+#include "drivers/scripted_hooks.hpp"
 #include "graph/graph.hpp"
 #include "runtime/fault.hpp"
 #include "shooting/trajectory_pool.hpp"
 
 namespace zanfel::testing {
-
-namespace {
-int keyTests = 0;
-int keyFrom = 0;
-bool KeyFromNthTest() {
-  return ++keyTests >= keyFrom;
-}
-void NoWait() {}
-} // namespace
 
 ChildResult RunRecordedBody(const std::string &dir, int (*body)(const Hooks &), int keyFromTest,
                             int threads) {
@@ -24,13 +15,7 @@ ChildResult RunRecordedBody(const std::string &dir, int (*body)(const Hooks &), 
     InstallFaultHandling();
     SetTrajectoryThreads(threads);
     graph::RecordCallsTo("plot.log");
-    keyTests = 0;
-    keyFrom = keyFromTest;
-    Hooks hooks;
-    if (keyFromTest > 0)
-      hooks.keyPressed = KeyFromNthTest;
-    hooks.waitForEnter = NoWait;
-    return body(hooks);
+    return body(ScriptedHooks(keyFromTest));
   });
 }
 

@@ -1,0 +1,13 @@
+// The console seams of a run that nobody watches (the benchmark, the tests):
+// a key that comes at a chosen key test and no waits for Enter.
+#pragma once
+
+#include "drivers/program.hpp"
+
+namespace zanfel {
+
+// A key pending from the keyFrom-th key test of the run on (0: never), and
+// waits for Enter that return at once; nothing else is shown.
+Hooks ScriptedHooks(int keyFrom);
+
+} // namespace zanfel
