@@ -5,10 +5,12 @@
 #include <new>
 
 #include "drivers/program.hpp"
+#include "drivers/progress.hpp"
 #include "graph/graph.hpp"
 #include "plot/svg.hpp"
 #include "report/text_file.hpp"
 #include "runtime/fault.hpp"
+#include "runtime/whole_file.hpp"
 
 namespace zanfel::curve_picture {
 
@@ -49,12 +51,7 @@ void Watch(const std::vector<CurvePoint> &curve, const char *plotted) {
 }
 
 void SweepStopped(SweepEnd why) {
-  if (why == SweepEnd::LeftRange)
-    sweepEnd = "P left its range";
-  else if (windowSeen && !graph::WindowShown())
-    sweepEnd = "window closed";
-  else
-    sweepEnd = "stopped by a key";
+  sweepEnd = progress::SweepEndText(why, windowSeen);
 }
 
 std::string NormalEndText() {
@@ -76,7 +73,7 @@ bool WriteNow(std::string_view ended) {
       samples.push_back({p.pass, p.H, p.value});
   }
   const svg::Labels labels{programName, "H", plottedName};
-  return svg::WriteWholeFile(PicturePath(), svg::CurvePicture(samples, labels, ended));
+  return WriteWholeFile(PicturePath(), svg::CurvePicture(samples, labels, ended));
 }
 
 void WriteAtNormalEnd() {

@@ -96,13 +96,16 @@ void AfterRecord(REAL P, long records) {
   Show(StatusText(programName, lastP, lastRecords, ""));
 }
 
-void AfterSweep(SweepEnd why) {
+const char *SweepEndText(SweepEnd why, bool windowWasShown) {
   if (why == SweepEnd::LeftRange)
-    sweepEnd = "P left its range";
-  else if (windowSeen && !graph::WindowShown())
-    sweepEnd = graph::WindowLost() ? "display lost" : "window closed";
-  else
-    sweepEnd = "stopped by a key";
+    return "P left its range";
+  if (windowWasShown && !graph::WindowShown())
+    return graph::WindowLost() ? "display lost" : "window closed";
+  return "stopped by a key";
+}
+
+void AfterSweep(SweepEnd why) {
+  sweepEnd = SweepEndText(why, windowSeen);
   summary::NoteSweepEnd(sweepEnd);
 }
 

@@ -23,6 +23,10 @@ void Start(std::string_view program);
 void AfterRecord(REAL P, long records);
 // The way the last sweep stopped; shown with the final state.
 void AfterSweep(SweepEnd why);
+// How a sweep stopped, in the words of the title, the summary line and the
+// pictures; a key stop with a window that was shown and is gone is the
+// window's closing (or its display's loss).
+const char *SweepEndText(SweepEnd why, bool windowWasShown);
 // The final state, shown at once: how the run ended and that it waits for
 // Enter.
 void ShowWaiting();

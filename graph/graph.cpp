@@ -16,6 +16,7 @@
 #include "graph/graph.hpp"
 #include "graph/window_keys.hpp"
 #include "runtime/masked_traps.hpp"
+#include "runtime/whole_file.hpp"
 #include "runtime/write_all.hpp"
 
 #include <SDL2/SDL.h>
@@ -415,58 +416,34 @@ bool WritePng(FILE *file, int &error) {
     ok = false;
     error = errno;
   }
-  if (ok && fdatasync(fileno(file)) != 0 && errno != EINVAL) {
-    ok = false;
-    error = errno;
-  }
   return ok;
 }
 
-// The file the picture is written to before it takes its name: beside it,
-// hidden, one per process.
-std::string PartPath(const std::string &path) {
-  const size_t slash = path.find_last_of('/');
-  const size_t name = slash == std::string::npos ? 0 : slash + 1;
-  return path.substr(0, name) + "." + path.substr(name) + "." + std::to_string(getpid());
-}
-
-int CreatePart(const std::string &part) {
-  int fd = open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0 && errno == EEXIST) { // left by an earlier process of this number
-    unlink(part.c_str());
-    fd = open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  }
-  return fd;
-}
-
-// Writes the picture beside `path` and renames it into place once it is
-// whole: a write that fails leaves no truncated or empty picture and keeps
-// an earlier one. False with errno set on failure.
-bool WritePicture(const std::string &path) {
-  const std::string part = PartPath(path);
-  const int fd = CreatePart(part);
-  if (fd < 0)
-    return false;
-  int error = 0;
-  bool ok = false;
-  FILE *file = fdopen(fd, "wb");
+// The PNG through a stream of its own on the descriptor of the file being
+// written; false with errno set on failure.
+bool WritePngTo(int fd, void *) {
+  const int own = dup(fd);
+  FILE *file = own < 0 ? nullptr : fdopen(own, "wb");
   if (!file) {
-    error = errno;
-    close(fd);
-  } else {
-    ok = WritePng(file, error);
-    if (std::fclose(file) != 0 && ok) {
-      ok = false;
-      error = errno;
-    }
+    if (own >= 0)
+      close(own);
+    return false;
   }
-  if (ok && std::rename(part.c_str(), path.c_str()) != 0) {
+  int error = 0;
+  bool ok = WritePng(file, error);
+  if (std::fclose(file) != 0 && ok) {
     ok = false;
     error = errno;
   }
   if (!ok)
-    unlink(part.c_str());
-  errno = ok ? 0 : (error != 0 ? error : EIO);
+    errno = error != 0 ? error : EIO;
+  return ok;
+}
+
+// Writes the picture whole into place (an earlier one stays when it cannot).
+// False with errno set on failure.
+bool WritePicture(const std::string &path) {
+  const bool ok = zanfel::WriteWholeFile(path, WritePngTo, nullptr);
   if (ok)
     pictureSaved = 1;
   return ok;

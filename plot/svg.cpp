@@ -2,14 +2,11 @@
 #include "runtime/masked_traps.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <cfenv>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <fcntl.h>
 #include <map>
-#include <unistd.h>
 
 namespace zanfel::svg {
 
@@ -381,44 +378,6 @@ std::string TickText(double value, double step) {
   if (text.find_first_not_of("-0.") == std::string::npos && text[0] == '-')
     text.erase(0, 1);
   return text;
-}
-
-bool WriteWholeFile(const std::string &path, std::string_view text) {
-  const std::string beside = path + ".part";
-  const int fd = open(beside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0)
-    return false;
-  const char *p = text.data();
-  std::size_t left = text.size();
-  bool ok = true;
-  while (ok && left > 0) {
-    const ssize_t w = write(fd, p, left);
-    if (w < 0 && errno == EINTR)
-      continue;
-    if (w <= 0) {
-      if (w == 0)
-        errno = EIO;
-      ok = false;
-      break;
-    }
-    p += w;
-    left -= std::size_t(w);
-  }
-  ok = ok && fsync(fd) == 0;
-  int error = errno;
-  if (close(fd) != 0 && ok) {
-    ok = false;
-    error = errno;
-  }
-  if (ok && rename(beside.c_str(), path.c_str()) != 0) {
-    ok = false;
-    error = errno;
-  }
-  if (!ok) {
-    unlink(beside.c_str());
-    errno = error;
-  }
-  return ok;
 }
 
 } // namespace zanfel::svg

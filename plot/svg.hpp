@@ -63,10 +63,4 @@ struct Ticks {
 Ticks NiceTicks(Range range, int wanted);
 std::string TickText(double value, double step);
 
-// Writes `text` as the whole file `path`: to a file beside it first, synced,
-// then renamed over it, so that a failure never leaves a truncated file and
-// never destroys an earlier good one. False with errno set on failure (the
-// file beside is removed).
-bool WriteWholeFile(const std::string &path, std::string_view text);
-
 } // namespace zanfel::svg

@@ -16,6 +16,7 @@
 #include "plot/svg.hpp"
 #include "runtime/end_cause.hpp"
 #include "runtime/fault.hpp"
+#include "runtime/whole_file.hpp"
 #include "support/test_support.hpp"
 
 namespace zanfel {
@@ -222,20 +223,20 @@ TEST(SvgFile, AFailedWriteKeepsTheEarlierPictureAndLeavesNothingBeside) {
   const TempDir tmp;
   const std::string dir = tmp.Path();
   const std::string path = dir + "/ZANFEL.SVG";
-  ASSERT_TRUE(svg::WriteWholeFile(path, "good"));
+  ASSERT_TRUE(WriteWholeFile(path, "good"));
   EXPECT_EQ(ReadFile(path), "good");
   // A file-size limit stops the next write half-way.
   const auto r = RunInChild(dir, Stdin::DevNull, [&] {
     signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{4096, 4096};
     setrlimit(RLIMIT_FSIZE, &limit);
-    const bool written = svg::WriteWholeFile(path, std::string(100000, 'x'));
+    const bool written = WriteWholeFile(path, std::string(100000, 'x'));
     return written ? 1 : errno == EFBIG ? 0 : 2;
   });
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(ReadFile(path), "good");
   EXPECT_FALSE(std::filesystem::exists(path + ".part"));
-  ASSERT_TRUE(svg::WriteWholeFile(path, "better"));
+  ASSERT_TRUE(WriteWholeFile(path, "better"));
   EXPECT_EQ(ReadFile(path), "better");
 }
 

@@ -1,0 +1,58 @@
+#include "runtime/whole_file.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace zanfel {
+
+bool WriteWholeFile(const std::string &path, WholeFileWriter write, void *ctx) {
+  const std::string beside = path + ".part";
+  const int fd = open(beside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0)
+    return false;
+  bool ok = write(fd, ctx);
+  // Devices and pipes have nothing to sync.
+  ok = ok && (fdatasync(fd) == 0 || errno == EINVAL);
+  int error = errno;
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (ok && std::rename(beside.c_str(), path.c_str()) != 0) {
+    ok = false;
+    error = errno;
+  }
+  if (!ok) {
+    unlink(beside.c_str());
+    errno = error != 0 ? error : EIO;
+  }
+  return ok;
+}
+
+bool WriteWholeFile(const std::string &path, std::string_view text) {
+  return WriteWholeFile(
+      path,
+      [](int fd, void *ctx) {
+        const auto &t = *static_cast<std::string_view *>(ctx);
+        const char *p = t.data();
+        std::size_t left = t.size();
+        while (left > 0) {
+          const ssize_t w = ::write(fd, p, left);
+          if (w < 0 && errno == EINTR)
+            continue;
+          if (w <= 0) {
+            if (w == 0)
+              errno = EIO;
+            return false;
+          }
+          p += w;
+          left -= static_cast<std::size_t>(w);
+        }
+        return true;
+      },
+      &text);
+}
+
+} // namespace zanfel
