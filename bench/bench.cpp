@@ -11,11 +11,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "drivers/programs.hpp"
-#include "drivers/scripted_hooks.hpp"
+#include "app/scripted_hooks.hpp"
+#include "continuation/families.hpp"
 #include "runtime/fault.hpp"
 #include "shooting/shooting.hpp"
 #include "shooting/trajectory_pool.hpp"
+#include "support/first_start.hpp"
 
 namespace zanfel {
 namespace {
@@ -88,7 +89,7 @@ void PublishEvaluations() {
   shared->evaluations = Evaluations() - evaluationsAtStart;
 }
 
-void Driver(benchmark::State &state, int (*body)(const Hooks &), int keyFromTest) {
+void Driver(benchmark::State &state, ProgramBody body, int keyFromTest) {
   if (!shared)
     shared = static_cast<Shared *>(
         mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
@@ -113,8 +114,7 @@ void Driver(benchmark::State &state, int (*body)(const Hooks &), int keyFromTest
       SetTrajectoryThreads(static_cast<int>(state.range(0)));
       // Every way out restores the terminal first: the count goes out there.
       SetRestoreHook(PublishEvaluations);
-      const Hooks hooks = ScriptedHooks(keyFromTest);
-      const int status = body(hooks);
+      const int status = RunScripted(body, keyFromTest);
       PublishEvaluations();
       _exit(status);
     }

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "drivers/programs.hpp"
-#include "drivers/scripted_hooks.hpp"
+#include "app/scripted_hooks.hpp"
+#include "continuation/families.hpp"
 #include "graph/graph.hpp"
 #include "runtime/fault.hpp"
 #include "shooting/trajectory_pool.hpp"
@@ -19,7 +19,7 @@ namespace {
 
 struct Body {
   const char *name;
-  int (*run)(const zanfel::Hooks &);
+  zanfel::ProgramBody run;
 };
 constexpr Body kBodies[] = {{"a1", zanfel::RunShootA1}, {"a2", zanfel::RunShootA2},
                             {"b1", zanfel::RunShootB1}, {"b2", zanfel::RunShootB2},
@@ -39,5 +39,5 @@ int main(int argc, char **argv) {
   zanfel::InstallFaultHandling();
   zanfel::SetTrajectoryThreads(std::atoi(argv[3]));
   graph::RecordCallsTo("plot.log");
-  return body->run(zanfel::ScriptedHooks(std::atoi(argv[2])));
+  return zanfel::RunScripted(body->run, std::atoi(argv[2]));
 }

@@ -30,6 +30,6 @@ echo "and the picture so far are kept), a key in its window, or by closing the w
 # The program ends itself on Ctrl-C; the script stays to report.
 trap ':' INT TERM
 status=0
-"$root/build/drivers/$program" "$@" </dev/null || status=$?
+"$root/build/bin/$program" "$@" </dev/null || status=$?
 echo "results: $dir/ZANFEL.RES  plot: $dir/ZANFEL.PNG  exit status: $status"
 exit "$status"

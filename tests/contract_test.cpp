@@ -3,11 +3,11 @@
 // and the drivers' reuse of MNEWT's last call, at every program's start.
 #include <gtest/gtest.h>
 
-#include "drivers/settings.hpp"
-#include "drivers/usrfun_memo.hpp"
+#include "continuation/usrfun_memo.hpp"
 #include "runtime/console.hpp"
 #include "shooting/shooting.hpp"
 #include "shooting/trajectory_pool.hpp"
+#include "support/first_start.hpp"
 
 namespace zanfel {
 namespace {

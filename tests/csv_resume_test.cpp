@@ -10,7 +10,8 @@
 #include <random>
 #include <unistd.h>
 
-#include "drivers/programs.hpp"
+#include "app/scripted_hooks.hpp"
+#include "continuation/families.hpp"
 #include "support/test_support.hpp"
 
 namespace zanfel {
@@ -155,10 +156,10 @@ std::string Snapshot(const std::string &dir) {
 }
 
 // A resume refused: its status, its reason on standard error, no file changed.
-void ExpectRefused(const std::string &dir, int (*body)(const Hooks &), int status,
+void ExpectRefused(const std::string &dir, ProgramBody body, int status,
                    const std::string &because) {
   const std::string before = Snapshot(dir);
-  const ChildResult r = RunInChild(dir, Stdin::EndOfFile, [&] { return body(Hooks{}); });
+  const ChildResult r = RunInChild(dir, Stdin::EndOfFile, [&] { return RunScripted(body, 0); });
   EXPECT_EQ(r.status, status) << r.err;
   EXPECT_NE(r.err.find(because), std::string::npos) << r.err;
   EXPECT_EQ(r.out, "");

@@ -11,8 +11,8 @@
 #include <regex>
 #include <unistd.h>
 
-#include "drivers/command_line.hpp"
-#include "drivers/summary.hpp"
+#include "app/command_line.hpp"
+#include "app/summary.hpp"
 #include "runtime/charset.hpp"
 #include "runtime/console.hpp"
 #include "runtime/end_cause.hpp"

@@ -13,7 +13,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "drivers/programs.hpp"
+#include "app/run_program.hpp"
+#include "continuation/families.hpp"
 #include "graph/graph.hpp"
 #include "runtime/fault.hpp"
 #include "shooting/trajectory_pool.hpp"
@@ -77,7 +78,7 @@ struct Configuration {
 struct Case {
   const char *name;
   const char *program;
-  int (*body)(const Hooks &);
+  ProgramBody body;
   Action action;
   // The first configuration is the one the others are compared with.
   std::vector<Configuration> configurations;
@@ -102,7 +103,8 @@ int RunInProcess(const Case &c, const Configuration &k) {
   keyFrom = k.keyFromTest;
   Hooks hooks;
   hooks.keyPressed = KeyFromNthTest;
-  return c.body(hooks);
+  RunObserver observer(hooks);
+  return c.body(observer);
 }
 
 // The names of the top-level windows of the display, as the window tree lists

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 #include <random>
 
-#include "drivers/settings.hpp"
+#include "continuation/settings.hpp"
 #include "integrator/rkf45.hpp"
 
 namespace zanfel {

@@ -8,7 +8,7 @@
 #include <random>
 #include <unistd.h>
 
-#include "drivers/settings.hpp"
+#include "continuation/settings.hpp"
 #include "nonlinear/mnewt.hpp"
 #include "runtime/fault.hpp"
 #include "shooting/shooting.hpp"

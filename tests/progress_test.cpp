@@ -1,7 +1,7 @@
 // The progress display's status line on a terminal: erased before a console
 // message and on every way out of a program. Whole runs with the line, the
 // window title and standard error elsewhere than a terminal: golden_test.cpp.
-#include "drivers/progress.hpp"
+#include "app/progress.hpp"
 
 #include <gtest/gtest.h>
 

@@ -11,8 +11,8 @@
 #include <sstream>
 #include <sys/resource.h>
 
-#include "drivers/curve_picture.hpp"
-#include "drivers/programs.hpp"
+#include "app/curve_picture.hpp"
+#include "continuation/families.hpp"
 #include "plot/svg.hpp"
 #include "runtime/end_cause.hpp"
 #include "runtime/fault.hpp"
@@ -319,9 +319,9 @@ TEST_F(CurvePictureEnds, ShootB2StoppedByAKeyDrawsEveryRecordAndNoLineAcrossTheP
   const std::string dir = tmp.Path();
   const auto r = testing::RunRecordedBody(
       dir,
-      +[](const Hooks &hooks) {
+      +[](SweepObserver &observer) {
         curve_picture::Start("shoot_b2");
-        return RunShootB2(hooks);
+        return RunShootB2(observer);
       },
       20);
   ASSERT_EQ(r.status, 0);

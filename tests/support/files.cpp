@@ -53,7 +53,7 @@ std::string BuiltPath(const std::string &relative) {
 }
 
 std::string ProgramPath(const std::string &name) {
-  return BuiltPath("drivers/" + name);
+  return BuiltPath("bin/" + name);
 }
 
 std::string FindProgram(const char *name) {

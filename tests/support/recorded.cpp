@@ -2,20 +2,20 @@
 // graphics calls recorded and a key that comes when the test wants it.
 #include "support/test_support.hpp"
 
-#include "drivers/scripted_hooks.hpp"
+#include "app/scripted_hooks.hpp"
 #include "graph/graph.hpp"
 #include "runtime/fault.hpp"
 #include "shooting/trajectory_pool.hpp"
 
 namespace zanfel::testing {
 
-ChildResult RunRecordedBody(const std::string &dir, int (*body)(const Hooks &), int keyFromTest,
+ChildResult RunRecordedBody(const std::string &dir, ProgramBody body, int keyFromTest,
                             int threads) {
   return RunInChild(dir, Stdin::EndOfFile, [&] {
     InstallFaultHandling();
     SetTrajectoryThreads(threads);
     graph::RecordCallsTo("plot.log");
-    return body(ScriptedHooks(keyFromTest));
+    return RunScripted(body, keyFromTest);
   });
 }
 

@@ -11,8 +11,9 @@
 #include <vector>
 
 namespace zanfel {
-struct Hooks;
-}
+class SweepObserver;
+using ProgramBody = int (*)(SweepObserver &);
+} // namespace zanfel
 
 namespace zanfel::testing {
 
@@ -142,7 +143,7 @@ int ExecProgram(const std::string &program, const std::vector<std::string> &args
 // the program would run, with its graphics calls recorded in plot.log, a key
 // pending from the keyFromTest-th key test on (0: never), no waits for Enter
 // and `threads` trajectory threads (0: every CPU).
-ChildResult RunRecordedBody(const std::string &dir, int (*body)(const Hooks &), int keyFromTest,
+ChildResult RunRecordedBody(const std::string &dir, ProgramBody body, int keyFromTest,
                             int threads = 0);
 
 // Makes a fatal end of the program that no test asked for exit with status 86

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "drivers/program.hpp"
+#include "continuation/engine.hpp"
 
 namespace zanfel {
 
@@ -35,20 +35,6 @@ struct ResumeFiles {
 int ReadResumeFiles(std::string_view program, const std::vector<std::string> &columns,
                     ResumeFiles &files);
 
-// The curve as the rows give it, drawn again in the frame: from the first
-// point (the run's initial solve lies there as well) through every other.
-template <class Model> void RedrawCurve(const Program<Model> &s) {
-  bool first = true;
-  for (const CurvePoint &p : s.curve) {
-    const INT16 x = PlotColumn(s.frame, p.H, s.XI, s.MX1);
-    const INT16 y = PlotRow(s.frame, p.value, s.YI, s.MY2);
-    if (first)
-      graph::MoveTo(x, y);
-    graph::LineTo(x, y);
-    first = false;
-  }
-}
-
 // The program state a row holds.
 template <class Model> void LoadRow(Program<Model> &s, const CsvRow<Model::N, Model::NOUT> &row) {
   s.g.P = row.P;
@@ -63,12 +49,13 @@ template <class Model> void LoadRow(Program<Model> &s, const CsvRow<Model::N, Mo
 // again from the row, must be the record the results file holds there. Ends
 // at the first row whose record the file does not hold whole, or at a row
 // cut short. `shared` rows with their records; the bytes of both files to
-// keep; the state of the last shared row in `s`, its curve in `s.curve`.
+// keep; the state of the last shared row in `s`, its curve in `curve`.
 // 0, or the status after the message.
 template <class Model>
 int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
                         const SweepRules<Model> &rules, Program<Model> &s, long &shared,
-                        std::size_t &csvKeep, std::size_t &resKeep) {
+                        std::size_t &csvKeep, std::size_t &resKeep,
+                        std::vector<CurvePoint> &curve) {
   CsvRow<Model::N, Model::NOUT> row, last;
   shared = 0;
   csvKeep = f.firstRow;
@@ -97,7 +84,7 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
     ++shared;
     csvKeep = end + 1;
     resKeep += record.text.size();
-    s.curve.push_back({static_cast<int>(row.pass), s.g.H, s.g.YOUT[rules.plotIndex]});
+    curve.push_back({static_cast<int>(row.pass), s.g.H, s.g.YOUT[rules.plotIndex]});
   }
   LoadRow(s, last);
   return 0;
@@ -108,8 +95,8 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
 // again, then the sweep on from the next step, and the usual end.
 template <class Model>
 int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &settings,
-                  const SweepRules<Model> &rules, const Hooks &hooks) {
-  Program<Model> s;
+                  const SweepRules<Model> &rules, SweepObserver &observer) {
+  Program<Model> s(observer);
   s.g.par = settings.par;
   ResumeFiles files;
   const std::vector<std::string> columns = CsvColumnNames(Model::N, rules.zColumn);
@@ -117,7 +104,9 @@ int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &settin
     return status;
   long shared;
   std::size_t csvKeep, resKeep;
-  if (const int status = MatchRowsAndRecords(program, files, rules, s, shared, csvKeep, resKeep))
+  std::vector<CurvePoint> curve;
+  if (const int status =
+          MatchRowsAndRecords(program, files, rules, s, shared, csvKeep, resKeep, curve))
     return status;
   if (shared == 0)
     return CannotResume(program, kResumeBadData,
@@ -136,14 +125,9 @@ int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &settin
   s.FAIL.Append(static_cast<long long>(resKeep));
   s.CSV.Assign(CsvPath());
   s.CSV.Append(static_cast<long long>(csvKeep));
-  SetFrame(s, settings.frame);
-  DrawFrame(s, false);
-  RedrawCurve(s);
-  curve_picture::Watch(s.curve, rules.plotted); // ZANFEL.SVG shows the whole curve too
-  if (hooks.afterRecord)
-    hooks.afterRecord(lastP, s.records);
-  Sweep(s, rules, hooks);
-  EndRun(s, hooks);
+  observer.Resumed({s.pass, settings.frame, false, rules.plotted}, curve, lastP, s.records);
+  Sweep(s, rules);
+  EndRun(s);
   return 0;
 }
 

@@ -1,4 +1,5 @@
-#include "drivers/programs.hpp"
+#include "app/run_program.hpp"
+#include "continuation/families.hpp"
 
 int main(int argc, char **argv) {
   return zanfel::RunProgram("shoot_b2", zanfel::RunShootB2, zanfel::ResumeShootB2, argc, argv);

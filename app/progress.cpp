@@ -1,5 +1,5 @@
-#include "drivers/progress.hpp"
-#include "drivers/summary.hpp"
+#include "app/progress.hpp"
+#include "app/summary.hpp"
 #include "runtime/write_all.hpp"
 
 #include <cerrno>
@@ -26,7 +26,6 @@ std::string programName = "ZANFEL";
 bool stderrIsTerminal = false;
 REAL lastP = 0.0L;
 long lastRecords = 0;
-const char *sweepEnd = "";
 // Whether the window was ever seen shown: a window gone since then was closed
 // by the user, which ends a sweep as a key does.
 bool windowSeen = false;
@@ -90,23 +89,21 @@ void Start(std::string_view program) {
 void AfterRecord(REAL P, long records) {
   lastP = P;
   lastRecords = records;
-  sweepEnd = "";
   if (shownBefore && Clock::now() - lastShown < kInterval)
     return;
   Show(StatusText(programName, lastP, lastRecords, ""));
 }
 
-const char *SweepEndText(SweepEnd why, bool windowWasShown) {
-  if (why == SweepEnd::LeftRange)
-    return "P left its range";
-  if (windowWasShown && !graph::WindowShown())
-    return graph::WindowLost() ? "display lost" : "window closed";
-  return "stopped by a key";
+void NoteWindow() {
+  windowSeen = windowSeen || graph::WindowShown();
 }
 
-void AfterSweep(SweepEnd why) {
-  sweepEnd = SweepEndText(why, windowSeen);
-  summary::NoteSweepEnd(sweepEnd);
+const char *SweepEndText(SweepEnd why) {
+  if (why == SweepEnd::LeftRange)
+    return "P left its range";
+  if (windowSeen && !graph::WindowShown())
+    return graph::WindowLost() ? "display lost" : "window closed";
+  return "stopped by a key";
 }
 
 void ShowWaiting() {

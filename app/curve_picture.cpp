@@ -1,11 +1,10 @@
-#include "drivers/curve_picture.hpp"
-#include "drivers/summary.hpp"
+#include "app/curve_picture.hpp"
+#include "app/summary.hpp"
 
 #include <cerrno>
 #include <new>
 
-#include "drivers/program.hpp"
-#include "drivers/progress.hpp"
+#include "continuation/observer.hpp"
 #include "graph/graph.hpp"
 #include "plot/svg.hpp"
 #include "report/text_file.hpp"
@@ -19,8 +18,6 @@ namespace {
 std::string programName = "ZANFEL";
 const std::vector<CurvePoint> *watched = nullptr;
 const char *plottedName = "";
-const char *sweepEnd = "";
-bool windowSeen = false;
 
 std::string PicturePath() {
   return BesidePath("ZANFEL.SVG");
@@ -46,16 +43,12 @@ void Start(std::string_view program) {
 void Watch(const std::vector<CurvePoint> &curve, const char *plotted) {
   watched = &curve;
   plottedName = plotted;
-  windowSeen = windowSeen || graph::WindowShown();
   SetFatalEndWork(AtFatalEnd);
 }
 
-void SweepStopped(SweepEnd why) {
-  sweepEnd = progress::SweepEndText(why, windowSeen);
-}
-
 std::string NormalEndText() {
-  return sweepEnd;
+  const char *why = summary::NotedSweepEnd();
+  return why ? why : "";
 }
 
 std::string FatalEndText(int status, bool runtimeError, bool noRecord) {

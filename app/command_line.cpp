@@ -1,14 +1,11 @@
-#include "drivers/command_line.hpp"
+#include "app/command_line.hpp"
 
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
 
+#include "report/results_csv.hpp"
 #include "report/text_file.hpp"
-
-#ifndef ZANFEL_VERSION
-#define ZANFEL_VERSION "0"
-#endif
 
 namespace zanfel {
 
@@ -147,7 +144,7 @@ std::string UsageError(std::string_view program, std::string_view error) {
 }
 
 std::string VersionText(std::string_view program) {
-  return std::string(program) + " (ZANFEL) " ZANFEL_VERSION "\n";
+  return std::string(program) + " (ZANFEL) " + ProgramVersion() + "\n";
 }
 
 std::string HelpText(std::string_view program) {

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "drivers/program.hpp"
+#include "continuation/observer.hpp"
 
 namespace zanfel::progress {
 
@@ -21,12 +21,12 @@ void Start(std::string_view program);
 
 // After each record: shown at most every 250 ms.
 void AfterRecord(REAL P, long records);
-// The way the last sweep stopped; shown with the final state.
-void AfterSweep(SweepEnd why);
+// Notes whether the window is shown now (after a frame is drawn).
+void NoteWindow();
 // How a sweep stopped, in the words of the title, the summary line and the
 // pictures; a key stop with a window that was shown and is gone is the
 // window's closing (or its display's loss).
-const char *SweepEndText(SweepEnd why, bool windowWasShown);
+const char *SweepEndText(SweepEnd why);
 // The final state, shown at once: how the run ended and that it waits for
 // Enter.
 void ShowWaiting();

@@ -1,4 +1,4 @@
-#include "drivers/scripted_hooks.hpp"
+#include "app/scripted_hooks.hpp"
 
 namespace zanfel {
 
@@ -19,6 +19,11 @@ Hooks ScriptedHooks(int keyFrom) {
     hooks.keyPressed = KeyFromNthTest;
   hooks.waitForEnter = NoWait;
   return hooks;
+}
+
+int RunScripted(ProgramBody body, int keyFrom) {
+  RunObserver observer(ScriptedHooks(keyFrom));
+  return body(observer);
 }
 
 } // namespace zanfel

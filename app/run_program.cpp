@@ -1,9 +1,11 @@
-#include "drivers/command_line.hpp"
-#include "drivers/curve_picture.hpp"
-#include "drivers/program.hpp"
-#include "drivers/progress.hpp"
-#include "drivers/resume.hpp"
-#include "drivers/summary.hpp"
+#include "app/run_program.hpp"
+
+#include "app/command_line.hpp"
+#include "app/curve_picture.hpp"
+#include "app/progress.hpp"
+#include "app/summary.hpp"
+#include "continuation/resume.hpp"
+#include "graph/graph.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/stop_signal.hpp"
 #include "runtime/write_all.hpp"
@@ -12,11 +14,6 @@
 namespace zanfel {
 
 namespace {
-
-void AfterRecord(REAL P, long records) {
-  progress::AfterRecord(P, records);
-  summary::NoteRecords(records);
-}
 
 void Write(int fd, const std::string &text) {
   WriteAll(fd, text.data(), text.size());
@@ -53,11 +50,6 @@ void PicturesAtStop() {
 
 } // namespace
 
-void AtSafePoint(REAL P) {
-  summary::NoteP(P);
-  StopIfRequested();
-}
-
 int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int argc,
                const char *const *argv) {
   MakeStandardDescriptorsValid();
@@ -79,9 +71,8 @@ int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int a
   curve_picture::Start(name);
   Hooks hooks;
   hooks.waitForEnter = progress::WaitForEnterShowingProgress;
-  hooks.afterRecord = AfterRecord;
-  hooks.afterSweep = progress::AfterSweep;
-  const int status = body(hooks);
+  RunObserver observer(hooks);
+  const int status = body(observer);
   StopIfRequested(); // a stop that came after the last wait
   progress::EraseLine();
   RestoreTerminal();

@@ -1,4 +1,5 @@
-#include "drivers/programs.hpp"
+#include "app/run_program.hpp"
+#include "continuation/families.hpp"
 
 int main(int argc, char **argv) {
   return zanfel::RunProgram("shoot_b1", zanfel::RunShootB1, zanfel::ResumeShootB1, argc, argv);

@@ -7,9 +7,10 @@
 #include <string_view>
 #include <vector>
 
-#include "drivers/settings.hpp"
 #include "report/csv.hpp"
+#include "report/format.hpp"
 #include "report/record.hpp"
+#include "runtime/types.hpp"
 
 namespace zanfel {
 
@@ -40,10 +41,18 @@ std::vector<std::string> CsvColumnNames(int N, const char *zColumn);
 
 // The lines before the rows: "#" lines naming the program, the version, the
 // start time (UTC) and the sweep's constants, then the header row.
+// The limits a run solves with, stated in the head: Newton's and the
+// trajectories' tolerances.
+struct SolveLimits {
+  INT16 NTRIAL;
+  REAL TOLX, TOLF, RELERR, ABSERR;
+};
 std::string CsvHead(std::string_view program, const std::vector<std::string> &sweepNotes,
-                    const std::vector<std::string> &columns);
-// One "sweep" note of the head: start, step and range of P.
-std::string SweepNote(std::string_view what, REAL startP, const SweepSettings &sweep, bool addStep);
+                    const std::vector<std::string> &columns, const SolveLimits &limits);
+// One "sweep" note of the head: start, step and range of P, and the rule
+// that shrinks the step after a solve of NTRIAL iterations.
+std::string SweepNoteText(std::string_view what, REAL startP, REAL DP, REAL P1, REAL P2,
+                          bool addStep, int NTRIAL);
 
 template <int N, int NOUT>
 std::string FormatCsvRow(const CsvRow<N, NOUT> &row, const RecordLayout &L) {

@@ -10,7 +10,6 @@
 namespace zanfel {
 
 struct CurvePoint;
-enum class SweepEnd;
 
 namespace curve_picture {
 
@@ -22,10 +21,8 @@ void Start(std::string_view program);
 // drawn (a window shown then and gone later was closed by the user).
 void Watch(const std::vector<CurvePoint> &curve, const char *plotted);
 
-// How the latest sweep stopped, for the title.
-void SweepStopped(SweepEnd why);
-
-// The title's account of the end: how the last sweep stopped, or for a
+// The title's account of the end: how the last sweep stopped (as the summary
+// noted it), or for a
 // fatal end its status and whether any record was written before it.
 std::string NormalEndText();
 std::string FatalEndText(int status, bool runtimeError, bool noRecord);

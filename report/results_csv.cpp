@@ -1,8 +1,7 @@
-#include "drivers/results_csv.hpp"
+#include "report/results_csv.hpp"
 
 #include <ctime>
 
-#include "drivers/program.hpp"
 #include "report/text_file.hpp"
 
 #ifndef ZANFEL_VERSION
@@ -52,27 +51,28 @@ std::vector<std::string> CsvColumnNames(int N, const char *zColumn) {
   return names;
 }
 
-std::string SweepNote(std::string_view what, REAL startP, const SweepSettings &sweep,
-                      bool addStep) {
+std::string SweepNoteText(std::string_view what, REAL startP, REAL DP, REAL P1, REAL P2,
+                          bool addStep, int NTRIAL) {
   std::string note(what);
-  note += ": P from " + ShortReal(startP) + ", step DP = " + ShortReal(sweep.DP) +
-          (addStep ? " (P := P + DP)" : " (P := P - DP)") + ", range [" + ShortReal(sweep.P1) +
-          ", " + ShortReal(sweep.P2) + "]; DP := 0.9*DP after a solve of " +
-          std::to_string(NTRIAL) + " iterations";
+  note += ": P from " + ShortReal(startP) + ", step DP = " + ShortReal(DP) +
+          (addStep ? " (P := P + DP)" : " (P := P - DP)") + ", range [" + ShortReal(P1) + ", " +
+          ShortReal(P2) + "]; DP := 0.9*DP after a solve of " + std::to_string(NTRIAL) +
+          " iterations";
   return note;
 }
 
 std::string CsvHead(std::string_view program, const std::vector<std::string> &sweepNotes,
-                    const std::vector<std::string> &columns) {
+                    const std::vector<std::string> &columns, const SolveLimits &limits) {
   std::string head = "# ZANFEL results at full precision, one row per record of ZANFEL.RES\n";
   head += "# program: " + std::string(program) + '\n';
   head += "# version: " + std::string(ProgramVersion()) + '\n';
   head += "# started: " + StartTimeUtc() + '\n';
   for (const std::string &note : sweepNotes)
     head += "# " + note + '\n';
-  head += "# solve: NTRIAL = " + std::to_string(NTRIAL) + ", TOLX = " + ShortReal(TOLX) +
-          ", TOLF = " + ShortReal(TOLF) + "; trajectories RELERR = " + ShortReal(RKF_RELERR) +
-          ", ABSERR = " + ShortReal(RKF_ABSERR) + '\n';
+  head += "# solve: NTRIAL = " + std::to_string(limits.NTRIAL) +
+          ", TOLX = " + ShortReal(limits.TOLX) + ", TOLF = " + ShortReal(limits.TOLF) +
+          "; trajectories RELERR = " + ShortReal(limits.RELERR) +
+          ", ABSERR = " + ShortReal(limits.ABSERR) + '\n';
   for (std::size_t i = 0; i < columns.size(); ++i)
     head += (i ? "," : "") + columns[i];
   head += '\n';

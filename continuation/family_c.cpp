@@ -1,7 +1,7 @@
 // shoot_c1 and shoot_c2: one sweep of H = P over the family C model, the
 // second H-sensitivities solved for; the plot shows y2(1) against H. H keeps
 // its initial zero until the model brings it to P during the initial solve.
-#include "drivers/programs.hpp"
+#include "continuation/families.hpp"
 
 namespace zanfel {
 
@@ -18,18 +18,18 @@ constexpr SweepRules<FamilyC> kRulesC{kRecordC, 5, "y2(1)", ScaleC, PartnerC, tr
 
 } // namespace
 
-int RunShootC1(const Hooks &hooks) {
-  return RunOnePass("shoot_c1", kShootC1, kRulesC, hooks);
+int RunShootC1(SweepObserver &observer) {
+  return RunOnePass("shoot_c1", kShootC1, kRulesC, observer);
 }
-int RunShootC2(const Hooks &hooks) {
-  return RunOnePass("shoot_c2", kShootC2, kRulesC, hooks);
+int RunShootC2(SweepObserver &observer) {
+  return RunOnePass("shoot_c2", kShootC2, kRulesC, observer);
 }
 
-int ResumeShootC1(const Hooks &hooks) {
-  return ResumeOnePass("shoot_c1", kShootC1, kRulesC, hooks);
+int ResumeShootC1(SweepObserver &observer) {
+  return ResumeOnePass("shoot_c1", kShootC1, kRulesC, observer);
 }
-int ResumeShootC2(const Hooks &hooks) {
-  return ResumeOnePass("shoot_c2", kShootC2, kRulesC, hooks);
+int ResumeShootC2(SweepObserver &observer) {
+  return ResumeOnePass("shoot_c2", kShootC2, kRulesC, observer);
 }
 
 } // namespace zanfel

@@ -1,4 +1,4 @@
-#include "drivers/resume.hpp"
+#include "continuation/resume.hpp"
 
 #include <cerrno>
 #include <cstring>

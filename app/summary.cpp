@@ -1,4 +1,4 @@
-#include "drivers/summary.hpp"
+#include "app/summary.hpp"
 #include "runtime/write_all.hpp"
 
 #include <csignal>
@@ -149,6 +149,10 @@ void Start(std::string_view program, const std::string &resultsPath,
   Copy(pictureFile, sizeof pictureFile, Absolute(picturePath));
   stderrIsTerminal = isatty(2) == 1;
   SetLastWordHook(SayOnTerminal);
+}
+
+const char *NotedSweepEnd() {
+  return sweepEnd;
 }
 
 void NoteRecords(long records) {

@@ -127,20 +127,4 @@ inline void LoadStartA1Mode1(FamilyA<4>::Globals &g, const ShootA1Settings &s) {
   g.X[4] = 0.0L;
 }
 
-// The state of a program before its first solve, as its driver leaves it: the
-// parameters and the first start point, H at its initial zero.
-inline void LoadFirstStart(FamilyA<4>::Globals &g, const ShootA1Settings &s) {
-  g.par = s.par;
-  LoadStartA1Mode1(g, s);
-}
-inline void LoadFirstStart(FamilyA<5>::Globals &g, const ShootA2Settings &s) {
-  g.par = s.par;
-  LoadStart(g, s.start);
-}
-template <class Model>
-void LoadFirstStart(typename Model::Globals &g, const OnePassSettings<Model> &s) {
-  g.par = s.par;
-  LoadStart(g, s.start);
-}
-
 } // namespace zanfel

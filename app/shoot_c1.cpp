@@ -1,4 +1,5 @@
-#include "drivers/programs.hpp"
+#include "app/run_program.hpp"
+#include "continuation/families.hpp"
 
 int main(int argc, char **argv) {
   return zanfel::RunProgram("shoot_c1", zanfel::RunShootC1, zanfel::ResumeShootC1, argc, argv);

@@ -1,6 +1,6 @@
 // shoot_a1 and shoot_a2: passes of frame, solve and sweep over the family A
 // model; the plot shows y2(1) against H.
-#include "drivers/programs.hpp"
+#include "continuation/families.hpp"
 
 namespace zanfel {
 
@@ -30,15 +30,15 @@ void StartGuessA1(ProgramA<4> &s) {
 
 template <int N>
 void RunPassA(ProgramA<N> &s, const FrameSettings &frame, const SweepSettings &sweep,
-              bool checkGraphResult, const Hooks &hooks) {
-  RunPass(s, RulesA<N>(), frame, sweep, checkGraphResult, hooks);
+              bool checkGraphResult) {
+  RunPass(s, RulesA<N>(), frame, sweep, checkGraphResult);
   s.PROXOD = static_cast<INT16>(s.PROXOD + 1);
 }
 
 } // namespace
 
-int RunShootA1(const Hooks &hooks) {
-  ProgramA<4> s;
+int RunShootA1(SweepObserver &observer) {
+  ProgramA<4> s(observer);
   s.PROXOD = 1;
   s.g.par = kShootA1.par;
   s.FAIL.Assign(ResultsPath());
@@ -54,19 +54,19 @@ int RunShootA1(const Hooks &hooks) {
                      kShootA1.sweepMode2, false)});
     StartGuessA1(s);
     const SweepSettings &sweep = s.g.par.K1 == 1 ? kShootA1.sweepMode1 : kShootA1.sweepMode2;
-    RunPassA(s, kShootA1.frame, sweep, true, hooks);
+    RunPassA(s, kShootA1.frame, sweep, true);
     if (s.PROXOD == 12 && s.g.par.K1 == 1) {
       s.PROXOD = 1;
       s.g.par.K1 = 2;
     }
   } while (!(s.PROXOD == 15 && s.g.par.K1 == 2));
-  EndRun(s, hooks);
-  hooks.waitForEnter();
+  EndRun(s);
+  observer.WaitForEnter();
   return 0;
 }
 
-int RunShootA2(const Hooks &hooks) {
-  ProgramA<5> s;
+int RunShootA2(SweepObserver &observer) {
+  ProgramA<5> s(observer);
   s.PROXOD = 14;
   s.g.par = kShootA2.par;
   CreateResultsFile(s);
@@ -77,9 +77,9 @@ int RunShootA2(const Hooks &hooks) {
     // Pass 15 goes on from where pass 14 ended.
     if (s.PROXOD == 14)
       LoadStart(s.g, kShootA2.start);
-    RunPassA(s, kShootA2.frame, kShootA2.sweep, false, hooks);
+    RunPassA(s, kShootA2.frame, kShootA2.sweep, false);
   } while (s.PROXOD == 15);
-  EndRun(s, hooks);
+  EndRun(s);
   return 0;
 }
 

@@ -23,6 +23,8 @@ void Start(std::string_view program, const std::string &resultsPath,
 void NoteRecords(long records); // records in the results file now
 void NoteP(REAL P);             // the P being solved for
 void NoteSweepEnd(const char *why);
+// How the last sweep stopped, as noted; null before any sweep stopped.
+const char *NotedSweepEnd();
 
 // The line for an end of the given way (EndWay and code as the last word gets
 // them), without its line end. Async-signal-safe; returns the length written

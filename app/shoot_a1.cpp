@@ -1,4 +1,5 @@
-#include "drivers/programs.hpp"
+#include "app/run_program.hpp"
+#include "continuation/families.hpp"
 
 int main(int argc, char **argv) {
   return zanfel::RunProgram("shoot_a1", zanfel::RunShootA1, nullptr, argc, argv);

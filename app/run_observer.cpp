@@ -1,0 +1,86 @@
+#include "app/run_observer.hpp"
+
+#include "app/curve_picture.hpp"
+#include "app/progress.hpp"
+#include "app/summary.hpp"
+#include "graph/graph.hpp"
+#include "runtime/stop_signal.hpp"
+
+namespace zanfel {
+
+bool RunObserver::KeyPressed() {
+  return hooks_.keyPressed();
+}
+
+void RunObserver::WaitForEnter() {
+  hooks_.waitForEnter();
+}
+
+void RunObserver::AtSafePoint(REAL P) {
+  summary::NoteP(P);
+  StopIfRequested();
+}
+
+INT16 RunObserver::Column(REAL H) const {
+  return PlotColumn(frame_, H, settings_.XI, settings_.MX1);
+}
+
+INT16 RunObserver::Row(REAL value) const {
+  return PlotRow(frame_, value, settings_.YI, settings_.MY2);
+}
+
+void RunObserver::DrawFrame(const PassStart &pass) {
+  settings_ = pass.frame;
+  SYSKORD(frame_, settings_.MX1, settings_.MX2, settings_.MY1, settings_.MY2, settings_.XI,
+          settings_.YI, pass.checkGraphResult);
+  // A window shown now and gone later was closed by the user.
+  progress::NoteWindow();
+  curve_picture::Watch(curve_, pass.plotted);
+}
+
+void RunObserver::PassBegun(const PassStart &pass) {
+  DrawFrame(pass);
+}
+
+void RunObserver::CurveStarted(REAL H, REAL value) {
+  graph::MoveTo(Column(H), Row(value));
+}
+
+void RunObserver::Solved(REAL H, REAL value) {
+  graph::LineTo(Column(H), Row(value));
+}
+
+void RunObserver::Recorded(const CurvePoint &point, REAL P, long records) {
+  curve_.push_back(point);
+  progress::AfterRecord(P, records);
+  summary::NoteRecords(records);
+}
+
+void RunObserver::Resumed(const PassStart &pass, const std::vector<CurvePoint> &curve, REAL P,
+                          long records) {
+  curve_ = curve;
+  DrawFrame(pass);
+  // The curve as the rows give it: from the first point (the run's initial
+  // solve lies there as well) through every other.
+  bool first = true;
+  for (const CurvePoint &p : curve_) {
+    if (first)
+      graph::MoveTo(Column(p.H), Row(p.value));
+    graph::LineTo(Column(p.H), Row(p.value));
+    first = false;
+  }
+  progress::AfterRecord(P, records);
+  summary::NoteRecords(records);
+}
+
+void RunObserver::SweepEnded(SweepEnd why) {
+  summary::NoteSweepEnd(progress::SweepEndText(why));
+}
+
+void RunObserver::RunEnding() {
+  hooks_.waitForEnter();
+  graph::CloseGraph();
+  curve_picture::WriteAtNormalEnd();
+}
+
+} // namespace zanfel

@@ -1,0 +1,53 @@
+// The application's side of a run: what a person sees of the engine's work.
+// The window's frame and curve, the curve kept for the pictures drawn from
+// the whole run, the progress display and the summary all follow from the
+// engine's calls here, each fact noted once.
+#pragma once
+
+#include <vector>
+
+#include "continuation/observer.hpp"
+#include "plot/syskord.hpp"
+#include "runtime/console.hpp"
+
+namespace zanfel {
+
+// The console seams of a run: tests and the benchmark replace them to run
+// without a console.
+struct Hooks {
+  bool (*keyPressed)() = KeyPressed;
+  void (*waitForEnter)() = WaitForEnter;
+};
+
+class RunObserver final : public SweepObserver {
+public:
+  explicit RunObserver(const Hooks &hooks) : hooks_(hooks) {}
+  RunObserver(const RunObserver &) = delete;
+  RunObserver &operator=(const RunObserver &) = delete;
+
+  bool KeyPressed() override;
+  void WaitForEnter() override;
+  void AtSafePoint(REAL P) override;
+  void PassBegun(const PassStart &pass) override;
+  void CurveStarted(REAL H, REAL value) override;
+  void Solved(REAL H, REAL value) override;
+  void Recorded(const CurvePoint &point, REAL P, long records) override;
+  void Resumed(const PassStart &pass, const std::vector<CurvePoint> &curve, REAL P,
+               long records) override;
+  void SweepEnded(SweepEnd why) override;
+  void RunEnding() override;
+
+private:
+  void DrawFrame(const PassStart &pass);
+  INT16 Column(REAL H) const;
+  INT16 Row(REAL value) const;
+
+  Hooks hooks_;
+  // The window's frame of the current pass and its world-to-pixel mapping.
+  Frame frame_;
+  FrameSettings settings_{};
+  // Every record's point, for the pictures of the whole run.
+  std::vector<CurvePoint> curve_;
+};
+
+} // namespace zanfel

@@ -1,0 +1,19 @@
+// A program's main: the command line, the run's set-up (faults, signals, the
+// terminal, the progress display, the summary, the pictures), the engine's
+// body with the application as its observer, and the last word.
+#pragma once
+
+#include "app/run_observer.hpp"
+
+namespace zanfel {
+
+// The command line first (--help, --version and a wrong one end here); then
+// traps and stop signals on, the terminal in run mode, the progress display
+// of program `name` (window title, status line) and the summary of the run,
+// then the program body, or with --resume the resuming body (a program
+// without one refuses).
+using ProgramBody = int (*)(SweepObserver &);
+int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int argc,
+               const char *const *argv);
+
+} // namespace zanfel

@@ -1,0 +1,34 @@
+// shoot_b1 and shoot_b2: one sweep of y3(0) = P over the family B model, H
+// solved for as the first unknown; the plot shows dy8(1)/dH against H.
+#include "continuation/families.hpp"
+
+namespace zanfel {
+
+namespace {
+
+REAL ScaleB(const Program<FamilyB> &s) {
+  return s.g.X[1];
+}
+REAL PartnerB(const Program<FamilyB> &s) {
+  return s.g.P;
+}
+
+constexpr SweepRules<FamilyB> kRulesB{kRecordB, 12, "dy8(1)/dH", ScaleB, PartnerB, false, "y20_1"};
+
+} // namespace
+
+int RunShootB1(SweepObserver &observer) {
+  return RunOnePass("shoot_b1", kShootB1, kRulesB, observer);
+}
+int RunShootB2(SweepObserver &observer) {
+  return RunOnePass("shoot_b2", kShootB2, kRulesB, observer);
+}
+
+int ResumeShootB1(SweepObserver &observer) {
+  return ResumeOnePass("shoot_b1", kShootB1, kRulesB, observer);
+}
+int ResumeShootB2(SweepObserver &observer) {
+  return ResumeOnePass("shoot_b2", kShootB2, kRulesB, observer);
+}
+
+} // namespace zanfel

@@ -1,0 +1,69 @@
+// What the continuation engine tells the application around it, and the two
+// questions it asks (a key, the wait for Enter). The engine solves, writes the
+// records and steps P; everything a person sees (the window, the pictures,
+// the progress display, the summary line) follows from these calls, so each
+// fact about the run is learnt in one place.
+//
+// Called per record and per Newton iteration, never inside a trajectory: the
+// hot path stays free of virtual calls.
+#pragma once
+
+#include <vector>
+
+#include "continuation/settings.hpp"
+#include "runtime/types.hpp"
+
+namespace zanfel {
+
+// Why a sweep stopped.
+enum class SweepEnd { LeftRange, Key };
+
+// One point of the plotted curve per record: the pass it belongs to (counted
+// from 1 in the run), H and the plotted end value.
+struct CurvePoint {
+  int pass;
+  REAL H;
+  REAL value;
+};
+
+// A pass about to start: its number in the run, its frame, and what the
+// vertical axis shows. `checkGraphResult` is shoot_a1's check of the graphics.
+struct PassStart {
+  int pass;
+  const FrameSettings &frame;
+  bool checkGraphResult;
+  const char *plotted;
+};
+
+class SweepObserver {
+public:
+  // Whether a key stops the sweep; asked after every record.
+  virtual bool KeyPressed() = 0;
+  // The waits for Enter of the run's end.
+  virtual void WaitForEnter() = 0;
+  // Between two Newton iterations and two continuation steps, with every
+  // record so far whole in the files: P being solved for; the run may end
+  // here on a stop signal.
+  virtual void AtSafePoint(REAL P) = 0;
+  // A pass begins: the frame is drawn.
+  virtual void PassBegun(const PassStart &pass) = 0;
+  // The initial solve of a pass gave the curve's first point.
+  virtual void CurveStarted(REAL H, REAL value) = 0;
+  // A continuation step was solved; its record is written next.
+  virtual void Solved(REAL H, REAL value) = 0;
+  // The record (and its row) of `point` is in the files; `records` counts
+  // the results file's records, P is the record's.
+  virtual void Recorded(const CurvePoint &point, REAL P, long records) = 0;
+  // A resumed sweep: the curve of the records kept, the last P, the count.
+  virtual void Resumed(const PassStart &pass, const std::vector<CurvePoint> &curve, REAL P,
+                       long records) = 0;
+  virtual void SweepEnded(SweepEnd why) = 0;
+  // The results files are closed: the final wait, the window closed, the
+  // pictures written.
+  virtual void RunEnding() = 0;
+
+protected:
+  ~SweepObserver() = default;
+};
+
+} // namespace zanfel
