@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <regex>
 #include <random>
+#include <regex>
 #include <unistd.h>
 
 #include "drivers/programs.hpp"
@@ -184,8 +184,8 @@ void ExpectSweepLineNamesTheStep(const std::string &csv) {
 // prints (to the record's decimals).
 void ExpectColumnsOfTheRecordsC(const std::string &csv, const std::string &res) {
   static const std::regex number(R"(-?[0-9]+\.[0-9]+)");
-  const char *const order[] = {"H", "X1", "r1", "r2", "r3", "r4", "X2", "X3", "X4",
-                               "y2_1", "y8_1", "y30_1"};
+  const char *const order[] = {"H",  "X1", "r1", "r2",   "r3",   "r4",
+                               "X2", "X3", "X4", "y2_1", "y8_1", "y30_1"};
   const auto rows = RowsByName(csv);
   std::sregex_iterator value(res.begin(), res.end(), number), end;
   for (std::size_t k = 0; k < rows.size(); ++k) {
@@ -339,8 +339,8 @@ TEST(Sweep, StepOnMovesPAndShrinksTheStepAfterTheIterationLimit) {
     SCOPED_TRACE(::testing::Message() << "ITER " << r.ITER << (r.addStep ? " P + DP" : " P - DP")
                                       << " from " << double(r.P) << " by " << double(r.DP));
     const SweepRules<FamilyC> rules{
-        layout,   5, "y2(1)", [](const Program<FamilyC> &s) { return s.g.P * 2; },
-        nullptr,  r.addStep, "y30_1"};
+        layout,  5,         "y2(1)", [](const Program<FamilyC> &s) { return s.g.P * 2; },
+        nullptr, r.addStep, "y30_1"};
     Program<FamilyC> s;
     s.g.ITER = r.ITER;
     s.g.P = r.P;
@@ -399,10 +399,10 @@ TEST(Resume, DamagedFilesAreCutBackOrRefused) {
       {"results file a record behind", [&](auto &, auto &r) { r.resize(record3); }, 0, ""},
       {"rows a record behind", [&](auto &c, auto &) { c.resize(row3); }, 0, ""},
       {"rows cut inside the last row", [&](auto &c, auto &) { c.resize(row3 + 50); }, 0, ""},
-      {"rows cut just before the last line end",
-       [&](auto &c, auto &) { c.resize(c.size() - 1); }, 0, ""},
-      {"a row of another pass", [&](auto &c, auto &) { setField(c, row2, 1, "2"); },
-       kResumeBadData, "row 2 is not a row of this sweep"},
+      {"rows cut just before the last line end", [&](auto &c, auto &) { c.resize(c.size() - 1); },
+       0, ""},
+      {"a row of another pass", [&](auto &c, auto &) { setField(c, row2, 1, "2"); }, kResumeBadData,
+       "row 2 is not a row of this sweep"},
       {"a row numbered out of turn", [&](auto &c, auto &) { setField(c, row2, 0, "3"); },
        kResumeBadData, "row 2 is not a row of this sweep"},
       {"records that differ", [&](auto &, auto &r) { r[record2 + 5] ^= 1; }, kResumeBadData,
@@ -431,7 +431,8 @@ TEST(Resume, DamagedFilesAreCutBackOrRefused) {
     const std::string dir = dirTmp.Path();
     std::string damagedCsv = csv, damagedRes = res;
     c.damage(damagedCsv, damagedRes);
-    for (const auto &[name, bytes] : {std::pair{"/ZANFEL.CSV", damagedCsv}, {"/ZANFEL.RES", damagedRes}}) {
+    for (const auto &[name, bytes] :
+         {std::pair{"/ZANFEL.CSV", damagedCsv}, {"/ZANFEL.RES", damagedRes}}) {
       if (bytes == kDirectory)
         std::filesystem::create_directory(dir + name);
       else if (bytes != kMissing)

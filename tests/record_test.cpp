@@ -1,12 +1,12 @@
 // The results file and its six-line records: the reference records rebuilt
 // from their own printed values, the file's create/truncate and write-through
 // behaviour, and the I/O errors that end a program.
+#include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <regex>
 #include <string>
-#include <cerrno>
-#include <csignal>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <vector>
@@ -214,7 +214,7 @@ TEST_F(RecordTest, ARecordCutShortGoesAndAFailedSyncIsReported) {
       {Fault::SyncFails, 101, "Runtime error 101: " + path + ": Input/output error\n"},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.status);
+    SCOPED_TRACE(static_cast<int>(c.fault));
     const testing::ChildResult r = testing::RunInChild(dir, testing::Stdin::DevNull, [&] {
       InstallFaultHandling();
       static TextFile f; // the end hook may find it open
@@ -230,7 +230,8 @@ TEST_F(RecordTest, ARecordCutShortGoesAndAFailedSyncIsReported) {
     });
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.out, c.report);
-    EXPECT_EQ(ReadFile(path), "record 1\r\n" + std::string(c.fault == Fault::SyncFails ? "record 2\r\n" : ""));
+    EXPECT_EQ(ReadFile(path),
+              "record 1\r\n" + std::string(c.fault == Fault::SyncFails ? "record 2\r\n" : ""));
   }
 }
 
