@@ -98,10 +98,14 @@ void NoteWindow() {
   windowSeen = windowSeen || graph::WindowShown();
 }
 
-const char *SweepEndText(SweepEnd why) {
+bool WindowSeen() {
+  return windowSeen;
+}
+
+const char *SweepEndText(SweepEnd why, bool windowWasShown) {
   if (why == SweepEnd::LeftRange)
     return "P left its range";
-  if (windowSeen && !graph::WindowShown())
+  if (windowWasShown && !graph::WindowShown())
     return graph::WindowLost() ? "display lost" : "window closed";
   return "stopped by a key";
 }

@@ -23,10 +23,13 @@ void Start(std::string_view program);
 void AfterRecord(REAL P, long records);
 // Notes whether the window is shown now (after a frame is drawn).
 void NoteWindow();
+// Whether the window was ever seen shown: a window gone since then was closed
+// by the user, which ends a sweep as a key does.
+bool WindowSeen();
 // How a sweep stopped, in the words of the title, the summary line and the
 // pictures; a key stop with a window that was shown and is gone is the
 // window's closing (or its display's loss).
-const char *SweepEndText(SweepEnd why);
+const char *SweepEndText(SweepEnd why, bool windowWasShown);
 // The final state, shown at once: how the run ended and that it waits for
 // Enter.
 void ShowWaiting();

@@ -74,7 +74,7 @@ void RunObserver::Resumed(const PassStart &pass, const std::vector<CurvePoint> &
 }
 
 void RunObserver::SweepEnded(SweepEnd why) {
-  summary::NoteSweepEnd(progress::SweepEndText(why));
+  summary::NoteSweepEnd(progress::SweepEndText(why, progress::WindowSeen()));
 }
 
 void RunObserver::RunEnding() {

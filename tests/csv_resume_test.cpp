@@ -7,11 +7,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <random>
+#include <regex>
 #include <unistd.h>
 
 #include "app/scripted_hooks.hpp"
 #include "continuation/families.hpp"
+#include "support/quiet_observer.hpp"
 #include "support/test_support.hpp"
 
 namespace zanfel {
@@ -146,6 +150,61 @@ long ExpectPlainCsv(const std::string &csv, std::size_t columns) {
   return static_cast<long>(lines.size()) - 1;
 }
 
+// The rows as a reader that goes by the header's names sees them.
+std::vector<std::map<std::string, REAL>> RowsByName(const std::string &csv) {
+  const std::string data = Data(csv);
+  std::vector<std::string_view> names;
+  std::vector<std::map<std::string, REAL>> rows;
+  for (std::size_t at = 0, end; (end = data.find('\n', at)) != std::string::npos; at = end + 1) {
+    const auto fields = SplitFields(std::string_view(data).substr(at, end - at));
+    if (names.empty()) {
+      names = fields;
+      continue;
+    }
+    auto &row = rows.emplace_back();
+    for (std::size_t i = 0; i < fields.size() && i < names.size(); ++i)
+      EXPECT_TRUE(ParseReal(fields[i], row[std::string(names[i])])) << fields[i];
+  }
+  return rows;
+}
+
+// The "# sweep" line says which way P steps; the rows must step that way.
+void ExpectSweepLineNamesTheStep(const std::string &csv) {
+  const std::size_t at = csv.find("\n# sweep: ");
+  ASSERT_NE(at, std::string::npos);
+  const std::string line = csv.substr(at + 1, csv.find('\n', at + 1) - at - 1);
+  const bool plus = line.find("(P := P + DP)") != std::string::npos;
+  EXPECT_NE(plus, line.find("(P := P - DP)") != std::string::npos) << line;
+  const auto rows = RowsByName(csv);
+  for (std::size_t k = 1; k < rows.size(); ++k) {
+    const REAL P = rows[k - 1].at("P"), DP = rows[k - 1].at("DP");
+    EXPECT_TRUE(SameReal(rows[k].at("P"), plus ? P + DP : P - DP)) << line << ", row " << k + 1;
+  }
+}
+
+// Family C: each row's columns, taken by name, hold the values its record
+// prints (to the record's decimals).
+void ExpectColumnsOfTheRecordsC(const std::string &csv, const std::string &res) {
+  static const std::regex number(R"(-?[0-9]+\.[0-9]+)");
+  const char *const order[] = {"H",  "X1", "r1", "r2",   "r3",   "r4",
+                               "X2", "X3", "X4", "y2_1", "y8_1", "y30_1"};
+  const auto rows = RowsByName(csv);
+  std::sregex_iterator value(res.begin(), res.end(), number), end;
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    EXPECT_EQ(rows[k].at("record"), REAL(k + 1));
+    EXPECT_EQ(rows[k].at("pass"), 1.0L);
+    EXPECT_TRUE(SameReal(rows[k].at("P"), rows[k].at("H"))) << "family C sweeps H = P";
+    EXPECT_EQ(rows[k].at("messages"), 0.0L);
+    for (const char *name : order) {
+      ASSERT_NE(value, end) << "record " << k + 1;
+      EXPECT_NEAR(double(rows[k].at(name)), std::strtod(value->str().c_str(), nullptr), 1e-8)
+          << "row " << k + 1 << ", column " << name;
+      ++value;
+    }
+  }
+  EXPECT_EQ(value, end) << "more records than rows";
+}
+
 // The files a resume reads or writes, as they stand.
 std::string Snapshot(const std::string &dir) {
   std::string all;
@@ -204,6 +263,7 @@ TEST(Resume, ShootB1StoppedAndResumedEqualsAnUnstoppedRun) {
   const std::string csv = ReadFile(dir + "/ZANFEL.CSV");
   ASSERT_EQ(ExpectPlainCsv(csv, 28), 12);
   EXPECT_EQ(ExpectPlainCsv(ReadFile(whole + "/ZANFEL.CSV"), 28), 30);
+  ExpectSweepLineNamesTheStep(csv);
 
   // A sweep whose last row leaves the range has ended: P = 700 steps to
   // 700.01. The row and its record are written as the program would.
@@ -252,6 +312,144 @@ TEST(Resume, ShootC2ResumedEndsWhereTheWholeRunEnds) {
   ExpectRefused(other, ResumeShootB1, kResumeBadData, "written by shoot_c2");
   std::filesystem::remove(other + "/ZANFEL.CSV");
   ExpectRefused(other, ResumeShootC2, kResumeNoInput, "ZANFEL.CSV: No such file");
+}
+
+// The step after a record: P moves by DP in the family's direction, DP
+// shrinks after a solve that used all NTRIAL iterations, and P outside
+// [P1, P2] ends the sweep (the bounds themselves are inside).
+TEST(Sweep, StepOnMovesPAndShrinksTheStepAfterTheIterationLimit) {
+  constexpr RecordLayout layout = kRecordC;
+  const struct {
+    INT16 ITER;
+    bool addStep;
+    REAL P, DP, P1, P2;
+    REAL nextP, nextDP;
+    bool left;
+  } rows[] = {
+      {6, true, 1.0L, 0.01L, -10.0L, 15.0L, 1.0L + 0.01L, 0.01L, false},
+      {99, true, 1.0L, 0.01L, -10.0L, 15.0L, 1.0L + 0.01L, 0.01L, false},
+      {100, true, 1.0L, 0.01L, -10.0L, 15.0L, 1.0L + 0.01L, 0.9L * 0.01L, false},
+      {101, true, 1.0L, 0.01L, -10.0L, 15.0L, 1.0L + 0.01L, 0.9L * 0.01L, false},
+      {100, false, 1.0L, -0.01L, -100.0L, 700.0L, 1.0L + 0.01L, 0.9L * -0.01L, false},
+      {3, false, 1.0L, -0.01L, -100.0L, 700.0L, 1.0L + 0.01L, -0.01L, false},
+      {3, true, 1.0L, 0.5L, -10.0L, 1.5L, 1.5L, 0.5L, false},
+      {3, true, 1.0L, 0.75L, -10.0L, 1.5L, 1.75L, 0.75L, true},
+      {3, false, 1.0L, 0.5L, 0.5L, 15.0L, 0.5L, 0.5L, false},
+      {3, false, 1.0L, 0.75L, 0.5L, 15.0L, 0.25L, 0.75L, true},
+  };
+  for (const auto &r : rows) {
+    SCOPED_TRACE(::testing::Message() << "ITER " << r.ITER << (r.addStep ? " P + DP" : " P - DP")
+                                      << " from " << double(r.P) << " by " << double(r.DP));
+    const SweepRules<FamilyC> rules{
+        layout,  5,         "y2(1)", [](const Program<FamilyC> &s) { return s.g.P * 2; },
+        nullptr, r.addStep, "y30_1"};
+    testing::QuietObserver quiet;
+    Program<FamilyC> s(quiet);
+    s.g.ITER = r.ITER;
+    s.g.P = r.P;
+    s.DP = r.DP;
+    s.P1 = r.P1;
+    s.P2 = r.P2;
+    EXPECT_EQ(StepOn(s, rules), r.left);
+    EXPECT_TRUE(SameReal(s.g.H, 2 * r.P)) << "H from the record's P";
+    EXPECT_TRUE(SameReal(s.g.P, r.nextP)) << double(s.g.P);
+    EXPECT_TRUE(SameReal(s.DP, r.nextDP)) << double(s.DP);
+  }
+}
+
+// Damaged pairs of files from a stopped shoot_c2 sweep of three records. A
+// pair the run itself may leave (cut off inside a record or a row, one file a
+// record ahead) is cut back to the records both hold and goes on to the same
+// three records; any other is refused before a byte changes.
+TEST(Resume, DamagedFilesAreCutBackOrRefused) {
+  const TempDir baseTmp;
+  const std::string base = baseTmp.Path();
+  testing::RunRecordedBody(base, RunShootC2, 3);
+  const std::string csv = ReadFile(base + "/ZANFEL.CSV"), res = ReadFile(base + "/ZANFEL.RES");
+  ASSERT_EQ(ExpectPlainCsv(csv, 18), 3);
+  ExpectSweepLineNamesTheStep(csv);
+  ExpectColumnsOfTheRecordsC(csv, res);
+
+  const std::size_t row3 = csv.rfind('\n', csv.size() - 2) + 1;
+  const std::size_t row2 = csv.rfind('\n', row3 - 2) + 1;
+  const std::size_t record3 = res.rfind("h:=");
+  const std::size_t record2 = res.rfind("h:=", record3 - 1);
+  const std::string version = "# version: " + std::string(ProgramVersion()) + "\n";
+  using Damage = std::function<void(std::string & csv, std::string & res)>;
+  auto replace = [](std::string &s, const std::string &from, const std::string &to) {
+    const std::size_t at = s.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    s.replace(at, from.size(), to);
+  };
+  // A row's field: the `field`-th (from 0) of the row starting at `row`.
+  auto setField = [](std::string &c, std::size_t row, int field, const std::string &to) {
+    std::size_t at = row;
+    for (int i = 0; i < field; ++i)
+      at = c.find(',', at) + 1;
+    c.replace(at, c.find(',', at) - at, to);
+  };
+  const std::string kMissing = "\x01missing", kDirectory = "\x01directory";
+  const struct {
+    const char *what;
+    Damage damage;
+    int status; // 0: cut back and resumed
+    std::string because;
+  } cases[] = {
+      {"results file cut inside its last record", [&](auto &, auto &r) { r.resize(r.size() - 30); },
+       0, ""},
+      {"results file cut just inside its last record",
+       [&](auto &, auto &r) { r.resize(record3 + 3); }, 0, ""},
+      {"results file a record behind", [&](auto &, auto &r) { r.resize(record3); }, 0, ""},
+      {"rows a record behind", [&](auto &c, auto &) { c.resize(row3); }, 0, ""},
+      {"rows cut inside the last row", [&](auto &c, auto &) { c.resize(row3 + 50); }, 0, ""},
+      {"rows cut just before the last line end", [&](auto &c, auto &) { c.resize(c.size() - 1); },
+       0, ""},
+      {"a row of another pass", [&](auto &c, auto &) { setField(c, row2, 1, "2"); }, kResumeBadData,
+       "row 2 is not a row of this sweep"},
+      {"a row numbered out of turn", [&](auto &c, auto &) { setField(c, row2, 0, "3"); },
+       kResumeBadData, "row 2 is not a row of this sweep"},
+      {"records that differ", [&](auto &, auto &r) { r[record2 + 5] ^= 1; }, kResumeBadData,
+       "differ at record 2"},
+      {"rows of another version",
+       [&](auto &c, auto &) { replace(c, version, "# version: 0." + version.substr(11)); },
+       kResumeBadData, "was written by version 0."},
+      {"rows of another program",
+       [&](auto &c, auto &) { replace(c, "# program: shoot_c2\n", "# program: shoot_c1\n"); },
+       kResumeBadData, "written by shoot_c1"},
+      {"columns in another order",
+       [&](auto &c, auto &) { replace(c, ",y2_1,y8_1,", ",y8_1,y2_1,"); }, kResumeBadData,
+       "the header row is not the one this program writes"},
+      {"no rows", [&](auto &c, auto &) { c.resize(c.find("\n1,") + 1); }, kResumeBadData,
+       "holds no whole record"},
+      {"no results file", [&](auto &, auto &r) { r = kMissing; }, kResumeNoInput,
+       "ZANFEL.RES: No such file or directory"},
+      {"a results file that cannot be read", [&](auto &, auto &r) { r = kDirectory; },
+       kResumeNoInput, "ZANFEL.RES: Is a directory"},
+      {"no rows file", [&](auto &c, auto &) { c = kMissing; }, kResumeNoInput,
+       "ZANFEL.CSV: No such file or directory"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    const TempDir dirTmp;
+    const std::string dir = dirTmp.Path();
+    std::string damagedCsv = csv, damagedRes = res;
+    c.damage(damagedCsv, damagedRes);
+    for (const auto &[name, bytes] :
+         {std::pair{"/ZANFEL.CSV", damagedCsv}, {"/ZANFEL.RES", damagedRes}}) {
+      if (bytes == kDirectory)
+        std::filesystem::create_directory(dir + name);
+      else if (bytes != kMissing)
+        WriteFile(dir + name, bytes);
+    }
+    if (c.status != 0) {
+      ExpectRefused(dir, ResumeShootC2, c.status, c.because);
+      continue;
+    }
+    const ChildResult r = testing::RunRecordedBody(dir, ResumeShootC2, 1);
+    EXPECT_EQ(r.status, 0) << r.err;
+    ExpectSameBytes(ReadFile(dir + "/ZANFEL.RES"), res, "ZANFEL.RES");
+    ExpectSameBytes(ReadFile(dir + "/ZANFEL.CSV"), csv, "ZANFEL.CSV");
+  }
 }
 
 TEST(Resume, ProgramsTakeTheOptionFamilyARefusesIt) {

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "app/command_line.hpp"
+#include "app/progress.hpp"
 #include "app/summary.hpp"
 #include "runtime/charset.hpp"
 #include "runtime/console.hpp"
@@ -104,6 +105,13 @@ TEST(CommandLine, ReadsItsOptionsAndRejectsAnythingElse) {
       {{"--dir="}, "option --dir needs a directory"},
       {{"--dir", "/no/such/dir"}, "--dir /no/such/dir: No such file or directory"},
       {{"--dir", dir + "/file"}, "not a directory"},
+      // An option is its whole name, or its name and '='.
+      {{"--dirX"}, "unknown argument '--dirX'"},
+      {{"--dirX=" + dir}, "unknown argument '--dirX="},
+      {{"--threadsX=2"}, "unknown argument '--threadsX=2'"},
+      {{"--resumeX"}, "unknown argument '--resumeX'"},
+      {{"--help=1"}, "unknown argument '--help=1'"},
+      {{"--dir", dir, "--version", "--bogus"}, "unknown argument '--bogus'"},
   };
   for (const auto &w : wrong) {
     SCOPED_TRACE(w.args.front());
@@ -282,18 +290,25 @@ TEST(Summary, SaysWhyTheRunEndedWhicheverWayItEnds) {
     };
     say(EndWay::Normal, 0);
     summary::NoteRecords(1);
-    summary::NoteSweepEnd("P left its range");
+    summary::NoteSweepEnd(progress::SweepEndText(SweepEnd::LeftRange, false));
     say(EndWay::Normal, 0);
     text += summary::WaitingText() + "\n";
     summary::NoteRecords(269);
     summary::NoteP(3.80364898L);
     NoteFatalCause(FatalCause::IterationLimit);
     say(EndWay::Fatal, 0);
-    say(EndWay::RuntimeError, 207);
-    say(EndWay::Signal, SIGTERM);
-    say(EndWay::Signal, SIGQUIT);
+    // Every other reason, as the line and the pictures' titles say it.
+    summary::NoteSweepEnd(progress::SweepEndText(SweepEnd::Key, false));
+    text += summary::ReasonText(EndWay::Normal, 0) + "\n";
+    summary::NoteSweepEnd(progress::SweepEndText(SweepEnd::Key, true)); // no window now
+    text += summary::ReasonText(EndWay::Normal, 0) + "\n";
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ, SIGUSR1, SIGWINCH})
+      text += summary::ReasonText(EndWay::Signal, sig) + "\n";
+    text += summary::ReasonText(EndWay::RuntimeError, 207) + "\n";
+    NoteFatalCause(FatalCause::InvalidIntegratorCall);
+    text += summary::ReasonText(EndWay::Fatal, 0) + "\n";
     NoteFatalCause(FatalCause::Unknown);
-    say(EndWay::Fatal, 1);
+    text += summary::ReasonText(EndWay::Fatal, 1) + "\n";
     return write(1, text.data(), text.size()) == ssize_t(text.size()) ? 0 : 1;
   });
   const std::string res = std::filesystem::canonical(dir).string() + "/ZANFEL.RES";
@@ -303,11 +318,22 @@ TEST(Summary, SaysWhyTheRunEndedWhicheverWayItEnds) {
                        "shoot_c1: P left its range; 1 record in " + res +
                        "; picture /pictures/ZANFEL.PNG\n" +
                        "shoot_c1: iteration limit at P = 3.80364898; 269 records in " + res +
-                       "; no picture\n" + "shoot_c1: run-time error 207; 269 records in " + res +
-                       "; no picture\n" + "shoot_c1: terminated (SIGTERM); 269 records in " + res +
-                       "; no picture\n" + "shoot_c1: quit (SIGQUIT); 269 records in " + res +
-                       "; no picture\n" + "shoot_c1: graphics could not be initialised; 269 " +
-                       "records in " + res + "; no picture\n");
+                       "; no picture\n"
+                       "stopped by a key\n"
+                       "window closed\n"
+                       "interrupted (SIGINT)\n"
+                       "terminated (SIGTERM)\n"
+                       "hang-up (SIGHUP)\n"
+                       "quit (SIGQUIT)\n"
+                       "broken pipe (SIGPIPE)\n"
+                       "file-size limit (SIGXFSZ)\n"
+                       "SIGUSR1\n"
+                       "signal " +
+                       std::to_string(SIGWINCH) +
+                       "\n"
+                       "run-time error 207\n"
+                       "invalid integrator call\n"
+                       "graphics could not be initialised\n");
 }
 
 // --- The character set of a terminal ---

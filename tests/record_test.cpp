@@ -1,16 +1,48 @@
 // The results file and its six-line records: the reference records rebuilt
 // from their own printed values, the file's create/truncate and write-through
 // behaviour, and the I/O errors that end a program.
+#include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <regex>
 #include <string>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <vector>
 
 #include "report/record.hpp"
 #include "report/text_file.hpp"
+#include "runtime/fault.hpp"
 #include "support/test_support.hpp"
+
+// Faults injected under the results file: this program's own write() and
+// fdatasync() stand in for the C library's, and misbehave once armed.
+namespace {
+enum class Fault { None, HalfThenHangUp, HalfThenDiskFull, SyncFails };
+Fault armed = Fault::None;
+} // namespace
+
+extern "C" ssize_t write(int fd, const void *buf, size_t n) {
+  if (fd > 2 && n > 1 && (armed == Fault::HalfThenHangUp || armed == Fault::HalfThenDiskFull)) {
+    const Fault fault = armed;
+    armed = Fault::None;
+    (void)!syscall(SYS_write, fd, buf, n / 2);
+    if (fault == Fault::HalfThenHangUp)
+      raise(SIGHUP);
+    errno = ENOSPC;
+    return -1;
+  }
+  return syscall(SYS_write, fd, buf, n);
+}
+
+extern "C" int fdatasync(int fd) {
+  if (fd > 2 && armed == Fault::SyncFails) {
+    errno = EIO;
+    return -1;
+  }
+  return static_cast<int>(syscall(SYS_fdatasync, fd));
+}
 
 namespace zanfel {
 namespace {
@@ -165,6 +197,42 @@ TEST_F(RecordTest, RecordsSurviveAnAbruptEnd) {
   });
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(SplitCrLf(ReadFile(path)).size(), 6u);
+}
+
+// A record that the end of the program or a failed write cuts short goes
+// again, and a sync that fails at the close is reported: the file keeps its
+// whole records only.
+TEST_F(RecordTest, ARecordCutShortGoesAndAFailedSyncIsReported) {
+  const std::string path = dir + "/ZANFEL.RES";
+  const struct {
+    Fault fault;
+    int status;
+    std::string report;
+  } cases[] = {
+      {Fault::HalfThenHangUp, 128 + SIGHUP, ""},
+      {Fault::HalfThenDiskFull, 101, "Runtime error 101: " + path + ": No space left on device\n"},
+      {Fault::SyncFails, 101, "Runtime error 101: " + path + ": Input/output error\n"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.fault));
+    const testing::ChildResult r = testing::RunInChild(dir, testing::Stdin::DevNull, [&] {
+      InstallFaultHandling();
+      static TextFile f; // the end hook may find it open
+      f.Assign(path);
+      f.Rewrite();
+      f.WriteLn("record 1");
+      f.WriteThrough();
+      f.WriteLn("record 2");
+      armed = c.fault;
+      f.WriteThrough();
+      f.Close();
+      return 0;
+    });
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out, c.report);
+    EXPECT_EQ(ReadFile(path),
+              "record 1\r\n" + std::string(c.fault == Fault::SyncFails ? "record 2\r\n" : ""));
+  }
 }
 
 TEST_F(RecordTest, ResultsPathEndsInTheFileNameAndTheSnapshotLiesBeside) {
