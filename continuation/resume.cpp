@@ -95,10 +95,7 @@ int ReadResumeFiles(std::string_view program, const std::vector<std::string> &co
     return CannotResume(program, kResumeBadData,
                         CsvPath() + " was written by version " + version + ", this is version " +
                             ProgramVersion());
-  std::string header;
-  for (std::size_t i = 0; i < columns.size(); ++i)
-    header += (i ? "," : "") + columns[i];
-  header += '\n';
+  const std::string header = CsvHeaderRow(columns);
   if (files.csv.compare(at, header.size(), header) != 0)
     return CannotResume(program, kResumeBadData,
                         CsvPath() + ": the header row is not the one this program writes");

@@ -73,10 +73,14 @@ std::string CsvHead(std::string_view program, const std::vector<std::string> &sw
           ", TOLX = " + ShortReal(limits.TOLX) + ", TOLF = " + ShortReal(limits.TOLF) +
           "; trajectories RELERR = " + ShortReal(limits.RELERR) +
           ", ABSERR = " + ShortReal(limits.ABSERR) + '\n';
+  return head + CsvHeaderRow(columns);
+}
+
+std::string CsvHeaderRow(const std::vector<std::string> &columns) {
+  std::string row;
   for (std::size_t i = 0; i < columns.size(); ++i)
-    head += (i ? "," : "") + columns[i];
-  head += '\n';
-  return head;
+    row += (i ? "," : "") + columns[i];
+  return row + '\n';
 }
 
 } // namespace zanfel

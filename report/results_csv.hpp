@@ -39,6 +39,9 @@ std::vector<int> YoutColumns(int N, const RecordLayout &L);
 // record, pass, P, H, ITER, X1..XN, r1..rN, y2_1, y8_1, <z>, messages, DP.
 std::vector<std::string> CsvColumnNames(int N, const char *zColumn);
 
+// The header row: the column names joined by commas, with its line end.
+std::string CsvHeaderRow(const std::vector<std::string> &columns);
+
 // The lines before the rows: "#" lines naming the program, the version, the
 // start time (UTC) and the sweep's constants, then the header row.
 // The limits a run solves with, stated in the head: Newton's and the
