@@ -13,7 +13,9 @@
 
 #include "drivers/programs.hpp"
 #include "drivers/scripted_hooks.hpp"
+#include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
+#include "runtime/signals.hpp"
 #include "shooting/shooting.hpp"
 #include "shooting/trajectory_pool.hpp"
 

@@ -11,7 +11,9 @@
 #include "graph/graph.hpp"
 #include "report/format.hpp"
 #include "runtime/console.hpp"
+#include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
+#include "runtime/signals.hpp"
 
 namespace zanfel::progress {
 
@@ -84,7 +86,7 @@ void Start(std::string_view program) {
   stderrIsTerminal = isatty(2) == 1;
   SetBeforeMessageHook(EraseLine);
   AddEndHook(EraseLine);
-  AddStopHook(EraseLine);
+  AddJobStopHook(EraseLine);
 }
 
 void AfterRecord(REAL P, long records) {

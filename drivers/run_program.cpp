@@ -4,8 +4,10 @@
 #include "drivers/progress.hpp"
 #include "drivers/resume.hpp"
 #include "drivers/summary.hpp"
+#include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
-#include "runtime/stop_signal.hpp"
+#include "runtime/interrupt.hpp"
+#include "runtime/signals.hpp"
 #include "runtime/write_all.hpp"
 #include "shooting/trajectory_pool.hpp"
 
@@ -48,14 +50,14 @@ int AnswerCommandLine(const char *name, const CommandLine &line) {
 // Ctrl-C or SIGTERM at a safe point: both pictures, titled with the signal.
 void PicturesAtStop() {
   graph::SnapshotIfOpen();
-  curve_picture::WriteNow(summary::ReasonText(EndWay::Signal, StopSignal()));
+  curve_picture::WriteNow(summary::ReasonText(EndWay::Signal, InterruptSignal()));
 }
 
 } // namespace
 
 void AtSafePoint(REAL P) {
   summary::NoteP(P);
-  StopIfRequested();
+  EndIfInterrupted();
 }
 
 int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int argc,
@@ -71,8 +73,8 @@ int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int a
     body = resumeBody;
   }
   InstallFaultHandling();
-  InstallStopSignals();
-  SetStopWork(PicturesAtStop);
+  InstallInterruptHandlers();
+  SetInterruptWork(PicturesAtStop);
   EnterRunMode();
   progress::Start(name);
   summary::Start(name, ResultsPath(), BesidePath("ZANFEL.PNG"));
@@ -82,7 +84,7 @@ int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int a
   hooks.afterRecord = AfterRecord;
   hooks.afterSweep = progress::AfterSweep;
   const int status = body(hooks);
-  StopIfRequested(); // a stop that came after the last wait
+  EndIfInterrupted(); // a stop that came after the last wait
   progress::EraseLine();
   RestoreTerminal();
   SayLastWord(EndWay::Normal, status);

@@ -4,6 +4,7 @@
 
 #include "graph/graph.hpp"
 #include "report/format.hpp"
+#include "report/text_file.hpp"
 #include "runtime/checked.hpp"
 #include "runtime/fault.hpp"
 
@@ -13,6 +14,7 @@ void SYSKORD(Frame &f, INT16 MX1, INT16 MX2, INT16 MY1, INT16 MY2, REAL XI, REAL
              bool checkGraphResult) {
   INT16 GD = graph::Detect;
   INT16 GM = 0;
+  graph::SetPicturePath(BesidePath("ZANFEL.PNG"));
   graph::InitGraph(GD, GM, "");
   if (checkGraphResult && graph::GraphResult() != graph::grOk)
     FatalEnd(1);

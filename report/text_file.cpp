@@ -18,6 +18,7 @@
 #include <unistd.h>
 #include <utility>
 
+#include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/write_all.hpp"
 

@@ -21,7 +21,9 @@
 #include <unistd.h>
 
 #include "runtime/charset.hpp"
+#include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
+#include "runtime/signals.hpp"
 
 namespace zanfel {
 

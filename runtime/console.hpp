@@ -24,7 +24,7 @@ unsigned long MessageCount();
 // Return and closing in the graphics window, which is kept repainted
 // meanwhile. The terminal is in its normal mode during the wait, with a
 // prompt line on it when standard input is a terminal. A stop asked for by a
-// signal ends the program from the wait (see runtime/stop_signal.hpp).
+// signal ends the program from the wait (see runtime/interrupt.hpp).
 void WaitForEnter();
 
 // True while an unread byte waits on standard input or a key press waits in

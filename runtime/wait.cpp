@@ -14,8 +14,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
-#include "runtime/stop_signal.hpp"
+#include "runtime/interrupt.hpp"
 
 namespace zanfel {
 
@@ -128,9 +129,9 @@ enum class WaitEnd { Line, EndOfInput, Window };
 // signals are looked at; `bytes` counts what was read.
 WaitEnd ReadLineOrWindow(long &bytes) {
   for (;;) {
-    if (StopSignal() != 0) {
+    if (InterruptSignal() != 0) {
       ErasePrompt();
-      StopIfRequested();
+      EndIfInterrupted();
     }
     if (windowWait && windowWait())
       return WaitEnd::Window;

@@ -8,6 +8,7 @@
 
 #include "integrator/rkf45.hpp"
 #include "runtime/console.hpp"
+#include "runtime/deferred_end.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/types.hpp"
 #include "shooting/model.hpp"

@@ -16,6 +16,7 @@
 #include "drivers/programs.hpp"
 #include "graph/graph.hpp"
 #include "runtime/fault.hpp"
+#include "runtime/signals.hpp"
 #include "shooting/trajectory_pool.hpp"
 #include "support/test_support.hpp"
 
