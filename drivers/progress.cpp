@@ -41,16 +41,6 @@ void WriteToStderr(const char *s, size_t n) {
   WriteAll(2, s, n);
 }
 
-// A line wider than the terminal would wrap, and "\r" would then return to
-// its last row only; the last column stays free so that the cursor never
-// reaches the wrap margin. A terminal that tells no width is not cut.
-std::string FitToTerminal(const std::string &text) {
-  struct winsize ws {};
-  if (ioctl(2, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 && text.size() >= ws.ws_col)
-    return text.substr(0, ws.ws_col - 1u);
-  return text;
-}
-
 void Show(const std::string &text) {
   shownBefore = true;
   lastShown = Clock::now();
@@ -62,7 +52,7 @@ void Show(const std::string &text) {
   }
   if (!stderrIsTerminal)
     return;
-  const std::string line = "\r" + FitToTerminal(text) + "\033[K";
+  const std::string line = "\r" + FitToTerminal(2, text) + "\033[K";
   // Marked before the write: an end signal in the middle of it still erases.
   lineShown = 1;
   WriteToStderr(line.data(), line.size());

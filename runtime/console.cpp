@@ -298,4 +298,11 @@ void BeforeConsoleText() {
     beforeMessage();
 }
 
+std::string FitToTerminal(int fd, const std::string &text) {
+  struct winsize ws {};
+  if (ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 && text.size() >= ws.ws_col)
+    return text.substr(0, ws.ws_col - 1u);
+  return text;
+}
+
 } // namespace zanfel

@@ -66,4 +66,10 @@ void SetBeforeMessageHook(BeforeMessageHook hook);
 // Calls that hook: for other text on the console (the prompt of a wait).
 void BeforeConsoleText();
 
+// `text` cut to fit one row of the terminal on `fd`: a status line or prompt
+// wider than the terminal would wrap, and "\r" would then return to its last
+// row only. The last column stays free so that the cursor never reaches the
+// wrap margin. A terminal that tells no width is not cut.
+std::string FitToTerminal(int fd, const std::string &text);
+
 } // namespace zanfel

@@ -48,15 +48,6 @@ int PromptTerminal() {
   return terminalOfStdin;
 }
 
-// A prompt wider than the terminal would wrap, and "\r" would then return to
-// its last row only.
-std::string FitToTerminal(int fd, const std::string &text) {
-  struct winsize ws {};
-  if (ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 && text.size() >= ws.ws_col)
-    return text.substr(0, ws.ws_col - 1u);
-  return text;
-}
-
 // On every way out while the prompt is shown (a stop, a hang-up).
 // Async-signal-safe.
 void ErasePrompt() {

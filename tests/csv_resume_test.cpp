@@ -37,10 +37,6 @@ REAL RandomBits(std::mt19937_64 &rng) {
   return v;
 }
 
-bool SameReal(REAL a, REAL b) {
-  return std::memcmp(&a, &b, 10) == 0;
-}
-
 TEST(CsvText, RealsReadBackBitForBit) {
   std::mt19937_64 rng(14);
   std::vector<REAL> values{0.0L,
@@ -60,9 +56,9 @@ TEST(CsvText, RealsReadBackBitForBit) {
     const std::string text = FullReal(v);
     REAL back;
     ASSERT_TRUE(ParseReal(text, back)) << text;
-    ASSERT_TRUE(SameReal(back, v)) << text;
+    ASSERT_TRUE(SameBits(back, v)) << text;
     if (i < 500) {
-      ASSERT_TRUE(ParseReal(ShortReal(v), back) && SameReal(back, v)) << ShortReal(v);
+      ASSERT_TRUE(ParseReal(ShortReal(v), back) && SameBits(back, v)) << ShortReal(v);
     }
   }
   EXPECT_EQ(FullReal(1.5L), "1.50000000000000000000e+00");
@@ -98,15 +94,15 @@ TEST(CsvText, RowReadsBackTheStateItWasWrittenFrom) {
   EXPECT_EQ(SplitFields(fields).size(), CsvColumnNames(9, "y20_1").size());
   ASSERT_TRUE(ParseCsvRow(fields, kRecordB, back));
   EXPECT_EQ(FormatCsvRow(back, kRecordB), line);
-  EXPECT_TRUE(SameReal(back.P, row.P) && SameReal(back.H, row.H) && SameReal(back.DP, row.DP));
+  EXPECT_TRUE(SameBits(back.P, row.P) && SameBits(back.H, row.H) && SameBits(back.DP, row.DP));
   for (int I = 1; I <= 9; ++I)
-    EXPECT_TRUE(SameReal(back.X[I], row.X[I])) << I;
+    EXPECT_TRUE(SameBits(back.X[I], row.X[I])) << I;
   EXPECT_EQ(back.ITER, 100);
   // A row cut short or grown is not a row.
   EXPECT_FALSE(ParseCsvRow(fields.substr(0, fields.rfind(',')), kRecordB, back));
   EXPECT_FALSE(ParseCsvRow(std::string(fields) + ",1", kRecordB, back));
   EXPECT_FALSE(ParseCsvRow(fields.substr(0, fields.size() - 3), kRecordB, back) &&
-               SameReal(back.DP, row.DP));
+               SameBits(back.DP, row.DP));
 }
 
 // The file without its "#" lines.
