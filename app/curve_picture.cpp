@@ -8,6 +8,7 @@
 #include "graph/graph.hpp"
 #include "plot/svg.hpp"
 #include "report/text_file.hpp"
+#include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/whole_file.hpp"
 

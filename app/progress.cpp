@@ -11,7 +11,9 @@
 #include "graph/graph.hpp"
 #include "report/format.hpp"
 #include "runtime/console.hpp"
+#include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
+#include "runtime/signals.hpp"
 
 namespace zanfel::progress {
 
@@ -38,16 +40,6 @@ void WriteToStderr(const char *s, size_t n) {
   WriteAll(2, s, n);
 }
 
-// A line wider than the terminal would wrap, and "\r" would then return to
-// its last row only; the last column stays free so that the cursor never
-// reaches the wrap margin. A terminal that tells no width is not cut.
-std::string FitToTerminal(const std::string &text) {
-  struct winsize ws {};
-  if (ioctl(2, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 && text.size() >= ws.ws_col)
-    return text.substr(0, ws.ws_col - 1u);
-  return text;
-}
-
 void Show(const std::string &text) {
   shownBefore = true;
   lastShown = Clock::now();
@@ -59,7 +51,7 @@ void Show(const std::string &text) {
   }
   if (!stderrIsTerminal)
     return;
-  const std::string line = "\r" + FitToTerminal(text) + "\033[K";
+  const std::string line = "\r" + FitToTerminal(2, text) + "\033[K";
   // Marked before the write: an end signal in the middle of it still erases.
   lineShown = 1;
   WriteToStderr(line.data(), line.size());
@@ -83,7 +75,7 @@ void Start(std::string_view program) {
   stderrIsTerminal = isatty(2) == 1;
   SetBeforeMessageHook(EraseLine);
   AddEndHook(EraseLine);
-  AddStopHook(EraseLine);
+  AddJobStopHook(EraseLine);
 }
 
 void AfterRecord(REAL P, long records) {

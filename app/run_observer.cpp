@@ -4,7 +4,7 @@
 #include "app/progress.hpp"
 #include "app/summary.hpp"
 #include "graph/graph.hpp"
-#include "runtime/stop_signal.hpp"
+#include "runtime/interrupt.hpp"
 
 namespace zanfel {
 
@@ -18,7 +18,7 @@ void RunObserver::WaitForEnter() {
 
 void RunObserver::AtSafePoint(REAL P) {
   summary::NoteP(P);
-  StopIfRequested();
+  EndIfInterrupted();
 }
 
 INT16 RunObserver::Column(REAL H) const {

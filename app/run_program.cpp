@@ -6,8 +6,10 @@
 #include "app/summary.hpp"
 #include "continuation/resume.hpp"
 #include "graph/graph.hpp"
+#include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
-#include "runtime/stop_signal.hpp"
+#include "runtime/interrupt.hpp"
+#include "runtime/signals.hpp"
 #include "runtime/write_all.hpp"
 #include "shooting/trajectory_pool.hpp"
 
@@ -45,7 +47,7 @@ int AnswerCommandLine(const char *name, const CommandLine &line) {
 // Ctrl-C or SIGTERM at a safe point: both pictures, titled with the signal.
 void PicturesAtStop() {
   graph::SnapshotIfOpen();
-  curve_picture::WriteNow(summary::ReasonText(EndWay::Signal, StopSignal()));
+  curve_picture::WriteNow(summary::ReasonText(EndWay::Signal, InterruptSignal()));
 }
 
 } // namespace
@@ -63,8 +65,8 @@ int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int a
     body = resumeBody;
   }
   InstallFaultHandling();
-  InstallStopSignals();
-  SetStopWork(PicturesAtStop);
+  InstallInterruptHandlers();
+  SetInterruptWork(PicturesAtStop);
   EnterRunMode();
   progress::Start(name);
   summary::Start(name, ResultsPath(), BesidePath("ZANFEL.PNG"));
@@ -73,7 +75,7 @@ int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int a
   hooks.waitForEnter = progress::WaitForEnterShowingProgress;
   RunObserver observer(hooks);
   const int status = body(observer);
-  StopIfRequested(); // a stop that came after the last wait
+  EndIfInterrupted(); // a stop that came after the last wait
   progress::EraseLine();
   RestoreTerminal();
   SayLastWord(EndWay::Normal, status);

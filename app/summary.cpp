@@ -160,7 +160,7 @@ void NoteRecords(long records) {
 }
 
 void NoteP(REAL P) {
-  if (havePText && std::memcmp(&P, &lastP, 10) == 0)
+  if (havePText && SameBits(P, lastP))
     return;
   lastP = P;
   const std::string text = Fixed(P, 12, 8);

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/types.hpp"
 

@@ -13,7 +13,9 @@
 
 #include "app/scripted_hooks.hpp"
 #include "continuation/families.hpp"
+#include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
+#include "runtime/signals.hpp"
 #include "shooting/shooting.hpp"
 #include "shooting/trajectory_pool.hpp"
 #include "support/first_start.hpp"

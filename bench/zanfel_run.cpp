@@ -13,6 +13,7 @@
 #include "continuation/families.hpp"
 #include "graph/graph.hpp"
 #include "runtime/fault.hpp"
+#include "runtime/signals.hpp"
 #include "shooting/trajectory_pool.hpp"
 
 namespace {

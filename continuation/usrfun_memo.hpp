@@ -11,18 +11,6 @@
 
 namespace zanfel {
 
-inline bool SameBits(REAL a, REAL b) {
-  // The 80-bit value without the padding of its storage.
-  return std::memcmp(&a, &b, 10) == 0;
-}
-
-template <int HI> bool SameBits(const Array1<REAL, 1, HI> &a, const Array1<REAL, 1, HI> &b) {
-  for (int i = 1; i <= HI; ++i)
-    if (!SameBits(a[i], b[i]))
-      return false;
-  return true;
-}
-
 // The latest USRFUN call at the program-wide unknowns, with its inputs (the
 // unknowns, the entry H and P, bit for bit) and everything it left behind.
 // A call that wrote messages is not kept: repeating it keeps the console

@@ -1,4 +1,5 @@
-// The graphics library on SDL2, SDL2_gfx and libpng.
+// The graphics library on SDL2 and SDL2_gfx (the PNG in png.cpp, the loss of
+// the display in display_loss.cpp).
 //
 // All drawing goes to one 640 x 480 palette-indexed canvas through one SDL
 // software renderer that lives for the whole run: SDL2_gfx keeps its glyph
@@ -14,6 +15,8 @@
 // loads and libpng raise harmless flags of their own, so every entry point
 // that reaches them masks the traps for its duration.
 #include "graph/graph.hpp"
+#include "graph/display_loss.hpp"
+#include "graph/png.hpp"
 #include "graph/window_keys.hpp"
 #include "runtime/masked_traps.hpp"
 #include "runtime/whole_file.hpp"
@@ -21,7 +24,6 @@
 
 #include <SDL2/SDL.h>
 #include <SDL2/SDL2_gfxPrimitives.h>
-#include <png.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -30,17 +32,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "report/text_file.hpp"
 #include "runtime/console.hpp"
+#include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
-
-// Last: the X11 headers it brings define macros (None, Bool, Status) that
-// would clash with names of the headers above.
-#include <SDL2/SDL_syswm.h>
 
 namespace graph {
 
@@ -273,71 +270,10 @@ private:
   int saved_ = -1;
 };
 
-// --- The display going away ---
-//
-// Xlib ends the process with its own message when the connection to the X
-// server breaks, and when a request fails, say on a window destroyed from
-// outside. Since libX11 1.7 the end of a broken connection may be left to
-// the application: the window then counts as closed by the user (the sweep
-// ends as on a key) and SDL is not asked about it again. With an older Xlib
-// the program ends at once, in order.
-
-Window watchedWindow = 0;
-
 void LoseWindow() {
   s.lost = true;
   s.closeRequested = true;
   s.windowVisible = false;
-}
-
-// A failed request about the window means it is gone; any other failed
-// request is let pass (it changed nothing) and the run goes on.
-int OnXError(Display *, XErrorEvent *e) {
-  if (e->resourceid == watchedWindow)
-    LoseWindow();
-  return 0;
-}
-
-void OnXConnectionGone(Display *, void *) {
-  LoseWindow();
-}
-
-bool connectionLossSurvivable = false;
-
-int OnXConnectionLost(Display *) {
-  if (connectionLossSurvivable)
-    return 0; // OnXConnectionGone follows
-  LoseWindow();
-  zanfel::WriteMessageLine("Display lost");
-  zanfel::FatalEnd(1);
-}
-
-void WatchDisplay() {
-  SDL_SysWMinfo info;
-  SDL_VERSION(&info.version);
-  if (!SDL_GetWindowWMInfo(s.window, &info) || info.subsystem != SDL_SYSWM_X11)
-    return;
-  // The library SDL loaded, asked for by name so that the program itself
-  // does not depend on it.
-  void *x11 = dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD);
-  if (!x11)
-    return;
-  using SetError = XErrorHandler (*)(XErrorHandler);
-  using SetIOError = XIOErrorHandler (*)(XIOErrorHandler);
-  using SetIOErrorExit = void (*)(Display *, XIOErrorExitHandler, void *);
-  const auto setError = reinterpret_cast<SetError>(dlsym(x11, "XSetErrorHandler"));
-  const auto setIOError = reinterpret_cast<SetIOError>(dlsym(x11, "XSetIOErrorHandler"));
-  const auto setIOErrorExit =
-      reinterpret_cast<SetIOErrorExit>(dlsym(x11, "XSetIOErrorExitHandler"));
-  watchedWindow = info.info.x11.window;
-  connectionLossSurvivable = setIOErrorExit != nullptr;
-  if (setError)
-    setError(OnXError);
-  if (setIOError)
-    setIOError(OnXConnectionLost);
-  if (setIOErrorExit)
-    setIOErrorExit(info.info.x11.display, OnXConnectionGone, nullptr);
-  dlclose(x11);
 }
 
 void OpenWindow() {
@@ -370,7 +306,7 @@ void OpenWindow() {
     return;
   }
   s.windowVisible = true;
-  WatchDisplay();
+  WatchDisplay(s.window, LoseWindow);
 }
 
 void CloseWindow() {
@@ -390,74 +326,37 @@ void DrawLine(int x1, int y1, int x2, int y2) {
   Changed(x1, y1, x2, y2);
 }
 
-// Writes the canvas in its shown colours as an indexed PNG to `file`; false
-// with `error` set on failure.
-bool WritePng(FILE *file, int &error) {
+// The canvas in its shown colours, as an indexed PNG; false with errno set
+// on failure.
+bool WriteCanvasTo(int fd, void *) {
   SDL_RenderFlush(s.renderer);
-  png_byte colourMap[16 * 3];
-  for (int i = 0; i < 16; ++i) {
-    std::uint32_t c = ShownColour(i);
-    colourMap[3 * i] = png_byte(c >> 16);
-    colourMap[3 * i + 1] = png_byte(c >> 8);
-    colourMap[3 * i + 2] = png_byte(c);
-  }
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  image.width = kWidth;
-  image.height = kHeight;
-  image.format = PNG_FORMAT_RGB_COLORMAP;
-  image.colormap_entries = 16;
-  errno = 0;
-  bool ok =
-      png_image_write_to_stdio(&image, file, 0, s.canvas->pixels, s.canvas->pitch, colourMap) != 0;
-  error = errno;
-  if (std::fflush(file) != 0 && ok) {
-    ok = false;
-    error = errno;
-  }
-  return ok;
-}
-
-// The PNG through a stream of its own on the descriptor of the file being
-// written; false with errno set on failure.
-bool WritePngTo(int fd, void *) {
-  const int own = dup(fd);
-  FILE *file = own < 0 ? nullptr : fdopen(own, "wb");
-  if (!file) {
-    if (own >= 0)
-      close(own);
-    return false;
-  }
-  int error = 0;
-  bool ok = WritePng(file, error);
-  if (std::fclose(file) != 0 && ok) {
-    ok = false;
-    error = errno;
-  }
-  if (!ok)
-    errno = error != 0 ? error : EIO;
-  return ok;
+  std::uint32_t colours[16];
+  for (int i = 0; i < 16; ++i)
+    colours[i] = ShownColour(i);
+  return WritePng(fd, {s.canvas->pixels, kWidth, kHeight, s.canvas->pitch, colours});
 }
 
 // Writes the picture whole into place (an earlier one stays when it cannot).
 // False with errno set on failure.
 bool WritePicture(const std::string &path) {
-  const bool ok = zanfel::WriteWholeFile(path, WritePngTo, nullptr);
+  const bool ok = zanfel::WriteWholeFile(path, WriteCanvasTo, nullptr);
   if (ok)
     pictureSaved = 1;
   return ok;
 }
 
-std::string PicturePath() {
-  return zanfel::BesidePath("ZANFEL.PNG");
-}
+// Where the picture goes; set by the caller.
+std::string picturePath = "ZANFEL.PNG";
 
 void SnapshotHook() {
   SnapshotIfOpen();
 }
 
 } // namespace
+
+void SetPicturePath(std::string path) {
+  picturePath = std::move(path);
+}
 
 void InitGraph(INT16 &GraphDriver, INT16 &GraphMode, std::string_view) {
   Record("InitGraph");
@@ -556,7 +455,7 @@ void CloseGraph() {
   s.open = false;
   zanfel::SetWindowKeySource(nullptr);
   zanfel::SetWindowWaitSource(nullptr);
-  std::string path = PicturePath();
+  std::string path = picturePath;
   bool written = WritePicture(path);
   int error = errno;
   CloseWindow();
@@ -616,7 +515,7 @@ void SnapshotIfOpen() {
     return;
   MaskedTraps masked;
   // On the way to a fatal end: a picture that cannot be written is let go.
-  WritePicture(PicturePath());
+  WritePicture(picturePath);
 }
 
 void RecordCallsTo(const std::string &path) {

@@ -25,7 +25,10 @@ void Line(INT16 x1, INT16 y1, INT16 x2, INT16 y2);
 void OutTextXY(INT16 X, INT16 Y, std::string_view TextString);
 void MoveTo(INT16 X, INT16 Y);
 void LineTo(INT16 X, INT16 Y);
-// Writes the picture as ZANFEL.PNG beside the results file, closes the window.
+// Where CloseGraph and the snapshot write the picture (ZANFEL.PNG in the
+// working directory until set).
+void SetPicturePath(std::string path);
+// Writes the picture to its path, closes the window.
 // A picture that cannot be written ends the program with its I/O error and
 // leaves an earlier picture as it was.
 void CloseGraph();

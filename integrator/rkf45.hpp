@@ -67,6 +67,21 @@
 namespace zanfel {
 
 using REALTYPE = REAL;
+
+// The statuses IFLAG returns (see the protocol above), by name.
+enum class RkfStatus : INT16 {
+  OneStepTaken = -2,
+  ToutReached = 2,
+  RelErrRaised = 3,
+  TooManyEvaluations = 4,
+  AbsErrNeeded = 5,
+  StepTooSmall = 6,
+  StepsCutShort = 7,
+  InvalidInput = 8,
+};
+constexpr RkfStatus StatusOf(INT16 IFLAG) {
+  return static_cast<RkfStatus>(IFLAG);
+}
 constexpr int ARRAYSIZE = 6553;
 // The integrator's view of caller vectors: elements 1..ARRAYSIZE.
 using ARRAYTYPE = View1<REALTYPE>;

@@ -17,11 +17,6 @@ std::string Printed(const char *format, int precision, REAL v) {
   return std::string(text, n > 0 ? static_cast<std::size_t>(n) : 0);
 }
 
-bool SameValueBits(REAL a, REAL b) {
-  // The 80 bits of the value, not the padding of its storage.
-  return std::memcmp(&a, &b, 10) == 0;
-}
-
 } // namespace
 
 std::string FullReal(REAL v) {
@@ -33,7 +28,7 @@ std::string ShortReal(REAL v) {
   for (int digits = 1; digits <= 21; ++digits) {
     std::string text = Printed("%.*Lg", digits, v);
     REAL back;
-    if (!ParseReal(text, back) || !SameValueBits(back, v))
+    if (!ParseReal(text, back) || !SameBits(back, v))
       continue;
     // Whole numbers up to 17 digits without an exponent: "700", not "7e+02".
     const std::size_t e = text.find('e');

@@ -18,6 +18,7 @@
 #include <unistd.h>
 #include <utility>
 
+#include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/write_all.hpp"
 
@@ -212,20 +213,9 @@ void TextFile::WriteThrough() {
   if (pending_.empty())
     return;
   Publish(whole_, true, fd_);
-  const char *p = pending_.data();
-  std::size_t left = pending_.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd_, p, left);
-    if (n < 0) {
-      if (errno == EINTR)
-        continue;
-      CutBackAndFail(errno);
-    }
-    if (n == 0) // no progress on a regular file: treat as a device failure
-      CutBackAndFail(EIO);
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
+  // No progress on a regular file counts as a device failure (EIO).
+  if (!WriteAll(fd_, pending_.data(), pending_.size()))
+    CutBackAndFail(errno);
   whole_ += static_cast<off_t>(pending_.size());
   Publish(whole_, false, fd_);
   pending_.clear();

@@ -21,7 +21,9 @@
 #include <unistd.h>
 
 #include "runtime/charset.hpp"
+#include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
+#include "runtime/signals.hpp"
 
 namespace zanfel {
 
@@ -294,6 +296,13 @@ void SetBeforeMessageHook(BeforeMessageHook hook) {
 void BeforeConsoleText() {
   if (beforeMessage)
     beforeMessage();
+}
+
+std::string FitToTerminal(int fd, const std::string &text) {
+  struct winsize ws {};
+  if (ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 && text.size() >= ws.ws_col)
+    return text.substr(0, ws.ws_col - 1u);
+  return text;
 }
 
 } // namespace zanfel

@@ -24,7 +24,7 @@ unsigned long MessageCount();
 // Return and closing in the graphics window, which is kept repainted
 // meanwhile. The terminal is in its normal mode during the wait, with a
 // prompt line on it when standard input is a terminal. A stop asked for by a
-// signal ends the program from the wait (see runtime/stop_signal.hpp).
+// signal ends the program from the wait (see runtime/interrupt.hpp).
 void WaitForEnter();
 
 // True while an unread byte waits on standard input or a key press waits in
@@ -65,5 +65,11 @@ using BeforeMessageHook = void (*)();
 void SetBeforeMessageHook(BeforeMessageHook hook);
 // Calls that hook: for other text on the console (the prompt of a wait).
 void BeforeConsoleText();
+
+// `text` cut to fit one row of the terminal on `fd`: a status line or prompt
+// wider than the terminal would wrap, and "\r" would then return to its last
+// row only. The last column stays free so that the cursor never reaches the
+// wrap margin. A terminal that tells no width is not cut.
+std::string FitToTerminal(int fd, const std::string &text);
 
 } // namespace zanfel

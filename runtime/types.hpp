@@ -15,7 +15,6 @@ static_assert(std::numeric_limits<REAL>::digits == 64, "REAL must be the 80-bit 
 static_assert(std::numeric_limits<REAL>::radix == 2);
 
 using INT16 = std::int16_t;
-using WORD = std::uint16_t;
 
 // Array indexed LO..HI; an index outside ends the program with the range fault.
 template <class T, int LO, int HI> struct Array1 {
@@ -81,6 +80,18 @@ template <class T> struct SoleView1 {
 // memory operations.
 inline void CopyReal(REAL &dst, const REAL &src) {
   std::memcpy(&dst, &src, sizeof(REAL));
+}
+
+// Whether two reals have the same 80 bits: the value without the padding of
+// its storage (unlike ==, tells -0 from 0 and compares NaNs).
+inline bool SameBits(REAL a, REAL b) {
+  return std::memcmp(&a, &b, 10) == 0;
+}
+template <int HI> bool SameBits(const Array1<REAL, 1, HI> &a, const Array1<REAL, 1, HI> &b) {
+  for (int i = 1; i <= HI; ++i)
+    if (!SameBits(a[i], b[i]))
+      return false;
+  return true;
 }
 
 } // namespace zanfel

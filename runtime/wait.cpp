@@ -14,8 +14,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
-#include "runtime/stop_signal.hpp"
+#include "runtime/interrupt.hpp"
 
 namespace zanfel {
 
@@ -45,15 +46,6 @@ int PromptTerminal() {
       terminalOfStdin = open(name, O_WRONLY | O_NOCTTY | O_CLOEXEC);
   }
   return terminalOfStdin;
-}
-
-// A prompt wider than the terminal would wrap, and "\r" would then return to
-// its last row only.
-std::string FitToTerminal(int fd, const std::string &text) {
-  struct winsize ws {};
-  if (ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 && text.size() >= ws.ws_col)
-    return text.substr(0, ws.ws_col - 1u);
-  return text;
 }
 
 // On every way out while the prompt is shown (a stop, a hang-up).
@@ -128,9 +120,9 @@ enum class WaitEnd { Line, EndOfInput, Window };
 // signals are looked at; `bytes` counts what was read.
 WaitEnd ReadLineOrWindow(long &bytes) {
   for (;;) {
-    if (StopSignal() != 0) {
+    if (InterruptSignal() != 0) {
       ErasePrompt();
-      StopIfRequested();
+      EndIfInterrupted();
     }
     if (windowWait && windowWait())
       return WaitEnd::Window;

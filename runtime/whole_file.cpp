@@ -1,4 +1,5 @@
 #include "runtime/whole_file.hpp"
+#include "runtime/write_all.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -36,21 +37,7 @@ bool WriteWholeFile(const std::string &path, std::string_view text) {
       path,
       [](int fd, void *ctx) {
         const auto &t = *static_cast<std::string_view *>(ctx);
-        const char *p = t.data();
-        std::size_t left = t.size();
-        while (left > 0) {
-          const ssize_t w = ::write(fd, p, left);
-          if (w < 0 && errno == EINTR)
-            continue;
-          if (w <= 0) {
-            if (w == 0)
-              errno = EIO;
-            return false;
-          }
-          p += w;
-          left -= static_cast<std::size_t>(w);
-        }
-        return true;
+        return WriteAll(fd, t.data(), t.size());
       },
       &text);
 }

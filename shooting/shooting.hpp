@@ -8,6 +8,7 @@
 
 #include "integrator/rkf45.hpp"
 #include "runtime/console.hpp"
+#include "runtime/deferred_end.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/types.hpp"
 #include "shooting/model.hpp"
@@ -17,6 +18,12 @@ namespace zanfel {
 
 constexpr REAL RKF_RELERR = 1.0E-9L;
 constexpr REAL RKF_ABSERR = 1.0E-15L;
+// The tolerance reported as the one to answer status 5 or 6 with.
+constexpr REAL kToleranceLoosening = 10.0L;
+// The forward-difference step of the Jacobian: 1.0E-14 relative to 1 + |x|,
+// formed as ten times 1.0E-15.
+constexpr REAL kDifferenceStepTens = 10.0L;
+constexpr REAL kDifferenceStepUnit = 1.0E-15L;
 
 // The integrator's reaction messages, in the order they are written; the
 // report of status 8 is followed by the end of the program.
@@ -64,24 +71,26 @@ void RKF(typename Model::Globals &g, GLNARRAY<Model::N> X, GLNARRAY1<Model::NOUT
         ARRAYTYPE{WORK.data()}, View1<INT16>{IWORK.data()});
 
   CountEvaluations(IWORK[1]);
-  switch (IFLAG) {
-  case 3:
+  switch (StatusOf(IFLAG)) {
+  case RkfStatus::RelErrRaised:
     ReportTolerance(RELERR, ABSERR);
     break;
-  case 4:
+  case RkfStatus::TooManyEvaluations:
     ReportTooManySteps();
     break;
-  case 5:
-    ABSERR = ABSERR * 10.0L;
+  case RkfStatus::AbsErrNeeded:
+    ABSERR = ABSERR * kToleranceLoosening;
     ReportTolerance(RELERR, ABSERR);
     break;
-  case 6:
-    RELERR = RELERR * 10.0L;
+  case RkfStatus::StepTooSmall:
+    RELERR = RELERR * kToleranceLoosening;
     ReportTolerance(RELERR, ABSERR);
     break;
-  case 8:
+  case RkfStatus::InvalidInput:
     ReportInvalidCallAndEnd();
-  default:
+  case RkfStatus::OneStepTaken:
+  case RkfStatus::ToutReached:
+  case RkfStatus::StepsCutShort:
     break;
   }
   Model::OUTVAL(g, X, View1<const REAL>{Y.data()}, YOUT);
@@ -89,13 +98,8 @@ void RKF(typename Model::Globals &g, GLNARRAY<Model::N> X, GLNARRAY1<Model::NOUT
 
 // The forward-difference step of unknown I: 1.0E-14 relative to 1 + |X[I]|.
 inline REAL DifferenceStep(REAL x) {
-  return (1.0L + fabsl(x)) * 10.0L * 1.0E-15L;
+  return (1.0L + fabsl(x)) * kDifferenceStepTens * kDifferenceStepUnit;
 }
-
-// Whose unknowns a USRFUN call perturbs: the program-wide vector g.X, which
-// the models read while a difference trajectory runs, or a caller's other
-// vector, which they never see (g.X stays as it is for them).
-enum class Unknowns { ProgramWide, Apart };
 
 // Residuals BETA and the negated forward-difference Jacobian ALPHA at X, one
 // trajectory after the other. Each unknown in turn is raised in place while
@@ -152,7 +156,7 @@ template <ShootingModel Model> struct TrajectoryBatch {
 // USRFUN with its trajectories run side by side on `threads` threads. What
 // it computes, writes and leaves behind is what SequentialUSRFUN does: the
 // messages and any end of the program come in trajectory order.
-template <ShootingModel Model, Unknowns Whose>
+template <ShootingModel Model>
 void ParallelUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
                     GLNBYN<Model::N> &ALPHA, GLNARRAY<Model::N> &BETA, int threads) {
   TrajectoryBatch<Model> b;
@@ -168,8 +172,7 @@ void ParallelUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
       XS[J] = XS[J] + XDLT[J];
     b.X[J] = XS;
     b.g[J] = g;
-    if constexpr (Whose == Unknowns::ProgramWide)
-      b.g[J].X = XS;
+    b.g[J].X = XS;
     b.g[J].H = H;
     H = Model::HAfterTrajectory(b.g[J], b.X[J], H);
   }
@@ -193,30 +196,17 @@ void ParallelUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
   X = XS;
 }
 
-template <ShootingModel Model, Unknowns Whose>
-void USRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N, GLNBYN<Model::N> &ALPHA,
-            GLNARRAY<Model::N> &BETA) {
-  const int threads = TrajectoryThreads();
-  if (threads > 1)
-    ParallelUSRFUN<Model, Whose>(g, X, N, ALPHA, BETA, threads);
-  else
-    SequentialUSRFUN<Model>(g, X, N, ALPHA, BETA);
-}
-
 // Residuals and Jacobian at the program-wide unknowns g.X (MNEWT's vector
 // and the drivers'), on all the threads the process may use, one at a time
 // when that is one.
 template <ShootingModel Model>
 void USRFUN(typename Model::Globals &g, INT16 N, GLNBYN<Model::N> &ALPHA,
             GLNARRAY<Model::N> &BETA) {
-  USRFUN<Model, Unknowns::ProgramWide>(g, g.X, N, ALPHA, BETA);
-}
-
-// The same at a vector of the caller's that the models never read.
-template <ShootingModel Model>
-void USRFUNApart(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
-                 GLNBYN<Model::N> &ALPHA, GLNARRAY<Model::N> &BETA) {
-  USRFUN<Model, Unknowns::Apart>(g, X, N, ALPHA, BETA);
+  const int threads = TrajectoryThreads();
+  if (threads > 1)
+    ParallelUSRFUN<Model>(g, g.X, N, ALPHA, BETA, threads);
+  else
+    SequentialUSRFUN<Model>(g, g.X, N, ALPHA, BETA);
 }
 
 } // namespace zanfel

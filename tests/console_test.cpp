@@ -17,6 +17,7 @@
 
 #include "runtime/console.hpp"
 #include "runtime/fault.hpp"
+#include "runtime/signals.hpp"
 #include "support/test_support.hpp"
 
 namespace zanfel {

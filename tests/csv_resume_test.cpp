@@ -42,10 +42,6 @@ REAL RandomBits(std::mt19937_64 &rng) {
   return v;
 }
 
-bool SameReal(REAL a, REAL b) {
-  return std::memcmp(&a, &b, 10) == 0;
-}
-
 TEST(CsvText, RealsReadBackBitForBit) {
   std::mt19937_64 rng(14);
   std::vector<REAL> values{0.0L,
@@ -65,9 +61,9 @@ TEST(CsvText, RealsReadBackBitForBit) {
     const std::string text = FullReal(v);
     REAL back;
     ASSERT_TRUE(ParseReal(text, back)) << text;
-    ASSERT_TRUE(SameReal(back, v)) << text;
+    ASSERT_TRUE(SameBits(back, v)) << text;
     if (i < 500) {
-      ASSERT_TRUE(ParseReal(ShortReal(v), back) && SameReal(back, v)) << ShortReal(v);
+      ASSERT_TRUE(ParseReal(ShortReal(v), back) && SameBits(back, v)) << ShortReal(v);
     }
   }
   EXPECT_EQ(FullReal(1.5L), "1.50000000000000000000e+00");
@@ -103,15 +99,15 @@ TEST(CsvText, RowReadsBackTheStateItWasWrittenFrom) {
   EXPECT_EQ(SplitFields(fields).size(), CsvColumnNames(9, "y20_1").size());
   ASSERT_TRUE(ParseCsvRow(fields, kRecordB, back));
   EXPECT_EQ(FormatCsvRow(back, kRecordB), line);
-  EXPECT_TRUE(SameReal(back.P, row.P) && SameReal(back.H, row.H) && SameReal(back.DP, row.DP));
+  EXPECT_TRUE(SameBits(back.P, row.P) && SameBits(back.H, row.H) && SameBits(back.DP, row.DP));
   for (int I = 1; I <= 9; ++I)
-    EXPECT_TRUE(SameReal(back.X[I], row.X[I])) << I;
+    EXPECT_TRUE(SameBits(back.X[I], row.X[I])) << I;
   EXPECT_EQ(back.ITER, 100);
   // A row cut short or grown is not a row.
   EXPECT_FALSE(ParseCsvRow(fields.substr(0, fields.rfind(',')), kRecordB, back));
   EXPECT_FALSE(ParseCsvRow(std::string(fields) + ",1", kRecordB, back));
   EXPECT_FALSE(ParseCsvRow(fields.substr(0, fields.size() - 3), kRecordB, back) &&
-               SameReal(back.DP, row.DP));
+               SameBits(back.DP, row.DP));
 }
 
 // The file without its "#" lines.
@@ -178,7 +174,7 @@ void ExpectSweepLineNamesTheStep(const std::string &csv) {
   const auto rows = RowsByName(csv);
   for (std::size_t k = 1; k < rows.size(); ++k) {
     const REAL P = rows[k - 1].at("P"), DP = rows[k - 1].at("DP");
-    EXPECT_TRUE(SameReal(rows[k].at("P"), plus ? P + DP : P - DP)) << line << ", row " << k + 1;
+    EXPECT_TRUE(SameBits(rows[k].at("P"), plus ? P + DP : P - DP)) << line << ", row " << k + 1;
   }
 }
 
@@ -193,7 +189,7 @@ void ExpectColumnsOfTheRecordsC(const std::string &csv, const std::string &res) 
   for (std::size_t k = 0; k < rows.size(); ++k) {
     EXPECT_EQ(rows[k].at("record"), REAL(k + 1));
     EXPECT_EQ(rows[k].at("pass"), 1.0L);
-    EXPECT_TRUE(SameReal(rows[k].at("P"), rows[k].at("H"))) << "family C sweeps H = P";
+    EXPECT_TRUE(SameBits(rows[k].at("P"), rows[k].at("H"))) << "family C sweeps H = P";
     EXPECT_EQ(rows[k].at("messages"), 0.0L);
     for (const char *name : order) {
       ASSERT_NE(value, end) << "record " << k + 1;
@@ -351,9 +347,9 @@ TEST(Sweep, StepOnMovesPAndShrinksTheStepAfterTheIterationLimit) {
     s.P1 = r.P1;
     s.P2 = r.P2;
     EXPECT_EQ(StepOn(s, rules), r.left);
-    EXPECT_TRUE(SameReal(s.g.H, 2 * r.P)) << "H from the record's P";
-    EXPECT_TRUE(SameReal(s.g.P, r.nextP)) << double(s.g.P);
-    EXPECT_TRUE(SameReal(s.DP, r.nextDP)) << double(s.DP);
+    EXPECT_TRUE(SameBits(s.g.H, 2 * r.P)) << "H from the record's P";
+    EXPECT_TRUE(SameBits(s.g.P, r.nextP)) << double(s.g.P);
+    EXPECT_TRUE(SameBits(s.DP, r.nextDP)) << double(s.DP);
   }
 }
 

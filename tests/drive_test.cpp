@@ -17,8 +17,10 @@
 #include "runtime/charset.hpp"
 #include "runtime/console.hpp"
 #include "runtime/end_cause.hpp"
+#include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
-#include "runtime/stop_signal.hpp"
+#include "runtime/interrupt.hpp"
+#include "runtime/signals.hpp"
 #include "support/terminal.hpp"
 #include "support/test_support.hpp"
 
@@ -394,14 +396,14 @@ TEST(Charset, MessagesOnATerminalInTheCharsetItUses) {
 
 // --- Ctrl-C and SIGTERM inside the program ---
 
-TEST(StopSignal, TheFirstAsksTheSecondEndsAtOnce) {
+TEST(Interrupt, TheFirstAsksTheSecondEndsAtOnce) {
   const TempDir dirTmp;
   const std::string dir = dirTmp.Path();
   auto r = testing::RunInChild(dir, Stdin::DevNull, [] {
     InstallFaultHandling();
-    InstallStopSignals();
+    InstallInterruptHandlers();
     raise(SIGINT);
-    if (StopSignal() != SIGINT)
+    if (InterruptSignal() != SIGINT)
       return 1;
     if (write(1, "asked\n", 6) != 6)
       return 2;
@@ -413,12 +415,12 @@ TEST(StopSignal, TheFirstAsksTheSecondEndsAtOnce) {
 
   r = testing::RunInChild(dir, Stdin::DevNull, [] {
     InstallFaultHandling();
-    InstallStopSignals();
-    SetStopWork([] { (void)!write(1, "picture\n", 8); });
+    InstallInterruptHandlers();
+    SetInterruptWork([] { (void)!write(1, "picture\n", 8); });
     raise(SIGTERM);
     if (write(1, "safe point\n", 11) != 11)
       return 2;
-    StopIfRequested();
+    EndIfInterrupted();
     return 3;
   });
   EXPECT_EQ(r.status, 128 + SIGTERM);
@@ -428,10 +430,10 @@ TEST(StopSignal, TheFirstAsksTheSecondEndsAtOnce) {
   r = testing::RunInChild(dir, Stdin::DevNull, [] {
     signal(SIGINT, SIG_IGN);
     InstallFaultHandling();
-    InstallStopSignals();
+    InstallInterruptHandlers();
     raise(SIGINT);
-    StopIfRequested();
-    return StopSignal() == 0 ? 0 : 1;
+    EndIfInterrupted();
+    return InterruptSignal() == 0 ? 0 : 1;
   });
   EXPECT_EQ(r.status, 0);
 }

@@ -15,7 +15,10 @@
 #include <unistd.h>
 
 #include "runtime/checked.hpp"
+#include "runtime/deferred_end.hpp"
+#include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
+#include "runtime/signals.hpp"
 #include "runtime/types.hpp"
 #include "support/test_support.hpp"
 

@@ -13,10 +13,6 @@
 namespace zanfel {
 namespace {
 
-bool SameBits(REAL a, REAL b) {
-  return std::memcmp(&a, &b, 10) == 0;
-}
-
 template <size_t N>
 void ExpectSameBits(const std::array<REAL, N> &a, const std::array<REAL, N> &b) {
   for (size_t k = 0; k < N; ++k)

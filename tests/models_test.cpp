@@ -12,6 +12,7 @@
 #include "nonlinear/mnewt.hpp"
 #include "runtime/fault.hpp"
 #include "shooting/shooting.hpp"
+#include "support/residuals.hpp"
 #include "support/test_support.hpp"
 
 namespace zanfel {
@@ -168,10 +169,8 @@ TEST(FamilyA, ZeroUnknownsKeepTheFourthOrderPartAtRest) {
 }
 
 template <int N> REAL ResidualSum(typename FamilyA<N>::Globals &g) {
-  GLNBYN<N> alpha;
   GLNARRAY<N> beta;
-  GLNARRAY<N> x = g.X;
-  USRFUNApart<FamilyA<N>>(g, x, INT16(N), alpha, beta);
+  ResidualsAt<FamilyA<N>>(g, beta);
   REAL sum = 0.0L;
   for (int i = 1; i <= N; ++i)
     sum += std::fabs(beta[i]);

@@ -6,7 +6,9 @@
 #include <cmath>
 
 #include "runtime/console.hpp"
+#include "runtime/deferred_end.hpp"
 #include "runtime/fault.hpp"
+#include "runtime/signals.hpp"
 #include "shooting/shooting.hpp"
 #include "shooting/trajectory_pool.hpp"
 #include "support/test_support.hpp"

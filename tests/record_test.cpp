@@ -14,6 +14,7 @@
 #include "report/record.hpp"
 #include "report/text_file.hpp"
 #include "runtime/fault.hpp"
+#include "runtime/signals.hpp"
 #include "support/test_support.hpp"
 
 // Faults injected under the results file: this program's own write() and

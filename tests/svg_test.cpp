@@ -16,6 +16,7 @@
 #include "plot/svg.hpp"
 #include "runtime/end_cause.hpp"
 #include "runtime/fault.hpp"
+#include "runtime/signals.hpp"
 #include "runtime/whole_file.hpp"
 #include "support/test_support.hpp"
 

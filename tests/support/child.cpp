@@ -15,6 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
 
 namespace zanfel::testing {

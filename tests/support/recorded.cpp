@@ -5,6 +5,7 @@
 #include "app/scripted_hooks.hpp"
 #include "graph/graph.hpp"
 #include "runtime/fault.hpp"
+#include "runtime/signals.hpp"
 #include "shooting/trajectory_pool.hpp"
 
 namespace zanfel::testing {
