@@ -63,10 +63,10 @@ int ReadResumeFiles(std::string_view program, const std::vector<std::string> &co
   const std::string_view comments = std::string_view(files.csv).substr(0, at);
   const std::string writer = HeadValue(comments, "program");
   if (writer != program)
-    return CannotResume(program, kResumeBadData,
-                        CsvPath() + " was written by " +
-                            (writer.empty() ? std::string("no program of this system")
-                                            : Printable(writer)));
+    return CannotResume(
+        program, kResumeBadData,
+        CsvPath() + " was written by " +
+            (writer.empty() ? std::string("no program of this system") : Printable(writer)));
   const std::string version = HeadValue(comments, "version");
   if (version != ProgramVersion())
     return CannotResume(program, kResumeBadData,
@@ -105,8 +105,7 @@ std::string Printable(std::string_view text) {
 bool IsRowPrefix(std::string_view tail, const std::vector<char> &kinds) {
   // The longest field FullReal writes, with room for a long integer.
   static constexpr std::size_t kLongestField = 32;
-  if (tail.find('\n') != std::string_view::npos ||
-      tail.size() > kLongestField * kinds.size())
+  if (tail.find('\n') != std::string_view::npos || tail.size() > kLongestField * kinds.size())
     return false;
   const std::vector<std::string_view> fields = SplitFields(tail);
   if (fields.size() > kinds.size())
@@ -148,7 +147,8 @@ bool IsRecordPrefix(std::string_view tail, std::string_view model) {
     const std::size_t modelEnd = model.find("\r\n", modelAt);
     if (modelEnd == std::string_view::npos)
       return false; // more lines than a record has
-    const std::string labels = Labels(tail.substr(at, end == std::string_view::npos ? tail.size() - at : end - at));
+    const std::string labels =
+        Labels(tail.substr(at, end == std::string_view::npos ? tail.size() - at : end - at));
     const std::string modelLabels = Labels(model.substr(modelAt, modelEnd - modelAt));
     if (end == std::string_view::npos) // a line cut short, perhaps inside its CR LF
       return std::string_view(modelLabels + '\r').starts_with(labels);

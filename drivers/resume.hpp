@@ -86,14 +86,13 @@ int CheckTails(std::string_view program, const ResumeFiles &f, const SweepRules<
                long shared) {
   std::vector<char> kinds;
   for (const std::string &name : CsvColumnNames(Model::N, rules.zColumn))
-    kinds.push_back(name == "record" || name == "pass" || name == "ITER" || name == "messages"
-                        ? 'i'
-                        : 'r');
+    kinds.push_back(
+        name == "record" || name == "pass" || name == "ITER" || name == "messages" ? 'i' : 'r');
   const std::string_view csvTail = std::string_view(f.csv).substr(rowsEnd);
   if (!IsRowPrefix(csvTail, kinds))
     return CannotResume(program, kResumeBadData,
-                        "ZANFEL.CSV: after row " + std::to_string(rows) +
-                            ": " + Printable(csvTail) + " is not the start of a row");
+                        "ZANFEL.CSV: after row " + std::to_string(rows) + ": " +
+                            Printable(csvTail) + " is not the start of a row");
   const std::string_view resTail = std::string_view(f.res).substr(resKeep);
   if (!lastRecord.empty() && !IsRecordPrefix(resTail, lastRecord))
     return CannotResume(program, kResumeBadData,
@@ -193,8 +192,7 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
     leftRange = StepOn(s, rules);
   }
   const long rows = rowsEnd > csvKeep ? shared + 1 : shared;
-  if (const int status =
-          CheckTails(program, f, rules, rowsEnd, rows, resKeep, lastRecord, shared))
+  if (const int status = CheckTails(program, f, rules, rowsEnd, rows, resKeep, lastRecord, shared))
     return status;
   LoadRow(s, last);
   return 0;

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "runtime/fault.hpp"
+#include "runtime/line_over.hpp"
 #include "runtime/stop_signal.hpp"
 
 namespace zanfel {
@@ -31,6 +32,7 @@ constexpr int kPlainPollMs = 200;
 // Where the prompt line is shown; -1 while none is. Read by ErasePrompt
 // inside signal handlers.
 volatile sig_atomic_t promptFd = -1;
+volatile sig_atomic_t promptLength = 0;
 int terminalOfStdin = -1; // opened once, when standard error is not a terminal
 
 // The prompt goes to standard error when that is a terminal, otherwise to the
@@ -64,8 +66,7 @@ void ErasePrompt() {
     return;
   promptFd = -1;
   const int savedErrno = errno;
-  static const char erase[] = "\r\033[K";
-  WriteAll(fd, erase, sizeof erase - 1);
+  EraseLineOver(fd, static_cast<std::size_t>(promptLength));
   errno = savedErrno;
 }
 
@@ -76,7 +77,10 @@ void ShowPrompt(bool window) {
   BeforeConsoleText(); // the status line makes room
   const std::string text =
       window ? "Press Enter to continue (or Return in the window)" : "Press Enter to continue";
-  const std::string line = "\r" + FitToTerminal(fd, text) + "\033[K";
+  const std::string fitted = FitToTerminal(fd, text);
+  const std::string line = LineOver(fitted, 0);
+  DumbTerminal(); // read before ErasePrompt can need it in a handler
+  promptLength = static_cast<sig_atomic_t>(fitted.size());
   AddEndHook(ErasePrompt);
   promptFd = fd;
   WriteAll(fd, line.data(), line.size());
@@ -90,11 +94,10 @@ void ErasePromptAfterWait(bool enterEchoed) {
     return;
   promptFd = -1;
   static const char up[] = "\033[A\r\033[K";
-  static const char here[] = "\r\033[K";
-  if (enterEchoed)
+  if (!enterEchoed)
+    EraseLineOver(fd, static_cast<std::size_t>(promptLength));
+  else if (!DumbTerminal()) // a dumb terminal cannot go up: the prompt stays
     WriteAll(fd, up, sizeof up - 1);
-  else
-    WriteAll(fd, here, sizeof here - 1);
 }
 
 bool SameTerminal(int a, int b) {
