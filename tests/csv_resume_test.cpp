@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <random>
-#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -265,7 +265,8 @@ std::string WithLastRowField(const std::string &csv, std::size_t field, const st
   std::size_t at = 0;
   for (std::size_t i = 0; i < field; ++i)
     at = row.find(',', at) + 1;
-  row.replace(at, row.find(',', at) == std::string::npos ? std::string::npos : row.find(',', at) - at,
+  row.replace(at,
+              row.find(',', at) == std::string::npos ? std::string::npos : row.find(',', at) - at,
               value);
   return csv.substr(0, start) + row + '\n';
 }
@@ -309,8 +310,7 @@ TEST(Resume, StatesNoCrashLeavesAreRefusedAndChangeNothing) {
        "ZANFEL.CSV: row 10: DP = 0.00000000000000000000e+00, but the step of this sweep is "},
       {"DP of the other sign", WithLastRowField(csv, kDP, "-" + step), res,
        "ZANFEL.CSV: row 10: DP = -9.99999999999999999980e-03, but the step"},
-      {"DP plausible but not this sweep's", WithLastRowField(csv, kDP, FullReal(0.9L * 0.01L)),
-       res,
+      {"DP plausible but not this sweep's", WithLastRowField(csv, kDP, FullReal(0.9L * 0.01L)), res,
        "ZANFEL.CSV: row 10: DP = 8.99999999999999999931e-03, but the row before leads to DP = "
        "9.99999999999999999980e-03"},
       {"P one step too far", WithLastRowField(csv, kP, "1.14437262000000000000e+00"), res,
@@ -419,9 +419,8 @@ TEST(Resume, FilesOfOtherKindsAreRefusedBeforeAnythingChanges) {
         testing::ChildSetup setup;
         setup.dir = dir;
         setup.timeoutSeconds = 60; // a FIFO opened the blocking way never returns
-        const ChildResult r = testing::RunChild(setup, [resume] {
-          return resume ? ResumeShootC2(Hooks{}) : RunShootC2(Hooks{});
-        });
+        const ChildResult r = testing::RunChild(
+            setup, [resume] { return resume ? ResumeShootC2(Hooks{}) : RunShootC2(Hooks{}); });
         if (k.kind == Kind::Directory) {
           EXPECT_EQ(r.status, resume ? kResumeNoInput : 5);
           EXPECT_NE((r.out + r.err).find(std::string(name) + ": Is a directory"), std::string::npos)
