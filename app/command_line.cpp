@@ -137,9 +137,36 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
   return line;
 }
 
+namespace {
+
+// The error as one line: an argument may hold line ends and other control
+// characters, which are shown as C escapes.
+std::string OneLine(std::string_view text) {
+  std::string line;
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\n')
+      line += "\\n";
+    else if (c == '\r')
+      line += "\\r";
+    else if (c == '\t')
+      line += "\\t";
+    else if (u < 0x20 || u == 0x7F) {
+      static constexpr char kHex[] = "0123456789abcdef";
+      line += "\\x";
+      line += kHex[u >> 4];
+      line += kHex[u & 15];
+    } else
+      line += c;
+  }
+  return line;
+}
+
+} // namespace
+
 std::string UsageError(std::string_view program, std::string_view error) {
   const std::string p(program);
-  return p + ": " + std::string(error) + " (usage: " + p +
+  return p + ": " + OneLine(error) + " (usage: " + p +
          " [--dir DIR] [--threads N] [--resume] [--help] [--version])\n";
 }
 
@@ -197,8 +224,9 @@ std::string HelpText(std::string_view program) {
          "  64        a command line the program does not understand (also --resume\n"
          "            in shoot_a1 and shoot_a2)\n"
          "  65        --resume: the files are another program's or version's, disagree,\n"
-         "            or hold a sweep that has already ended\n"
+         "            hold what no stopped run leaves, or a sweep that has already ended\n"
          "  66        --resume: no ZANFEL.CSV or ZANFEL.RES to read\n"
+         "  74        --help or --version could not write their answer\n"
          "  200       run-time error: division by zero (also a singular matrix)\n"
          "  201       run-time error: range check\n"
          "  205       run-time error: floating-point overflow\n"

@@ -9,6 +9,8 @@ namespace zanfel {
 
 // The exit status of a command line the program does not understand.
 constexpr int kUsageStatus = 64;
+// --help or --version could not write their answer.
+constexpr int kOutputErrorStatus = 74;
 
 struct CommandLine {
   enum class Action { Run, Help, Version, Error };

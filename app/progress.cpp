@@ -13,6 +13,7 @@
 #include "runtime/console.hpp"
 #include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
+#include "runtime/line_over.hpp"
 #include "runtime/signals.hpp"
 
 namespace zanfel::progress {
@@ -35,6 +36,7 @@ bool shownBefore = false;
 Clock::time_point lastShown;
 // Read by EraseLine inside signal handlers.
 volatile sig_atomic_t lineShown = 0;
+volatile sig_atomic_t lineLength = 0; // characters of the line shown
 
 void WriteToStderr(const char *s, size_t n) {
   WriteAll(2, s, n);
@@ -51,8 +53,11 @@ void Show(const std::string &text) {
   }
   if (!stderrIsTerminal)
     return;
-  const std::string line = "\r" + FitToTerminal(2, text) + "\033[K";
+  const std::string fitted = FitToTerminal(2, text);
+  const std::string line = LineOver(fitted, lineShown ? static_cast<std::size_t>(lineLength) : 0);
   // Marked before the write: an end signal in the middle of it still erases.
+  if (static_cast<sig_atomic_t>(fitted.size()) > lineLength || !lineShown)
+    lineLength = static_cast<sig_atomic_t>(fitted.size());
   lineShown = 1;
   WriteToStderr(line.data(), line.size());
 }
@@ -73,6 +78,7 @@ std::string StatusText(std::string_view program, REAL P, long records, std::stri
 void Start(std::string_view program) {
   programName = std::string(program);
   stderrIsTerminal = isatty(2) == 1;
+  DumbTerminal(); // read now, before a signal handler needs it
   SetBeforeMessageHook(EraseLine);
   AddEndHook(EraseLine);
   AddJobStopHook(EraseLine);
@@ -112,8 +118,7 @@ void EraseLine() {
     return;
   lineShown = 0;
   const int savedErrno = errno; // a signal handler may have interrupted errno's reader
-  static const char erase[] = "\r\033[K";
-  WriteToStderr(erase, sizeof erase - 1);
+  EraseLineOver(2, static_cast<std::size_t>(lineLength));
   errno = savedErrno;
 }
 

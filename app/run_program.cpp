@@ -13,6 +13,9 @@
 #include "runtime/write_all.hpp"
 #include "shooting/trajectory_pool.hpp"
 
+#include <cerrno>
+#include <unistd.h>
+
 namespace zanfel {
 
 namespace {
@@ -21,16 +24,30 @@ void Write(int fd, const std::string &text) {
   WriteAll(fd, text.data(), text.size());
 }
 
+// The answer to --help or --version, which is the whole of the run: a reader
+// that gets none of it (a full disk, a closed pipe) must learn of it from the
+// status.
+int Answer(const std::string &text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(1, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return kOutputErrorStatus;
+    done += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
 // --help, --version and a wrong command line end here, before anything is
 // opened or changed; -1 when the program is to run.
 int AnswerCommandLine(const char *name, const CommandLine &line) {
   switch (line.action) {
   case CommandLine::Action::Help:
-    Write(1, HelpText(name));
-    return 0;
+    return Answer(HelpText(name));
   case CommandLine::Action::Version:
-    Write(1, VersionText(name));
-    return 0;
+    return Answer(VersionText(name));
   case CommandLine::Action::Error:
     Write(2, UsageError(name, line.error));
     return kUsageStatus;
@@ -78,7 +95,10 @@ int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int a
   EndIfInterrupted(); // a stop that came after the last wait
   progress::EraseLine();
   RestoreTerminal();
-  SayLastWord(EndWay::Normal, status);
+  // A resume that did not start has said why on its one line: there is no
+  // run to sum up.
+  if (!line.resume || status == 0)
+    SayLastWord(EndWay::Normal, status);
   return status;
 }
 

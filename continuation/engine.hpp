@@ -145,8 +145,13 @@ void RunPass(Program<Model> &s, const SweepRules<Model> &rules, const FrameSetti
   Sweep(s, rules);
 }
 
+// Both files are taken before the results file is emptied: a CSV that cannot
+// be written (not a regular file, in use) ends the run with nothing changed.
 template <class Model> void CreateResultsFile(Program<Model> &s) {
   s.FAIL.Assign(ResultsPath());
+  s.CSV.Assign(CsvPath());
+  s.FAIL.Take();
+  s.CSV.Take();
   s.FAIL.Rewrite();
 }
 

@@ -42,6 +42,9 @@ int RunShootA1(SweepObserver &observer) {
   s.PROXOD = 1;
   s.g.par = kShootA1.par;
   s.FAIL.Assign(ResultsPath());
+  s.CSV.Assign(CsvPath());
+  s.FAIL.Take(); // both files before either is emptied
+  s.CSV.Take();
   do {
     s.FAIL.Rewrite();
     s.records = 0; // the file holds this pass's records only

@@ -2,45 +2,13 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
+#include "report/csv.hpp"
 #include "runtime/write_all.hpp"
 
 namespace zanfel {
 
 namespace {
-
-// The whole file, or the system's error number and reason why not (0 when read).
-int ReadWhole(const std::string &path, std::string &bytes, std::string &why) {
-  int fd;
-  do
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    const int error = errno;
-    why = path + ": " + std::strerror(error);
-    return error;
-  }
-  bytes.clear();
-  char buffer[1 << 16];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n < 0) {
-      const int error = errno;
-      why = path + ": " + std::strerror(error);
-      ::close(fd);
-      return error;
-    }
-    if (n == 0)
-      break;
-    bytes.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return 0;
-}
 
 // The value of the "# key: value" line of the head, or "" when there is none.
 std::string HeadValue(std::string_view comments, std::string_view key) {
@@ -74,11 +42,19 @@ int RefuseResume(std::string_view program) {
 }
 
 int ReadResumeFiles(std::string_view program, const std::vector<std::string> &columns,
-                    ResumeFiles &files) {
-  std::string why;
-  if (const int error = ReadWhole(CsvPath(), files.csv, why))
+                    TextFile &res, TextFile &csv, ResumeFiles &files) {
+  // The results file's lock first: a run that holds it is still writing
+  // both files, and nothing read before the lock could be trusted.
+  res.Assign(ResultsPath());
+  if (const int error = res.TakeExisting(files.res))
     return CannotResume(program, kResumeNoInput,
-                        error == ENOENT ? why + " (no stopped sweep here to go on with)" : why);
+                        ResultsPath() + ": " + std::strerror(error) +
+                            (error == ENOENT ? " (no stopped sweep here to go on with)" : ""));
+  csv.Assign(CsvPath());
+  if (const int error = csv.TakeExisting(files.csv))
+    return CannotResume(program, kResumeNoInput,
+                        CsvPath() + ": " + std::strerror(error) +
+                            (error == ENOENT ? " (no stopped sweep here to go on with)" : ""));
   std::size_t at = 0;
   while (at < files.csv.size() && files.csv[at] == '#') {
     const std::size_t end = files.csv.find('\n', at);
@@ -87,22 +63,98 @@ int ReadResumeFiles(std::string_view program, const std::vector<std::string> &co
   const std::string_view comments = std::string_view(files.csv).substr(0, at);
   const std::string writer = HeadValue(comments, "program");
   if (writer != program)
-    return CannotResume(program, kResumeBadData,
-                        CsvPath() + " was written by " +
-                            (writer.empty() ? std::string("no program of this system") : writer));
+    return CannotResume(
+        program, kResumeBadData,
+        CsvPath() + " was written by " +
+            (writer.empty() ? std::string("no program of this system") : Printable(writer)));
   const std::string version = HeadValue(comments, "version");
   if (version != ProgramVersion())
     return CannotResume(program, kResumeBadData,
-                        CsvPath() + " was written by version " + version + ", this is version " +
-                            ProgramVersion());
+                        CsvPath() + " was written by version " + Printable(version) +
+                            ", this is version " + ProgramVersion());
   const std::string header = CsvHeaderRow(columns);
   if (files.csv.compare(at, header.size(), header) != 0)
     return CannotResume(program, kResumeBadData,
                         CsvPath() + ": the header row is not the one this program writes");
   files.firstRow = at + header.size();
-  if (ReadWhole(ResultsPath(), files.res, why) != 0)
-    return CannotResume(program, kResumeNoInput, why);
   return 0;
+}
+
+std::string Printable(std::string_view text) {
+  static constexpr std::size_t kShown = 40;
+  std::string shown;
+  for (std::size_t i = 0; i < text.size() && i < kShown; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c < 0x7F && c != '\\') {
+      shown += static_cast<char>(c);
+      continue;
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    shown += "\\x";
+    shown += kHex[c >> 4];
+    shown += kHex[c & 15];
+  }
+  if (text.size() > kShown)
+    shown += "... (" + std::to_string(text.size()) + " bytes)";
+  return shown;
+}
+
+bool IsRowPrefix(std::string_view tail, const std::vector<char> &kinds) {
+  // The longest field FullReal writes, with room for a long integer.
+  static constexpr std::size_t kLongestField = 32;
+  if (tail.find('\n') != std::string_view::npos || tail.size() > kLongestField * kinds.size())
+    return false;
+  const std::vector<std::string_view> fields = SplitFields(tail);
+  if (fields.size() > kinds.size())
+    return false;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const std::string_view f = fields[i];
+    if (f.find_first_not_of("0123456789.e+-") != std::string_view::npos)
+      return false;
+    if (i + 1 == fields.size())
+      return true; // the field the tear went through
+    REAL real;
+    long integer;
+    if (kinds[i] == 'r' ? !ParseReal(f, real) : !ParseLong(f, integer))
+      return false;
+  }
+  return true;
+}
+
+namespace {
+
+// A line with its numbers taken out: what every record of a program shares
+// there ("h:=x[]:=", "v=DG=").
+std::string Labels(std::string_view line) {
+  std::string labels;
+  for (char c : line)
+    if (std::string_view("0123456789.+- ").find(c) == std::string_view::npos)
+      labels += c;
+  return labels;
+}
+
+} // namespace
+
+bool IsRecordPrefix(std::string_view tail, std::string_view model) {
+  if (tail.size() > 2 * model.size())
+    return false;
+  std::size_t at = 0, modelAt = 0;
+  while (at < tail.size()) {
+    const std::size_t end = tail.find("\r\n", at);
+    const std::size_t modelEnd = model.find("\r\n", modelAt);
+    if (modelEnd == std::string_view::npos)
+      return false; // more lines than a record has
+    const std::string labels =
+        Labels(tail.substr(at, end == std::string_view::npos ? tail.size() - at : end - at));
+    const std::string modelLabels = Labels(model.substr(modelAt, modelEnd - modelAt));
+    if (end == std::string_view::npos) // a line cut short, perhaps inside its CR LF
+      return std::string_view(modelLabels + '\r').starts_with(labels);
+    if (labels != modelLabels)
+      return false;
+    at = end + 2;
+    modelAt = modelEnd + 2;
+  }
+  return true;
 }
 
 } // namespace zanfel

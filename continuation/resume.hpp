@@ -5,11 +5,14 @@
 // precision. Anything that stops a resume stops it before a file changes.
 #pragma once
 
+#include <cmath>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "continuation/engine.hpp"
+#include "report/csv.hpp"
+#include "runtime/masked_traps.hpp"
 
 namespace zanfel {
 
@@ -30,10 +33,25 @@ struct ResumeFiles {
   std::size_t firstRow = 0; // where the rows of the CSV start
 };
 
-// Reads the two files and checks that the CSV was written by `program` of
-// this version with these columns. 0, or the status after the message.
+// Takes the results file (its lock before anything is read), then the CSV,
+// reads both and checks that the CSV was written by `program` of this
+// version with these columns. 0, or the status after the message.
 int ReadResumeFiles(std::string_view program, const std::vector<std::string> &columns,
-                    ResumeFiles &files);
+                    TextFile &res, TextFile &csv, ResumeFiles &files);
+
+// Text from a file as one line of a message: bytes outside printable ASCII
+// as \xNN, and at most a few dozen of them.
+std::string Printable(std::string_view text);
+
+// Whether `tail` (no line end) is the start of a row whose fields are of
+// `kinds` ('i' integer, 'r' real): what a run cut off while writing a row
+// leaves.
+bool IsRowPrefix(std::string_view tail, const std::vector<char> &kinds);
+
+// Whether `tail` is the start of a record (at most a whole one) with the
+// lines of `model`, a record of the same program: numbers may differ, the
+// labels and the line ends may not.
+bool IsRecordPrefix(std::string_view tail, std::string_view model);
 
 // The program state a row holds.
 template <class Model> void LoadRow(Program<Model> &s, const CsvRow<Model::N, Model::NOUT> &row) {
@@ -45,31 +63,102 @@ template <class Model> void LoadRow(Program<Model> &s, const CsvRow<Model::N, Mo
   s.DP = row.DP;
 }
 
-// Walks the rows and the records side by side: each row's record, written
-// again from the row, must be the record the results file holds there. Ends
-// at the first row whose record the file does not hold whole, or at a row
-// cut short. `shared` rows with their records; the bytes of both files to
-// keep; the state of the last shared row in `s`, its curve in `curve`.
-// 0, or the status after the message.
+// What follows the shared records: a row torn by the end of the run after
+// the last whole row, and in the results file at most one record more,
+// perhaps torn. 0, or the status after the message.
+template <class Model>
+int CheckTails(std::string_view program, const ResumeFiles &f, const SweepRules<Model> &rules,
+               std::size_t rowsEnd, long rows, std::size_t resKeep, const std::string &lastRecord,
+               long shared) {
+  std::vector<char> kinds;
+  for (const std::string &name : CsvColumnNames(Model::N, rules.zColumn))
+    kinds.push_back(
+        name == "record" || name == "pass" || name == "ITER" || name == "messages" ? 'i' : 'r');
+  const std::string_view csvTail = std::string_view(f.csv).substr(rowsEnd);
+  if (!IsRowPrefix(csvTail, kinds))
+    return CannotResume(program, kResumeBadData,
+                        "ZANFEL.CSV: after row " + std::to_string(rows) + ": " +
+                            Printable(csvTail) + " is not the start of a row");
+  const std::string_view resTail = std::string_view(f.res).substr(resKeep);
+  if (!lastRecord.empty() && !IsRecordPrefix(resTail, lastRecord))
+    return CannotResume(program, kResumeBadData,
+                        "ZANFEL.RES: after record " + std::to_string(shared) + ": " +
+                            Printable(resTail) + " is not the start of a record");
+  return 0;
+}
+
+// Why `row` is not one the sweep wrote, given the state `s` holds after the
+// row before it has been stepped on (or the start state for the first row);
+// empty when it can be. A crash leaves whole rows or none, and every value of
+// a whole row follows from the ones before, so anything else was put there.
+template <class Model>
+std::string RowFault(const CsvRow<Model::N, Model::NOUT> &row, const Program<Model> &s,
+                     const SweepRules<Model> &rules, REAL startDP) {
+  const std::vector<std::string> names = CsvColumnNames(Model::N, rules.zColumn);
+  auto said = [](const std::string &name, REAL v) { return name + " = " + FullReal(v); };
+  std::vector<std::pair<std::string, REAL>> reals{{"P", row.P}, {"H", row.H}, {"DP", row.DP}};
+  for (int I = 1; I <= Model::N; ++I)
+    reals.emplace_back(names[4 + I], row.X[I]);
+  std::size_t k = 5 + Model::N;
+  for (int I : YoutColumns(Model::N, rules.layout))
+    reals.emplace_back(names[k++], row.YOUT[I]);
+  for (const auto &[name, v] : reals)
+    if (!std::isfinite(v))
+      return said(name, v) + " is not a finite number";
+  if (row.DP == 0.0L || (row.DP < 0.0L) != (startDP < 0.0L))
+    return said("DP", row.DP) + ", but the step of this sweep is " + FullReal(startDP) +
+           " or a part of it";
+  if (row.ITER < 0 || row.ITER > NTRIAL)
+    return "ITER = " + std::to_string(row.ITER) + " is outside 0 to " + std::to_string(NTRIAL);
+  if (row.messages < 0)
+    return "messages = " + std::to_string(row.messages) + " is negative";
+  if (row.P != s.g.P)
+    return said("P", row.P) + ", but the row before leads to P = " + FullReal(s.g.P);
+  if (row.DP != s.DP)
+    return said("DP", row.DP) + ", but the row before leads to DP = " + FullReal(s.DP);
+  return "";
+}
+
+// Walks the rows and the records side by side: each row must follow from
+// the one before under the sweep's rules, and its record, written again from
+// the row, must be the record the results file holds there. Ends at the
+// first row whose record the file does not hold whole, or at a row cut
+// short; the files may then be one record apart and end on the start of a
+// row or a record, nothing else. `shared` rows with their records; the bytes
+// of both files to keep; the state of the last shared row in `s`, its curve
+// in `curve`. 0, or the status after the message.
 template <class Model>
 int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
-                        const SweepRules<Model> &rules, Program<Model> &s, long &shared,
-                        std::size_t &csvKeep, std::size_t &resKeep,
+                        const OnePassSettings<Model> &settings, const SweepRules<Model> &rules,
+                        Program<Model> &s, long &shared, std::size_t &csvKeep, std::size_t &resKeep,
                         std::vector<CurvePoint> &curve) {
   CsvRow<Model::N, Model::NOUT> row, last;
   shared = 0;
   csvKeep = f.firstRow;
   resKeep = 0;
+  s.g.P = settings.start.P; // what the first row must hold
+  s.DP = settings.sweep.DP;
+  s.P1 = settings.sweep.P1;
+  s.P2 = settings.sweep.P2;
+  bool leftRange = false;
+  std::size_t rowsEnd = csvKeep; // after the last whole row read
+  std::string lastRecord;
   for (std::size_t end; (end = f.csv.find('\n', csvKeep)) != std::string::npos;) {
     const std::string_view line(f.csv.data() + csvKeep, end - csvKeep);
+    const std::string where = "ZANFEL.CSV: row " + std::to_string(shared + 1);
     if (!ParseCsvRow(line, rules.layout, row) || row.record != shared + 1 || row.pass != 1)
       return CannotResume(program, kResumeBadData,
-                          "ZANFEL.CSV: row " + std::to_string(shared + 1) +
-                              " is not a row of this sweep");
+                          where + " is not a row of this sweep: " + Printable(line));
+    if (leftRange)
+      return CannotResume(program, kResumeBadData,
+                          where + ": P = " + FullReal(row.P) + " follows the end of the sweep");
+    if (const std::string fault = RowFault(row, s, rules, settings.sweep.DP); !fault.empty())
+      return CannotResume(program, kResumeBadData, where + ": " + fault);
     LoadRow(s, row);
     s.H1 = rules.partner(s);
     TextBuffer record;
     WriteRecord(record, rules.layout, s.g.H, s.H1, s.g.X, s.g.YOUT);
+    rowsEnd = end + 1;
     const std::string_view rest = std::string_view(f.res).substr(resKeep);
     if (!rest.starts_with(record.text)) {
       // A results file that ends before this record (or inside it) is one
@@ -81,11 +170,16 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
                               std::to_string(shared + 1));
     }
     last = row;
+    lastRecord = record.text;
     ++shared;
     csvKeep = end + 1;
     resKeep += record.text.size();
     curve.push_back({static_cast<int>(row.pass), s.g.H, s.g.YOUT[rules.plotIndex]});
+    leftRange = StepOn(s, rules);
   }
+  const long rows = rowsEnd > csvKeep ? shared + 1 : shared;
+  if (const int status = CheckTails(program, f, rules, rowsEnd, rows, resKeep, lastRecord, shared))
+    return status;
   LoadRow(s, last);
   return 0;
 }
@@ -100,14 +194,19 @@ int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &settin
   s.g.par = settings.par;
   ResumeFiles files;
   const std::vector<std::string> columns = CsvColumnNames(Model::N, rules.zColumn);
-  if (const int status = ReadResumeFiles(program, columns, files))
+  if (const int status = ReadResumeFiles(program, columns, s.FAIL, s.CSV, files))
     return status;
   long shared;
   std::size_t csvKeep, resKeep;
   std::vector<CurvePoint> curve;
-  if (const int status =
-          MatchRowsAndRecords(program, files, rules, s, shared, csvKeep, resKeep, curve))
-    return status;
+  {
+    // Values a file was given by hand are judged, not computed with: none
+    // of them may end the program with a trap.
+    const MaskedTraps masked;
+    if (const int status = MatchRowsAndRecords(program, files, settings, rules, s, shared, csvKeep,
+                                               resKeep, curve))
+      return status;
+  }
   if (shared == 0)
     return CannotResume(program, kResumeBadData,
                         "ZANFEL.CSV holds no whole record to go on from; run without --resume");
@@ -121,9 +220,7 @@ int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &settin
                         "the sweep has ended: P left [" + ShortReal(s.P1) + ", " + ShortReal(s.P2) +
                             "] after record " + std::to_string(shared));
 
-  s.FAIL.Assign(ResultsPath());
   s.FAIL.Append(static_cast<long long>(resKeep));
-  s.CSV.Assign(CsvPath());
   s.CSV.Append(static_cast<long long>(csvKeep));
   observer.Resumed({s.pass, settings.frame, false, rules.plotted}, curve, lastP, s.records);
   Sweep(s, rules);

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "runtime/masked_traps.hpp"
+
 namespace zanfel {
 
 namespace {
@@ -48,6 +50,9 @@ bool ParseReal(std::string_view field, REAL &v) {
   const std::string text(field);
   char *end = nullptr;
   errno = 0;
+  // A value beyond the range reads as an infinity for the caller to judge,
+  // not as an overflow trap.
+  const MaskedTraps masked;
   v = std::strtold(text.c_str(), &end);
   // ERANGE for a subnormal still gives its exact value back; only the end
   // of the text matters here.

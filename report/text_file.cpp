@@ -20,6 +20,7 @@
 
 #include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
+#include "runtime/regular_file.hpp"
 #include "runtime/write_all.hpp"
 
 #ifndef ZANFEL_RESULTS_DIR
@@ -124,14 +125,19 @@ void TextFile::ReleaseLock() {
 }
 
 // Opens the file without changing it and takes its lock; the lock belongs to
-// the open file, so it goes with the process however that ends.
-int TextFile::OpenLocked() {
-  int fd;
-  do
-    fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  while (fd < 0 && errno == EINTR);
-  if (fd < 0)
+// the open file, so it goes with the process however that ends. Only a
+// regular file is taken: a symbolic link, a FIFO or a device in its place
+// ends the program before any byte changes. -1 with errno set when the file
+// cannot be opened and `mustExist` (nothing is reported then).
+int TextFile::OpenLocked(bool mustExist) {
+  const int fd = OpenRegularFile(path_, mustExist ? O_RDWR : O_WRONLY | O_CREAT);
+  if (fd == kNotRegular)
+    IoError(kAccessDenied, path_, kNotRegularReason);
+  if (fd < 0) {
+    if (mustExist)
+      return -1;
     IoError(errno, path_);
+  }
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
     // A file system without locks still takes the results.
@@ -140,9 +146,19 @@ int TextFile::OpenLocked() {
       IoError(kAccessDenied, path_, "in use by another run");
     }
   }
-  struct stat st {};
-  regular_ = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  regular_ = true;
   return fd;
+}
+
+int TextFile::TakeExisting(std::string &bytes) {
+  if (lockFd_ >= 0)
+    ReleaseLock();
+  const int fd = OpenLocked(true);
+  if (fd < 0)
+    return errno;
+  lockFd_ = fd;
+  lockedPath_ = path_;
+  return ReadRegularFile(fd, bytes);
 }
 
 void TextFile::Empty() {
@@ -159,10 +175,18 @@ void TextFile::TakeFile() {
   if (lockFd_ >= 0 && lockedPath_ != path_)
     ReleaseLock();
   if (lockFd_ < 0) {
-    lockFd_ = OpenLocked();
+    lockFd_ = OpenLocked(false);
     lockedPath_ = path_;
   }
   fd_ = lockFd_;
+}
+
+void TextFile::Take() {
+  if (lockFd_ >= 0 && lockedPath_ == path_)
+    return;
+  ReleaseLock();
+  lockFd_ = OpenLocked(false);
+  lockedPath_ = path_;
 }
 
 void TextFile::Rewrite() {

@@ -28,6 +28,9 @@ public:
   ~TextFile();
 
   void Assign(std::string path);
+  // Opens the file and takes its lock without changing it (Rewrite and
+  // Append then use it): a run takes all its files before it empties any.
+  void Take();
   // Takes the file for this run (an exclusive lock, kept until the object
   // goes; another run holding it ends the program before any byte changes),
   // then empties it and opens it for writing.
@@ -36,6 +39,11 @@ public:
   // bytes and opens it for writing at its end (a resumed run goes on after
   // its last whole record).
   void Append(long long keep);
+  // Takes the file as Rewrite does, but only when it exists, and reads it
+  // whole without changing it (a resume reads the files it goes on with
+  // under their locks). 0, or the errno value when it cannot be opened or
+  // read.
+  int TakeExisting(std::string &bytes);
   void Write(std::string_view text);        // buffered until WriteThrough
   void WriteLn(std::string_view text = {}); // text + CR LF
   // Hands everything buffered to the file as one whole record: a record that
@@ -47,7 +55,7 @@ public:
   const std::string &Path() const { return path_; }
 
 private:
-  int OpenLocked();
+  int OpenLocked(bool mustExist);
   void TakeFile(); // open and locked for this run, nothing pending
   void ReleaseLock();
   void Empty();

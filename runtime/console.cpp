@@ -154,19 +154,12 @@ void CaptureMessages(std::string *buffer) {
 }
 
 namespace {
+// Written and captured messages are counted apart: a captured message is
+// counted again, once, when the thread that writes the record writes it.
 thread_local unsigned long messageCount = 0;
-} // namespace
+thread_local unsigned long capturedCount = 0;
 
-unsigned long MessageCount() {
-  return messageCount;
-}
-
-void WriteMessage(std::string_view utf8) {
-  ++messageCount;
-  if (captured) {
-    captured->append(utf8);
-    return;
-  }
+void WriteNow(std::string_view utf8) {
   if (beforeMessage)
     beforeMessage();
   std::fflush(stdout);
@@ -177,6 +170,30 @@ void WriteMessage(std::string_view utf8) {
     std::string bytes = FromUtf8(utf8, charset);
     WriteAll(bytes.data(), bytes.size());
   }
+}
+} // namespace
+
+unsigned long MessageCount() {
+  return messageCount;
+}
+
+unsigned long CapturedMessageCount() {
+  return capturedCount;
+}
+
+void WriteMessage(std::string_view utf8) {
+  if (captured) {
+    ++capturedCount;
+    captured->append(utf8);
+    return;
+  }
+  ++messageCount;
+  WriteNow(utf8);
+}
+
+void WriteCapturedMessages(std::string_view utf8, unsigned long count) {
+  messageCount += count;
+  WriteNow(utf8);
 }
 
 void WriteMessageLine(std::string_view utf8) {

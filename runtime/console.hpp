@@ -16,8 +16,13 @@ void WriteMessageLine(std::string_view utf8);
 // UTF-8) instead of being written; null writes them again.
 void CaptureMessages(std::string *buffer);
 
-// How many messages this thread has written or captured so far.
+// How many messages this thread has written so far (captured ones count
+// when they are written with WriteCapturedMessages).
 unsigned long MessageCount();
+// How many messages this thread has captured so far.
+unsigned long CapturedMessageCount();
+// Writes the text of `count` captured messages at once, counting them.
+void WriteCapturedMessages(std::string_view utf8, unsigned long count);
 
 // Reads one line from standard input with read(2), leaving nothing buffered;
 // end of file, an error or a closed descriptor count as Enter, and so do

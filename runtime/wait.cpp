@@ -17,6 +17,7 @@
 #include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/interrupt.hpp"
+#include "runtime/line_over.hpp"
 
 namespace zanfel {
 
@@ -32,6 +33,7 @@ constexpr int kPlainPollMs = 200;
 // Where the prompt line is shown; -1 while none is. Read by ErasePrompt
 // inside signal handlers.
 volatile sig_atomic_t promptFd = -1;
+volatile sig_atomic_t promptLength = 0;
 int terminalOfStdin = -1; // opened once, when standard error is not a terminal
 
 // The prompt goes to standard error when that is a terminal, otherwise to the
@@ -56,8 +58,7 @@ void ErasePrompt() {
     return;
   promptFd = -1;
   const int savedErrno = errno;
-  static const char erase[] = "\r\033[K";
-  WriteAll(fd, erase, sizeof erase - 1);
+  EraseLineOver(fd, static_cast<std::size_t>(promptLength));
   errno = savedErrno;
 }
 
@@ -68,7 +69,10 @@ void ShowPrompt(bool window) {
   BeforeConsoleText(); // the status line makes room
   const std::string text =
       window ? "Press Enter to continue (or Return in the window)" : "Press Enter to continue";
-  const std::string line = "\r" + FitToTerminal(fd, text) + "\033[K";
+  const std::string fitted = FitToTerminal(fd, text);
+  const std::string line = LineOver(fitted, 0);
+  DumbTerminal(); // read before ErasePrompt can need it in a handler
+  promptLength = static_cast<sig_atomic_t>(fitted.size());
   AddEndHook(ErasePrompt);
   promptFd = fd;
   WriteAll(fd, line.data(), line.size());
@@ -82,11 +86,10 @@ void ErasePromptAfterWait(bool enterEchoed) {
     return;
   promptFd = -1;
   static const char up[] = "\033[A\r\033[K";
-  static const char here[] = "\r\033[K";
-  if (enterEchoed)
+  if (!enterEchoed)
+    EraseLineOver(fd, static_cast<std::size_t>(promptLength));
+  else if (!DumbTerminal()) // a dumb terminal cannot go up: the prompt stays
     WriteAll(fd, up, sizeof up - 1);
-  else
-    WriteAll(fd, here, sizeof here - 1);
 }
 
 bool SameTerminal(int a, int b) {

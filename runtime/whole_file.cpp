@@ -6,13 +6,22 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "runtime/regular_file.hpp"
+
 namespace zanfel {
 
 bool WriteWholeFile(const std::string &path, WholeFileWriter write, void *ctx) {
   const std::string beside = path + ".part";
-  const int fd = open(beside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0)
+  // The partial file's name is fixed: whatever another user planted there (a
+  // link to their own file, a FIFO) goes, and the file is made anew.
+  if (unlink(beside.c_str()) != 0 && errno != ENOENT)
     return false;
+  const int fd = OpenRegularFile(beside, O_WRONLY | O_CREAT | O_EXCL, 0666);
+  if (fd < 0) {
+    if (fd == kNotRegular || errno == EEXIST)
+      errno = EEXIST; // something took the name again between the two calls
+    return false;
+  }
   bool ok = write(fd, ctx);
   // Devices and pipes have nothing to sync.
   ok = ok && (fdatasync(fd) == 0 || errno == EINVAL);

@@ -134,6 +134,7 @@ template <ShootingModel Model> struct TrajectoryBatch {
   typename Model::Globals g[NP + 1];
   GLNARRAY<NP> X[NP + 1];
   std::string messages[NP + 1];
+  unsigned long messageCount[NP + 1] = {};
   DeferredEnd end[NP + 1];
 
   static void Run(void *ctx, int j) {
@@ -143,12 +144,14 @@ template <ShootingModel Model> struct TrajectoryBatch {
       int index;
     } work{&b, j};
     CaptureMessages(&b.messages[j]);
+    const unsigned long before = CapturedMessageCount();
     b.end[j] = RunDeferringEnds(
         [](void *p) {
           const auto &w = *static_cast<Work *>(p);
           RKF<Model>(w.batch->g[w.index], w.batch->X[w.index], w.batch->g[w.index].YOUT);
         },
         &work);
+    b.messageCount[j] = CapturedMessageCount() - before;
     CaptureMessages(nullptr);
   }
 };
@@ -182,7 +185,7 @@ void ParallelUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
 
   for (int J = 0; J <= N; ++J) {
     if (!b.messages[J].empty())
-      WriteMessage(b.messages[J]);
+      WriteCapturedMessages(b.messages[J], b.messageCount[J]);
     if (b.end[J].kind != DeferredEnd::Kind::None)
       EndAsDeferred(b.end[J]);
   }

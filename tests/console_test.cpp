@@ -396,6 +396,17 @@ TEST_F(TerminalTest, MessagesFollowTheTerminalsCharset) {
   });
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(Screen(), kTooManySteps866 + "\n");
+
+  // KOI8-R, named by a locale that need not be installed; the Latin
+  // look-alikes stay as they are.
+  r = Run(Stdin::DevNull, [s] {
+    setenv("LC_ALL", "ru_RU.KOI8-R", 1);
+    dup2(s, 1);
+    WriteMessageLine(kTooManySteps);
+    return 0;
+  });
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(Screen(), "C\xCC\xC9\xDB\xCBo\xCD \xCD\xCE\xCF\xC7\xCF \xDB\xC1\xC7\xCF\xD7\n");
 }
 
 } // namespace

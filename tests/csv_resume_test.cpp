@@ -6,11 +6,14 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <random>
 #include <regex>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/scripted_hooks.hpp"
@@ -275,7 +278,9 @@ TEST(Resume, ShootB1StoppedAndResumedEqualsAnUnstoppedRun) {
   const std::string res = ReadFile(dir + "/ZANFEL.RES");
   WriteFile(other + "/ZANFEL.CSV", csv.substr(0, lastRow) + FormatCsvRow(row, kRecordB));
   WriteFile(other + "/ZANFEL.RES", res.substr(0, res.size() - record.text.size()) + ended.text);
-  ExpectRefused(other, ResumeShootB1, kResumeBadData, "the sweep has ended");
+  // (P = 700 cannot follow the row before: a crash never leaves it.)
+  ExpectRefused(other, ResumeShootB1, kResumeBadData,
+                "row 12: P = 7.00000000000000000000e+02, but the row before leads to P = ");
   // Files that differ in a record both hold are not one run's.
   std::string changed = res;
   changed[changed.find("h:=", 100) + 8] ^= 1;
@@ -446,6 +451,184 @@ TEST(Resume, DamagedFilesAreCutBackOrRefused) {
     ExpectSameBytes(ReadFile(dir + "/ZANFEL.RES"), res, "ZANFEL.RES");
     ExpectSameBytes(ReadFile(dir + "/ZANFEL.CSV"), csv, "ZANFEL.CSV");
   }
+}
+
+// The last row of `csv` with field `field` replaced.
+std::string WithLastRowField(const std::string &csv, std::size_t field, const std::string &value) {
+  const std::size_t start = csv.rfind('\n', csv.size() - 2) + 1;
+  std::string row = csv.substr(start, csv.size() - 1 - start);
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < field; ++i)
+    at = row.find(',', at) + 1;
+  row.replace(at,
+              row.find(',', at) == std::string::npos ? std::string::npos : row.find(',', at) - at,
+              value);
+  return csv.substr(0, start) + row + '\n';
+}
+
+// The first `n` records of a results file, or rows (with the head) of a CSV.
+std::string FirstRecords(const std::string &res, int n) {
+  std::size_t at = 0;
+  for (int i = 0; i < n; ++i)
+    at = res.find("\r\n\r\n", at) + 4;
+  return res.substr(0, at);
+}
+std::string FirstRows(const std::string &csv, int n) {
+  std::size_t at = csv.find("\nrecord,") + 1;
+  for (int i = 0; i <= n; ++i)
+    at = csv.find('\n', at) + 1;
+  return csv.substr(0, at);
+}
+
+// What a crash cannot leave behind, each refused with one line naming the
+// row (or record) and the value, and neither file changed. shoot_c2 stopped
+// after 10 records is the state each starts from.
+TEST(Resume, StatesNoCrashLeavesAreRefusedAndChangeNothing) {
+  const TempDir baseTmp, dirTmp;
+  const std::string base = baseTmp.Path(), dir = dirTmp.Path();
+  testing::RunRecordedBody(base, RunShootC2, 10);
+  const std::string csv = ReadFile(base + "/ZANFEL.CSV"), res = ReadFile(base + "/ZANFEL.RES");
+  ASSERT_EQ(ExpectPlainCsv(csv, 18), 10);
+  // Columns: record,pass,P,H,ITER,X1..X4,r1..r4,y2_1,y8_1,y30_1,messages,DP.
+  constexpr std::size_t kP = 2, kIter = 4, kX1 = 5, kDP = 17;
+  const std::string step = FullReal(0.01L);
+  const struct {
+    const char *what;
+    std::string csv, res;
+    const char *because;
+  } kStates[] = {
+      {"X1 beyond every real", WithLastRowField(csv, kX1, "1e99999"), res,
+       "ZANFEL.CSV: row 10: X1 = inf is not a finite number"},
+      {"DP not a number", WithLastRowField(csv, kDP, "nan"), res,
+       "ZANFEL.CSV: row 10: DP = nan is not a finite number"},
+      {"DP zero", WithLastRowField(csv, kDP, "0"), res,
+       "ZANFEL.CSV: row 10: DP = 0.00000000000000000000e+00, but the step of this sweep is "},
+      {"DP of the other sign", WithLastRowField(csv, kDP, "-" + step), res,
+       "ZANFEL.CSV: row 10: DP = -9.99999999999999999980e-03, but the step"},
+      {"DP plausible but not this sweep's", WithLastRowField(csv, kDP, FullReal(0.9L * 0.01L)), res,
+       "ZANFEL.CSV: row 10: DP = 8.99999999999999999931e-03, but the row before leads to DP = "
+       "9.99999999999999999980e-03"},
+      {"P one step too far", WithLastRowField(csv, kP, "1.14437262000000000000e+00"), res,
+       "ZANFEL.CSV: row 10: P = 1.14437262000000000001e+00, but the row before leads to P = "
+       "1.13437261999999999991e+00"},
+      {"ITER beyond the Newton limit", WithLastRowField(csv, kIter, "32767"), res,
+       "ZANFEL.CSV: row 10: ITER = 32767 is outside 0 to 100"},
+      {"binary garbage as a row", csv + std::string("\x01\xff\x00garbage\n", 11), res,
+       "ZANFEL.CSV: row 11 is not a row of this sweep: \\x01\\xff\\x00garbage"},
+      {"binary garbage after the last row", csv + std::string("\x01\xff", 2), res,
+       "ZANFEL.CSV: after row 10: \\x01\\xff is not the start of a row"},
+      {"a 100 MB line", csv + std::string(100 << 20, '7'), res,
+       "ZANFEL.CSV: after row 10: 7777777777777777777777777777777777777777... (104857600 bytes)"},
+      {"text after the last record", csv, res + "hello\r\n",
+       "ZANFEL.RES: after record 10: hello\\x0d\\x0a is not the start of a record"},
+      {"results file 3 records ahead", FirstRows(csv, 7), res,
+       "ZANFEL.RES: after record 7: h:=1.11437262"},
+      {"CSV 3 rows ahead", csv, FirstRecords(res, 7), "ZANFEL.CSV: after row 8: 9,1,"},
+  };
+  for (const auto &state : kStates) {
+    SCOPED_TRACE(state.what);
+    WriteFile(dir + "/ZANFEL.CSV", state.csv);
+    WriteFile(dir + "/ZANFEL.RES", state.res);
+    ExpectRefused(dir, ResumeShootC2, kResumeBadData, state.because);
+    const ChildResult r =
+        RunInChild(dir, Stdin::EndOfFile, [] { return RunScripted(ResumeShootC2, 0); });
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+  // A run that has only just begun holds the lock and has written the head
+  // alone: the lock is what a resume must find, before it reads anything.
+  WriteFile(dir + "/ZANFEL.CSV", FirstRows(csv, 0));
+  WriteFile(dir + "/ZANFEL.RES", "");
+  const int held = open((dir + "/ZANFEL.RES").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  const ChildResult r =
+      RunInChild(dir, Stdin::EndOfFile, [] { return RunScripted(ResumeShootC2, 0); });
+  close(held);
+  EXPECT_EQ(r.status, 5);
+  EXPECT_EQ(r.out, "Runtime error 5: ZANFEL.RES: in use by another run\n");
+  EXPECT_EQ(ReadFile(dir + "/ZANFEL.CSV"), FirstRows(csv, 0));
+}
+
+// Every entry of a folder with its kind, and the bytes of the regular files
+// and the targets of the links: read without opening anything else.
+std::string Listing(const std::string &dir) {
+  std::vector<std::string> entries;
+  for (const auto &e : std::filesystem::directory_iterator(dir)) {
+    const auto status = e.symlink_status();
+    std::string entry = e.path().filename().string() + ":";
+    if (std::filesystem::is_symlink(status))
+      entry += "link to " + std::filesystem::read_symlink(e.path()).string();
+    else if (std::filesystem::is_regular_file(status))
+      entry += ReadFile(e.path().string());
+    else
+      entry += "kind " + std::to_string(static_cast<int>(status.type()));
+    entries.push_back(entry);
+  }
+  std::sort(entries.begin(), entries.end());
+  std::string all;
+  for (const std::string &entry : entries)
+    all += entry + "\n";
+  return all;
+}
+
+// Files that are not regular files where the programs' files belong: each
+// refused before anything changes (no target written or created, no other
+// file emptied), in a run and in a resume alike; none blocks.
+TEST(Resume, FilesOfOtherKindsAreRefusedBeforeAnythingChanges) {
+  const TempDir baseTmp;
+  const std::string base = baseTmp.Path();
+  testing::RunRecordedBody(base, RunShootC2, 3);
+  enum class Kind { Symlink, DanglingSymlink, Fifo, DevZero, Directory };
+  const struct {
+    const char *what;
+    Kind kind;
+  } kKinds[] = {{"symlink", Kind::Symlink},
+                {"dangling symlink", Kind::DanglingSymlink},
+                {"FIFO", Kind::Fifo},
+                {"/dev/zero", Kind::DevZero},
+                {"directory", Kind::Directory}};
+  for (const auto &k : kKinds)
+    for (const char *name : {"ZANFEL.RES", "ZANFEL.CSV"})
+      for (const bool resume : {false, true}) {
+        SCOPED_TRACE(std::string(k.what) + " as " + name + (resume ? ", resumed" : ", run"));
+        const TempDir dirTmp;
+        const std::string dir = dirTmp.Path(), path = dir + "/" + name;
+        CopyResults(base, dir);
+        WriteFile(dir + "/target", "another user's file");
+        std::filesystem::remove(path);
+        switch (k.kind) {
+        case Kind::Symlink:
+          std::filesystem::create_symlink("target", path);
+          break;
+        case Kind::DanglingSymlink:
+          std::filesystem::create_symlink("nowhere", path);
+          break;
+        case Kind::Fifo:
+          ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+          break;
+        case Kind::DevZero:
+          std::filesystem::create_symlink("/dev/zero", path);
+          break;
+        case Kind::Directory:
+          std::filesystem::create_directory(path);
+          break;
+        }
+        const std::string before = Listing(dir);
+        testing::ChildSetup setup;
+        setup.dir = dir;
+        setup.timeoutSeconds = 60; // a FIFO opened the blocking way never returns
+        const ChildResult r = testing::RunChild(setup, [resume] {
+          return resume ? RunScripted(ResumeShootC2, 0) : RunScripted(RunShootC2, 0);
+        });
+        if (k.kind == Kind::Directory) {
+          EXPECT_EQ(r.status, resume ? kResumeNoInput : 5);
+          EXPECT_NE((r.out + r.err).find(std::string(name) + ": Is a directory"), std::string::npos)
+              << r.out << r.err;
+        } else {
+          EXPECT_EQ(r.status, 5);
+          EXPECT_EQ(r.out, "Runtime error 5: " + std::string(name) + ": not a regular file\n");
+        }
+        EXPECT_EQ(Listing(dir), before); // the target and "nowhere" among them
+      }
 }
 
 TEST(Resume, ProgramsTakeTheOptionFamilyARefusesIt) {

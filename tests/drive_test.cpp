@@ -3,9 +3,11 @@
 // installed manual.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
 #include <regex>
@@ -148,6 +150,33 @@ TEST(CommandLine, HelpVersionAndAWrongCommandLineTouchNoFile) {
                          " [--dir DIR] [--threads N] [--resume] [--help] [--version])\n");
     EXPECT_TRUE(std::filesystem::is_empty(dir)) << "no file written";
   }
+  // An argument with a line end in it still gives one line.
+  auto r = testing::RunProgram(dir, Stdin::EndOfFile, ProgramPath("shoot_c2"), {"a\nb\x01"});
+  EXPECT_EQ(r.status, 64);
+  EXPECT_EQ(r.err.rfind("shoot_c2: unknown argument 'a\\nb\\x01' (usage: ", 0), 0u) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  // An answer that cannot be written is an I/O error, not a success.
+  if (access("/dev/full", W_OK) == 0)
+    for (const char *option : {"--help", "--version"}) {
+      r = testing::RunInChild(dir, Stdin::EndOfFile, [option] {
+        const int full = open("/dev/full", O_WRONLY);
+        dup2(full, 1);
+        return testing::ExecProgram(ProgramPath("shoot_c2"), {option});
+      });
+      EXPECT_EQ(r.status, 74) << option;
+    }
+  // A resume that cannot start says why in one line, and nothing more, on a
+  // terminal too.
+  testing::ChildSetup setup;
+  setup.dir = dir;
+  setup.err = testing::Sink::Terminal;
+  setup.args = {"--resume"};
+  r = testing::RunBuilt(setup, "shoot_c2");
+  EXPECT_EQ(r.status, 66);
+  EXPECT_EQ(r.terminal.find("finished"), std::string::npos) << r.terminal;
+  EXPECT_NE(r.terminal.find("shoot_c2: cannot resume: ZANFEL.RES: No such file"), std::string::npos)
+      << r.terminal;
+  EXPECT_TRUE(std::filesystem::is_empty(dir)) << "no file written";
 }
 
 // The reference run, with its files in another directory and on one thread.

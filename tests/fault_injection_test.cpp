@@ -14,6 +14,7 @@
 #include <functional>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -80,6 +81,7 @@ struct Launch {
   std::string display;          // DISPLAY, or none at all
   rlim_t fileSizeLimit = 0;     // bytes, 0: none
   bool ownProcessGroup = false; // a job of its own, as a shell starts it
+  std::string term;             // TERM, when not empty
 };
 
 // In the child: descriptor `from` (or nothing) becomes `to`.
@@ -110,6 +112,8 @@ pid_t Start(const Launch &l) {
     unsetenv(name);
   if (!l.display.empty())
     setenv("DISPLAY", l.display.c_str(), 1);
+  if (!l.term.empty())
+    setenv("TERM", l.term.c_str(), 1);
   if (l.fileSizeLimit > 0) {
     const rlimit limit{l.fileSizeLimit, l.fileSizeLimit};
     setrlimit(RLIMIT_FSIZE, &limit);
@@ -369,6 +373,57 @@ TEST(FaultInjection, EndSignalsRestoreTheTerminalAndEraseTheStatusLine) {
     EXPECT_TRUE(term.StatusLineErased()) << term.screen;
     EXPECT_GT(WholeRecords(ReadFile(dir / "ZANFEL.RES")), 0);
   }
+}
+
+// shoot_a2 writes its messages into a pipe that nobody reads: the run blocks
+// on the full pipe until SIGTERM, which ends it as at a safe point (status,
+// pictures, whole records), not only a second SIGTERM.
+TEST(FaultInjection, AStopSignalEndsARunBlockedOnAFullConsole) {
+  ScratchDir dir;
+  int p[2];
+  ASSERT_EQ(pipe2(p, O_CLOEXEC), 0);
+  const int pipeSize = fcntl(p[1], F_SETPIPE_SZ, 4096);
+  ASSERT_GT(pipeSize, 0);
+  const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+  const pid_t pid = Start({"shoot_a2", dir.path, null, p[1], null});
+  close(p[1]);
+  close(null);
+  // Full: the messages fill the pipe and the writer waits for room.
+  EXPECT_TRUE(WaitUntil([&] {
+    int queued = 0;
+    const std::string wchan = ReadFile("/proc/" + std::to_string(pid) + "/wchan");
+    return ioctl(p[0], FIONREAD, &queued) == 0 && queued > 0 &&
+           (wchan.find("pipe_write") != std::string::npos ||
+            wchan.find("poll") != std::string::npos);
+  }));
+  kill(pid, SIGTERM);
+  EXPECT_EQ(Finish(pid), 128 + SIGTERM);
+  close(p[0]);
+  EXPECT_GE(WholeRecords(ReadFile(dir / "ZANFEL.RES")), 0);
+  EXPECT_TRUE(std::filesystem::exists(dir / "ZANFEL.SVG"));
+}
+
+// A terminal that takes no control sequences: the status line, its erasure
+// and the summary come as plain text.
+TEST(FaultInjection, ADumbTerminalGetsNoEscapeSequences) {
+  ScratchDir dir;
+  Terminal term;
+  ASSERT_TRUE(term.Open());
+  const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const int out = OpenFile(dir / "out", O_WRONLY | O_CREAT | O_TRUNC);
+  Launch l("shoot_c2", dir.path, null, out, term.slave);
+  l.term = "dumb";
+  const pid_t pid = Start(l);
+  close(null);
+  close(out);
+  std::string screen;
+  EXPECT_TRUE(WaitUntil([&] {
+    screen = term.Read();
+    return screen.find("iteration limit at P") != std::string::npos;
+  }));
+  EXPECT_EQ(Finish(pid), 0);
+  EXPECT_NE(screen.find("shoot_c2  P = "), std::string::npos) << screen;
+  EXPECT_EQ(screen.find('\033'), std::string::npos) << screen;
 }
 
 // shoot_a2 writes its messages into a pipe whose reader is gone.

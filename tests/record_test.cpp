@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <regex>
 #include <string>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <vector>
@@ -258,18 +259,36 @@ TEST_F(RecordTest, MissingDirectoryEndsWithPathNotFound) {
 }
 
 TEST_F(RecordTest, FailedWriteEndsWithDiskWriteError) {
-  if (access("/dev/full", W_OK) != 0)
-    GTEST_SKIP() << "no /dev/full";
-  testing::ChildResult r = testing::RunInChild(dir, testing::Stdin::DevNull, [] {
+  const std::string path = dir + "/ZANFEL.RES";
+  testing::ChildResult r = testing::RunInChild(dir, testing::Stdin::DevNull, [&] {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4096, 4096}; // standard output, a file, takes the report
+    setrlimit(RLIMIT_FSIZE, &limit);
     TextFile f;
-    f.Assign("/dev/full");
+    f.Assign(path);
     f.Rewrite();
-    f.WriteLn("a record");
+    f.WriteLn(std::string(5000, 'x'));
     f.WriteThrough();
     return 0;
   });
   EXPECT_EQ(r.status, 101);
-  EXPECT_EQ(r.out.rfind("Runtime error 101: /dev/full: ", 0), 0u) << r.out;
+  EXPECT_EQ(r.out, "Runtime error 101: " + path + ": File too large\n");
+  EXPECT_EQ(testing::ReadFile(path), "") << "cut back to the last whole record";
+}
+
+// A device is not a results file: /dev/full and /dev/zero are refused before
+// a byte is written (a FIFO, a link: see the resume tests).
+TEST_F(RecordTest, DevicesAreNotResultsFiles) {
+  for (const char *device : {"/dev/full", "/dev/zero"}) {
+    testing::ChildResult r = testing::RunInChild(dir, testing::Stdin::DevNull, [&] {
+      TextFile f;
+      f.Assign(device);
+      f.Rewrite();
+      return 0;
+    });
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.out, "Runtime error 5: " + std::string(device) + ": not a regular file\n");
+  }
 }
 
 TEST_F(RecordTest, UnwritableDirectoryEndsWithAccessDenied) {

@@ -3,6 +3,8 @@
 // the bulk; the file is replaced whole or not at all; the ends write it.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -239,6 +241,33 @@ TEST(SvgFile, AFailedWriteKeepsTheEarlierPictureAndLeavesNothingBeside) {
   EXPECT_FALSE(std::filesystem::exists(path + ".part"));
   ASSERT_TRUE(WriteWholeFile(path, "better"));
   EXPECT_EQ(ReadFile(path), "better");
+}
+
+// The partial file's name is fixed: what another user plants there (a link
+// to their file, a dangling link, a FIFO) goes; nothing is written through
+// it and nothing blocks.
+TEST(SvgFile, APlantedPartialFileIsReplacedNotWrittenThrough) {
+  const TempDir tmp;
+  const std::string dir = tmp.Path();
+  const std::string path = dir + "/ZANFEL.SVG";
+  const std::string part = path + ".part", target = dir + "/target";
+  for (int planted = 0; planted < 3; ++planted) {
+    SCOPED_TRACE(planted);
+    testing::WriteFile(target, "another user's file");
+    if (planted == 0)
+      std::filesystem::create_symlink(target, part);
+    else if (planted == 1)
+      std::filesystem::create_symlink(dir + "/nowhere", part);
+    else
+      ASSERT_EQ(mkfifo(part.c_str(), 0644), 0);
+    const auto w =
+        RunInChild(dir, Stdin::DevNull, [&] { return WriteWholeFile(path, "best") ? 0 : 1; });
+    EXPECT_EQ(w.status, 0);
+    EXPECT_EQ(ReadFile(path), "best");
+    EXPECT_EQ(ReadFile(target), "another user's file");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(part)));
+    EXPECT_FALSE(std::filesystem::exists(dir + "/nowhere"));
+  }
 }
 
 // --- The ends that write it.
