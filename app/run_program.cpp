@@ -21,10 +21,10 @@ void Write(int fd, const std::string &text) {
 
 // --help, --version and a wrong command line end here, before anything is
 // opened or changed; -1 when the program is to run.
-int AnswerCommandLine(const char *name, const CommandLine &line) {
+int AnswerCommandLine(const char *name, const char *what, const CommandLine &line) {
   switch (line.action) {
   case CommandLine::Action::Help:
-    Write(1, HelpText(name));
+    Write(1, HelpText(name, what ? what : ""));
     return 0;
   case CommandLine::Action::Version:
     Write(1, VersionText(name));
@@ -51,10 +51,10 @@ void PicturesAtStop() {
 } // namespace
 
 int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int argc,
-               const char *const *argv) {
+               const char *const *argv, const char *what) {
   MakeStandardDescriptorsValid();
   const CommandLine line = ParseCommandLine(argc, argv);
-  const int answered = AnswerCommandLine(name, line);
+  const int answered = AnswerCommandLine(name, what, line);
   if (answered >= 0)
     return answered;
   if (line.resume) {
