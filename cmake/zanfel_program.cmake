@@ -8,7 +8,11 @@
 # installed, with a manual page made from its --help.
 function(zanfel_program name main)
   add_executable(${name} ${main})
-  target_link_libraries(${name} PRIVATE zanfel_programs zanfel_warnings)
+  if(ZANFEL_LINK_TIME_OPTIMISATION)
+    target_link_libraries(${name} PRIVATE zanfel_programs zanfel_warnings)
+  else()
+    target_link_libraries(${name} PRIVATE zanfel_app zanfel_warnings)
+  endif()
   set_target_properties(${name} PROPERTIES
     INTERPROCEDURAL_OPTIMIZATION ${ZANFEL_LINK_TIME_OPTIMISATION}
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)

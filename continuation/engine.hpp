@@ -159,7 +159,8 @@ void CreateCsvFile(Program<Model> &s, std::string_view program, const SweepRules
                    const std::vector<std::string> &sweepNotes) {
   s.CSV.Assign(CsvPath());
   s.CSV.Rewrite();
-  s.CSV.Write(CsvHead(program, sweepNotes, CsvColumnNames(Model::N, rules.zColumn, rules.vColumn, rules.dgColumn),
+  s.CSV.Write(CsvHead(program, sweepNotes,
+                      CsvColumnNames(Model::N, rules.zColumn, rules.vColumn, rules.dgColumn),
                       {NTRIAL, TOLX, TOLF, RKF_RELERR, RKF_ABSERR}));
   s.CSV.WriteThrough();
 }

@@ -58,8 +58,8 @@ template <class Model> struct OwnRun {
 
   explicit OwnRun(const OwnProblem<Model> &p)
       : layout(OwnRecordLayout<Model>(p.names)),
-        rules{layout,           Model::N + 1, p.names.v,  OwnScale<Model>, OwnPartner<Model>,
-              p.sweep.DP >= 0., p.names.z,    p.names.v,  p.names.dg},
+        rules{layout,           Model::N + 1, p.names.v, OwnScale<Model>, OwnPartner<Model>,
+              p.sweep.DP >= 0., p.names.z,    p.names.v, p.names.dg},
         settings{p.par, p.start, p.frame, {std::abs(p.sweep.DP), p.sweep.P1, p.sweep.P2}} {}
   OwnRun(const OwnRun &) = delete;
 };

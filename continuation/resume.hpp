@@ -99,7 +99,8 @@ int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &settin
   Program<Model> s(observer);
   s.g.par = settings.par;
   ResumeFiles files;
-  const std::vector<std::string> columns = CsvColumnNames(Model::N, rules.zColumn, rules.vColumn, rules.dgColumn);
+  const std::vector<std::string> columns =
+      CsvColumnNames(Model::N, rules.zColumn, rules.vColumn, rules.dgColumn);
   if (const int status = ReadResumeFiles(program, columns, files))
     return status;
   long shared;
