@@ -41,6 +41,16 @@ template <class Model> RecordLayout OwnRecordLayout(const EndValueNames &names) 
   return {12, 12, ";x[1]:=", "; x[", 13, 10, names.zLabel, std::max(N, 2), N + 1, N + 3};
 }
 
+template <class Model> constexpr bool UpwardsOf(const OwnProblem<Model> &p) {
+  return p.sweep.DP > 0.0L;
+}
+
+// A table that cannot make a sweep: no step, or a start outside the range
+// (a sweep that would never end, or end after its first record).
+template <class Model> constexpr bool SweepIsSound(const OwnProblem<Model> &p) {
+  return p.sweep.DP != 0.0L && p.sweep.P1 <= p.start.P && p.start.P <= p.sweep.P2;
+}
+
 template <class Model> REAL OwnScale(const Program<ScaleIsP<Model>> &s) {
   return s.g.P;
 }
@@ -58,8 +68,8 @@ template <class Model> struct OwnRun {
 
   explicit OwnRun(const OwnProblem<Model> &p)
       : layout(OwnRecordLayout<Model>(p.names)),
-        rules{layout,           Model::N + 1, p.names.v, OwnScale<Model>, OwnPartner<Model>,
-              p.sweep.DP >= 0., p.names.z,    p.names.v, p.names.dg},
+        rules{layout,       Model::N + 1, p.names.v, OwnScale<Model>, OwnPartner<Model>,
+              UpwardsOf(p), p.names.z,    p.names.v, p.names.dg},
         settings{p.par, p.start, p.frame, {std::abs(p.sweep.DP), p.sweep.P1, p.sweep.P2}} {}
   OwnRun(const OwnRun &) = delete;
 };

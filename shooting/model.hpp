@@ -93,10 +93,12 @@ concept ShootingModel = requires {
   { g.P } -> std::same_as<REAL &>;
 };
 
-// A model without a second scale: the hooks above but HAfterTrajectory, and
-// none of them writes g.H. Its end values YOUT[N+1..N+3] are what the record
-// shows besides the residuals (a program of your own, continuation/
-// own_problem.hpp): NOUT is at least N + 3.
+// A model without a second scale, the kind a program of your own takes
+// (continuation/own_problem.hpp): the hooks above but HAfterTrajectory, and
+// none of them writes g.H. YOUT[1..N] are the residuals and YOUT[N+1..N+3]
+// the three end values its records show (NOUT is at least N + 3): `v=`
+// YOUT[N+1], also the plotted curve, `DG=` YOUT[N+2], and YOUT[N+3] on the
+// fifth line. The record's `h:=` shows P and `x[1]:=` the first unknown.
 template <class M>
 concept ModelWithoutScale = requires {
   { M::N } -> std::convertible_to<int>;
