@@ -174,7 +174,7 @@ std::string VersionText(std::string_view program) {
   return std::string(program) + " (ZANFEL) " + ProgramVersion() + "\n";
 }
 
-std::string HelpText(std::string_view program) {
+std::string HelpText(std::string_view program, std::string_view what) {
   const std::string p(program);
   const std::string defaultDir = DefaultResultsDirectory();
   const std::string where = defaultDir.empty() ? "the working directory" : defaultDir;
@@ -184,7 +184,7 @@ std::string HelpText(std::string_view program) {
          "adaptive Runge-Kutta-Fehlberg integrator, 80-bit arithmetic) and follow its\n"
          "solution along a parameter P.\n"
          "\n" +
-         std::string(SweepText(program)) +
+         std::string(what.empty() ? SweepText(program) : what) +
          "\n"
          "\n"
          "Every continuation step appends a six-line record to the results file\n"

@@ -42,10 +42,10 @@ int Answer(const std::string &text) {
 
 // --help, --version and a wrong command line end here, before anything is
 // opened or changed; -1 when the program is to run.
-int AnswerCommandLine(const char *name, const CommandLine &line) {
+int AnswerCommandLine(const char *name, const char *what, const CommandLine &line) {
   switch (line.action) {
   case CommandLine::Action::Help:
-    return Answer(HelpText(name));
+    return Answer(HelpText(name, what ? what : ""));
   case CommandLine::Action::Version:
     return Answer(VersionText(name));
   case CommandLine::Action::Error:
@@ -70,10 +70,10 @@ void PicturesAtStop() {
 } // namespace
 
 int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int argc,
-               const char *const *argv) {
+               const char *const *argv, const char *what) {
   MakeStandardDescriptorsValid();
   const CommandLine line = ParseCommandLine(argc, argv);
-  const int answered = AnswerCommandLine(name, line);
+  const int answered = AnswerCommandLine(name, what, line);
   if (answered >= 0)
     return answered;
   if (line.resume) {

@@ -11,9 +11,10 @@ namespace zanfel {
 // traps and stop signals on, the terminal in run mode, the progress display
 // of program `name` (window title, status line) and the summary of the run,
 // then the program body, or with --resume the resuming body (a program
-// without one refuses).
+// without one refuses). `what` is the --help text of a program of your own
+// (the built-in ones have theirs).
 using ProgramBody = int (*)(SweepObserver &);
 int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int argc,
-               const char *const *argv);
+               const char *const *argv, const char *what = nullptr);
 
 } // namespace zanfel

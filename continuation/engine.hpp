@@ -71,7 +71,14 @@ template <class Model> struct SweepRules {
   REAL (*partner)(const Program<Model> &); // H1 for the record
   bool addStep;                            // P := P + DP instead of P - DP
   const char *zColumn;                     // CSV name of YOUT[layout.iz]
+  const char *vColumn = "y2_1";            // CSV names of YOUT[layout.iv] and YOUT[layout.iv + 1]
+  const char *dgColumn = "y8_1";
 };
+
+// The CSV's column names under these rules.
+template <class Model> std::vector<std::string> CsvColumns(const SweepRules<Model> &rules) {
+  return CsvColumnNames(Model::N, rules.zColumn, rules.vColumn, rules.dgColumn);
+}
 
 // The row of ZANFEL.CSV for the record just written, handed to the file at
 // once like the record.
@@ -162,7 +169,7 @@ void CreateCsvFile(Program<Model> &s, std::string_view program, const SweepRules
                    const std::vector<std::string> &sweepNotes) {
   s.CSV.Assign(CsvPath());
   s.CSV.Rewrite();
-  s.CSV.Write(CsvHead(program, sweepNotes, CsvColumnNames(Model::N, rules.zColumn),
+  s.CSV.Write(CsvHead(program, sweepNotes, CsvColumns(rules),
                       {NTRIAL, TOLX, TOLF, RKF_RELERR, RKF_ABSERR}));
   s.CSV.WriteThrough();
 }

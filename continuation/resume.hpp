@@ -71,7 +71,7 @@ int CheckTails(std::string_view program, const ResumeFiles &f, const SweepRules<
                std::size_t rowsEnd, long rows, std::size_t resKeep, const std::string &lastRecord,
                long shared) {
   std::vector<char> kinds;
-  for (const std::string &name : CsvColumnNames(Model::N, rules.zColumn))
+  for (const std::string &name : CsvColumns(rules))
     kinds.push_back(
         name == "record" || name == "pass" || name == "ITER" || name == "messages" ? 'i' : 'r');
   const std::string_view csvTail = std::string_view(f.csv).substr(rowsEnd);
@@ -94,7 +94,7 @@ int CheckTails(std::string_view program, const ResumeFiles &f, const SweepRules<
 template <class Model>
 std::string RowFault(const CsvRow<Model::N, Model::NOUT> &row, const Program<Model> &s,
                      const SweepRules<Model> &rules, REAL startDP) {
-  const std::vector<std::string> names = CsvColumnNames(Model::N, rules.zColumn);
+  const std::vector<std::string> names = CsvColumns(rules);
   auto said = [](const std::string &name, REAL v) { return name + " = " + FullReal(v); };
   std::vector<std::pair<std::string, REAL>> reals{{"P", row.P}, {"H", row.H}, {"DP", row.DP}};
   for (int I = 1; I <= Model::N; ++I)
@@ -193,7 +193,7 @@ int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &settin
   Program<Model> s(observer);
   s.g.par = settings.par;
   ResumeFiles files;
-  const std::vector<std::string> columns = CsvColumnNames(Model::N, rules.zColumn);
+  const std::vector<std::string> columns = CsvColumns(rules);
   if (const int status = ReadResumeFiles(program, columns, s.FAIL, s.CSV, files))
     return status;
   long shared;

@@ -41,13 +41,14 @@ std::vector<int> YoutColumns(int N, const RecordLayout &L) {
   return columns;
 }
 
-std::vector<std::string> CsvColumnNames(int N, const char *zColumn) {
+std::vector<std::string> CsvColumnNames(int N, const char *zColumn, const char *vColumn,
+                                        const char *dgColumn) {
   std::vector<std::string> names{"record", "pass", "P", "H", "ITER"};
   for (int I = 1; I <= N; ++I)
     names.push_back("X" + std::to_string(I));
   for (int I = 1; I <= N; ++I)
     names.push_back("r" + std::to_string(I));
-  names.insert(names.end(), {"y2_1", "y8_1", zColumn, "messages", "DP"});
+  names.insert(names.end(), {vColumn, dgColumn, zColumn, "messages", "DP"});
   return names;
 }
 

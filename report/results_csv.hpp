@@ -36,8 +36,10 @@ template <int N, int NOUT> struct CsvRow {
 // (shoot_a1's fifth value on the residual line is y8(1) again.)
 std::vector<int> YoutColumns(int N, const RecordLayout &L);
 
-// record, pass, P, H, ITER, X1..XN, r1..rN, y2_1, y8_1, <z>, messages, DP.
-std::vector<std::string> CsvColumnNames(int N, const char *zColumn);
+// record, pass, P, H, ITER, X1..XN, r1..rN, <v>, <dg>, <z>, messages, DP;
+// the six programs' v and dg are y2_1 and y8_1.
+std::vector<std::string> CsvColumnNames(int N, const char *zColumn, const char *vColumn = "y2_1",
+                                        const char *dgColumn = "y8_1");
 
 // The header row: the column names joined by commas, with its line end.
 std::string CsvHeaderRow(const std::vector<std::string> &columns);

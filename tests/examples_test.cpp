@@ -1,0 +1,136 @@
+// The example programs against the mathematics: Bratu's lower branch
+// against its closed form, Troesch's problem against published values. The
+// integrator's tolerance (RELERR = 1e-9) bounds what the runs can reach.
+#include <algorithm>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "report/csv.hpp"
+#include "support/test_support.hpp"
+
+namespace zanfel {
+namespace {
+
+using namespace testing;
+
+// The rows of ZANFEL.CSV by column name.
+using Row = std::map<std::string, REAL>;
+
+std::vector<Row> CsvRows(const std::string &csv) {
+  std::vector<Row> rows;
+  std::vector<std::string> names;
+  std::size_t at = 0;
+  for (std::size_t end; (end = csv.find('\n', at)) != std::string::npos; at = end + 1) {
+    const std::string_view line(csv.data() + at, end - at);
+    if (line.starts_with('#'))
+      continue;
+    const std::vector<std::string_view> fields = SplitFields(line);
+    if (names.empty()) {
+      names.assign(fields.begin(), fields.end());
+      continue;
+    }
+    Row row;
+    for (std::size_t i = 0; i < fields.size() && i < names.size(); ++i)
+      EXPECT_TRUE(ParseReal(fields[i], row[names[i]])) << line;
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// Bratu's lower branch: s = theta tanh(theta/4) has one root theta in
+// [0, 2 theta_c] for 0 <= s <= 4; lambda = theta^2 / (2 cosh^2(theta/4)).
+REAL BratuLambdaAt(REAL s) {
+  REAL lo = 0.0L, hi = 4.8L; // s(4.8) > 4
+  for (int i = 0; i < 200; ++i) {
+    const REAL mid = 0.5L * (lo + hi);
+    (mid * tanhl(mid / 4.0L) < s ? lo : hi) = mid;
+  }
+  const REAL theta = 0.5L * (lo + hi);
+  const REAL c = coshl(theta / 4.0L);
+  return theta * theta / (2.0L * c * c);
+}
+
+ChildResult RunExample(const TempDir &dir, const std::string &name,
+                       const std::vector<std::string> &args = {}) {
+  ChildSetup setup;
+  setup.dir = dir.Path();
+  setup.display = "";
+  setup.timeoutSeconds = 600;
+  setup.args = args;
+  return RunBuilt(setup, name);
+}
+
+REAL RelativeError(REAL value, REAL exact) {
+  return fabsl(value - exact) / fabsl(exact);
+}
+
+// From lambda = 0 up by 1/16 until Newton fails past the fold (the next
+// lambda, 3.5625, has no solution): every record on the closed form, the
+// published value at lambda = 1; then the same sweep resumed from its first
+// 30 records ends with the same files.
+TEST(Examples, BratuLowerBranchUpToTheFold) {
+  TempDir dir;
+  const ChildResult run = RunExample(dir, "bratu");
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("ntial malo"), std::string::npos);
+  const std::string csv = ReadFile(dir.File("ZANFEL.CSV"));
+  const std::string res = ReadFile(dir.File("ZANFEL.RES"));
+  const std::vector<Row> rows = CsvRows(csv);
+  ASSERT_EQ(rows.size(), 57u); // lambda = 0, 1/16, ..., 3.5
+  EXPECT_EQ(rows.back().at("P"), 3.5L);
+  REAL worst = 0.0L;
+  for (const Row &row : rows) {
+    EXPECT_EQ(row.at("H"), row.at("P")); // no second scale: H is P
+    if (row.at("P") > 0.0L)
+      worst = std::max(worst, RelativeError(BratuLambdaAt(row.at("X1")), row.at("P")));
+  }
+  EXPECT_LT(worst, 1e-9L); // reached: 2e-10 at worst, near the fold
+  EXPECT_EQ(rows[16].at("P"), 1.0L);
+  EXPECT_LT(RelativeError(rows[16].at("X1"), 0.5493527287752708L), 2e-10L); // reached: 1.1e-10
+  EXPECT_EQ(std::count(res.begin(), res.end(), '\n'), 6 * 57);
+  EXPECT_NE(res.find("h:=  1.00000000   ;x[1]:=  0.54935273\r\n"), std::string::npos);
+  EXPECT_TRUE(Exists(dir.File("ZANFEL.SVG")));
+  EXPECT_TRUE(Exists(dir.File("ZANFEL.PNG")));
+
+  std::size_t resCut = 0; // after 30 records of six lines each
+  for (int i = 0; i < 6 * 30; ++i)
+    resCut = res.find("\r\n", resCut) + 2;
+  const std::size_t csvCut = csv.find("\n31,") + 1;
+  TempDir again;
+  WriteFile(again.File("ZANFEL.CSV"), csv.substr(0, csvCut));
+  WriteFile(again.File("ZANFEL.RES"), res.substr(0, resCut));
+  const ChildResult resumed = RunExample(again, "bratu", {"--resume"});
+  EXPECT_EQ(resumed.status, 0) << resumed.err;
+  EXPECT_EQ(ReadFile(again.File("ZANFEL.CSV")), csv);
+  EXPECT_EQ(ReadFile(again.File("ZANFEL.RES")), res);
+}
+
+// From mu = 0 up by 1/32: the published y'(0) at mu = 1 and 5. Single
+// shooting ends near mu = 8.4: there y'(0) is about 2e-3, and a Newton step
+// a little too large puts the pole of the trajectory (near x = ln(8/s)/mu)
+// inside [0, 1], where sinh overflows (status 205). The published value at
+// mu = 10 (3.58e-4) is out of its reach.
+TEST(Examples, TroeschUpToWhereSingleShootingEnds) {
+  TempDir dir;
+  const ChildResult run = RunExample(dir, "troesch");
+  EXPECT_EQ(run.status, 205) << run.out << run.err;
+  const std::vector<Row> rows = CsvRows(ReadFile(dir.File("ZANFEL.CSV")));
+  ASSERT_GT(rows.size(), 256u);
+  EXPECT_GT(rows.back().at("P"), 8.0L);
+  EXPECT_LT(rows.back().at("P"), 10.0L);
+  const struct {
+    std::size_t row;
+    REAL mu, s, tolerance; // reached: 3.4e-12 and 1.3e-9
+  } published[] = {{32, 1.0L, 0.84520268530995106L, 2e-11L},
+                   {160, 5.0L, 0.045750461406318740L, 5e-9L}};
+  for (const auto &p : published) {
+    ASSERT_EQ(rows[p.row].at("P"), p.mu);
+    EXPECT_LT(RelativeError(rows[p.row].at("X1"), p.s), p.tolerance) << "mu = " << p.mu;
+  }
+}
+
+} // namespace
+} // namespace zanfel
