@@ -50,13 +50,17 @@ void PicturesAtStop() {
 
 } // namespace
 
-int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int argc,
-               const char *const *argv) {
+int RunProgram(const char *name, ConfiguredBody body, ConfiguredBody resumeBody,
+               SettingsCheck settingsError, int argc, const char *const *argv) {
   MakeStandardDescriptorsValid();
   const CommandLine line = ParseCommandLine(argc, argv);
   const int answered = AnswerCommandLine(name, line);
   if (answered >= 0)
     return answered;
+  if (const std::string error = settingsError(line.settings); !error.empty()) {
+    Write(2, UsageError(name, error));
+    return kUsageStatus;
+  }
   if (line.resume) {
     if (!resumeBody)
       return RefuseResume(name);
@@ -72,7 +76,7 @@ int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int a
   Hooks hooks;
   hooks.waitForEnter = progress::WaitForEnterShowingProgress;
   RunObserver observer(hooks);
-  const int status = body(observer);
+  const int status = body(observer, line.settings);
   StopIfRequested(); // a stop that came after the last wait
   progress::EraseLine();
   RestoreTerminal();

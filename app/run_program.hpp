@@ -3,7 +3,10 @@
 // body with the application as its observer, and the last word.
 #pragma once
 
+#include <string>
+
 #include "app/run_observer.hpp"
+#include "continuation/settings.hpp"
 
 namespace zanfel {
 
@@ -11,9 +14,12 @@ namespace zanfel {
 // traps and stop signals on, the terminal in run mode, the progress display
 // of program `name` (window title, status line) and the summary of the run,
 // then the program body, or with --resume the resuming body (a program
-// without one refuses).
+// without one refuses). Settings that `settingsError` finds wrong end the
+// run with status 64 before anything is opened.
 using ProgramBody = int (*)(SweepObserver &);
-int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int argc,
-               const char *const *argv);
+using ConfiguredBody = int (*)(SweepObserver &, const SettingOptions &);
+using SettingsCheck = std::string (*)(const SettingOptions &);
+int RunProgram(const char *name, ConfiguredBody body, ConfiguredBody resumeBody,
+               SettingsCheck settingsError, int argc, const char *const *argv);
 
 } // namespace zanfel

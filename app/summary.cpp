@@ -101,6 +101,13 @@ void Reason(Line &line, EndWay way, int code) {
     return;
   }
   case EndWay::RuntimeError:
+    if (NotedFatalCause() == FatalCause::SingularMatrix) {
+      line << "singular matrix";
+      if (havePText)
+        line << " at P = " << pText;
+      line << " (run-time error " << long(code) << ")";
+      return;
+    }
     line << "run-time error " << long(code);
     return;
   case EndWay::Signal:
@@ -121,6 +128,7 @@ void Reason(Line &line, EndWay way, int code) {
   case FatalCause::InvalidIntegratorCall:
     line << "invalid integrator call";
     return;
+  case FatalCause::SingularMatrix:
   case FatalCause::Unknown:
     break;
   }

@@ -16,7 +16,7 @@
 namespace zanfel {
 
 // Why a sweep stopped.
-enum class SweepEnd { LeftRange, Key };
+enum class SweepEnd { LeftRange, Key, Records };
 
 // One point of the plotted curve per record: the pass it belongs to (counted
 // from 1 in the run), H and the plotted end value.

@@ -28,7 +28,29 @@ int CannotResume(std::string_view program, int status, std::string_view why);
 struct ResumeFiles {
   std::string csv, res;
   std::size_t firstRow = 0; // where the rows of the CSV start
+  std::string settings;     // the "# settings:" line's value; "" for the table's own
 };
+
+// Why options given with --resume cannot go on with the recorded settings:
+// "--tolf 1e-13 is not this run's 1e-12 ...", or "" when every option given
+// is the run's own.
+std::string SettingsConflict(REAL from, const SweepSettings &sweep, const SolveSettings &solve,
+                             const SettingOptions &given);
+
+// The run's settings as its CSV head records them, with the given options
+// checked against them; 0, or the status after the message.
+template <class Table>
+int RecordedSettings(std::string_view program, const ResumeFiles &files, const Table &table,
+                     const SettingOptions &given, RunSettings<Table> &run) {
+  SettingOptions recorded;
+  if (const std::string error = ParseSettingsText(files.settings, recorded); !error.empty())
+    return CannotResume(program, kResumeBadData, "ZANFEL.CSV: the settings line: " + error);
+  run = Settle(table, recorded);
+  run.records = given.records.value_or(0);
+  Table t = run.table;
+  const std::string conflict = SettingsConflict(StartP(t), OptionSweep(t), run.solve, given);
+  return conflict.empty() ? 0 : CannotResume(program, kResumeBadData, conflict);
+}
 
 // Reads the two files and checks that the CSV was written by `program` of
 // this version with these columns. 0, or the status after the message.
@@ -62,6 +84,9 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
   resKeep = 0;
   for (std::size_t end; (end = f.csv.find('\n', csvKeep)) != std::string::npos;) {
     const std::string_view line(f.csv.data() + csvKeep, end - csvKeep);
+    // The note of an early end closes the file; the resume writes over it.
+    if (line.starts_with("# ended early: ") && end + 1 == f.csv.size())
+      break;
     if (!ParseCsvRow(line, rules.layout, row) || row.record != shared + 1 || row.pass != 1)
       return CannotResume(program, kResumeBadData,
                           "ZANFEL.CSV: row " + std::to_string(shared + 1) +
@@ -94,14 +119,20 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
 // cut back to the records they share, the frame and the curve so far drawn
 // again, then the sweep on from the next step, and the usual end.
 template <class Model>
-int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &settings,
-                  const SweepRules<Model> &rules, SweepObserver &observer) {
+int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &table,
+                  const SettingOptions &options, const SweepRules<Model> &rules,
+                  SweepObserver &observer) {
   Program<Model> s(observer);
-  s.g.par = settings.par;
   ResumeFiles files;
   const std::vector<std::string> columns = CsvColumnNames(Model::N, rules.zColumn);
   if (const int status = ReadResumeFiles(program, columns, files))
     return status;
+  RunSettings<OnePassSettings<Model>> run{table};
+  if (const int status = RecordedSettings(program, files, table, options, run))
+    return status;
+  const OnePassSettings<Model> &settings = run.table;
+  TakeSettings(s, run);
+  s.g.par = settings.par;
   long shared;
   std::size_t csvKeep, resKeep;
   std::vector<CurvePoint> curve;

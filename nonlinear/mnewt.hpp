@@ -9,7 +9,8 @@
 
 namespace zanfel {
 
-// The iteration limit: the message, then the program ends with status 0.
+// The iteration limit: the message, then the program ends with
+// kIterationLimitStatus.
 [[noreturn]] void IterationLimitEnd();
 
 // At most NTRIAL iterations on X[1..N], each with the full Newton correction.

@@ -1,8 +1,12 @@
 #include "report/results_csv.hpp"
 
+#include <cerrno>
 #include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "report/text_file.hpp"
+#include "runtime/write_all.hpp"
 
 #ifndef ZANFEL_VERSION
 #define ZANFEL_VERSION "unknown"
@@ -62,7 +66,8 @@ std::string SweepNoteText(std::string_view what, REAL startP, REAL DP, REAL P1, 
 }
 
 std::string CsvHead(std::string_view program, const std::vector<std::string> &sweepNotes,
-                    const std::vector<std::string> &columns, const SolveLimits &limits) {
+                    const std::vector<std::string> &columns, const SolveLimits &limits,
+                    const std::string &settings) {
   std::string head = "# ZANFEL results at full precision, one row per record of ZANFEL.RES\n";
   head += "# program: " + std::string(program) + '\n';
   head += "# version: " + std::string(ProgramVersion()) + '\n';
@@ -73,10 +78,25 @@ std::string CsvHead(std::string_view program, const std::vector<std::string> &sw
           ", TOLX = " + ShortReal(limits.TOLX) + ", TOLF = " + ShortReal(limits.TOLF) +
           "; trajectories RELERR = " + ShortReal(limits.RELERR) +
           ", ABSERR = " + ShortReal(limits.ABSERR) + '\n';
+  if (!settings.empty())
+    head += "# settings: " + settings + '\n';
   for (std::size_t i = 0; i < columns.size(); ++i)
     head += (i ? "," : "") + columns[i];
   head += '\n';
   return head;
+}
+
+void AppendCsvEndNote(std::string_view why) {
+  int fd;
+  do
+    fd = ::open(CsvPath().c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0)
+    return;
+  const std::string line = "# ended early: " + std::string(why) + '\n';
+  WriteAll(fd, line.data(), line.size());
+  ::fsync(fd);
+  ::close(fd);
 }
 
 } // namespace zanfel

@@ -261,7 +261,7 @@ void InstallJobControlHandlers() {
 // holds for standard output goes first, so the report follows it in order.
 // The suffix is a view, so that no string lives in the frames a deferred end
 // leaves behind.
-[[noreturn]] void EndWithReport(int code, std::string_view suffix) {
+[[noreturn]] void EndWithReport(int code, std::string_view suffix, int status = -1) {
   if (deferral) {
     deferral->end->suffix.assign(suffix);
     Defer(DeferredEnd::Kind::Report, code);
@@ -275,7 +275,7 @@ void InstallJobControlHandlers() {
   line += '\n';
   WriteAll(line.data(), line.size());
   SayLastWord(EndWay::RuntimeError, code);
-  _exit(code);
+  _exit(status < 0 ? code : status);
 }
 
 // Whether the directory part of path exists as a directory.
@@ -321,14 +321,14 @@ void InstallFaultHandling() {
 void RuntimeError(int code) {
   EndWithReport(code, {});
 }
-void FatalRuntimeError(int code) {
+void FatalRuntimeError(int code, int status) {
   if (deferral) {
     deferral->end->suffix.clear();
     Defer(DeferredEnd::Kind::Report, code);
   }
   std::fflush(stdout);
   RunFatalHook(code, true);
-  RuntimeError(code);
+  EndWithReport(code, {}, status);
 }
 void RangeFault() {
   RuntimeError(kRangeCheck);

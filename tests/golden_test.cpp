@@ -78,7 +78,7 @@ struct Configuration {
 struct Case {
   const char *name;
   const char *program;
-  ProgramBody body;
+  ConfiguredBody body;
   Action action;
   // The first configuration is the one the others are compared with.
   std::vector<Configuration> configurations;
@@ -97,14 +97,15 @@ int RunInProcess(const Case &c, const Configuration &k) {
   graph::RecordCallsTo("plot.log");
   if (k.start == Start::Main) {
     const char *const argv[] = {c.program, nullptr};
-    return RunProgram(c.program, c.body, nullptr, 1, argv);
+    return RunProgram(
+        c.program, c.body, nullptr, [](const SettingOptions &) { return std::string(); }, 1, argv);
   }
   InstallFaultHandling();
   keyFrom = k.keyFromTest;
   Hooks hooks;
   hooks.keyPressed = KeyFromNthTest;
   RunObserver observer(hooks);
-  return c.body(observer);
+  return c.body(observer, {});
 }
 
 // The names of the top-level windows of the display, as the window tree lists
