@@ -19,10 +19,6 @@
 
 namespace zanfel {
 
-constexpr INT16 NTRIAL = 100;
-constexpr REAL TOLX = 1.0E-15L;
-constexpr REAL TOLF = 1.0E-15L;
-
 // Why a sweep stopped.
 enum class SweepEnd { LeftRange, Key };
 
@@ -60,6 +56,7 @@ template <ShootingModel Model> struct Program {
   TextFile FAIL;
   TextFile CSV; // ZANFEL.CSV, the same records at full precision
   UsrfunMemo<Model> memo;
+  NewtonTrace trace; // of the latest solve, for the reason of an iteration-limit end
   long records = 0;
   long csvRows = 0;
   int pass = 0; // passes begun in this run
@@ -71,18 +68,21 @@ template <ShootingModel Model> struct Program {
 // here when a stop signal (Ctrl-C, SIGTERM) came.
 void AtSafePoint(REAL P);
 
-// MNEWT from the current unknowns, then USRFUN once more so that YOUT and H
-// hold the end values of the converged unknowns' last trajectory. When that
-// call repeats the inputs of MNEWT's last one, its results are taken as they
-// are.
+// MNEWT from the current unknowns with the limits of s.g.solve, traced in
+// s.trace, then USRFUN once more so that YOUT and H hold the end values of the
+// converged unknowns' last trajectory. When that call repeats the inputs of
+// MNEWT's last one, its results are taken as they are.
 template <class Model> void Solve(Program<Model> &s) {
   constexpr INT16 N = Model::N;
+  const SolveSettings &limits = s.g.solve;
   // MNEWT iterates the program-wide unknowns: the X it hands back is s.g.X.
-  MNEWT(NTRIAL, s.g.X, N, TOLX, TOLF, s.g.ITER,
-        [&s](GLNARRAY<N> &, INT16 n, GLNBYN<N> &ALPHA, GLNARRAY<N> &BETA) {
-          AtSafePoint(s.g.P); // a stop ends a long solve between its iterations
-          s.memo.Record(s.g, n, ALPHA, BETA);
-        });
+  MNEWT(
+      limits.NTRIAL, s.g.X, N, limits.TOLX, limits.TOLF, s.g.ITER,
+      [&s](GLNARRAY<N> &, INT16 n, GLNBYN<N> &ALPHA, GLNARRAY<N> &BETA) {
+        AtSafePoint(s.g.P); // a stop ends a long solve between its iterations
+        s.trace.NoteTrajectories(n + 1, s.memo.Record(s.g, n, ALPHA, BETA));
+      },
+      &s.trace);
   s.memo.Reuse(s.g, N, s.ALPHA, s.BETA);
 }
 
@@ -143,7 +143,7 @@ template <class Model> bool StepOn(Program<Model> &s, const SweepRules<Model> &r
   // the sweep has always done it here.
   s.g.H = rules.scale(s);
   s.g.P = rules.addStep ? s.g.P + s.DP : s.g.P - s.DP;
-  if (s.g.ITER >= NTRIAL)
+  if (s.g.ITER >= s.g.solve.NTRIAL)
     s.DP = 0.9L * s.DP;
   return s.g.P > s.P2 || s.g.P < s.P1;
 }

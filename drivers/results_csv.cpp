@@ -58,7 +58,7 @@ std::string SweepNote(std::string_view what, REAL startP, const SweepSettings &s
   note += ": P from " + ShortReal(startP) + ", step DP = " + ShortReal(sweep.DP) +
           (addStep ? " (P := P + DP)" : " (P := P - DP)") + ", range [" + ShortReal(sweep.P1) +
           ", " + ShortReal(sweep.P2) + "]; DP := 0.9*DP after a solve of " +
-          std::to_string(NTRIAL) + " iterations";
+          std::to_string(SolveSettings{}.NTRIAL) + " iterations";
   return note;
 }
 
@@ -70,8 +70,10 @@ std::string CsvHead(std::string_view program, const std::vector<std::string> &sw
   head += "# started: " + StartTimeUtc() + '\n';
   for (const std::string &note : sweepNotes)
     head += "# " + note + '\n';
-  head += "# solve: NTRIAL = " + std::to_string(NTRIAL) + ", TOLX = " + ShortReal(TOLX) +
-          ", TOLF = " + ShortReal(TOLF) + "; trajectories RELERR = " + ShortReal(RKF_RELERR) +
+  const SolveSettings limits;
+  head += "# solve: NTRIAL = " + std::to_string(limits.NTRIAL) +
+          ", TOLX = " + ShortReal(limits.TOLX) + ", TOLF = " + ShortReal(limits.TOLF) +
+          "; trajectories RELERR = " + ShortReal(RKF_RELERR) +
           ", ABSERR = " + ShortReal(RKF_ABSERR) + '\n';
   for (std::size_t i = 0; i < columns.size(); ++i)
     head += (i ? "," : "") + columns[i];
