@@ -32,6 +32,8 @@ void AtFatalEnd(int status, bool runtimeError) {
   if (!watched)
     return;
   try {
+    if (NotedFatalCause() == FatalCause::IterationLimit)
+      summary::ExplainIterationLimit();
     if (NotedFatalCause() != FatalCause::Unknown)
       AppendCsvEndNote(
           summary::ReasonText(runtimeError ? EndWay::RuntimeError : EndWay::Fatal, status));

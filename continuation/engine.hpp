@@ -35,10 +35,10 @@ template <ShootingModel Model> struct Program {
   TextFile FAIL;
   TextFile CSV; // ZANFEL.CSV, the same records at full precision
   UsrfunMemo<Model> memo;
+  NewtonTrace trace; // of the latest solve, for the reason of an iteration-limit end
   long records = 0;
   long csvRows = 0;
   int pass = 0; // passes begun in this run
-  SolveSettings solve = kSolve;
   long recordLimit = 0; // records of a pass after which its sweep stops; 0: none
   long passFirst = 0;   // records before this pass's first
   SweepObserver &observer;
@@ -46,18 +46,21 @@ template <ShootingModel Model> struct Program {
   explicit Program(SweepObserver &o) : observer(o) {}
 };
 
-// MNEWT from the current unknowns, then USRFUN once more so that YOUT and H
-// hold the end values of the converged unknowns' last trajectory. When that
-// call repeats the inputs of MNEWT's last one, its results are taken as they
-// are.
+// MNEWT from the current unknowns with the limits of s.g.solve, traced in
+// s.trace, then USRFUN once more so that YOUT and H hold the end values of the
+// converged unknowns' last trajectory. When that call repeats the inputs of
+// MNEWT's last one, its results are taken as they are.
 template <class Model> void Solve(Program<Model> &s) {
   constexpr INT16 N = Model::N;
+  const SolveSettings &limits = s.g.solve;
   // MNEWT iterates the program-wide unknowns: the X it hands back is s.g.X.
-  MNEWT(s.solve.NTRIAL, s.g.X, N, s.solve.TOLX, s.solve.TOLF, s.g.ITER,
-        [&s](GLNARRAY<N> &, INT16 n, GLNBYN<N> &ALPHA, GLNARRAY<N> &BETA) {
-          s.observer.AtSafePoint(s.g.P); // a stop ends a long solve between its iterations
-          s.memo.Record(s.g, n, ALPHA, BETA);
-        });
+  MNEWT(
+      limits.NTRIAL, s.g.X, N, limits.TOLX, limits.TOLF, s.g.ITER,
+      [&s](GLNARRAY<N> &, INT16 n, GLNBYN<N> &ALPHA, GLNARRAY<N> &BETA) {
+        s.observer.AtSafePoint(s.g.P); // a stop ends a long solve between its iterations
+        s.trace.NoteTrajectories(n + 1, s.memo.Record(s.g, n, ALPHA, BETA));
+      },
+      &s.trace);
   s.memo.Reuse(s.g, N, s.ALPHA, s.BETA);
 }
 
@@ -99,7 +102,7 @@ template <class Model> bool StepOn(Program<Model> &s, const SweepRules<Model> &r
   // the sweep has always done it here.
   s.g.H = rules.scale(s);
   s.g.P = rules.addStep ? s.g.P + s.DP : s.g.P - s.DP;
-  if (s.g.ITER >= s.solve.NTRIAL)
+  if (s.g.ITER >= s.g.solve.NTRIAL)
     s.DP = kStepShrink * s.DP;
   return s.g.P > s.P2 || s.g.P < s.P1;
 }
@@ -139,7 +142,7 @@ void RunPass(Program<Model> &s, const SweepRules<Model> &rules, const FrameSetti
              const SweepSettings &sweep, bool checkGraphResult) {
   ++s.pass;
   s.passFirst = s.records;
-  s.observer.PassBegun({s.pass, frame, checkGraphResult, rules.plotted});
+  s.observer.PassBegun({s.pass, frame, checkGraphResult, rules.plotted, &s.trace, &s.g.solve});
   Solve(s);
   s.observer.CurveStarted(s.g.H, s.g.YOUT[rules.plotIndex]);
   s.g.H = rules.scale(s);
@@ -159,7 +162,7 @@ template <class Model> void CreateResultsFile(Program<Model> &s) {
 // The run's settings and its record limit in the program state.
 template <class Model, class Table>
 void TakeSettings(Program<Model> &s, const RunSettings<Table> &settings) {
-  s.solve = settings.solve;
+  s.g.solve = settings.solve;
   s.recordLimit = settings.records;
 }
 

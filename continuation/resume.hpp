@@ -156,7 +156,8 @@ int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &table,
   s.FAIL.Append(static_cast<long long>(resKeep));
   s.CSV.Assign(CsvPath());
   s.CSV.Append(static_cast<long long>(csvKeep));
-  observer.Resumed({s.pass, settings.frame, false, rules.plotted}, curve, lastP, s.records);
+  observer.Resumed({s.pass, settings.frame, false, rules.plotted, &s.trace, &s.g.solve}, curve,
+                   lastP, s.records);
   Sweep(s, rules);
   EndRun(s);
   return 0;

@@ -82,7 +82,7 @@ bool ParseSettingOption(std::string_view name, std::string_view value, SettingOp
   if (name == "--ntrial")
     return ParseWholeOption(name, value, INT16_MAX, o.ntrial, error);
   if (name == "--budgets")
-    return ParseWholeOption(name, value, 1000000, o.budgets, error);
+    return ParseWholeOption(name, value, INT16_MAX, o.budgets, error);
   if (name == "--records")
     return ParseWholeOption(name, value, 1000000000, o.records, error);
   return false;

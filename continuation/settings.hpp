@@ -10,6 +10,7 @@
 #include "models/family_a.hpp"
 #include "models/family_b.hpp"
 #include "models/family_c.hpp"
+#include "shooting/solve_settings.hpp"
 
 namespace zanfel {
 
@@ -131,15 +132,8 @@ inline void LoadStartA1Mode1(FamilyA<4>::Globals &g, const ShootA1Settings &s) {
   g.X[4] = 0.0L;
 }
 
-// The limits every solve of a run works within: Newton's iterations and
-// tests, and the budgets of integrator evaluations a trajectory may use.
-struct SolveSettings {
-  INT16 NTRIAL;
-  REAL TOLX, TOLF;
-  int budgets;
-};
-
-inline constexpr SolveSettings kSolve{100, 1.0E-15L, 1.0E-15L, 1};
+// The limits every solve of a run works within, as built in.
+inline constexpr SolveSettings kSolve{};
 
 // What the command line (or a resumed run's CSV head) sets over a program's
 // table; an empty member keeps the table's value.
@@ -189,7 +183,7 @@ template <class Table> RunSettings<Table> Settle(const Table &table, const Setti
   s.solve.TOLF = o.tolf.value_or(s.solve.TOLF);
   s.solve.TOLX = o.tolx.value_or(s.solve.TOLX);
   s.solve.NTRIAL = static_cast<INT16>(o.ntrial.value_or(s.solve.NTRIAL));
-  s.solve.budgets = static_cast<int>(o.budgets.value_or(s.solve.budgets));
+  s.solve.budgets = static_cast<INT16>(o.budgets.value_or(s.solve.budgets));
   s.records = o.records.value_or(0);
   return s;
 }
