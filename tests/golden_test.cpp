@@ -61,6 +61,7 @@ struct Outcome {
   bool acted = false;    // the action took place
   std::string windows;   // the window tree last seen (EnterAtWindowTitle)
   std::string dir;       // where the run wrote its files (removed since)
+  std::string csv, svg;  // ZANFEL.CSV, ZANFEL.SVG
 };
 
 struct Configuration {
@@ -217,6 +218,8 @@ Outcome RunConfiguration(const Case &c, const Configuration &k) {
   o.recorded = testing::Exists(dir.File("plot.log"));
   o.plot = ReadFile(dir.File("plot.log"));
   o.picture = testing::Exists(dir.File("ZANFEL.PNG"));
+  o.csv = ReadFile(dir.File("ZANFEL.CSV"));
+  o.svg = ReadFile(dir.File("ZANFEL.SVG"));
   return o;
 }
 
@@ -354,9 +357,14 @@ void ExpectFinalStateDuringTheWaits(const Outcome &o, const std::string &ended, 
 const std::string kTooManyStepsLine = testing::kTooManySteps866 + "\n";
 const std::string kIterationLimitLine = testing::kIterationLimit + "\n";
 
-// shoot_c2 to its end, at the iteration limit after 22 records.
+// shoot_c2 to its end, at the iteration limit after 22 records: the CSV's
+// last line and the picture's title say why and what to try.
 void ExpectShootC2(const Outcome &o) {
   ExpectReference(o, "shoot_c2");
+  const std::string why = "iteration limit at P = 1.26437262: residuals stalled at 2.9e-15 above "
+                          "TOLF = 1e-15 while |X| reaches 2e4 (try --tolf 1e-13)";
+  EXPECT_TRUE(EndsWith(o.csv, "\n# ended early: " + why + "\n")) << o.csv.substr(o.csv.size() - 300);
+  EXPECT_NE(o.svg.find("ended early: " + why), std::string::npos);
 }
 void ExpectShootC2WithStatusLine(const Outcome &o) {
   ExpectReference(o, "shoot_c2");

@@ -10,6 +10,7 @@
 
 #include "nonlinear/mnewt.hpp"
 #include "report/format.hpp"
+#include "runtime/end_cause.hpp"
 #include "runtime/fault.hpp"
 #include "shooting/shooting.hpp"
 #include "shooting/trajectory_pool.hpp"
@@ -360,6 +361,16 @@ TEST_F(RkfMessages, FailuresAreReportedAndTheResidualsStillComputed) {
   EXPECT_EQ(r.status, 10);
   EXPECT_EQ(r.out, kTooPrecise866 + "\r\nRelErr=" + DefaultFormat(1.0E-9L * 10.0L) +
                        "  AbsErr=" + DefaultFormat(1.0E-15L) + "\n");
+}
+
+// The bad-call end: its message as always, then its own non-zero status.
+TEST_F(RkfMessages, AnInvalidCallEndsWithItsOwnStatus) {
+  const ChildResult r = RunInChild(dir, Stdin::DevNull, []() -> int {
+    InstallFaultHandling();
+    ReportInvalidCallAndEnd();
+  });
+  EXPECT_EQ(r.status, kInvalidIntegratorCallStatus);
+  EXPECT_EQ(r.out, testing::kInvalidCall866 + "\n");
 }
 
 TEST_F(RkfMessages, NormalReturnWritesNothing) {
