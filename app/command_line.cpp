@@ -153,8 +153,8 @@ std::string DirectoryError(const std::string &dir) {
   return "";
 }
 
-constexpr std::string_view kSettingNames[] = {"--from", "--step",  "--range",  "--records",
-                                              "--tolf", "--tolx",  "--ntrial", "--budgets"};
+constexpr std::string_view kSettingNames[] = {"--from", "--step", "--range",  "--records",
+                                              "--tolf", "--tolx", "--ntrial", "--budgets"};
 
 // One of the settings over the program's table, in either form.
 bool SettingOption(int argc, const char *const *argv, int &i, SettingOptions &o,

@@ -11,8 +11,8 @@
 
 #include "nonlinear/newton_trace.hpp"
 #include "runtime/fault.hpp"
-#include "shooting/solve_settings.hpp"
 #include "runtime/types.hpp"
+#include "shooting/solve_settings.hpp"
 
 namespace zanfel::summary {
 

@@ -38,7 +38,7 @@ template <ShootingModel Model> struct Program {
   NewtonTrace trace; // of the latest solve, for the reason of an iteration-limit end
   long records = 0;
   long csvRows = 0;
-  int pass = 0; // passes begun in this run
+  int pass = 0;         // passes begun in this run
   long recordLimit = 0; // records of a pass after which its sweep stops; 0: none
   long passFirst = 0;   // records before this pass's first
   SweepObserver &observer;

@@ -9,10 +9,10 @@
 
 namespace zanfel {
 
-#define ZANFEL_PROGRAM_BODY(name)                                                                \
-  int name(SweepObserver &observer, const SettingOptions &options);                              \
-  inline int name(SweepObserver &observer) {                                                     \
-    return name(observer, {});                                                                   \
+#define ZANFEL_PROGRAM_BODY(name)                                                                  \
+  int name(SweepObserver &observer, const SettingOptions &options);                                \
+  inline int name(SweepObserver &observer) {                                                       \
+    return name(observer, {});                                                                     \
   }
 
 ZANFEL_PROGRAM_BODY(RunShootA1)

@@ -79,8 +79,7 @@ namespace {
 std::string Conflict(std::string_view name, const std::optional<REAL> &given, REAL recorded) {
   if (!given || *given == recorded)
     return "";
-  return std::string(name) + " " + ShortReal(*given) + " is not this run's " +
-         ShortReal(recorded);
+  return std::string(name) + " " + ShortReal(*given) + " is not this run's " + ShortReal(recorded);
 }
 
 std::string Conflict(std::string_view name, const std::optional<long> &given, long recorded) {
@@ -96,8 +95,8 @@ std::string SettingsConflict(REAL from, const SweepSettings &sweep, const SolveS
                              const SettingOptions &given) {
   std::string range;
   if (given.P1 && (*given.P1 != sweep.P1 || *given.P2 != sweep.P2))
-    range = "--range " + ShortReal(*given.P1) + ":" + ShortReal(*given.P2) +
-            " is not this run's " + ShortReal(sweep.P1) + ":" + ShortReal(sweep.P2);
+    range = "--range " + ShortReal(*given.P1) + ":" + ShortReal(*given.P2) + " is not this run's " +
+            ShortReal(sweep.P1) + ":" + ShortReal(sweep.P2);
   for (const std::string &c :
        {Conflict("--from", given.from, from), Conflict("--step", given.step, sweep.DP), range,
         Conflict("--tolf", given.tolf, solve.TOLF), Conflict("--tolx", given.tolx, solve.TOLX),

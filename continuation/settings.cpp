@@ -27,8 +27,7 @@ bool WholeNumber(std::string_view text, long low, long high, long &n) {
 }
 
 std::string Quoted(std::string_view name, std::string_view value, std::string_view wants) {
-  return std::string(name) + " wants " + std::string(wants) + ", not '" + std::string(value) +
-         "'";
+  return std::string(name) + " wants " + std::string(wants) + ", not '" + std::string(value) + "'";
 }
 
 bool ParseRange(std::string_view value, SettingOptions &o, std::string &error) {
@@ -117,8 +116,8 @@ std::string ParseSettingsText(std::string_view text, SettingOptions &o) {
 
 std::string StartError(REAL from, const SweepSettings &sweep) {
   if (from < sweep.P1 || from > sweep.P2)
-    return "the start P = " + ShortReal(from) + " lies outside the range [" +
-           ShortReal(sweep.P1) + ", " + ShortReal(sweep.P2) + "]";
+    return "the start P = " + ShortReal(from) + " lies outside the range [" + ShortReal(sweep.P1) +
+           ", " + ShortReal(sweep.P2) + "]";
   return "";
 }
 

@@ -179,9 +179,10 @@ TEST(CommandLine, HelpVersionAndAWrongCommandLineTouchNoFile) {
     r = testing::RunProgram(dir, Stdin::EndOfFile, ProgramPath(program), {"--threads", "many"});
     EXPECT_EQ(r.status, 64);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, program + ": --threads wants a whole number from 1 to 1024, not 'many' " +
-                         "(usage: " + program +
-                         " [--dir DIR] [--threads N] [--resume] [SETTINGS] [--help] [--version])\n");
+    EXPECT_EQ(r.err,
+              program + ": --threads wants a whole number from 1 to 1024, not 'many' " +
+                  "(usage: " + program +
+                  " [--dir DIR] [--threads N] [--resume] [SETTINGS] [--help] [--version])\n");
     EXPECT_TRUE(std::filesystem::is_empty(dir)) << "no file written";
 
     // A start outside the range is known only to the program.

@@ -276,9 +276,8 @@ bool EndsWith(const std::string &s, const std::string &tail) {
 // status 0; it has its own status now, everything else is the same.
 int ReferenceStatus(const std::string &run) {
   const int status = std::stoi(Golden(run, "exit.txt"));
-  return status == 0 && EndsWith(Golden(run, "stdout.bin"), "ntial malo\n")
-             ? kIterationLimitStatus
-             : status;
+  return status == 0 && EndsWith(Golden(run, "stdout.bin"), "ntial malo\n") ? kIterationLimitStatus
+                                                                            : status;
 }
 
 // The reference run `run` byte for byte; the graphics calls where recorded.
@@ -363,7 +362,8 @@ void ExpectShootC2(const Outcome &o) {
   ExpectReference(o, "shoot_c2");
   const std::string why = "iteration limit at P = 1.26437262: residuals stalled at 2.9e-15 above "
                           "TOLF = 1e-15 while |X| reaches 2e4 (try --tolf 1e-13)";
-  EXPECT_TRUE(EndsWith(o.csv, "\n# ended early: " + why + "\n")) << o.csv.substr(o.csv.size() - 300);
+  EXPECT_TRUE(EndsWith(o.csv, "\n# ended early: " + why + "\n"))
+      << o.csv.substr(o.csv.size() - 300);
   EXPECT_NE(o.svg.find("ended early: " + why), std::string::npos);
 }
 void ExpectShootC2WithStatusLine(const Outcome &o) {

@@ -10,8 +10,8 @@
 #include "nonlinear/limit_reason.hpp"
 #include "nonlinear/ludcmp.hpp"
 #include "nonlinear/mnewt.hpp"
-#include "runtime/fault.hpp"
 #include "runtime/end_cause.hpp"
+#include "runtime/fault.hpp"
 #include "support/test_support.hpp"
 
 namespace zanfel {
