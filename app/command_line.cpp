@@ -52,11 +52,13 @@ struct SweepDefault {
 
 SweepDefault SweepDefaults(std::string_view program) {
   if (program == "shoot_a1")
-    return {kShootA1.PMode1, kShootA1.sweepMode1,
-            "the passes with H = P (1-11); the passes with y3(0) = P keep their own"};
+    return {
+        kShootA1.PMode1, kShootA1.sweepMode1,
+        "the passes with H = P (1-11);\n                the passes with y3(0) = P keep their own"};
   if (program == "shoot_a2")
     return {kShootA2.start.P, kShootA2.sweep,
-            "the first pass; the second goes on from its end with the same step and range"};
+            "the first pass; the second goes on\n                from its end with the same step "
+            "and range"};
   if (program == "shoot_b1")
     return {kShootB1.start.P, kShootB1.sweep, "the sweep (P := P - DP)"};
   if (program == "shoot_b2")
@@ -71,7 +73,7 @@ std::string SettingsHelp(std::string_view program) {
   return "Settings over the built-in ones (each also as --name=VALUE; numbers are read\n"
          "exactly as decimal text and echoed at full precision in ZANFEL.CSV):\n"
          "  --from P0     start P of " +
-         std::string(d.meaning) + " (default: " + ShortReal(d.from) +
+         std::string(d.meaning) + "\n                (default: " + ShortReal(d.from) +
          ")\n"
          "  --step DP     the step of P, its sign as in the rule above; not 0 (default:\n"
          "                " +
@@ -83,10 +85,11 @@ std::string SettingsHelp(std::string_view program) {
          ")\n"
          "  --records N   stop each sweep after N records as a key would (default: no\n"
          "                limit); a stopped sweep can go on with --resume --records M\n"
-         "  --tolf X      Newton ends when the residuals' 1-norm is at most X (default: " +
+         "  --tolf X      Newton's residual test: 1-norm at most X (default: " +
          ShortReal(kSolve.TOLF) +
          ")\n"
-         "  --tolx X      ... or a correction's is at most X (1 + |X[N]|) (default: " +
+         "  --tolx X      Newton's correction test: 1-norm at most X (1 + |X[N]|)\n"
+         "                (default: " +
          ShortReal(kSolve.TOLX) +
          ")\n"
          "  --ntrial N    Newton iterations before \"ntial malo\" ends the run; the step\n"

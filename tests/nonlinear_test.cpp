@@ -424,7 +424,7 @@ TEST(NonlinearEnd, TheTraceOfASolveThatRanOutOfIterations) {
         &trace);
     return 42;
   });
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, kIterationLimitStatus);
   EXPECT_EQ(r.out, "ntial malo\n");
   EXPECT_EQ(r.err, "3 3 4.000000/2.000000/4.000000 2.000000/1.000000/3.000000 "
                    "1.000000/0.500000/2.500000 3.000000\n");
