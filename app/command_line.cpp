@@ -42,6 +42,65 @@ constexpr ProgramText kPrograms[] = {
                  "y2(1) against H."},
 };
 
+// The start and the sweep that --from, --step and --range set, as the
+// program's table has them, and what they mean for it.
+struct SweepDefault {
+  REAL from;
+  SweepSettings sweep;
+  std::string_view meaning;
+};
+
+SweepDefault SweepDefaults(std::string_view program) {
+  if (program == "shoot_a1")
+    return {
+        kShootA1.PMode1, kShootA1.sweepMode1,
+        "the passes with H = P (1-11);\n                the passes with y3(0) = P keep their own"};
+  if (program == "shoot_a2")
+    return {kShootA2.start.P, kShootA2.sweep,
+            "the first pass; the second goes on\n                from its end with the same step "
+            "and range"};
+  if (program == "shoot_b1")
+    return {kShootB1.start.P, kShootB1.sweep, "the sweep (P := P - DP)"};
+  if (program == "shoot_b2")
+    return {kShootB2.start.P, kShootB2.sweep, "the sweep (P := P - DP)"};
+  if (program == "shoot_c1")
+    return {kShootC1.start.P, kShootC1.sweep, "the sweep (P := P + DP)"};
+  return {kShootC2.start.P, kShootC2.sweep, "the sweep (P := P + DP)"};
+}
+
+std::string SettingsHelp(std::string_view program) {
+  const SweepDefault d = SweepDefaults(program);
+  return "Settings over the built-in ones (each also as --name=VALUE; numbers are read\n"
+         "exactly as decimal text and echoed at full precision in ZANFEL.CSV):\n"
+         "  --from P0     start P of " +
+         std::string(d.meaning) + "\n                (default: " + ShortReal(d.from) +
+         ")\n"
+         "  --step DP     the step of P, its sign as in the rule above; not 0 (default:\n"
+         "                " +
+         ShortReal(d.sweep.DP) +
+         ")\n"
+         "  --range P1:P2 the sweep ends when P leaves [P1, P2]; P1 < P2 and P0 inside\n"
+         "                (default: " +
+         ShortReal(d.sweep.P1) + ":" + ShortReal(d.sweep.P2) +
+         ")\n"
+         "  --records N   stop each sweep after N records as a key would (default: no\n"
+         "                limit); a stopped sweep can go on with --resume --records M\n"
+         "  --tolf X      Newton's residual test: 1-norm at most X (default: " +
+         ShortReal(kSolve.TOLF) +
+         ")\n"
+         "  --tolx X      Newton's correction test: 1-norm at most X (1 + |X[N]|)\n"
+         "                (default: " +
+         ShortReal(kSolve.TOLX) +
+         ")\n"
+         "  --ntrial N    Newton iterations before \"ntial malo\" ends the run; the step\n"
+         "                shrinks after a solve of N iterations (default: " +
+         std::to_string(kSolve.NTRIAL) +
+         ")\n"
+         "  --budgets K   a trajectory may use up to K budgets of integrator\n"
+         "                evaluations before \"Cлишкoм много шагов\" (default: " +
+         std::to_string(kSolve.budgets) + ")\n";
+}
+
 std::string_view SweepText(std::string_view program) {
   for (const auto &p : kPrograms)
     if (p.name == program)
@@ -97,6 +156,23 @@ std::string DirectoryError(const std::string &dir) {
   return "";
 }
 
+constexpr std::string_view kSettingNames[] = {"--from", "--step", "--range",  "--records",
+                                              "--tolf", "--tolx", "--ntrial", "--budgets"};
+
+// One of the settings over the program's table, in either form.
+bool SettingOption(int argc, const char *const *argv, int &i, SettingOptions &o,
+                   std::string &error) {
+  for (std::string_view name : kSettingNames) {
+    std::string value;
+    if (!OptionValue(name, argc, argv, i, value, error))
+      continue;
+    if (error.empty())
+      ParseSettingOption(name, value, o, error);
+    return true;
+  }
+  return false;
+}
+
 } // namespace
 
 CommandLine ParseCommandLine(int argc, const char *const *argv) {
@@ -115,6 +191,7 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
     } else if (OptionValue("--dir", argc, argv, i, value, error)) {
       line.dir = value;
       haveDir = true;
+    } else if (SettingOption(argc, argv, i, line.settings, error)) {
     } else if (OptionValue("--threads", argc, argv, i, value, error)) {
       line.threads = ThreadCount(value);
       if (error.empty() && line.threads == 0)
@@ -167,7 +244,7 @@ std::string OneLine(std::string_view text) {
 std::string UsageError(std::string_view program, std::string_view error) {
   const std::string p(program);
   return p + ": " + OneLine(error) + " (usage: " + p +
-         " [--dir DIR] [--threads N] [--resume] [--help] [--version])\n";
+         " [--dir DIR] [--threads N] [--resume] [SETTINGS] [--help] [--version])\n";
 }
 
 std::string VersionText(std::string_view program) {
@@ -178,7 +255,7 @@ std::string HelpText(std::string_view program, std::string_view what) {
   const std::string p(program);
   const std::string defaultDir = DefaultResultsDirectory();
   const std::string where = defaultDir.empty() ? "the working directory" : defaultDir;
-  return "Usage: " + p + " [--dir DIR] [--threads N] [--resume]\n" + "  or:  " + p +
+  return "Usage: " + p + " [--dir DIR] [--threads N] [--resume] [SETTINGS]\n" + "  or:  " + p +
          " --help | --version\n" +
          "Solve a two-point boundary-value problem by shooting (Newton's method over an\n"
          "adaptive Runge-Kutta-Fehlberg integrator, 80-bit arithmetic) and follow its\n"
@@ -191,7 +268,8 @@ std::string HelpText(std::string_view program, std::string_view what) {
          "ZANFEL.RES and extends the curve in a graphics window (drawn off-screen when\n"
          "there is no display). The picture is saved as ZANFEL.PNG beside the results\n"
          "file when the window closes, and when the run ends early. The program takes\n"
-         "no input files; all its settings are built in.\n"
+         "no input files; its settings are built in, and the options below change\n"
+         "some of them for one run.\n"
          "\n"
          "A key in the terminal or in the window, or closing the window, ends the\n"
          "sweep. The program then waits for Enter (Return in the window or closing it\n"
@@ -210,24 +288,34 @@ std::string HelpText(std::string_view program, std::string_view what) {
          "  --resume      go on with the sweep that ZANFEL.CSV and ZANFEL.RES in the\n"
          "                results directory hold, after their last whole record, as\n"
          "                if it had never stopped (shoot_b1, b2, c1, c2)\n"
+         "                with the settings its ZANFEL.CSV records; settings given\n"
+         "                again must be the same\n"
          "  --help        show this help and exit\n"
          "  --version     show the version and exit\n"
+         "\n" +
+         SettingsHelp(program) +
          "\n"
          "Exit status:\n"
-         "  0         normal end; also the ends after \"ntial malo\" (Newton's method did\n"
-         "            not converge in 100 iterations) and an invalid integrator call\n"
+         "  0         normal end: P left its range, a key, or --records\n"
+         "  10        \"ntial malo\": Newton's method did not converge in NTRIAL\n"
+         "            iterations; the sweep ended early (see --ntrial, --tolf, --tolx,\n"
+         "            --budgets)\n"
+         "  11        an invalid integrator call ended the run\n"
+         "  12        singular matrix in Newton's method (reported as run-time error\n"
+         "            200)\n"
          "  1         graphics could not be initialised (shoot_a1)\n"
          "  2         the results file could not be written: file not found\n"
          "  3         path not found\n"
          "  5         access denied\n"
          "  101       disk write error\n"
-         "  64        a command line the program does not understand (also --resume\n"
-         "            in shoot_a1 and shoot_a2)\n"
+         "  64        a command line the program does not understand, or a setting\n"
+         "            out of bounds (also --resume in shoot_a1 and shoot_a2)\n"
          "  65        --resume: the files are another program's or version's, disagree,\n"
-         "            hold what no stopped run leaves, or a sweep that has already ended\n"
+         "            hold what no stopped run leaves, or a sweep that has already ended,\n"
+         "            or a setting given differs from the run's own\n"
          "  66        --resume: no ZANFEL.CSV or ZANFEL.RES to read\n"
          "  74        --help or --version could not write their answer\n"
-         "  200       run-time error: division by zero (also a singular matrix)\n"
+         "  200       run-time error: division by zero\n"
          "  201       run-time error: range check\n"
          "  205       run-time error: floating-point overflow\n"
          "  207       run-time error: invalid floating-point operation\n"

@@ -1,9 +1,13 @@
 // The command line of the six programs: --help, --version, --dir DIR,
-// --threads N and --resume. Without arguments a program runs as it always has.
+// --threads N, --resume and the settings over the program's table (--from,
+// --step, --range, --records, --tolf, --tolx, --ntrial, --budgets). Without
+// arguments a program runs as it always has.
 #pragma once
 
 #include <string>
 #include <string_view>
+
+#include "continuation/settings.hpp"
 
 namespace zanfel {
 
@@ -18,6 +22,7 @@ struct CommandLine {
   std::string dir;     // results directory; empty: the build-time one
   int threads = 0;     // trajectory threads; 0: every CPU the process may use
   bool resume = false; // go on with the sweep of ZANFEL.CSV
+  SettingOptions settings;
   std::string error;
 };
 

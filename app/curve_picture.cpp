@@ -7,7 +7,9 @@
 #include "continuation/observer.hpp"
 #include "graph/graph.hpp"
 #include "plot/svg.hpp"
+#include "report/results_csv.hpp"
 #include "report/text_file.hpp"
+#include "runtime/end_cause.hpp"
 #include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/whole_file.hpp"
@@ -26,10 +28,16 @@ std::string PicturePath() {
 
 // On the way to a fatal end, after the snapshot: a picture that cannot be
 // drawn or written is let go, the end's own report comes first.
+// The failures of the solve also close ZANFEL.CSV with a line that says why.
 void AtFatalEnd(int status, bool runtimeError) {
   if (!watched)
     return;
   try {
+    if (NotedFatalCause() == FatalCause::IterationLimit)
+      summary::ExplainIterationLimit();
+    if (NotedFatalCause() != FatalCause::Unknown)
+      AppendCsvEndNote(
+          summary::ReasonText(runtimeError ? EndWay::RuntimeError : EndWay::Fatal, status));
     WriteNow(FatalEndText(status, runtimeError, watched->empty()));
   } catch (const std::bad_alloc &) {
   }

@@ -103,6 +103,8 @@ bool WindowSeen() {
 const char *SweepEndText(SweepEnd why, bool windowWasShown) {
   if (why == SweepEnd::LeftRange)
     return "P left its range";
+  if (why == SweepEnd::Records)
+    return "stopped after the records asked for (--records)";
   if (windowWasShown && !graph::WindowShown())
     return graph::WindowLost() ? "display lost" : "window closed";
   return "stopped by a key";

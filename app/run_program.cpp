@@ -69,13 +69,17 @@ void PicturesAtStop() {
 
 } // namespace
 
-int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int argc,
-               const char *const *argv, const char *what) {
+int RunProgram(const char *name, ConfiguredBody body, ConfiguredBody resumeBody,
+               SettingsCheck settingsError, int argc, const char *const *argv, const char *what) {
   MakeStandardDescriptorsValid();
   const CommandLine line = ParseCommandLine(argc, argv);
   const int answered = AnswerCommandLine(name, what, line);
   if (answered >= 0)
     return answered;
+  if (const std::string error = settingsError(line.settings); !error.empty()) {
+    Write(2, UsageError(name, error));
+    return kUsageStatus;
+  }
   if (line.resume) {
     if (!resumeBody)
       return RefuseResume(name);
@@ -91,7 +95,7 @@ int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int a
   Hooks hooks;
   hooks.waitForEnter = progress::WaitForEnterShowingProgress;
   RunObserver observer(hooks);
-  const int status = body(observer);
+  const int status = body(observer, line.settings);
   EndIfInterrupted(); // a stop that came after the last wait
   progress::EraseLine();
   RestoreTerminal();

@@ -3,7 +3,10 @@
 // body with the application as its observer, and the last word.
 #pragma once
 
+#include <string>
+
 #include "app/run_observer.hpp"
+#include "continuation/settings.hpp"
 
 namespace zanfel {
 
@@ -11,10 +14,14 @@ namespace zanfel {
 // traps and stop signals on, the terminal in run mode, the progress display
 // of program `name` (window title, status line) and the summary of the run,
 // then the program body, or with --resume the resuming body (a program
-// without one refuses). `what` is the --help text of a program of your own
-// (the built-in ones have theirs).
+// without one refuses). Settings that `settingsError` finds wrong end the
+// run with status 64 before anything is opened. `what` is the --help text
+// of a program of one's own (the built-in ones have theirs).
 using ProgramBody = int (*)(SweepObserver &);
-int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int argc,
-               const char *const *argv, const char *what = nullptr);
+using ConfiguredBody = int (*)(SweepObserver &, const SettingOptions &);
+using SettingsCheck = std::string (*)(const SettingOptions &);
+int RunProgram(const char *name, ConfiguredBody body, ConfiguredBody resumeBody,
+               SettingsCheck settingsError, int argc, const char *const *argv,
+               const char *what = nullptr);
 
 } // namespace zanfel

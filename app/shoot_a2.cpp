@@ -2,5 +2,6 @@
 #include "continuation/families.hpp"
 
 int main(int argc, char **argv) {
-  return zanfel::RunProgram("shoot_a2", zanfel::RunShootA2, nullptr, argc, argv);
+  return zanfel::RunProgram("shoot_a2", zanfel::RunShootA2, nullptr, zanfel::SettingsErrorA2, argc,
+                            argv);
 }

@@ -2,5 +2,6 @@
 #include "continuation/families.hpp"
 
 int main(int argc, char **argv) {
-  return zanfel::RunProgram("shoot_b1", zanfel::RunShootB1, zanfel::ResumeShootB1, argc, argv);
+  return zanfel::RunProgram("shoot_b1", zanfel::RunShootB1, zanfel::ResumeShootB1,
+                            zanfel::SettingsErrorB1, argc, argv);
 }

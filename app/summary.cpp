@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "graph/graph.hpp"
+#include "nonlinear/limit_reason.hpp"
 #include "report/format.hpp"
 #include "runtime/end_cause.hpp"
 
@@ -24,6 +25,9 @@ bool havePText = false;
 volatile long recordCount = 0;
 const char *volatile sweepEnd = nullptr;
 bool stderrIsTerminal = false;
+const NewtonTrace *watchedTrace = nullptr;
+const SolveSettings *watchedSolve = nullptr;
+char limitDetail[512] = "";
 
 void Copy(char *to, size_t size, std::string_view from) {
   const size_t n = from.size() < size - 1 ? from.size() : size - 1;
@@ -101,6 +105,13 @@ void Reason(Line &line, EndWay way, int code) {
     return;
   }
   case EndWay::RuntimeError:
+    if (NotedFatalCause() == FatalCause::SingularMatrix) {
+      line << "singular matrix";
+      if (havePText)
+        line << " at P = " << pText;
+      line << " (run-time error " << long(code) << ")";
+      return;
+    }
     line << "run-time error " << long(code);
     return;
   case EndWay::Signal:
@@ -117,10 +128,13 @@ void Reason(Line &line, EndWay way, int code) {
     line << "iteration limit";
     if (havePText)
       line << " at P = " << pText;
+    if (limitDetail[0])
+      line << ": " << limitDetail;
     return;
   case FatalCause::InvalidIntegratorCall:
     line << "invalid integrator call";
     return;
+  case FatalCause::SingularMatrix:
   case FatalCause::Unknown:
     break;
   }
@@ -155,6 +169,17 @@ const char *NotedSweepEnd() {
   return sweepEnd;
 }
 
+void WatchSolve(const NewtonTrace *trace, const SolveSettings *solve) {
+  watchedTrace = trace;
+  watchedSolve = solve;
+}
+
+void ExplainIterationLimit() {
+  if (watchedTrace && watchedSolve)
+    Copy(limitDetail, sizeof limitDetail,
+         IterationLimitDetail(DiagnoseIterationLimit(*watchedTrace, *watchedSolve)));
+}
+
 void NoteRecords(long records) {
   recordCount = records;
 }
@@ -174,7 +199,7 @@ void NoteSweepEnd(const char *why) {
 }
 
 std::string ReasonText(EndWay way, int code) {
-  char buf[128];
+  char buf[1024];
   Line line(buf, sizeof buf);
   Reason(line, way, code);
   return std::string(buf, line.Size());

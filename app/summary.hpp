@@ -9,9 +9,11 @@
 #include <string>
 #include <string_view>
 
+#include "nonlinear/newton_trace.hpp"
 #include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/types.hpp"
+#include "shooting/solve_settings.hpp"
 
 namespace zanfel::summary {
 
@@ -26,6 +28,15 @@ void NoteP(REAL P);             // the P being solved for
 void NoteSweepEnd(const char *why);
 // How the last sweep stopped, as noted; null before any sweep stopped.
 const char *NotedSweepEnd();
+
+// The solves of the pass under way: their trace and limits explain an
+// iteration-limit end.
+void WatchSolve(const NewtonTrace *trace, const SolveSettings *solve);
+// On the way to an iteration-limit end, outside any signal handler: works
+// out from the watched trace why the limit was reached, so that the line
+// and the pictures say it ("...: 443 trajectories of the last solve ran out
+// of integrator evaluations (try --budgets 4)").
+void ExplainIterationLimit();
 
 // The line for an end of the given way (EndWay and code as the last word gets
 // them), without its line end. Async-signal-safe; returns the length written

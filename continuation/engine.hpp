@@ -19,9 +19,6 @@
 
 namespace zanfel {
 
-constexpr INT16 NTRIAL = 100;
-constexpr REAL TOLX = 1.0E-15L;
-constexpr REAL TOLF = 1.0E-15L;
 // The step of P shrinks by this factor after a solve that needed NTRIAL
 // iterations.
 constexpr REAL kStepShrink = 0.9L;
@@ -38,26 +35,32 @@ template <ShootingModel Model> struct Program {
   TextFile FAIL;
   TextFile CSV; // ZANFEL.CSV, the same records at full precision
   UsrfunMemo<Model> memo;
+  NewtonTrace trace; // of the latest solve, for the reason of an iteration-limit end
   long records = 0;
   long csvRows = 0;
-  int pass = 0; // passes begun in this run
+  int pass = 0;         // passes begun in this run
+  long recordLimit = 0; // records of a pass after which its sweep stops; 0: none
+  long passFirst = 0;   // records before this pass's first
   SweepObserver &observer;
 
   explicit Program(SweepObserver &o) : observer(o) {}
 };
 
-// MNEWT from the current unknowns, then USRFUN once more so that YOUT and H
-// hold the end values of the converged unknowns' last trajectory. When that
-// call repeats the inputs of MNEWT's last one, its results are taken as they
-// are.
+// MNEWT from the current unknowns with the limits of s.g.solve, traced in
+// s.trace, then USRFUN once more so that YOUT and H hold the end values of the
+// converged unknowns' last trajectory. When that call repeats the inputs of
+// MNEWT's last one, its results are taken as they are.
 template <class Model> void Solve(Program<Model> &s) {
   constexpr INT16 N = Model::N;
+  const SolveSettings &limits = s.g.solve;
   // MNEWT iterates the program-wide unknowns: the X it hands back is s.g.X.
-  MNEWT(NTRIAL, s.g.X, N, TOLX, TOLF, s.g.ITER,
-        [&s](GLNARRAY<N> &, INT16 n, GLNBYN<N> &ALPHA, GLNARRAY<N> &BETA) {
-          s.observer.AtSafePoint(s.g.P); // a stop ends a long solve between its iterations
-          s.memo.Record(s.g, n, ALPHA, BETA);
-        });
+  MNEWT(
+      limits.NTRIAL, s.g.X, N, limits.TOLX, limits.TOLF, s.g.ITER,
+      [&s](GLNARRAY<N> &, INT16 n, GLNBYN<N> &ALPHA, GLNARRAY<N> &BETA) {
+        s.observer.AtSafePoint(s.g.P); // a stop ends a long solve between its iterations
+        s.trace.NoteTrajectories(n + 1, s.memo.Record(s.g, n, ALPHA, BETA));
+      },
+      &s.trace);
   s.memo.Reuse(s.g, N, s.ALPHA, s.BETA);
 }
 
@@ -106,7 +109,7 @@ template <class Model> bool StepOn(Program<Model> &s, const SweepRules<Model> &r
   // the sweep has always done it here.
   s.g.H = rules.scale(s);
   s.g.P = rules.addStep ? s.g.P + s.DP : s.g.P - s.DP;
-  if (s.g.ITER >= NTRIAL)
+  if (s.g.ITER >= s.g.solve.NTRIAL)
     s.DP = kStepShrink * s.DP;
   return s.g.P > s.P2 || s.g.P < s.P1;
 }
@@ -129,8 +132,11 @@ template <class Model> void Sweep(Program<Model> &s, const SweepRules<Model> &ru
     WriteCsvRow(s, rules, MessageCount() - messagesBefore);
     s.observer.Recorded({s.pass, s.g.H, s.g.YOUT[rules.plotIndex]}, s.g.P, s.records);
     const bool leftRange = StepOn(s, rules);
-    if (leftRange || s.observer.KeyPressed()) {
-      s.observer.SweepEnded(leftRange ? SweepEnd::LeftRange : SweepEnd::Key);
+    const bool enough = s.recordLimit > 0 && s.records - s.passFirst >= s.recordLimit;
+    if (leftRange || enough || s.observer.KeyPressed()) {
+      s.observer.SweepEnded(leftRange ? SweepEnd::LeftRange
+                            : enough  ? SweepEnd::Records
+                                      : SweepEnd::Key);
       return;
     }
   }
@@ -142,7 +148,8 @@ template <class Model>
 void RunPass(Program<Model> &s, const SweepRules<Model> &rules, const FrameSettings &frame,
              const SweepSettings &sweep, bool checkGraphResult) {
   ++s.pass;
-  s.observer.PassBegun({s.pass, frame, checkGraphResult, rules.plotted});
+  s.passFirst = s.records;
+  s.observer.PassBegun({s.pass, frame, checkGraphResult, rules.plotted, &s.trace, &s.g.solve});
   Solve(s);
   s.observer.CurveStarted(s.g.H, s.g.YOUT[rules.plotIndex]);
   s.g.H = rules.scale(s);
@@ -164,20 +171,33 @@ template <class Model> void CreateResultsFile(Program<Model> &s) {
 
 // ZANFEL.CSV beside the results file, created after it, empty but for its
 // head.
-template <class Model>
+// The run's settings and its record limit in the program state.
+template <class Model, class Table>
+void TakeSettings(Program<Model> &s, const RunSettings<Table> &settings) {
+  s.g.solve = settings.solve;
+  s.recordLimit = settings.records;
+}
+
+// ZANFEL.CSV beside the results file, created after it, empty but for its
+// head. The head names the settings in full only when they differ from the
+// program's table, so a run without options writes the head it always has.
+template <class Model, class Table>
 void CreateCsvFile(Program<Model> &s, std::string_view program, const SweepRules<Model> &rules,
-                   const std::vector<std::string> &sweepNotes) {
+                   const std::vector<std::string> &sweepNotes, const RunSettings<Table> &settings,
+                   const Table &table) {
   s.CSV.Assign(CsvPath());
   s.CSV.Rewrite();
+  const SolveSettings &solve = settings.solve;
   s.CSV.Write(CsvHead(program, sweepNotes, CsvColumns(rules),
-                      {NTRIAL, TOLX, TOLF, RKF_RELERR, RKF_ABSERR}));
+                      {solve.NTRIAL, solve.TOLX, solve.TOLF, RKF_RELERR, RKF_ABSERR},
+                      DiffersFromTable(settings, table) ? SettingsText(settings) : ""));
   s.CSV.WriteThrough();
 }
 
 // One "sweep" note of the CSV head for a pass with these settings.
 inline std::string SweepNote(std::string_view what, REAL startP, const SweepSettings &sweep,
-                             bool addStep) {
-  return SweepNoteText(what, startP, sweep.DP, sweep.P1, sweep.P2, addStep, NTRIAL);
+                             bool addStep, const SolveSettings &solve) {
+  return SweepNoteText(what, startP, sweep.DP, sweep.P1, sweep.P2, addStep, solve.NTRIAL);
 }
 
 // Close the results files; the observer waits for Enter and closes the
@@ -191,13 +211,18 @@ template <class Model> void EndRun(Program<Model> &s) {
 // A program of one pass (families B and C): the parameters, the results
 // file, the start point, the pass, the end.
 template <class Model>
-int RunOnePass(std::string_view program, const OnePassSettings<Model> &settings,
-               const SweepRules<Model> &rules, SweepObserver &observer) {
+int RunOnePass(std::string_view program, const OnePassSettings<Model> &table,
+               const SettingOptions &options, const SweepRules<Model> &rules,
+               SweepObserver &observer) {
+  const RunSettings<OnePassSettings<Model>> run = Settle(table, options);
+  const OnePassSettings<Model> &settings = run.table;
   Program<Model> s(observer);
+  TakeSettings(s, run);
   s.g.par = settings.par;
   CreateResultsFile(s);
   CreateCsvFile(s, program, rules,
-                {SweepNote("sweep", settings.start.P, settings.sweep, rules.addStep)});
+                {SweepNote("sweep", settings.start.P, settings.sweep, rules.addStep, run.solve)},
+                run, table);
   LoadStart(s.g, settings.start);
   RunPass(s, rules, settings.frame, settings.sweep, false);
   EndRun(s);

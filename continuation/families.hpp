@@ -1,4 +1,7 @@
-// The six program bodies; each returns the exit status of a normal end.
+// The six program bodies; each returns the exit status of a normal end. A
+// body runs its program's table with the options over it; without options,
+// the table as it is. SettingsErrorX says what is wrong with options before
+// anything runs ("" when nothing is).
 #pragma once
 
 #include "continuation/engine.hpp"
@@ -6,17 +9,33 @@
 
 namespace zanfel {
 
-int RunShootA1(SweepObserver &observer);
-int RunShootA2(SweepObserver &observer);
-int RunShootB1(SweepObserver &observer);
-int RunShootB2(SweepObserver &observer);
-int RunShootC1(SweepObserver &observer);
-int RunShootC2(SweepObserver &observer);
+#define ZANFEL_PROGRAM_BODY(name)                                                                  \
+  int name(SweepObserver &observer, const SettingOptions &options);                                \
+  inline int name(SweepObserver &observer) {                                                       \
+    return name(observer, {});                                                                     \
+  }
 
-// The long sweeps resumed after their last record (--resume).
-int ResumeShootB1(SweepObserver &observer);
-int ResumeShootB2(SweepObserver &observer);
-int ResumeShootC1(SweepObserver &observer);
-int ResumeShootC2(SweepObserver &observer);
+ZANFEL_PROGRAM_BODY(RunShootA1)
+ZANFEL_PROGRAM_BODY(RunShootA2)
+ZANFEL_PROGRAM_BODY(RunShootB1)
+ZANFEL_PROGRAM_BODY(RunShootB2)
+ZANFEL_PROGRAM_BODY(RunShootC1)
+ZANFEL_PROGRAM_BODY(RunShootC2)
+
+// The long sweeps resumed after their last record (--resume); the options
+// given again must be the run's own.
+ZANFEL_PROGRAM_BODY(ResumeShootB1)
+ZANFEL_PROGRAM_BODY(ResumeShootB2)
+ZANFEL_PROGRAM_BODY(ResumeShootC1)
+ZANFEL_PROGRAM_BODY(ResumeShootC2)
+
+#undef ZANFEL_PROGRAM_BODY
+
+std::string SettingsErrorA1(const SettingOptions &options);
+std::string SettingsErrorA2(const SettingOptions &options);
+std::string SettingsErrorB1(const SettingOptions &options);
+std::string SettingsErrorB2(const SettingOptions &options);
+std::string SettingsErrorC1(const SettingOptions &options);
+std::string SettingsErrorC2(const SettingOptions &options);
 
 } // namespace zanfel

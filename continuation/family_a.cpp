@@ -21,11 +21,11 @@ template <int N> SweepRules<FamilyA<N>> RulesA() {
 }
 
 // The start guess of a shoot_a1 pass depends on the mode only.
-void StartGuessA1(ProgramA<4> &s) {
+void StartGuessA1(ProgramA<4> &s, const ShootA1Settings &settings) {
   if (s.g.par.K1 == 1)
-    LoadStartA1Mode1(s.g, kShootA1);
+    LoadStartA1Mode1(s.g, settings);
   else
-    LoadStart(s.g, kShootA1.startMode2);
+    LoadStart(s.g, settings.startMode2);
 }
 
 template <int N>
@@ -37,10 +37,13 @@ void RunPassA(ProgramA<N> &s, const FrameSettings &frame, const SweepSettings &s
 
 } // namespace
 
-int RunShootA1(SweepObserver &observer) {
+int RunShootA1(SweepObserver &observer, const SettingOptions &options) {
+  const RunSettings<ShootA1Settings> run = Settle(kShootA1, options);
+  const ShootA1Settings &settings = run.table;
   ProgramA<4> s(observer);
+  TakeSettings(s, run);
   s.PROXOD = 1;
-  s.g.par = kShootA1.par;
+  s.g.par = settings.par;
   s.FAIL.Assign(ResultsPath());
   s.CSV.Assign(CsvPath());
   s.FAIL.Take(); // both files before either is emptied
@@ -50,14 +53,15 @@ int RunShootA1(SweepObserver &observer) {
     s.records = 0; // the file holds this pass's records only
     // ZANFEL.CSV keeps every pass: it is created with the first pass's file.
     if (s.pass == 0)
-      CreateCsvFile(
-          s, "shoot_a1", RulesA<4>(),
-          {SweepNote("sweep, passes 1-11 (H = P)", kShootA1.PMode1, kShootA1.sweepMode1, false),
-           SweepNote("sweep, passes 12-25 (y3(0) = P, H = X1)", kShootA1.startMode2.P,
-                     kShootA1.sweepMode2, false)});
-    StartGuessA1(s);
-    const SweepSettings &sweep = s.g.par.K1 == 1 ? kShootA1.sweepMode1 : kShootA1.sweepMode2;
-    RunPassA(s, kShootA1.frame, sweep, true);
+      CreateCsvFile(s, "shoot_a1", RulesA<4>(),
+                    {SweepNote("sweep, passes 1-11 (H = P)", settings.PMode1, settings.sweepMode1,
+                               false, run.solve),
+                     SweepNote("sweep, passes 12-25 (y3(0) = P, H = X1)", settings.startMode2.P,
+                               settings.sweepMode2, false, run.solve)},
+                    run, kShootA1);
+    StartGuessA1(s, settings);
+    const SweepSettings &sweep = s.g.par.K1 == 1 ? settings.sweepMode1 : settings.sweepMode2;
+    RunPassA(s, settings.frame, sweep, true);
     if (s.PROXOD == 12 && s.g.par.K1 == 1) {
       s.PROXOD = 1;
       s.g.par.K1 = 2;
@@ -68,22 +72,34 @@ int RunShootA1(SweepObserver &observer) {
   return 0;
 }
 
-int RunShootA2(SweepObserver &observer) {
+int RunShootA2(SweepObserver &observer, const SettingOptions &options) {
+  const RunSettings<ShootA2Settings> run = Settle(kShootA2, options);
+  const ShootA2Settings &settings = run.table;
   ProgramA<5> s(observer);
+  TakeSettings(s, run);
   s.PROXOD = 14;
-  s.g.par = kShootA2.par;
+  s.g.par = settings.par;
   CreateResultsFile(s);
-  CreateCsvFile(s, "shoot_a2", RulesA<5>(),
-                {SweepNote("sweep, pass 1 (14)", kShootA2.start.P, kShootA2.sweep, false),
-                 "sweep, pass 2 (15): on from where pass 1 ended, with the same step and range"});
+  CreateCsvFile(
+      s, "shoot_a2", RulesA<5>(),
+      {SweepNote("sweep, pass 1 (14)", settings.start.P, settings.sweep, false, run.solve),
+       "sweep, pass 2 (15): on from where pass 1 ended, with the same step and range"},
+      run, kShootA2);
   do {
     // Pass 15 goes on from where pass 14 ended.
     if (s.PROXOD == 14)
-      LoadStart(s.g, kShootA2.start);
-    RunPassA(s, kShootA2.frame, kShootA2.sweep, false);
+      LoadStart(s.g, settings.start);
+    RunPassA(s, settings.frame, settings.sweep, false);
   } while (s.PROXOD == 15);
   EndRun(s);
   return 0;
+}
+
+std::string SettingsErrorA1(const SettingOptions &options) {
+  return SettingsError(kShootA1, options);
+}
+std::string SettingsErrorA2(const SettingOptions &options) {
+  return SettingsError(kShootA2, options);
 }
 
 } // namespace zanfel

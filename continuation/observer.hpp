@@ -11,12 +11,13 @@
 #include <vector>
 
 #include "continuation/settings.hpp"
+#include "nonlinear/newton_trace.hpp"
 #include "runtime/types.hpp"
 
 namespace zanfel {
 
 // Why a sweep stopped.
-enum class SweepEnd { LeftRange, Key };
+enum class SweepEnd { LeftRange, Key, Records };
 
 // One point of the plotted curve per record: the pass it belongs to (counted
 // from 1 in the run), H and the plotted end value.
@@ -28,11 +29,15 @@ struct CurvePoint {
 
 // A pass about to start: its number in the run, its frame, and what the
 // vertical axis shows. `checkGraphResult` is shoot_a1's check of the graphics.
+// `trace` and `solve` are the pass's solves as they go, for the reason of an
+// iteration-limit end.
 struct PassStart {
   int pass;
   const FrameSettings &frame;
   bool checkGraphResult;
   const char *plotted;
+  const NewtonTrace *trace = nullptr;
+  const SolveSettings *solve = nullptr;
 };
 
 class SweepObserver {

@@ -76,16 +76,23 @@ template <class Model> struct OwnRun {
 
 template <class Model>
 int RunOwnProblem(std::string_view program, const OwnProblem<Model> &problem,
-                  SweepObserver &observer) {
+                  const SettingOptions &options, SweepObserver &observer) {
   const OwnRun<Model> run(problem);
-  return RunOnePass(program, run.settings, run.rules, observer);
+  return RunOnePass(program, run.settings, options, run.rules, observer);
 }
 
 template <class Model>
 int ResumeOwnProblem(std::string_view program, const OwnProblem<Model> &problem,
-                     SweepObserver &observer) {
+                     const SettingOptions &options, SweepObserver &observer) {
   const OwnRun<Model> run(problem);
-  return ResumeOnePass(program, run.settings, run.rules, observer);
+  return ResumeOnePass(program, run.settings, options, run.rules, observer);
+}
+
+// What is wrong with the options for this problem's table; "" when nothing.
+template <class Model>
+std::string OwnSettingsError(const OwnProblem<Model> &problem, const SettingOptions &options) {
+  const OwnRun<Model> run(problem);
+  return SettingsError(run.settings, options);
 }
 
 } // namespace zanfel

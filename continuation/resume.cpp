@@ -41,6 +41,40 @@ int RefuseResume(std::string_view program) {
                           std::string(program) + " without --resume");
 }
 
+namespace {
+
+// The part of a conflict message for one setting; "" when they agree.
+std::string Conflict(std::string_view name, const std::optional<REAL> &given, REAL recorded) {
+  if (!given || *given == recorded)
+    return "";
+  return std::string(name) + " " + ShortReal(*given) + " is not this run's " + ShortReal(recorded);
+}
+
+std::string Conflict(std::string_view name, const std::optional<long> &given, long recorded) {
+  if (!given || *given == recorded)
+    return "";
+  return std::string(name) + " " + std::to_string(*given) + " is not this run's " +
+         std::to_string(recorded);
+}
+
+} // namespace
+
+std::string SettingsConflict(REAL from, const SweepSettings &sweep, const SolveSettings &solve,
+                             const SettingOptions &given) {
+  std::string range;
+  if (given.P1 && (*given.P1 != sweep.P1 || *given.P2 != sweep.P2))
+    range = "--range " + ShortReal(*given.P1) + ":" + ShortReal(*given.P2) + " is not this run's " +
+            ShortReal(sweep.P1) + ":" + ShortReal(sweep.P2);
+  for (const std::string &c :
+       {Conflict("--from", given.from, from), Conflict("--step", given.step, sweep.DP), range,
+        Conflict("--tolf", given.tolf, solve.TOLF), Conflict("--tolx", given.tolx, solve.TOLX),
+        Conflict("--ntrial", given.ntrial, solve.NTRIAL),
+        Conflict("--budgets", given.budgets, solve.budgets)})
+    if (!c.empty())
+      return c + " (ZANFEL.CSV keeps the run's settings; give the same or none)";
+  return "";
+}
+
 int ReadResumeFiles(std::string_view program, const std::vector<std::string> &columns,
                     TextFile &res, TextFile &csv, ResumeFiles &files) {
   // The results file's lock first: a run that holds it is still writing
@@ -77,6 +111,15 @@ int ReadResumeFiles(std::string_view program, const std::vector<std::string> &co
     return CannotResume(program, kResumeBadData,
                         CsvPath() + ": the header row is not the one this program writes");
   files.firstRow = at + header.size();
+  files.settings = HeadValue(comments, "settings");
+  // The note of an early end closes the file; the resume writes over it.
+  static constexpr std::string_view kEndNote = "# ended early: ";
+  const std::size_t lastLine =
+      files.csv.rfind('\n', files.csv.size() >= 2 ? files.csv.size() - 2 : 0);
+  if (lastLine != std::string::npos && lastLine + 1 >= files.firstRow &&
+      std::string_view(files.csv).substr(lastLine + 1).starts_with(kEndNote) &&
+      files.csv.back() == '\n')
+    files.csv.resize(lastLine + 1);
   return 0;
 }
 

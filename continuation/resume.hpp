@@ -31,7 +31,29 @@ int CannotResume(std::string_view program, int status, std::string_view why);
 struct ResumeFiles {
   std::string csv, res;
   std::size_t firstRow = 0; // where the rows of the CSV start
+  std::string settings;     // the "# settings:" line's value; "" for the table's own
 };
+
+// Why options given with --resume cannot go on with the recorded settings:
+// "--tolf 1e-13 is not this run's 1e-12 ...", or "" when every option given
+// is the run's own.
+std::string SettingsConflict(REAL from, const SweepSettings &sweep, const SolveSettings &solve,
+                             const SettingOptions &given);
+
+// The run's settings as its CSV head records them, with the given options
+// checked against them; 0, or the status after the message.
+template <class Table>
+int RecordedSettings(std::string_view program, const ResumeFiles &files, const Table &table,
+                     const SettingOptions &given, RunSettings<Table> &run) {
+  SettingOptions recorded;
+  if (const std::string error = ParseSettingsText(files.settings, recorded); !error.empty())
+    return CannotResume(program, kResumeBadData, "ZANFEL.CSV: the settings line: " + error);
+  run = Settle(table, recorded);
+  run.records = given.records.value_or(0);
+  Table t = run.table;
+  const std::string conflict = SettingsConflict(StartP(t), OptionSweep(t), run.solve, given);
+  return conflict.empty() ? 0 : CannotResume(program, kResumeBadData, conflict);
+}
 
 // Takes the results file (its lock before anything is read), then the CSV,
 // reads both and checks that the CSV was written by `program` of this
@@ -108,8 +130,9 @@ std::string RowFault(const CsvRow<Model::N, Model::NOUT> &row, const Program<Mod
   if (row.DP == 0.0L || (row.DP < 0.0L) != (startDP < 0.0L))
     return said("DP", row.DP) + ", but the step of this sweep is " + FullReal(startDP) +
            " or a part of it";
-  if (row.ITER < 0 || row.ITER > NTRIAL)
-    return "ITER = " + std::to_string(row.ITER) + " is outside 0 to " + std::to_string(NTRIAL);
+  if (row.ITER < 0 || row.ITER > s.g.solve.NTRIAL)
+    return "ITER = " + std::to_string(row.ITER) + " is outside 0 to " +
+           std::to_string(s.g.solve.NTRIAL);
   if (row.messages < 0)
     return "messages = " + std::to_string(row.messages) + " is negative";
   if (row.P != s.g.P)
@@ -188,14 +211,20 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
 // cut back to the records they share, the frame and the curve so far drawn
 // again, then the sweep on from the next step, and the usual end.
 template <class Model>
-int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &settings,
-                  const SweepRules<Model> &rules, SweepObserver &observer) {
+int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &table,
+                  const SettingOptions &options, const SweepRules<Model> &rules,
+                  SweepObserver &observer) {
   Program<Model> s(observer);
-  s.g.par = settings.par;
   ResumeFiles files;
   const std::vector<std::string> columns = CsvColumns(rules);
   if (const int status = ReadResumeFiles(program, columns, s.FAIL, s.CSV, files))
     return status;
+  RunSettings<OnePassSettings<Model>> run{table};
+  if (const int status = RecordedSettings(program, files, table, options, run))
+    return status;
+  const OnePassSettings<Model> &settings = run.table;
+  TakeSettings(s, run);
+  s.g.par = settings.par;
   long shared;
   std::size_t csvKeep, resKeep;
   std::vector<CurvePoint> curve;
@@ -222,7 +251,8 @@ int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &settin
 
   s.FAIL.Append(static_cast<long long>(resKeep));
   s.CSV.Append(static_cast<long long>(csvKeep));
-  observer.Resumed({s.pass, settings.frame, false, rules.plotted}, curve, lastP, s.records);
+  observer.Resumed({s.pass, settings.frame, false, rules.plotted, &s.trace, &s.g.solve}, curve,
+                   lastP, s.records);
   Sweep(s, rules);
   EndRun(s);
   return 0;

@@ -3,9 +3,14 @@
 // the benchmark and the tests all start from these.
 #pragma once
 
+#include <optional>
+#include <string>
+#include <string_view>
+
 #include "models/family_a.hpp"
 #include "models/family_b.hpp"
 #include "models/family_c.hpp"
+#include "shooting/solve_settings.hpp"
 
 namespace zanfel {
 
@@ -125,6 +130,94 @@ inline void LoadStartA1Mode1(FamilyA<4>::Globals &g, const ShootA1Settings &s) {
   g.X[2] = 1.5L * (g.par.ALF1 - g.P);
   g.X[3] = 0.0L;
   g.X[4] = 0.0L;
+}
+
+// The limits every solve of a run works within, as built in.
+inline constexpr SolveSettings kSolve{};
+
+// What the command line (or a resumed run's CSV head) sets over a program's
+// table; an empty member keeps the table's value.
+struct SettingOptions {
+  std::optional<REAL> from, step, P1, P2;
+  std::optional<REAL> tolf, tolx;
+  std::optional<long> ntrial, budgets, records;
+};
+
+// The settings one run uses: the program's table with the options over it.
+// The sweep, the CSV head, the resume and the summary all read this value.
+template <class Table> struct RunSettings {
+  Table table;
+  SolveSettings solve = kSolve;
+  long records = 0; // records after which a sweep stops as a key would; 0: no limit
+};
+
+// The start P and the sweep that --from, --step and --range set: a
+// one-pass program's only sweep, shoot_a1's mode-1 passes (H = P),
+// shoot_a2's first pass (the second goes on with the same step and range).
+template <class Model> REAL &StartP(OnePassSettings<Model> &t) {
+  return t.start.P;
+}
+template <class Model> SweepSettings &OptionSweep(OnePassSettings<Model> &t) {
+  return t.sweep;
+}
+inline REAL &StartP(ShootA1Settings &t) {
+  return t.PMode1;
+}
+inline SweepSettings &OptionSweep(ShootA1Settings &t) {
+  return t.sweepMode1;
+}
+inline REAL &StartP(ShootA2Settings &t) {
+  return t.start.P;
+}
+inline SweepSettings &OptionSweep(ShootA2Settings &t) {
+  return t.sweep;
+}
+
+template <class Table> RunSettings<Table> Settle(const Table &table, const SettingOptions &o) {
+  RunSettings<Table> s{table};
+  SweepSettings &sweep = OptionSweep(s.table);
+  StartP(s.table) = o.from.value_or(StartP(s.table));
+  sweep.DP = o.step.value_or(sweep.DP);
+  sweep.P1 = o.P1.value_or(sweep.P1);
+  sweep.P2 = o.P2.value_or(sweep.P2);
+  s.solve.TOLF = o.tolf.value_or(s.solve.TOLF);
+  s.solve.TOLX = o.tolx.value_or(s.solve.TOLX);
+  s.solve.NTRIAL = static_cast<INT16>(o.ntrial.value_or(s.solve.NTRIAL));
+  s.solve.budgets = static_cast<INT16>(o.budgets.value_or(s.solve.budgets));
+  s.records = o.records.value_or(0);
+  return s;
+}
+
+// The settings that change a run's results, in option form ("--from 0.1
+// --step ..."), every real at full precision: what the CSV head keeps so
+// that a resume takes them back.
+template <class Table> std::string SettingsText(const RunSettings<Table> &s) {
+  Table t = s.table;
+  const SweepSettings &sweep = OptionSweep(t);
+  return SettingsText(StartP(t), sweep, s.solve);
+}
+std::string SettingsText(REAL from, const SweepSettings &sweep, const SolveSettings &solve);
+
+// Whether a run's settings differ from its program's table.
+template <class Table> bool DiffersFromTable(const RunSettings<Table> &s, const Table &table) {
+  return SettingsText(s) != SettingsText(Settle(table, {}));
+}
+
+// Reads the value of setting option `name` (--from, --step, --range,
+// --records, --tolf, --tolx, --ntrial, --budgets) into `o`. False when
+// `name` is not one of them; otherwise `error` holds what is wrong with
+// the value, or is empty.
+bool ParseSettingOption(std::string_view name, std::string_view value, SettingOptions &o,
+                        std::string &error);
+
+// Reads "--name value" pairs as SettingsText writes them; the error, or "".
+std::string ParseSettingsText(std::string_view text, SettingOptions &o);
+
+// What is wrong with a start outside the range of the sweep it starts, or "".
+std::string StartError(REAL from, const SweepSettings &sweep);
+template <class Table> std::string SettingsError(const Table &table, const SettingOptions &o) {
+  RunSettings<Table> s = Settle(table, o);
+  return StartError(StartP(s.table), OptionSweep(s.table));
 }
 
 } // namespace zanfel

@@ -25,13 +25,13 @@ template <ShootingModel Model> struct UsrfunMemo {
   GLNARRAY<NP> BETA;
   GLNARRAY1<Model::NOUT> YOUT;
 
-  // USRFUN for MNEWT, remembered.
-  void Record(Globals &g, INT16 N, GLNBYN<NP> &A, GLNARRAY<NP> &B) {
+  // USRFUN for MNEWT, remembered; the trajectories it cut short.
+  int Record(Globals &g, INT16 N, GLNBYN<NP> &A, GLNARRAY<NP> &B) {
     XIn = g.X;
     HIn = g.H;
     P = g.P;
     const unsigned long messages = MessageCount();
-    USRFUN<Model>(g, N, A, B);
+    const int cutShort = USRFUN<Model>(g, N, A, B);
     valid = MessageCount() == messages;
     // USRFUN leaves X lowered by subtraction, which need not give back XIn.
     XOut = g.X;
@@ -39,6 +39,7 @@ template <ShootingModel Model> struct UsrfunMemo {
     ALPHA = A;
     BETA = B;
     YOUT = g.YOUT;
+    return cutShort;
   }
 
   // USRFUN for the driver: the remembered call when the inputs repeat it.

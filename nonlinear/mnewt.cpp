@@ -8,7 +8,7 @@ namespace zanfel {
 void IterationLimitEnd() {
   NoteFatalCause(FatalCause::IterationLimit);
   WriteMessageLine("ntial malo");
-  FatalEnd(0);
+  FatalEnd(kIterationLimitStatus);
 }
 
 } // namespace zanfel

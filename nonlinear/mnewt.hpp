@@ -5,11 +5,13 @@
 #include <cmath>
 
 #include "nonlinear/ludcmp.hpp"
+#include "nonlinear/newton_trace.hpp"
 #include "runtime/types.hpp"
 
 namespace zanfel {
 
-// The iteration limit: the message, then the program ends with status 0.
+// The iteration limit: the message, then the program ends with
+// kIterationLimitStatus.
 [[noreturn]] void IterationLimitEnd();
 
 // At most NTRIAL iterations on X[1..N], each with the full Newton correction.
@@ -22,19 +24,25 @@ namespace zanfel {
 // ITER receives the number of the latest iteration that applied a correction
 // and is not touched otherwise, so a return by the residual test in the first
 // iteration keeps the caller's count. Running out of iterations (at once when
-// NTRIAL < 1) is the iteration limit's end.
+// NTRIAL < 1) is the iteration limit's end. A trace, when given, is started
+// afresh and receives the norms of every iteration, so that the end can be
+// explained.
 template <int NP, class Usrfun>
 void MNEWT(INT16 NTRIAL, GLNARRAY<NP> &X, INT16 N, REAL TOLX, REAL TOLF, INT16 &ITER,
-           Usrfun &&USRFUN) {
+           Usrfun &&USRFUN, NewtonTrace *trace = nullptr) {
   GLNBYN<NP> ALPHA;
   GLNARRAY<NP> BETA;
   GLINDX<NP> INDX;
   REAL D;
+  if (trace)
+    trace->Start();
   for (int K = 1; K <= NTRIAL; ++K) {
     USRFUN(X, N, ALPHA, BETA);
     REAL ERRF = 0.0L;
     for (int I = 1; I <= N; ++I)
       ERRF = ERRF + fabsl(BETA[I]);
+    if (trace)
+      trace->NoteResiduals(ERRF);
     if (ERRF <= TOLF)
       return;
     LUDCMP(ALPHA, N, INDX, D);
@@ -45,6 +53,8 @@ void MNEWT(INT16 NTRIAL, GLNARRAY<NP> &X, INT16 N, REAL TOLX, REAL TOLF, INT16 &
       X[I] = X[I] + BETA[I];
     }
     ITER = static_cast<INT16>(K);
+    if (trace)
+      trace->NoteCorrection(ERRX, X, N);
     if (ERRX <= (1.0L + fabsl(X[N])) * TOLX)
       return;
   }

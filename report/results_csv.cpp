@@ -1,8 +1,13 @@
 #include "report/results_csv.hpp"
 
+#include <cerrno>
 #include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "report/text_file.hpp"
+#include "runtime/regular_file.hpp"
+#include "runtime/write_all.hpp"
 
 #ifndef ZANFEL_VERSION
 #define ZANFEL_VERSION "unknown"
@@ -63,7 +68,8 @@ std::string SweepNoteText(std::string_view what, REAL startP, REAL DP, REAL P1, 
 }
 
 std::string CsvHead(std::string_view program, const std::vector<std::string> &sweepNotes,
-                    const std::vector<std::string> &columns, const SolveLimits &limits) {
+                    const std::vector<std::string> &columns, const SolveLimits &limits,
+                    const std::string &settings) {
   std::string head = "# ZANFEL results at full precision, one row per record of ZANFEL.RES\n";
   head += "# program: " + std::string(program) + '\n';
   head += "# version: " + std::string(ProgramVersion()) + '\n';
@@ -74,6 +80,8 @@ std::string CsvHead(std::string_view program, const std::vector<std::string> &sw
           ", TOLX = " + ShortReal(limits.TOLX) + ", TOLF = " + ShortReal(limits.TOLF) +
           "; trajectories RELERR = " + ShortReal(limits.RELERR) +
           ", ABSERR = " + ShortReal(limits.ABSERR) + '\n';
+  if (!settings.empty())
+    head += "# settings: " + settings + '\n';
   return head + CsvHeaderRow(columns);
 }
 
@@ -82,6 +90,18 @@ std::string CsvHeaderRow(const std::vector<std::string> &columns) {
   for (std::size_t i = 0; i < columns.size(); ++i)
     row += (i ? "," : "") + columns[i];
   return row + '\n';
+}
+
+void AppendCsvEndNote(std::string_view why) {
+  // Opened as the run's own files are: a link planted meanwhile is not
+  // written through.
+  const int fd = OpenRegularFile(CsvPath(), O_WRONLY | O_APPEND);
+  if (fd < 0)
+    return;
+  const std::string line = "# ended early: " + std::string(why) + '\n';
+  WriteAll(fd, line.data(), line.size());
+  ::fsync(fd);
+  ::close(fd);
 }
 
 } // namespace zanfel

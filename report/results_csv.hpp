@@ -52,8 +52,14 @@ struct SolveLimits {
   INT16 NTRIAL;
   REAL TOLX, TOLF, RELERR, ABSERR;
 };
+// `settings`, when not empty, follows as a "# settings:" line: the values in
+// force in option form, at full precision.
 std::string CsvHead(std::string_view program, const std::vector<std::string> &sweepNotes,
-                    const std::vector<std::string> &columns, const SolveLimits &limits);
+                    const std::vector<std::string> &columns, const SolveLimits &limits,
+                    const std::string &settings = "");
+// The last line of ZANFEL.CSV after a sweep that ended early by a failure:
+// "# ended early: <why>", appended to the file if it is there; best effort.
+void AppendCsvEndNote(std::string_view why);
 // One "sweep" note of the head: start, step and range of P, and the rule
 // that shrinks the step after a solve of NTRIAL iterations.
 std::string SweepNoteText(std::string_view what, REAL startP, REAL DP, REAL P1, REAL P2,

@@ -1,10 +1,17 @@
 // Which of the system's own fatal ends ended the run, for the summary that
-// tells the person how it ended: they all exit with status 0.
+// tells the person how it ended, and the exit status of each: a sweep that
+// stopped short on a failure must not look like a success to a script.
 #pragma once
 
 namespace zanfel {
 
-enum class FatalCause { Unknown, IterationLimit, InvalidIntegratorCall };
+enum class FatalCause { Unknown, IterationLimit, InvalidIntegratorCall, SingularMatrix };
+
+// Distinct from the run-time error numbers, the command-line statuses
+// (64-66) and the ends by signal (128+N).
+constexpr int kIterationLimitStatus = 10;        // "ntial malo"
+constexpr int kInvalidIntegratorCallStatus = 11; // the integrator's bad-call end
+constexpr int kSingularMatrixStatus = 12;        // reported as run-time error 200
 
 // Noted just before the fatal end. Async-signal-safe to read.
 void NoteFatalCause(FatalCause cause);

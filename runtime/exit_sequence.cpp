@@ -133,7 +133,7 @@ EndWay WayOf(ExitKind kind) {
   _exit(128 + sig);
 }
 
-void RunStep(Step step, ExitKind kind, int code, std::string_view suffix) {
+void RunStep(Step step, ExitKind kind, int code, std::string_view suffix, int status) {
   switch (step) {
   case Step::FlushStdout:
     std::fflush(stdout);
@@ -157,16 +157,16 @@ void RunStep(Step step, ExitKind kind, int code, std::string_view suffix) {
   case Step::Leave:
     if (kind == ExitKind::Signal)
       LeaveBySignal(code);
-    _exit(code);
+    _exit(status < 0 ? code : status);
   }
 }
 
 } // namespace
 
-void EndWith(ExitKind kind, int code, std::string_view suffix) {
+void EndWith(ExitKind kind, int code, std::string_view suffix, int status) {
   for (const ExitStep &s : kExitSequence)
     if ((s.ends & Bit(kind)) != 0)
-      RunStep(s.step, kind, code, suffix);
+      RunStep(s.step, kind, code, suffix, status);
   _exit(code); // not reached: the sequence ends with Leave
 }
 

@@ -24,8 +24,10 @@ enum class ExitKind {
 // Runs the steps of the exit sequence that apply to `kind` and leaves the
 // process. `code` is the error number, the exit status or the signal;
 // `suffix` follows "Runtime error N" on its line (Report only). For Trap and
-// Signal every step is async-signal-safe.
-[[noreturn]] void EndWith(ExitKind kind, int code, std::string_view suffix = {});
+// Signal every step is async-signal-safe. `status`, when not negative, is
+// the exit status instead of `code` (a report whose end has a status of its
+// own).
+[[noreturn]] void EndWith(ExitKind kind, int code, std::string_view suffix = {}, int status = -1);
 
 // Ends the process by `sig` as its default action would, so that the parent
 // sees the signal: the terminal restoration and the end hooks first, then the

@@ -16,10 +16,10 @@ namespace {
 
 // The suffix is a view, so that no string lives in the frames a deferred end
 // leaves behind.
-[[noreturn]] void EndWithReport(int code, std::string_view suffix) {
+[[noreturn]] void EndWithReport(int code, std::string_view suffix, int status = -1) {
   if (EndsDeferred())
     DeferReport(code, suffix);
-  EndWith(ExitKind::Report, code, suffix);
+  EndWith(ExitKind::Report, code, suffix, status);
 }
 
 // Whether the directory part of path exists as a directory.
@@ -41,8 +41,8 @@ void AppendIoReason(std::string &text, std::string_view path, std::string_view r
 void RuntimeError(int code) {
   EndWithReport(code, {});
 }
-void FatalRuntimeError(int code) {
-  RuntimeError(code);
+void FatalRuntimeError(int code, int status) {
+  EndWithReport(code, {}, status);
 }
 void RangeFault() {
   RuntimeError(kRangeCheck);

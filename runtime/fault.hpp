@@ -49,7 +49,8 @@ int IoErrorCode(int errnoValue, std::string_view path);
 [[noreturn]] void FatalEnd(int status);
 
 // A fatal end of the system that reports as a run-time error (the
-// singular-matrix end): the fatal-end hook first, then RuntimeError(code).
-[[noreturn]] void FatalRuntimeError(int code);
+// singular-matrix end): the fatal-end hook first, then the report of
+// RuntimeError(code), the exit status `status`.
+[[noreturn]] void FatalRuntimeError(int code, int status);
 
 } // namespace zanfel

@@ -25,7 +25,7 @@ void ReportTolerance(REAL RELERR, REAL ABSERR) {
 void ReportInvalidCallAndEnd() {
   NoteFatalCause(FatalCause::InvalidIntegratorCall);
   WriteMessageLine("Heпpaвильный вызов");
-  FatalEnd(0);
+  FatalEnd(kInvalidIntegratorCallStatus);
 }
 
 } // namespace zanfel

@@ -6,6 +6,7 @@
 #include <concepts>
 
 #include "runtime/types.hpp"
+#include "shooting/solve_settings.hpp"
 
 namespace zanfel {
 
@@ -20,6 +21,7 @@ template <int N_, int NOUT_> struct SolverState {
   REAL H = 0.0L;        // the scale of the equations
   REAL P = 0.0L;        // the swept parameter
   INT16 ITER = 0;       // written only by MNEWT
+  SolveSettings solve;  // the limits of every solve, set by the driver
 };
 
 // A model's program-wide variables: the solver state and the parameters of
@@ -91,6 +93,7 @@ concept ShootingModel = requires {
   { g.YOUT } -> std::same_as<GLNARRAY1<M::NOUT> &>;
   { g.H } -> std::same_as<REAL &>;
   { g.P } -> std::same_as<REAL &>;
+  { g.solve } -> std::same_as<SolveSettings &>;
 };
 
 // A model without a second scale, the kind a program of your own takes

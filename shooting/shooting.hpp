@@ -51,10 +51,28 @@ template <ShootingModel Model> struct Trajectory {
   };
 };
 
+// The integration of one trajectory with up to `budgets` runs of the
+// integrator's evaluation budget: each return 4 but the last is answered
+// with 4, which goes on from where it stopped with a fresh budget. Every
+// run's evaluations are counted before the next one resets them.
+template <PROCTYPE F>
+void IntegrateWithBudgets(F &f, INT16 NEQN, ARRAYTYPE Y, REAL &T, REAL TOUT, REAL &RELERR,
+                          REAL ABSERR, INT16 &IFLAG, ARRAYTYPE WORK, View1<INT16> IWORK,
+                          INT16 budgets) {
+  RKF45(f, NEQN, Y, T, TOUT, RELERR, ABSERR, IFLAG, WORK, IWORK);
+  for (INT16 used = 1; IFLAG == 4 && used < budgets; ++used) {
+    CountEvaluations(IWORK[1]);
+    RKF45(f, NEQN, Y, T, TOUT, RELERR, ABSERR, IFLAG, WORK, IWORK);
+  }
+  CountEvaluations(IWORK[1]);
+}
+
 // One trajectory over 0 <= t <= 1 at the unknowns X (a copy: nothing done to
-// it reaches the caller). The integrator's work areas are fresh every call.
+// it reaches the caller), with the budgets of g.solve. The integrator's work
+// areas are fresh every call. True when the trajectory was cut short: its
+// last budget ran out before t = 1.
 template <ShootingModel Model>
-void RKF(typename Model::Globals &g, GLNARRAY<Model::N> X, GLNARRAY1<Model::NOUT> &YOUT) {
+bool RKF(typename Model::Globals &g, GLNARRAY<Model::N> X, GLNARRAY1<Model::NOUT> &YOUT) {
   constexpr int NEQN = Model::NEQN;
   Array1<REAL, 1, NEQN> Y;
   Array1<REAL, 1, 3 + 6 * NEQN> WORK;
@@ -67,10 +85,10 @@ void RKF(typename Model::Globals &g, GLNARRAY<Model::N> X, GLNARRAY1<Model::NOUT
   Model::INITVAL(g, X, View1<REAL>{Y.data()});
 
   typename Trajectory<Model>::RightHandSide f{g};
-  RKF45(f, static_cast<INT16>(NEQN), ARRAYTYPE{Y.data()}, T, TOUT, RELERR, ABSERR, IFLAG,
-        ARRAYTYPE{WORK.data()}, View1<INT16>{IWORK.data()});
+  IntegrateWithBudgets(f, static_cast<INT16>(NEQN), ARRAYTYPE{Y.data()}, T, TOUT, RELERR, ABSERR,
+                       IFLAG, ARRAYTYPE{WORK.data()}, View1<INT16>{IWORK.data()}, g.solve.budgets);
 
-  CountEvaluations(IWORK[1]);
+  const bool cutShort = StatusOf(IFLAG) == RkfStatus::TooManyEvaluations;
   switch (StatusOf(IFLAG)) {
   case RkfStatus::RelErrRaised:
     ReportTolerance(RELERR, ABSERR);
@@ -94,6 +112,7 @@ void RKF(typename Model::Globals &g, GLNARRAY<Model::N> X, GLNARRAY1<Model::NOUT
     break;
   }
   Model::OUTVAL(g, X, View1<const REAL>{Y.data()}, YOUT);
+  return cutShort;
 }
 
 // The forward-difference step of unknown I: 1.0E-14 relative to 1 + |X[I]|.
@@ -104,12 +123,13 @@ inline REAL DifferenceStep(REAL x) {
 // Residuals BETA and the negated forward-difference Jacobian ALPHA at X, one
 // trajectory after the other. Each unknown in turn is raised in place while
 // its trajectory runs and lowered again by subtraction. This is the
-// reference for the parallel path.
+// reference for the parallel path. Returns the number of its trajectories
+// that were cut short.
 template <ShootingModel Model>
-void SequentialUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
-                      GLNBYN<Model::N> &ALPHA, GLNARRAY<Model::N> &BETA) {
+int SequentialUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
+                     GLNBYN<Model::N> &ALPHA, GLNARRAY<Model::N> &BETA) {
   GLNARRAY<Model::N> XDLT;
-  RKF<Model>(g, X, g.YOUT);
+  int cutShort = RKF<Model>(g, X, g.YOUT);
   for (int I = 1; I <= N; ++I)
     XDLT[I] = DifferenceStep(X[I]);
   for (int I = 1; I <= N; ++I)
@@ -118,12 +138,13 @@ void SequentialUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N
     if (J > 1)
       X[J - 1] = X[J - 1] - XDLT[J - 1];
     X[J] = X[J] + XDLT[J];
-    RKF<Model>(g, X, g.YOUT);
+    cutShort += RKF<Model>(g, X, g.YOUT);
     for (int I = 1; I <= N; ++I)
       ALPHA(I, J) = -(g.YOUT[I] - BETA[I]) / XDLT[J];
   }
   // Lowered by subtraction, not restored: the round-off stays in X.
   X[N] = X[N] - XDLT[N];
+  return cutShort;
 }
 
 // The N+1 trajectories of one USRFUN call, each with what a one-at-a-time run
@@ -136,6 +157,7 @@ template <ShootingModel Model> struct TrajectoryBatch {
   std::string messages[NP + 1];
   unsigned long messageCount[NP + 1] = {};
   DeferredEnd end[NP + 1];
+  bool cutShort[NP + 1] = {};
 
   static void Run(void *ctx, int j) {
     auto &b = *static_cast<TrajectoryBatch *>(ctx);
@@ -148,7 +170,8 @@ template <ShootingModel Model> struct TrajectoryBatch {
     b.end[j] = RunDeferringEnds(
         [](void *p) {
           const auto &w = *static_cast<Work *>(p);
-          RKF<Model>(w.batch->g[w.index], w.batch->X[w.index], w.batch->g[w.index].YOUT);
+          w.batch->cutShort[w.index] =
+              RKF<Model>(w.batch->g[w.index], w.batch->X[w.index], w.batch->g[w.index].YOUT);
         },
         &work);
     b.messageCount[j] = CapturedMessageCount() - before;
@@ -160,8 +183,8 @@ template <ShootingModel Model> struct TrajectoryBatch {
 // it computes, writes and leaves behind is what SequentialUSRFUN does: the
 // messages and any end of the program come in trajectory order.
 template <ShootingModel Model>
-void ParallelUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
-                    GLNBYN<Model::N> &ALPHA, GLNARRAY<Model::N> &BETA, int threads) {
+int ParallelUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
+                   GLNBYN<Model::N> &ALPHA, GLNARRAY<Model::N> &BETA, int threads) {
   TrajectoryBatch<Model> b;
   GLNARRAY<Model::N> XDLT;
   for (int I = 1; I <= N; ++I)
@@ -197,19 +220,22 @@ void ParallelUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
   g.YOUT = b.g[N].YOUT;
   g.H = b.g[N].H;
   X = XS;
+  int cutShort = 0;
+  for (int J = 0; J <= N; ++J)
+    cutShort += b.cutShort[J];
+  return cutShort;
 }
 
 // Residuals and Jacobian at the program-wide unknowns g.X (MNEWT's vector
 // and the drivers'), on all the threads the process may use, one at a time
-// when that is one.
+// when that is one. Returns the number of the N+1 trajectories that were cut
+// short.
 template <ShootingModel Model>
-void USRFUN(typename Model::Globals &g, INT16 N, GLNBYN<Model::N> &ALPHA,
-            GLNARRAY<Model::N> &BETA) {
+int USRFUN(typename Model::Globals &g, INT16 N, GLNBYN<Model::N> &ALPHA, GLNARRAY<Model::N> &BETA) {
   const int threads = TrajectoryThreads();
   if (threads > 1)
-    ParallelUSRFUN<Model>(g, g.X, N, ALPHA, BETA, threads);
-  else
-    SequentialUSRFUN<Model>(g, g.X, N, ALPHA, BETA);
+    return ParallelUSRFUN<Model>(g, g.X, N, ALPHA, BETA, threads);
+  return SequentialUSRFUN<Model>(g, g.X, N, ALPHA, BETA);
 }
 
 } // namespace zanfel

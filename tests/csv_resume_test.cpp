@@ -315,6 +315,71 @@ TEST(Resume, ShootC2ResumedEndsWhereTheWholeRunEnds) {
   ExpectRefused(other, ResumeShootC2, kResumeNoInput, "ZANFEL.CSV: No such file");
 }
 
+// shoot_b1 at twice its step (a setting echoed in the head), stopped by
+// --records, resumed with more.
+SettingOptions DoubleStep(long records) {
+  SettingOptions o;
+  o.step = -0.02L;
+  o.records = records;
+  return o;
+}
+template <long N> int DoubleStepRun(SweepObserver &o) {
+  return RunShootB1(o, DoubleStep(N));
+}
+template <long N> int DoubleStepResumed(SweepObserver &o) {
+  return ResumeShootB1(o, DoubleStep(N));
+}
+int ResumedWithRecordsOnly(SweepObserver &o) {
+  SettingOptions given;
+  given.records = 9;
+  return ResumeShootB1(o, given);
+}
+int ResumedWithAnotherStep(SweepObserver &o) {
+  SettingOptions given = DoubleStep(9);
+  given.step = -0.01L;
+  return ResumeShootB1(o, given);
+}
+int ResumedWithAnotherTolerance(SweepObserver &o) {
+  SettingOptions given;
+  given.tolf = 1e-14L;
+  return ResumeShootB1(o, given);
+}
+
+// --records N ends the sweep after exactly N records, as a key would; the
+// settings go with the CSV, and a resume with --records M gives the bytes of
+// a run with --records M. Settings given again must be the run's own.
+TEST(Resume, RecordsStopASweepThatGoesOnWithMoreRecords) {
+  const TempDir wholeTmp, dirTmp, otherTmp;
+  const std::string whole = wholeTmp.Path(), dir = dirTmp.Path(), other = otherTmp.Path();
+  const ChildResult w = testing::RunRecordedBody(whole, DoubleStepRun<9>, 0);
+  EXPECT_EQ(w.status, 0);
+  const std::string csv = ReadFile(whole + "/ZANFEL.CSV");
+  EXPECT_EQ(ExpectPlainCsv(csv, 28), 9);
+  EXPECT_NE(csv.find("\n# settings: --from 1.18931629999999999999e-01 --step "
+                     "-1.99999999999999999996e-02 --range "),
+            std::string::npos)
+      << csv.substr(0, 800);
+  ExpectSweepLineNamesTheStep(csv);
+
+  const ChildResult stopped = testing::RunRecordedBody(dir, DoubleStepRun<4>, 0);
+  EXPECT_EQ(stopped.status, 0);
+  EXPECT_EQ(ExpectPlainCsv(ReadFile(dir + "/ZANFEL.CSV"), 28), 4);
+
+  CopyResults(dir, other);
+  ExpectRefused(other, ResumedWithAnotherStep, kResumeBadData,
+                "--step -0.01 is not this run's -0.02");
+  ExpectRefused(other, ResumedWithAnotherTolerance, kResumeBadData,
+                "--tolf 1e-14 is not this run's 1e-15");
+
+  // On to 6 with the settings given again, then to 9 with none but --records.
+  const ChildResult part = testing::RunRecordedBody(dir, DoubleStepResumed<6>, 0);
+  EXPECT_EQ(ExpectPlainCsv(ReadFile(dir + "/ZANFEL.CSV"), 28), 6);
+  const ChildResult r = testing::RunRecordedBody(dir, ResumedWithRecordsOnly, 0);
+  ChildResult parts = stopped;
+  parts.out += part.out;
+  ExpectSameAsUnstopped(whole, dir, w, parts, r);
+}
+
 // The step after a record: P moves by DP in the family's direction, DP
 // shrinks after a solve that used all NTRIAL iterations, and P outside
 // [P1, P2] ends the sweep (the bounds themselves are inside).

@@ -93,6 +93,22 @@ TEST(CommandLine, ReadsItsOptionsAndRejectsAnythingElse) {
   EXPECT_EQ(line.dir, dir);
   EXPECT_EQ(line.threads, 1024);
 
+  // Settings in both forms; reals read exactly into the 80-bit real.
+  line = Parse({"--from", "0.1", "--step=-0.005", "--range", "-1e1:15", "--records=7", "--tolf",
+                "1e-12", "--tolx=0", "--ntrial", "3", "--budgets=10"});
+  EXPECT_EQ(line.action, Action::Run);
+  const SettingOptions &o = line.settings;
+  EXPECT_EQ(o.from, 0.1L); // not 0.1 as a double
+  EXPECT_EQ(o.step, -0.005L);
+  EXPECT_EQ(o.P1, -10.0L);
+  EXPECT_EQ(o.P2, 15.0L);
+  EXPECT_EQ(o.records, 7);
+  EXPECT_EQ(o.tolf, 1e-12L);
+  EXPECT_EQ(o.tolx, 0.0L);
+  EXPECT_EQ(o.ntrial, 3);
+  EXPECT_EQ(o.budgets, 10);
+  EXPECT_FALSE(Parse({}).settings.tolf.has_value());
+
   const struct {
     std::vector<std::string> args;
     const char *error;
@@ -116,6 +132,25 @@ TEST(CommandLine, ReadsItsOptionsAndRejectsAnythingElse) {
       {{"--resumeX"}, "unknown argument '--resumeX'"},
       {{"--help=1"}, "unknown argument '--help=1'"},
       {{"--dir", dir, "--version", "--bogus"}, "unknown argument '--bogus'"},
+      // Settings out of bounds.
+      {{"--tolf", "nan"}, "--tolf wants a finite number, not 'nan'"},
+      {{"--tolx=inf"}, "--tolx wants a finite number, not 'inf'"},
+      {{"--tolf", "-1e-12"}, "--tolf wants a tolerance of 0 or more"},
+      {{"--from", "1e"}, "--from wants a finite number, not '1e'"},
+      {{"--from", ""}, "--from wants a finite number"},
+      {{"--step", "0"}, "--step wants a step other than 0"},
+      {{"--step=-0.0"}, "--step wants a step other than 0"},
+      {{"--range", "5:5"}, "--range wants P1 below P2, not '5:5'"},
+      {{"--range", "7:1"}, "P1 below P2"},
+      {{"--range", "1,5"}, "--range wants two finite numbers P1:P2"},
+      {{"--range", "1:"}, "two finite numbers"},
+      {{"--budgets", "0"}, "--budgets wants a whole number from 1 to 32767, not '0'"},
+      {{"--ntrial", "32768"}, "--ntrial wants a whole number from 1 to 32767"},
+      {{"--records", "0"}, "--records wants a whole number from 1"},
+      {{"--records", "-3"}, "not '-3'"},
+      {{"--records", "2.5"}, "not '2.5'"},
+      {{"--budgets"}, "option --budgets needs a value"},
+      {{"--tolfX=1"}, "unknown argument '--tolfX=1'"},
   };
   for (const auto &w : wrong) {
     SCOPED_TRACE(w.args.front());
@@ -132,8 +167,11 @@ TEST(CommandLine, HelpVersionAndAWrongCommandLineTouchNoFile) {
     SCOPED_TRACE(program);
     auto r = testing::RunProgram(dir, Stdin::EndOfFile, ProgramPath(program), {"--help"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind("Usage: " + program + " [--dir DIR] [--threads N] [--resume]\n", 0), 0u);
-    for (const char *part : {"ZANFEL.RES", "ZANFEL.PNG", "Ctrl-C", "Exit status:", "128+N"})
+    EXPECT_EQ(
+        r.out.rfind("Usage: " + program + " [--dir DIR] [--threads N] [--resume] [SETTINGS]\n", 0),
+        0u);
+    for (const char *part : {"ZANFEL.RES", "ZANFEL.PNG", "Ctrl-C", "Exit status:", "128+N",
+                             "--budgets K", "(default: 1e-15)", "  10  ", "  11  ", "  12  "})
       EXPECT_NE(r.out.find(part), std::string::npos) << part;
     EXPECT_EQ(r.err, "");
 
@@ -145,9 +183,18 @@ TEST(CommandLine, HelpVersionAndAWrongCommandLineTouchNoFile) {
     r = testing::RunProgram(dir, Stdin::EndOfFile, ProgramPath(program), {"--threads", "many"});
     EXPECT_EQ(r.status, 64);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, program + ": --threads wants a whole number from 1 to 1024, not 'many' " +
-                         "(usage: " + program +
-                         " [--dir DIR] [--threads N] [--resume] [--help] [--version])\n");
+    EXPECT_EQ(r.err,
+              program + ": --threads wants a whole number from 1 to 1024, not 'many' " +
+                  "(usage: " + program +
+                  " [--dir DIR] [--threads N] [--resume] [SETTINGS] [--help] [--version])\n");
+    EXPECT_TRUE(std::filesystem::is_empty(dir)) << "no file written";
+
+    // A start outside the range is known only to the program.
+    r = testing::RunProgram(dir, Stdin::EndOfFile, ProgramPath(program), {"--range=20:30"});
+    EXPECT_EQ(r.status, 64);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find(program + ": the start P = "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("lies outside the range [20, 30]"), std::string::npos) << r.err;
     EXPECT_TRUE(std::filesystem::is_empty(dir)) << "no file written";
   }
   // An argument with a line end in it still gives one line.
@@ -187,7 +234,7 @@ TEST(CommandLine, DirAndThreadsPutTheSameBytesElsewhere) {
   const std::string dir = dirTmp.Path();
   const auto r = testing::RunProgram(cwd, Stdin::EndOfFile, ProgramPath("shoot_c2"),
                                      {"--dir", dir, "--threads=1"});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, kIterationLimitStatus); // the run ends at the iteration limit
   EXPECT_EQ(r.out, Golden("shoot_c2", "stdout.bin"));
   EXPECT_EQ(ReadFile(dir + "/ZANFEL.RES"), Golden("shoot_c2", "ZANFEL.RES"));
   EXPECT_TRUE(Exists(dir + "/ZANFEL.PNG"));

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "report/csv.hpp"
+#include "runtime/end_cause.hpp"
 #include "support/test_support.hpp"
 
 namespace zanfel {
@@ -74,7 +75,7 @@ REAL RelativeError(REAL value, REAL exact) {
 TEST(Examples, BratuLowerBranchUpToTheFold) {
   TempDir dir;
   const ChildResult run = RunExample(dir, "bratu");
-  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  ASSERT_EQ(run.status, kIterationLimitStatus) << run.out << run.err;
   EXPECT_NE(run.out.find("ntial malo"), std::string::npos);
   const std::string csv = ReadFile(dir.File("ZANFEL.CSV"));
   const std::string res = ReadFile(dir.File("ZANFEL.RES"));
@@ -103,7 +104,7 @@ TEST(Examples, BratuLowerBranchUpToTheFold) {
   WriteFile(again.File("ZANFEL.CSV"), csv.substr(0, csvCut));
   WriteFile(again.File("ZANFEL.RES"), res.substr(0, resCut));
   const ChildResult resumed = RunExample(again, "bratu", {"--resume"});
-  EXPECT_EQ(resumed.status, 0) << resumed.err;
+  EXPECT_EQ(resumed.status, kIterationLimitStatus) << resumed.err;
   EXPECT_EQ(ReadFile(again.File("ZANFEL.CSV")), csv);
   EXPECT_EQ(ReadFile(again.File("ZANFEL.RES")), res);
 }

@@ -22,6 +22,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "runtime/end_cause.hpp"
 #include "support/test_support.hpp"
 
 namespace zanfel {
@@ -332,7 +333,7 @@ TEST(FaultInjection, ClosedStandardOutputAndAnUnreachableDisplayLeaveTheResultsA
   const pid_t pid = Start(l);
   close(err);
   close(null);
-  EXPECT_EQ(Finish(pid), 0);
+  EXPECT_EQ(Finish(pid), kIterationLimitStatus);
   EXPECT_EQ(ReadFile(dir / "ZANFEL.RES"), Golden("shoot_c2", "ZANFEL.RES"));
   EXPECT_EQ(ReadFile(dir / "err"), "");
   EXPECT_EQ(ReadFile(dir / "ZANFEL.PNG").compare(1, 3, "PNG"), 0);
@@ -349,7 +350,7 @@ TEST(FaultInjection, ClosedStandardErrorLeavesTheResultsAlone) {
   const pid_t pid = Start(l);
   close(out);
   close(null);
-  EXPECT_EQ(Finish(pid), 0);
+  EXPECT_EQ(Finish(pid), kIterationLimitStatus);
   EXPECT_EQ(ReadFile(dir / "ZANFEL.RES"), Golden("shoot_c2", "ZANFEL.RES"));
   EXPECT_EQ(ReadFile(dir / "out"), Golden("shoot_c2", "stdout.bin"));
 }
@@ -421,7 +422,7 @@ TEST(FaultInjection, ADumbTerminalGetsNoEscapeSequences) {
     screen = term.Read();
     return screen.find("iteration limit at P") != std::string::npos;
   }));
-  EXPECT_EQ(Finish(pid), 0);
+  EXPECT_EQ(Finish(pid), kIterationLimitStatus);
   EXPECT_NE(screen.find("shoot_c2  P = "), std::string::npos) << screen;
   EXPECT_EQ(screen.find('\033'), std::string::npos) << screen;
 }
@@ -502,7 +503,7 @@ TEST(FaultInjection, ASecondRunInTheSameFolderEndsBeforeChangingAnything) {
   const auto third =
       testing::RunProgram(dir.path, testing::Stdin::EndOfFile, ProgramPath("shoot_c2"));
   close(null);
-  EXPECT_EQ(third.status, 0);
+  EXPECT_EQ(third.status, kIterationLimitStatus);
   EXPECT_EQ(ReadFile(dir / "ZANFEL.RES"), Golden("shoot_c2", "ZANFEL.RES"));
 }
 

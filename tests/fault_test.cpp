@@ -173,9 +173,9 @@ TEST_F(FaultTest, FatalEndRunsHookThenRestoresTerminal) {
          200, "[snapshot][restore]Runtime error 200\n");
   Expect(Run([]() -> int {
            SetFatalEndHook(CountingFatalHook);
-           FatalRuntimeError(kDivisionByZero);
+           FatalRuntimeError(kDivisionByZero, 12);
          }),
-         200, "[snapshot]Runtime error 200\n");
+         12, "[snapshot]Runtime error 200\n"); // the report's number, the end's own status
   // A fault inside the hook reports itself; the hook does not run again.
   Expect(Run([]() -> int {
            SetFatalEndHook(FaultingFatalHook);

@@ -7,8 +7,11 @@
 #include <unistd.h>
 #include <utility>
 
+#include "nonlinear/limit_reason.hpp"
 #include "nonlinear/ludcmp.hpp"
 #include "nonlinear/mnewt.hpp"
+#include "runtime/end_cause.hpp"
+#include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
 #include "support/test_support.hpp"
 
@@ -205,7 +208,8 @@ ChildResult RunToItsEnd(const std::function<int()> &body) {
   return testing::RunToItsEnd(Stdin::EndOfFile, body);
 }
 
-// An all-zero row pauses, then ends the program as a division by zero.
+// An all-zero row pauses, then ends the program as a division by zero, with
+// the singular matrix's own status.
 TEST(NonlinearEnd, ZeroRowPausesThenEndsAsADivisionByZero) {
   const struct {
     int n;
@@ -220,7 +224,7 @@ TEST(NonlinearEnd, ZeroRowPausesThenEndsAsADivisionByZero) {
       LUDCMP(a, INT16(c.n), indx, d);
       return 42;
     });
-    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.status, kSingularMatrixStatus);
     EXPECT_EQ(r.out, "pause in LUDCMP - singular matrix\nRuntime error 200\n");
     EXPECT_EQ(r.err, "");
   }
@@ -356,7 +360,7 @@ TEST(Mnewt, StoppingTestsIncludeEqualityAndScaleWithTheLastUnknown) {
 }
 
 // The iteration limit: NTRIAL evaluations (each writes a "u" here), then the
-// message, and the program ends with status 0.
+// message, and the program ends with the iteration limit's status.
 TEST(NonlinearEnd, IterationLimitEndsTheProgram) {
   const struct {
     const char *what;
@@ -385,10 +389,133 @@ TEST(NonlinearEnd, IterationLimitEndsTheProgram) {
           [&](GLNARRAY<2> &X, INT16, GLNBYN<2> &alpha, GLNARRAY<2> &beta) { c.f(X, alpha, beta); });
       return 42;
     });
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, kIterationLimitStatus);
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, "");
   }
+}
+
+// The trace of a solve: every iteration's residual norm, the correction
+// norms with the scale of their test, the largest unknown; started afresh by
+// each solve.
+TEST(NonlinearEnd, TheTraceOfASolveThatRanOutOfIterations) {
+  const ChildResult r = RunToItsEnd([] {
+    static NewtonTrace trace;
+    trace.NoteResiduals(5.0L); // left from an earlier solve
+    AddEndHook([] {
+      std::string seen = std::to_string(trace.iterations) + " " + std::to_string(trace.Kept());
+      for (int k = 0; k < trace.Kept(); ++k) {
+        const NewtonTrace::Iteration &it = trace.Oldest(k);
+        seen += " " + std::to_string(double(it.ERRF)) + "/" + std::to_string(double(it.ERRX)) +
+                "/" + std::to_string(double(it.scale));
+      }
+      seen += " " + std::to_string(double(trace.largestX)) + "\n";
+      (void)!write(2, seen.data(), seen.size());
+    });
+    GLNARRAY<2> x;
+    x[1] = 5.0L;
+    INT16 iter = 0;
+    // F = x1 - 1 with the Jacobian taken as 2: the error halves each iteration.
+    MNEWT(
+        3, x, 1, 0.0L, 0.0L, iter,
+        [](GLNARRAY<2> &X, INT16, GLNBYN<2> &alpha, GLNARRAY<2> &beta) {
+          beta[1] = X[1] - 1.0L;
+          alpha(1, 1) = -2.0L;
+        },
+        &trace);
+    return 42;
+  });
+  EXPECT_EQ(r.status, kIterationLimitStatus);
+  EXPECT_EQ(r.out, "ntial malo\n");
+  EXPECT_EQ(r.err, "3 3 4.000000/2.000000/4.000000 2.000000/1.000000/3.000000 "
+                   "1.000000/0.500000/2.500000 3.000000\n");
+}
+
+// A solve of `iterations` iterations with residual norms f(k) and, when
+// given, `cut` of its 5 trajectories per call cut short in every call.
+struct TraceRow {
+  const char *what;
+  int iterations;
+  REAL (*f)(int k);
+  int cut;
+  INT16 budgets;
+  REAL largestX;
+  LimitKind kind;
+  const char *detail;
+};
+
+NewtonTrace Traced(const TraceRow &row) {
+  NewtonTrace t;
+  GLNARRAY<1> x;
+  x[1] = row.largestX;
+  for (int k = 1; k <= row.iterations; ++k) {
+    t.NoteTrajectories(5, k <= row.cut % 1000 ? row.cut / 1000 : 0);
+    t.NoteResiduals(row.f(k));
+    t.NoteCorrection(row.f(k) / 3.0L, x, 1);
+  }
+  return t;
+}
+
+// Row.cut packs the cut-short count per call (thousands) and the number of
+// calls that had them (units).
+const TraceRow kLimits[] = {
+    {"trajectories cut short outweigh a stall", 100,
+     [](int k) { return k % 2 ? 2.1E-15L : 3.0E-15L; }, 5 * 1000 + 88, 1, 4.7E4L,
+     LimitKind::Budgets,
+     "440 trajectories of the last solve ran out of integrator evaluations (try --budgets 4)"},
+    {"one trajectory, with budgets set", 100, [](int k) { return 1.0E-3L / k; }, 1 * 1000 + 1, 4,
+     1.0L, LimitKind::Budgets,
+     "1 trajectory of the last solve ran out of integrator evaluations (4 budgets each; try "
+     "--budgets 16)"},
+    {"residuals near TOLF that no longer fall", 100,
+     [](int k) { return k % 3 ? 2.1E-15L : 4.0E-15L; }, 0, 1, 4.7E4L, LimitKind::Stalled,
+     "residuals stalled at 2.1e-15 above TOLF = 1e-15 while |X| reaches 4.7e4 (try --tolf 1e-13)"},
+    {"residuals that grow a thousandfold", 100, [](int k) { return powl(10.0L, k - 97); }, 0, 1,
+     3.0E9L, LimitKind::Diverged,
+     "Newton diverged: residuals grew from 0.0001 to 1e3 while |X| reaches 3e9 (try a smaller "
+     "--step)"},
+    {"residuals no longer finite", 100,
+     [](int k) { return k < 99 ? 1.0E-3L : std::numeric_limits<REAL>::quiet_NaN(); }, 0, 1, 1.0L,
+     LimitKind::Diverged,
+     "Newton diverged: the residuals or unknowns are no longer finite (try a smaller --step)"},
+    {"residuals still halving near TOLF", 100, [](int k) { return 2.0E-15L * powl(2.0L, 100 - k); },
+     0, 1, 1.0L, LimitKind::NotConverged,
+     "Newton did not converge in NTRIAL = 100 iterations: residuals between 2e-15 and 2.6e-13 "
+     "in the last 8 (try a smaller --step or a larger --ntrial)"},
+    {"residuals that wander far above TOLF", 100, [](int k) { return k % 2 ? 0.1L : 0.3L; }, 0, 1,
+     2.0L, LimitKind::NotConverged,
+     "Newton did not converge in NTRIAL = 100 iterations: residuals between 0.1 and 0.3 in the "
+     "last 8 (try a smaller --step or a larger --ntrial)"},
+    {"no iteration at all", 0, [](int) { return 0.0L; }, 0, 1, 0.0L, LimitKind::NotConverged,
+     "NTRIAL = 0 allows no iteration (try --ntrial 100)"},
+};
+
+TEST(LimitReason, ClassifiesTheEndFromTheSolvesCounts) {
+  for (const TraceRow &row : kLimits) {
+    SCOPED_TRACE(row.what);
+    SolveSettings settings;
+    settings.budgets = row.budgets;
+    if (row.iterations == 0)
+      settings.NTRIAL = 0;
+    const LimitDiagnosis d = DiagnoseIterationLimit(Traced(row), settings);
+    EXPECT_EQ(d.kind, row.kind);
+    EXPECT_EQ(IterationLimitDetail(d), row.detail);
+  }
+  SolveSettings settings;
+  const LimitDiagnosis d = DiagnoseIterationLimit(Traced(kLimits[0]), settings);
+  EXPECT_EQ(IterationLimitReason("3.80364898", d),
+            "iteration limit at P = 3.80364898: 440 trajectories of the last solve ran out of "
+            "integrator evaluations (try --budgets 4)");
+}
+
+TEST(LimitReason, TwoSignificantDigitsWithAShortExponent) {
+  const struct {
+    REAL v;
+    const char *text;
+  } rows[] = {{2.1E-15L, "2.1e-15"}, {4.7E4L, "4.7e4"}, {1.0E-15L, "1e-15"},
+              {0.5L, "0.5"},         {47.0L, "47"},     {1.0E100L, "1e100"}};
+  for (const auto &row : rows)
+    EXPECT_EQ(TwoDigits(row.v), row.text);
 }
 
 } // namespace

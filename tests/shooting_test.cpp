@@ -10,8 +10,11 @@
 
 #include "nonlinear/mnewt.hpp"
 #include "report/format.hpp"
+#include "runtime/end_cause.hpp"
+#include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
 #include "shooting/shooting.hpp"
+#include "shooting/trajectory_pool.hpp"
 #include "support/test_support.hpp"
 
 namespace zanfel {
@@ -39,6 +42,7 @@ template <int N_> struct Probe {
     GLNARRAY<N> X;
     GLNARRAY1<NOUT> YOUT;
     REAL H = 0.0L, P = 0.0L;
+    SolveSettings solve;
     REAL M[N_][N_];
     REAL b[N_];
     std::vector<Row> copies, programWide, residuals, outvalCopies;
@@ -243,6 +247,95 @@ struct Wall {
   }
 };
 
+// y1' = w y2, y2' = -w y1 from y = (1, 0) over 45 + X[1] radians: about
+// 6,800 evaluations, three budgets. Counts its evaluations.
+struct Turns {
+  static constexpr int N = 1, NEQN = 2, NOUT = 3;
+  using Globals = SolverState<N, NOUT>;
+  static inline unsigned long evaluations = 0;
+  static REAL HAfterTrajectory(const Globals &, const GLNARRAY<N> &, REAL h) { return h; }
+  static void DIFEQN(Globals &g, REAL, View1<const REAL> y, View1<REAL> yp) {
+    ++evaluations;
+    const REAL w = 45.0L + g.X[1];
+    yp[1] = w * y[2];
+    yp[2] = -w * y[1];
+  }
+  static void INITVAL(Globals &, const GLNARRAY<N> &, View1<REAL> y) {
+    y[1] = 1.0L;
+    y[2] = 0.0L;
+  }
+  static void OUTVAL(Globals &g, const GLNARRAY<N> &, View1<const REAL> y, GLNARRAY1<NOUT> &YOUT) {
+    YOUT[1] = y[1] - cosl(45.0L + g.X[1]);
+    YOUT[2] = y[2];
+  }
+};
+
+// A trajectory goes on with a fresh budget until the budgets run out; the
+// message comes only when the last one does, and every budget's evaluations
+// are counted.
+TEST(Budgets, ATrajectoryGoesOnUntilItsLastBudgetRunsOut) {
+  const struct {
+    INT16 budgets;
+    bool cutShort;
+  } rows[] = {{1, true}, {2, true}, {3, false}, {10, false}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.budgets);
+    const testing::TempDir dir;
+    const ChildResult r = RunInChild(dir.Path(), Stdin::DevNull, [&] {
+      Turns::Globals g;
+      g.solve.budgets = row.budgets;
+      Turns::evaluations = 0;
+      const unsigned long counted = rightHandSideEvaluations;
+      const bool cut = RKF<Turns>(g, g.X, g.YOUT);
+      if (rightHandSideEvaluations - counted != Turns::evaluations)
+        return 12;
+      // At t = 1 the end state is the exact one to the tolerances.
+      const bool atTheEnd = std::fabs(g.YOUT[1]) < 1.0E-6L;
+      return cut == row.cutShort && atTheEnd == !row.cutShort ? 10 : 11;
+    });
+    EXPECT_EQ(r.status, 10);
+    EXPECT_EQ(r.out, row.cutShort ? kTooManySteps866 + "\n" : "");
+  }
+}
+
+// The same residuals, Jacobian, count of trajectories cut short and messages
+// on every number of threads: each trajectory runs with the budgets of the
+// program-wide settings.
+TEST(Budgets, EveryThreadCountCutsTheSameTrajectoriesShort) {
+  std::string first;
+  for (int threads : {1, 2, 4}) {
+    SCOPED_TRACE(threads);
+    const testing::TempDir dir;
+    const ChildResult r = RunInChild(dir.Path(), Stdin::DevNull, [threads] {
+      SetTrajectoryThreads(threads);
+      std::string seen;
+      for (INT16 budgets : {1, 2, 3}) {
+        Turns::Globals g;
+        g.solve.budgets = budgets;
+        g.X[1] = -1.0L; // 44 radians: the raised trajectory needs a little more
+        GLNBYN<1> alpha;
+        GLNARRAY<1> beta;
+        const int cut = USRFUN<Turns>(g, 1, alpha, beta);
+        seen += std::to_string(cut) + " " + DefaultFormat(beta[1]) + " " +
+                DefaultFormat(alpha(1, 1)) + "\n";
+      }
+      WriteMessageLine(seen);
+      return 10;
+    });
+    EXPECT_EQ(r.status, 10);
+    if (threads == 1) {
+      first = r.out;
+      // Two messages per call until three budgets suffice.
+      EXPECT_EQ(first.substr(0, 2 * (kTooManySteps866.size() + 1)),
+                kTooManySteps866 + "\n" + kTooManySteps866 + "\n");
+      EXPECT_NE(first.find("\n2 "), std::string::npos);
+      EXPECT_NE(first.find("\n0 "), std::string::npos);
+    } else {
+      EXPECT_EQ(r.out, first);
+    }
+  }
+}
+
 class RkfMessages : public ::testing::Test {
 protected:
   const testing::TempDir scratch;
@@ -269,6 +362,16 @@ TEST_F(RkfMessages, FailuresAreReportedAndTheResidualsStillComputed) {
   EXPECT_EQ(r.status, 10);
   EXPECT_EQ(r.out, kTooPrecise866 + "\r\nRelErr=" + DefaultFormat(1.0E-9L * 10.0L) +
                        "  AbsErr=" + DefaultFormat(1.0E-15L) + "\n");
+}
+
+// The bad-call end: its message as always, then its own non-zero status.
+TEST_F(RkfMessages, AnInvalidCallEndsWithItsOwnStatus) {
+  const ChildResult r = RunInChild(dir, Stdin::DevNull, []() -> int {
+    SetFatalEndHook(nullptr); // the end is expected here
+    ReportInvalidCallAndEnd();
+  });
+  EXPECT_EQ(r.status, kInvalidIntegratorCallStatus);
+  EXPECT_EQ(r.out, testing::kInvalidCall866 + "\n");
 }
 
 TEST_F(RkfMessages, NormalReturnWritesNothing) {

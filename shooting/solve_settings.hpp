@@ -1,0 +1,21 @@
+// The limits of one solve, read at run time: the Newton iteration's
+// (NTRIAL, TOLX, TOLF) and the trajectories' budgets of integrator
+// evaluations. The defaults are the compiled-in values every program runs
+// with unless told otherwise.
+#pragma once
+
+#include "runtime/types.hpp"
+
+namespace zanfel {
+
+struct SolveSettings {
+  INT16 NTRIAL = 100;   // the most Newton iterations of a solve
+  REAL TOLX = 1.0E-15L; // the correction test: 1-norm at most TOLX * (1 + |X[N]|)
+  REAL TOLF = 1.0E-15L; // the residual test: 1-norm at most TOLF
+  // Runs of MAXNFE evaluations one trajectory may use: at the end of each
+  // but the last the integration goes on with a fresh one; only when the
+  // last runs out is the trajectory cut short and reported.
+  INT16 budgets = 1;
+};
+
+} // namespace zanfel
