@@ -1,9 +1,12 @@
 // The command line of the six programs: --help, --version, --dir DIR,
-// --threads N and --resume. Without arguments a program runs as it always has.
+// --threads N, --resume and the way of continuation (--continuation,
+// --min-step, --max-step). Without arguments a program runs as it always has.
 #pragma once
 
 #include <string>
 #include <string_view>
+
+#include "continuation/strategy.hpp"
 
 namespace zanfel {
 
@@ -16,6 +19,7 @@ struct CommandLine {
   std::string dir;     // results directory; empty: the build-time one
   int threads = 0;     // trajectory threads; 0: every CPU the process may use
   bool resume = false; // go on with the sweep of ZANFEL.CSV
+  ContinuationChoice continuation; // --continuation, --min-step, --max-step
   std::string error;
 };
 

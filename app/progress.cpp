@@ -105,6 +105,8 @@ bool WindowSeen() {
 const char *SweepEndText(SweepEnd why, bool windowWasShown) {
   if (why == SweepEnd::LeftRange)
     return "P left its range";
+  if (why == SweepEnd::MinStep)
+    return "the step along the curve fell below its minimum";
   if (windowWasShown && !graph::WindowShown())
     return graph::WindowLost() ? "display lost" : "window closed";
   return "stopped by a key";

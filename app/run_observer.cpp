@@ -52,6 +52,8 @@ void RunObserver::Solved(REAL H, REAL value) {
 
 void RunObserver::Recorded(const CurvePoint &point, REAL P, long records) {
   curve_.push_back(point);
+  if (point.fold)
+    summary::NoteFold();
   progress::AfterRecord(P, records);
   summary::NoteRecords(records);
 }

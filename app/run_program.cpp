@@ -39,6 +39,7 @@ int AnswerCommandLine(const char *name, const CommandLine &line) {
     SetResultsDirectory(line.dir);
   if (line.threads > 0)
     SetTrajectoryThreads(line.threads);
+  SetContinuation(line.continuation);
   return -1;
 }
 
@@ -58,6 +59,9 @@ int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int a
   if (answered >= 0)
     return answered;
   if (line.resume) {
+    if (line.continuation.strategy == Strategy::Arclength)
+      return CannotResume(name, kResumeBadData,
+                          "a sweep along the arclength cannot be resumed; run it again");
     if (!resumeBody)
       return RefuseResume(name);
     body = resumeBody;
@@ -68,6 +72,8 @@ int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int a
   EnterRunMode();
   progress::Start(name);
   summary::Start(name, ResultsPath(), BesidePath("ZANFEL.PNG"));
+  if (line.continuation.strategy == Strategy::Arclength)
+    summary::CountFolds();
   curve_picture::Start(name);
   Hooks hooks;
   hooks.waitForEnter = progress::WaitForEnterShowingProgress;

@@ -41,13 +41,15 @@ std::vector<int> YoutColumns(int N, const RecordLayout &L) {
   return columns;
 }
 
-std::vector<std::string> CsvColumnNames(int N, const char *zColumn) {
+std::vector<std::string> CsvColumnNames(int N, const char *zColumn, bool alongArc) {
   std::vector<std::string> names{"record", "pass", "P", "H", "ITER"};
   for (int I = 1; I <= N; ++I)
     names.push_back("X" + std::to_string(I));
   for (int I = 1; I <= N; ++I)
     names.push_back("r" + std::to_string(I));
   names.insert(names.end(), {"y2_1", "y8_1", zColumn, "messages", "DP"});
+  if (alongArc)
+    names.insert(names.end(), {"label", "s"});
   return names;
 }
 

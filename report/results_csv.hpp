@@ -29,6 +29,11 @@ template <int N, int NOUT> struct CsvRow {
   GLNARRAY1<NOUT> YOUT;
   long messages = 0; // integrator messages printed by the record's solve
   REAL DP = 0.0L;    // the step in force when the record was written
+  // Along the arclength only: the record's label ("fold" or empty) and the
+  // arclength from the run's first point.
+  bool alongArc = false;
+  const char *label = "";
+  REAL s = 0.0L;
 };
 
 // The end values with a column, in column order: the N residuals, then y2(1)
@@ -36,8 +41,9 @@ template <int N, int NOUT> struct CsvRow {
 // (shoot_a1's fifth value on the residual line is y8(1) again.)
 std::vector<int> YoutColumns(int N, const RecordLayout &L);
 
-// record, pass, P, H, ITER, X1..XN, r1..rN, y2_1, y8_1, <z>, messages, DP.
-std::vector<std::string> CsvColumnNames(int N, const char *zColumn);
+// record, pass, P, H, ITER, X1..XN, r1..rN, y2_1, y8_1, <z>, messages, DP,
+// and along the arclength label, s.
+std::vector<std::string> CsvColumnNames(int N, const char *zColumn, bool alongArc = false);
 
 // The lines before the rows: "#" lines naming the program, the version, the
 // start time (UTC) and the sweep's constants, then the header row.
@@ -62,7 +68,10 @@ std::string FormatCsvRow(const CsvRow<N, NOUT> &row, const RecordLayout &L) {
     line += ',' + FullReal(row.X[I]);
   for (int I : YoutColumns(N, L))
     line += ',' + FullReal(row.YOUT[I]);
-  line += ',' + std::to_string(row.messages) + ',' + FullReal(row.DP) + '\n';
+  line += ',' + std::to_string(row.messages) + ',' + FullReal(row.DP);
+  if (row.alongArc)
+    line += std::string(",") + row.label + ',' + FullReal(row.s);
+  line += '\n';
   return line;
 }
 
