@@ -22,7 +22,10 @@ constexpr REAL kMinStepDivisor = 1024.0L;
 constexpr REAL kMaxStepFactor = 10.0L;
 // A fold is located when dP/ds there is at most kFoldTolerance in size, or
 // when the bracket round it is narrower than kFoldTolerance times the step
-// it was found in, or after kFoldIterations solves.
+// it was found in, or after kFoldIterations solves. The slope comes from
+// forward differences of trajectories, good to about 1E-5: the place along
+// the curve is found to about that, P at the fold (where it is flat) to the
+// integrator's accuracy.
 constexpr REAL kFoldTolerance = 1.0E-10L;
 constexpr int kFoldIterations = 30;
 
