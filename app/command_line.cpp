@@ -185,8 +185,7 @@ std::string HelpText(std::string_view program) {
   const std::string where = defaultDir.empty() ? "the working directory" : defaultDir;
   return "Usage: " + p + " [--dir DIR] [--threads N] [--resume]\n" + "       " + p +
          " --continuation arclength [--min-step X] [--max-step X] [--dir DIR] [--threads N]\n" +
-         "  or:  " + p +
-         " --help | --version\n" +
+         "  or:  " + p + " --help | --version\n" +
          "Solve a two-point boundary-value problem by shooting (Newton's method over an\n"
          "adaptive Runge-Kutta-Fehlberg integrator, 80-bit arithmetic) and follow its\n"
          "solution along a parameter P.\n"

@@ -103,8 +103,8 @@ void WriteCsvRow(Program<Model> &s, const SweepRules<Model> &rules, unsigned lon
 // and its row written, the observer told. `label` marks the record in the
 // CSV ("fold", or empty).
 template <class Model>
-void RecordPoint(Program<Model> &s, const SweepRules<Model> &rules,
-                 unsigned long messagesBefore, const char *label = "") {
+void RecordPoint(Program<Model> &s, const SweepRules<Model> &rules, unsigned long messagesBefore,
+                 const char *label = "") {
   // The point is plotted where the last trajectory left H.
   s.observer.Solved(s.g.H, s.g.YOUT[rules.plotIndex]);
   s.g.H = rules.scale(s);

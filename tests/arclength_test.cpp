@@ -44,8 +44,7 @@ struct Bratu {
     y[1] = 0.0L;
     y[2] = X[1];
   }
-  static void OUTVAL(Globals &g, const GLNARRAY<N> &X, View1<const REAL> y,
-                     GLNARRAY1<NOUT> &YOUT) {
+  static void OUTVAL(Globals &g, const GLNARRAY<N> &X, View1<const REAL> y, GLNARRAY1<NOUT> &YOUT) {
     YOUT[1] = y[1];
     YOUT[2] = X[1];
     YOUT[3] = y[2];
@@ -64,8 +63,8 @@ REAL ScaleBratu(const Program<Bratu> &s) {
 REAL PartnerBratu(const Program<Bratu> &s) {
   return s.g.X[1];
 }
-constexpr SweepRules<Bratu> kRulesBratu{kRecordBratu, 2, "u'(0)", ScaleBratu, PartnerBratu,
-                                        true,         "P"};
+constexpr SweepRules<Bratu> kRulesBratu{kRecordBratu, 2,    "u'(0)", ScaleBratu,
+                                        PartnerBratu, true, "P"};
 // From P = 1 on the lower branch upwards by 0.25, within [0.5, 4].
 constexpr OnePassSettings<Bratu> kBratu{
     {}, {1.0L, {0.5L}}, {1.0L, 1.0L, 0, 4, 0, 8}, {0.25L, 0.5L, 4.0L}};
@@ -199,8 +198,9 @@ TEST(Arclength, FailedSolvesHalveTheStepUntilItsMinimum) {
   // The last step is within a few minimum steps of where the trajectories
   // fail: the step went down that far before the sweep gave up.
   EXPECT_GT(rows.back().P, 2.0L - 4 * 0.25L / 1024);
-  EXPECT_NE(ReadFile(dir.File("ZANFEL.SVG")).find("the step along the curve fell below its minimum"),
-            std::string::npos);
+  EXPECT_NE(
+      ReadFile(dir.File("ZANFEL.SVG")).find("the step along the curve fell below its minimum"),
+      std::string::npos);
 }
 
 // shoot_a1's first pass, which ends naturally after 9 records (P = 0.26, the
@@ -240,16 +240,28 @@ TEST(Arclength, CommandLine) {
       {{"--continuation", "natural"}, Strategy::Natural, 0, 0, nullptr},
       {{"--continuation=arclength"}, Strategy::Arclength, 0, 0, nullptr},
       {{"--continuation", "arclength", "--min-step", "1e-5", "--max-step=0.5"},
-       Strategy::Arclength, 1e-5L, 0.5L, nullptr},
+       Strategy::Arclength,
+       1e-5L,
+       0.5L,
+       nullptr},
       {{"--continuation", "sideways"}, Strategy::Natural, 0, 0, "natural or arclength"},
       {{"--continuation"}, Strategy::Natural, 0, 0, "needs a value"},
-      {{"--continuation", "arclength", "--min-step", "0"}, Strategy::Arclength, 0, 0,
+      {{"--continuation", "arclength", "--min-step", "0"},
+       Strategy::Arclength,
+       0,
+       0,
        "greater than 0"},
-      {{"--continuation", "arclength", "--max-step", "x"}, Strategy::Arclength, 0, 0,
+      {{"--continuation", "arclength", "--max-step", "x"},
+       Strategy::Arclength,
+       0,
+       0,
        "greater than 0"},
       {{"--min-step", "0.1"}, Strategy::Natural, 0, 0, "go with --continuation arclength"},
       {{"--continuation", "arclength", "--min-step", "1", "--max-step", "0.5"},
-       Strategy::Arclength, 0, 0, "greater than --max-step"},
+       Strategy::Arclength,
+       0,
+       0,
+       "greater than --max-step"},
   };
   for (const Case &c : cases) {
     std::vector<const char *> argv{"shoot_b1"};

@@ -10,8 +10,8 @@
 
 namespace zanfel::testing {
 
-ChildResult RunRecordedBody(const std::string &dir, ProgramBody body, int keyFromTest,
-                            int threads, bool alongArc) {
+ChildResult RunRecordedBody(const std::string &dir, ProgramBody body, int keyFromTest, int threads,
+                            bool alongArc) {
   return RunInChild(dir, Stdin::EndOfFile, [&] {
     InstallFaultHandling();
     SetTrajectoryThreads(threads);
