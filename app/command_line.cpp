@@ -171,8 +171,7 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
 std::string UsageError(std::string_view program, std::string_view error) {
   const std::string p(program);
   return p + ": " + std::string(error) + " (usage: " + p +
-         " [--dir DIR] [--threads N] [--resume] [--continuation natural|arclength]"
-         " [--min-step X] [--max-step X] [--help] [--version])\n";
+         " [--dir DIR] [--threads N] [--resume] [--help] [--version])\n";
 }
 
 std::string VersionText(std::string_view program) {
