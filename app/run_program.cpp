@@ -59,9 +59,6 @@ int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int a
   if (answered >= 0)
     return answered;
   if (line.resume) {
-    if (line.continuation.strategy == Strategy::Arclength)
-      return CannotResume(name, kResumeBadData,
-                          "a sweep along the arclength cannot be resumed; run it again");
     if (!resumeBody)
       return RefuseResume(name);
     body = resumeBody;

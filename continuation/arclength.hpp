@@ -137,22 +137,46 @@ template <class Model> struct ArcPoint {
 
 template <class Model> class ArclengthStrategy {
 public:
-  ArclengthStrategy(Program<Model> &s, const SweepRules<Model> &rules)
-      : s_(s), rules_(rules), step_(fabsl(s.DP)),
+  // `programStep` is the program's step, the start of the step along the
+  // curve and the measure of its default bounds.
+  ArclengthStrategy(Program<Model> &s, const SweepRules<Model> &rules, REAL programStep)
+      : s_(s), rules_(rules), step_(fabsl(programStep)),
         minStep_(s.continuation.minStep > 0.0L ? s.continuation.minStep
-                                               : fabsl(s.DP) / kMinStepDivisor),
+                                               : fabsl(programStep) / kMinStepDivisor),
         maxStep_(s.continuation.maxStep > 0.0L ? s.continuation.maxStep
-                                               : kMaxStepFactor * fabsl(s.DP)) {}
+                                               : kMaxStepFactor * fabsl(programStep)) {
+    // The first step is the natural one: P moves by the program's step, the
+    // direction is P's own.
+    dir_[Model::N + 1] = rules_.addStep == (programStep > 0.0L) ? 1.0L : -1.0L;
+  }
 
+  // From the start point: its record first, solved again at its P as the
+  // natural sweep's is, then the sweep.
   void Run() {
-    // The first record is the start point solved again at its P, as the
-    // natural sweep's is; the first step is the natural one: P moves by the
-    // program's step, the direction is P's own.
-    dir_[Model::N + 1] = rules_.addStep == (s_.DP > 0.0L) ? 1.0L : -1.0L;
     if (!RecordStart())
       return End(SweepEnd::MinStep);
     if (s_.observer.KeyPressed())
       return End(SweepEnd::Key);
+    Follow();
+  }
+
+  // A resumed sweep, after the record `last` (not a fold); `before` is the
+  // record of the last step before it, null when `last` is the first. The
+  // step, the direction and what is compared at the next point are what the
+  // sweep had after `last`.
+  void Resume(const ArcPoint<Model> &last, const ArcPoint<Model> *before, INT16 lastIter) {
+    last_ = last;
+    lastRecorded_ = last.Z;
+    step_ = s_.DP;
+    if (before) {
+      dir_ = Direction(before->Z, last.Z);
+      Grow(lastIter);
+    }
+    Follow();
+  }
+
+private:
+  void Follow() {
     for (;;) {
       s_.observer.AtSafePoint(s_.g.P);
       const unsigned long messagesBefore = MessageCount();
@@ -168,17 +192,20 @@ public:
       ArcPoint<Model> next{PointOf(s_), SlopeOfP(jacobian)};
       if (std::signbit(next.slope) != std::signbit(last_.slope))
         PassFold(next);
-      Record(next.Z, messagesBefore, "");
+      Record(next, messagesBefore, "");
       dir_ = Direction(last_.Z, next.Z);
       last_ = next;
-      if (s_.g.ITER <= kFewIterations)
-        step_ = fminl(2.0L * step_, maxStep_);
+      Grow(s_.g.ITER);
       if (s_.observer.KeyPressed())
         return End(SweepEnd::Key);
     }
   }
 
-private:
+  void Grow(INT16 iterations) {
+    if (iterations <= kFewIterations)
+      step_ = fminl(2.0L * step_, maxStep_);
+  }
+
   void End(SweepEnd why) { s_.observer.SweepEnded(why); }
 
   bool RecordStart() {
@@ -188,14 +215,15 @@ private:
     if (!SolveAlong(s_, lastRecorded_, dir_, 0.0L, jacobian))
       return false;
     last_ = {PointOf(s_), SlopeOfP(jacobian)};
-    Record(last_.Z, messagesBefore, "");
+    Record(last_, messagesBefore, "");
     return true;
   }
 
-  void Record(const ArcVector<Model> &Z, unsigned long messagesBefore, const char *label) {
-    s_.arclength += Distance(lastRecorded_, Z);
-    lastRecorded_ = Z;
+  void Record(const ArcPoint<Model> &point, unsigned long messagesBefore, const char *label) {
+    s_.arclength += Distance(lastRecorded_, point.Z);
+    lastRecorded_ = point.Z;
     s_.DP = step_;
+    s_.slope = point.slope;
     RecordPoint(s_, rules_, messagesBefore, label);
   }
 
@@ -211,13 +239,14 @@ private:
     REAL lo = 0.0L, hi = length, fLo = last_.slope, fHi = next.slope;
     int side = 0;
     bool located = false;
+    REAL f = 0.0L;
     for (int k = 0; k < kFoldIterations; ++k) {
       const REAL sigma = (lo * fHi - hi * fLo) / (fHi - fLo);
       ArcMatrix<Model> jacobian;
       if (!SolveAlong(s_, last_.Z, chord, sigma, jacobian))
         break;
       located = true;
-      const REAL f = SlopeOfP(jacobian);
+      f = SlopeOfP(jacobian);
       if (fabsl(f) <= kFoldTolerance || hi - lo <= kFoldTolerance * length)
         break;
       if (std::signbit(f) == std::signbit(fLo)) {
@@ -236,7 +265,7 @@ private:
     }
     if (located) {
       ++s_.folds;
-      Record(PointOf(s_), messagesAtFold, "fold");
+      Record({PointOf(s_), f}, messagesAtFold, "fold");
     }
     s_.g = atNext;
   }
@@ -250,7 +279,7 @@ private:
 };
 
 template <class Model> void ArclengthSweep(Program<Model> &s, const SweepRules<Model> &rules) {
-  ArclengthStrategy<Model>(s, rules).Run();
+  ArclengthStrategy<Model>(s, rules, s.DP).Run();
 }
 
 } // namespace zanfel

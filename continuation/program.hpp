@@ -45,6 +45,7 @@ template <ShootingModel Model> struct Program {
   SweepObserver &observer;
   const ContinuationChoice continuation = Continuation();
   REAL arclength = 0.0L; // along the curve, from the run's first point
+  REAL slope = 0.0L;     // dP/ds at the point being recorded
   long folds = 0;
 
   explicit Program(SweepObserver &o) : observer(o) {}
@@ -95,6 +96,7 @@ void WriteCsvRow(Program<Model> &s, const SweepRules<Model> &rules, unsigned lon
   row.alongArc = s.continuation.strategy == Strategy::Arclength;
   row.label = label;
   row.s = s.arclength;
+  row.slope = s.slope;
   s.CSV.Write(FormatCsvRow(row, rules.layout));
   s.CSV.WriteThrough();
 }

@@ -43,6 +43,8 @@ template <class Model> void LoadRow(Program<Model> &s, const CsvRow<Model::N, Mo
   s.g.X = row.X;
   s.g.YOUT = row.YOUT;
   s.DP = row.DP;
+  s.arclength = row.s;
+  s.slope = row.slope;
 }
 
 // Walks the rows and the records side by side: each row's record, written
@@ -51,15 +53,29 @@ template <class Model> void LoadRow(Program<Model> &s, const CsvRow<Model::N, Mo
 // cut short. `shared` rows with their records; the bytes of both files to
 // keep; the state of the last shared row in `s`, its curve in `curve`.
 // 0, or the status after the message.
+// Along the arclength: the rows are the longer ones, and a fold row counts
+// only with the row after it (the sweep writes both after one step); what
+// the sweep needs beyond the last row is gathered in `arc`.
+template <class Model> struct ArcRows {
+  CsvRow<Model::N, Model::NOUT> before; // the last step's row before the last row
+  bool haveBefore = false;
+  long folds = 0;
+};
+
 template <class Model>
 int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
                         const SweepRules<Model> &rules, Program<Model> &s, long &shared,
-                        std::size_t &csvKeep, std::size_t &resKeep,
-                        std::vector<CurvePoint> &curve) {
+                        std::size_t &csvKeep, std::size_t &resKeep, std::vector<CurvePoint> &curve,
+                        ArcRows<Model> *arc = nullptr) {
   CsvRow<Model::N, Model::NOUT> row, last;
+  row.alongArc = arc != nullptr;
   shared = 0;
   csvKeep = f.firstRow;
   resKeep = 0;
+  // Where a fold row is waiting for the row after it.
+  long pendingShared = 0;
+  std::size_t pendingCsv = csvKeep, pendingRes = 0, pendingCurve = 0;
+  bool pending = false;
   for (std::size_t end; (end = f.csv.find('\n', csvKeep)) != std::string::npos;) {
     const std::string_view line(f.csv.data() + csvKeep, end - csvKeep);
     if (!ParseCsvRow(line, rules.layout, row) || row.record != shared + 1 || row.pass != 1)
@@ -80,14 +96,55 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
                           "ZANFEL.RES and ZANFEL.CSV differ at record " +
                               std::to_string(shared + 1));
     }
-    last = row;
+    const bool fold = row.alongArc && row.label[0] != '\0';
+    if (!pending) {
+      pendingShared = shared;
+      pendingCsv = csvKeep;
+      pendingRes = resKeep;
+      pendingCurve = curve.size();
+    }
+    pending = fold;
+    if (arc && !fold) {
+      if (shared > 0) {
+        arc->before = last;
+        arc->haveBefore = true;
+      }
+      last = row;
+    } else if (!arc) {
+      last = row;
+    }
+    if (arc && fold)
+      ++arc->folds;
     ++shared;
     csvKeep = end + 1;
     resKeep += record.text.size();
-    curve.push_back({static_cast<int>(row.pass), s.g.H, s.g.YOUT[rules.plotIndex]});
+    curve.push_back({static_cast<int>(row.pass), s.g.H, s.g.YOUT[rules.plotIndex], fold, row.P});
+  }
+  if (pending) { // a fold without the row after it: cut back before it
+    shared = pendingShared;
+    csvKeep = pendingCsv;
+    resKeep = pendingRes;
+    curve.resize(pendingCurve);
+    --arc->folds;
   }
   LoadRow(s, last);
   return 0;
+}
+
+// The arclength sweep after the last row loaded in `s`.
+template <class Model>
+void ResumeAlongArc(Program<Model> &s, const SweepRules<Model> &rules, REAL programStep,
+                    const ArcRows<Model> &arc) {
+  const ArcPoint<Model> last{PointOf(s), s.slope};
+  ArcPoint<Model> before;
+  if (arc.haveBefore) {
+    for (int I = 1; I <= Model::N; ++I)
+      before.Z[I] = arc.before.X[I];
+    before.Z[Model::N + 1] = arc.before.P;
+    before.slope = arc.before.slope;
+  }
+  ArclengthStrategy<Model>(s, rules, programStep)
+      .Resume(last, arc.haveBefore ? &before : nullptr, s.g.ITER);
 }
 
 // A program of one pass (families B and C), resumed: the files checked and
@@ -99,15 +156,21 @@ int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &settin
   Program<Model> s(observer);
   s.g.par = settings.par;
   ResumeFiles files;
-  const std::vector<std::string> columns = CsvColumnNames(Model::N, rules.zColumn);
+  const bool alongArc = s.continuation.strategy == Strategy::Arclength;
+  const std::vector<std::string> columns = CsvColumnNames(Model::N, rules.zColumn, alongArc);
   if (const int status = ReadResumeFiles(program, columns, files))
     return status;
+  if (alongArc && files.csv.find("# " + ArclengthNote(s.continuation) + "\n") >= files.firstRow)
+    return CannotResume(program, kResumeBadData,
+                        "ZANFEL.CSV was written with other step bounds along the arclength");
   long shared;
   std::size_t csvKeep, resKeep;
   std::vector<CurvePoint> curve;
-  if (const int status =
-          MatchRowsAndRecords(program, files, rules, s, shared, csvKeep, resKeep, curve))
+  ArcRows<Model> arc;
+  if (const int status = MatchRowsAndRecords(program, files, rules, s, shared, csvKeep, resKeep,
+                                             curve, alongArc ? &arc : nullptr))
     return status;
+  s.folds = arc.folds;
   if (shared == 0)
     return CannotResume(program, kResumeBadData,
                         "ZANFEL.CSV holds no whole record to go on from; run without --resume");
@@ -116,7 +179,7 @@ int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &settin
   s.P1 = settings.sweep.P1;
   s.P2 = settings.sweep.P2;
   const REAL lastP = s.g.P;
-  if (StepOn(s, rules))
+  if (!alongArc && StepOn(s, rules))
     return CannotResume(program, kResumeBadData,
                         "the sweep has ended: P left [" + ShortReal(s.P1) + ", " + ShortReal(s.P2) +
                             "] after record " + std::to_string(shared));
@@ -126,7 +189,10 @@ int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &settin
   s.CSV.Assign(CsvPath());
   s.CSV.Append(static_cast<long long>(csvKeep));
   observer.Resumed({s.pass, settings.frame, false, rules.plotted}, curve, lastP, s.records);
-  Sweep(s, rules);
+  if (alongArc)
+    ResumeAlongArc(s, rules, settings.sweep.DP, arc);
+  else
+    Sweep(s, rules);
   EndRun(s);
   return 0;
 }

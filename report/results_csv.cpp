@@ -49,7 +49,7 @@ std::vector<std::string> CsvColumnNames(int N, const char *zColumn, bool alongAr
     names.push_back("r" + std::to_string(I));
   names.insert(names.end(), {"y2_1", "y8_1", zColumn, "messages", "DP"});
   if (alongArc)
-    names.insert(names.end(), {"label", "s"});
+    names.insert(names.end(), {"label", "s", "dPds"});
   return names;
 }
 

@@ -29,11 +29,13 @@ template <int N, int NOUT> struct CsvRow {
   GLNARRAY1<NOUT> YOUT;
   long messages = 0; // integrator messages printed by the record's solve
   REAL DP = 0.0L;    // the step in force when the record was written
-  // Along the arclength only: the record's label ("fold" or empty) and the
-  // arclength from the run's first point.
+  // Along the arclength only: the record's label ("fold" or empty), the
+  // arclength from the run's first point and dP/ds there (what a resumed
+  // sweep compares the next point's with).
   bool alongArc = false;
   const char *label = "";
   REAL s = 0.0L;
+  REAL slope = 0.0L;
 };
 
 // The end values with a column, in column order: the N residuals, then y2(1)
@@ -42,7 +44,7 @@ template <int N, int NOUT> struct CsvRow {
 std::vector<int> YoutColumns(int N, const RecordLayout &L);
 
 // record, pass, P, H, ITER, X1..XN, r1..rN, y2_1, y8_1, <z>, messages, DP,
-// and along the arclength label, s.
+// and along the arclength label, s, dPds.
 std::vector<std::string> CsvColumnNames(int N, const char *zColumn, bool alongArc = false);
 
 // The lines before the rows: "#" lines naming the program, the version, the
@@ -70,18 +72,29 @@ std::string FormatCsvRow(const CsvRow<N, NOUT> &row, const RecordLayout &L) {
     line += ',' + FullReal(row.YOUT[I]);
   line += ',' + std::to_string(row.messages) + ',' + FullReal(row.DP);
   if (row.alongArc)
-    line += std::string(",") + row.label + ',' + FullReal(row.s);
+    line += std::string(",") + row.label + ',' + FullReal(row.s) + ',' + FullReal(row.slope);
   line += '\n';
   return line;
 }
 
 // One row without its line end; false unless every field is there and whole.
+// A row along the arclength (row.alongArc set by the caller) has its three
+// more fields.
 template <int N, int NOUT>
 bool ParseCsvRow(std::string_view line, const RecordLayout &L, CsvRow<N, NOUT> &row) {
   const std::vector<int> yout = YoutColumns(N, L);
   const std::vector<std::string_view> f = SplitFields(line);
-  if (f.size() != 7 + N + yout.size())
+  const std::size_t arcFields = row.alongArc ? 3 : 0;
+  if (f.size() != 7 + N + yout.size() + arcFields)
     return false;
+  if (row.alongArc) {
+    const std::string_view label = f[f.size() - 3];
+    if (label != "" && label != "fold")
+      return false;
+    row.label = label.empty() ? "" : "fold";
+    if (!ParseReal(f[f.size() - 2], row.s) || !ParseReal(f[f.size() - 1], row.slope))
+      return false;
+  }
   long iter = 0;
   bool ok = ParseLong(f[0], row.record) && ParseLong(f[1], row.pass) && ParseReal(f[2], row.P) &&
             ParseReal(f[3], row.H) && ParseLong(f[4], iter) && iter >= INT16_MIN &&

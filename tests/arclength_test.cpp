@@ -8,9 +8,9 @@
 #include <sstream>
 
 #include "app/command_line.hpp"
-#include "app/run_program.hpp"
 #include "app/summary.hpp"
 #include "continuation/families.hpp"
+#include "support/quiet_observer.hpp"
 #include "support/test_support.hpp"
 
 namespace zanfel {
@@ -74,6 +74,9 @@ constexpr OnePassSettings<Bratu> kBratuFailing{
 int RunBratu(SweepObserver &observer) {
   return RunOnePass("bratu", kBratu, kRulesBratu, observer);
 }
+int ResumeBratu(SweepObserver &observer) {
+  return ResumeOnePass("bratu", kBratu, kRulesBratu, observer);
+}
 int RunBratuFailing(SweepObserver &observer) {
   return RunOnePass("bratu", kBratuFailing, kRulesBratu, observer);
 }
@@ -93,20 +96,18 @@ std::vector<Row> Rows(const std::string &csv, int N) {
       continue;
     if (header.empty()) {
       header = line;
-      EXPECT_TRUE(header.ends_with(",messages,DP,label,s")) << header;
+      EXPECT_TRUE(header.ends_with(",messages,DP,label,s,dPds")) << header;
       continue;
     }
     std::vector<std::string> f;
     std::istringstream fields(line);
     for (std::string v; std::getline(fields, v, ',');)
       f.push_back(v);
-    if (line.back() == ',')
-      f.push_back("");
     EXPECT_GE(f.size(), 4u + N) << line;
     if (f.size() < 4u + N)
       break;
-    rows.push_back({std::stold(f[2]), std::stold(f[3]), std::stold(f[5]), std::stold(f.back()),
-                    f[f.size() - 2]});
+    rows.push_back({std::stold(f[2]), std::stold(f[3]), std::stold(f[5]),
+                    std::stold(f[f.size() - 2]), f[f.size() - 3]});
   }
   return rows;
 }
@@ -280,16 +281,46 @@ TEST(Arclength, CommandLine) {
   }
 }
 
-// A sweep along the arclength has no resume: refused before a file changes.
-TEST(Arclength, ResumeIsRefused) {
-  const TempDir dir;
-  const ChildResult r = testing::RunInChild(dir.Path(), testing::Stdin::EndOfFile, [] {
-    const char *argv[] = {"shoot_b1", "--continuation", "arclength", "--resume"};
-    return RunProgram("shoot_b1", RunShootB1, ResumeShootB1, 4, argv);
+// Bratu's sweep stopped after 4 records and resumed goes on across the fold
+// as if it had never stopped; files cut off right after the fold's row (the
+// row of the step that found it lost) go back to before the fold and end the
+// same. Against a whole run, byte for byte.
+TEST(Arclength, ResumedSweepEqualsAnUnstoppedRun) {
+  const TempDir wholeDir, stoppedDir, cutDir;
+  const ChildResult w = testing::RunRecordedBody(wholeDir.Path(), RunBratu, 0, 2, true);
+  const std::string csv = ReadFile(wholeDir.File("ZANFEL.CSV"));
+  const std::string res = ReadFile(wholeDir.File("ZANFEL.RES"));
+  const ChildResult stopped = testing::RunRecordedBody(stoppedDir.Path(), RunBratu, 4, 2, true);
+  ASSERT_EQ(Rows(ReadFile(stoppedDir.File("ZANFEL.CSV")), 1).size(), 4u);
+  const ChildResult r = testing::RunRecordedBody(stoppedDir.Path(), ResumeBratu, 0, 2, true);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(ReadFile(stoppedDir.File("ZANFEL.RES")), res);
+  EXPECT_EQ(WithoutStartTime(ReadFile(stoppedDir.File("ZANFEL.CSV"))), WithoutStartTime(csv));
+  EXPECT_EQ(stopped.out + r.out, w.out);
+  EXPECT_NE(ReadFile(stoppedDir.File("ZANFEL.SVG")).find("class=\"fold\""), std::string::npos);
+
+  const std::size_t foldRow = csv.find(",fold,");
+  ASSERT_NE(foldRow, std::string::npos);
+  const std::size_t folds = Rows(csv.substr(0, csv.find('\n', foldRow) + 1), 1).size();
+  std::size_t resCut = 0;
+  for (std::size_t k = 0; k < 6 * folds; ++k)
+    resCut = res.find("\r\n", resCut) + 2;
+  testing::WriteFile(cutDir.File("ZANFEL.CSV"), csv.substr(0, csv.find('\n', foldRow) + 1));
+  testing::WriteFile(cutDir.File("ZANFEL.RES"), res.substr(0, resCut));
+  const ChildResult c = testing::RunRecordedBody(cutDir.Path(), ResumeBratu, 0, 1, true);
+  EXPECT_EQ(c.status, 0) << c.out << c.err;
+  EXPECT_EQ(ReadFile(cutDir.File("ZANFEL.RES")), res);
+  EXPECT_EQ(ReadFile(cutDir.File("ZANFEL.CSV")), csv);
+
+  // Other step bounds would make another sweep: refused before a file changes.
+  const ChildResult other = testing::RunInChild(cutDir.Path(), testing::Stdin::EndOfFile, [] {
+    SetContinuation({Strategy::Arclength, 0.0L, 1.0L});
+    testing::QuietObserver quiet;
+    return ResumeBratu(quiet);
   });
-  EXPECT_EQ(r.status, kResumeBadData);
-  EXPECT_NE(r.err.find("cannot be resumed"), std::string::npos) << r.err;
-  EXPECT_FALSE(testing::Exists(dir.File("ZANFEL.CSV")));
+  EXPECT_EQ(other.status, kResumeBadData);
+  EXPECT_NE(other.err.find("other step bounds"), std::string::npos) << other.err;
+  EXPECT_EQ(ReadFile(cutDir.File("ZANFEL.CSV")), csv);
 }
 
 // The last line counts the folds along the arclength, and only there.
