@@ -1,9 +1,11 @@
 #include "app/command_line.hpp"
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <sys/stat.h>
 
+#include "report/format.hpp"
 #include "report/results_csv.hpp"
 #include "report/text_file.hpp"
 
@@ -145,6 +147,16 @@ int ThreadCount(const std::string &text) {
   return n <= kMaxThreads ? n : 0;
 }
 
+// A step bound: a finite number greater than zero, or 0 with `error` set.
+REAL StepBound(std::string_view option, const std::string &text, std::string &error) {
+  REAL value = 0.0L;
+  if (!ParseReal(text, value) || !(value > 0.0L) || !std::isfinite(value)) {
+    error = std::string(option) + " wants a number greater than 0, not '" + text + "'";
+    return 0.0L;
+  }
+  return value;
+}
+
 std::string DirectoryError(const std::string &dir) {
   struct stat st {};
   if (dir.empty())
@@ -197,12 +209,31 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
       if (error.empty() && line.threads == 0)
         error = "--threads wants a whole number from 1 to " + std::to_string(kMaxThreads) +
                 ", not '" + value + "'";
+    } else if (OptionValue("--continuation", argc, argv, i, value, error)) {
+      if (value == "arclength")
+        line.continuation.strategy = Strategy::Arclength;
+      else if (value == "natural")
+        line.continuation.strategy = Strategy::Natural;
+      else if (error.empty())
+        error = "--continuation wants natural or arclength, not '" + value + "'";
+    } else if (OptionValue("--min-step", argc, argv, i, value, error)) {
+      if (error.empty())
+        line.continuation.minStep = StepBound("--min-step", value, error);
+    } else if (OptionValue("--max-step", argc, argv, i, value, error)) {
+      if (error.empty())
+        line.continuation.maxStep = StepBound("--max-step", value, error);
     } else {
       error = "unknown argument '" + std::string(arg) + "'";
     }
   }
   if (error.empty() && !help && !version && haveDir)
     error = DirectoryError(line.dir);
+  if (error.empty() && line.continuation.strategy != Strategy::Arclength &&
+      (line.continuation.minStep > 0.0L || line.continuation.maxStep > 0.0L))
+    error = "--min-step and --max-step go with --continuation arclength";
+  if (error.empty() && line.continuation.minStep > 0.0L && line.continuation.maxStep > 0.0L &&
+      line.continuation.minStep > line.continuation.maxStep)
+    error = "--min-step is greater than --max-step";
   if (!error.empty()) {
     line.action = CommandLine::Action::Error;
     line.error = error;
@@ -255,8 +286,9 @@ std::string HelpText(std::string_view program, std::string_view what) {
   const std::string p(program);
   const std::string defaultDir = DefaultResultsDirectory();
   const std::string where = defaultDir.empty() ? "the working directory" : defaultDir;
-  return "Usage: " + p + " [--dir DIR] [--threads N] [--resume] [SETTINGS]\n" + "  or:  " + p +
-         " --help | --version\n" +
+  return "Usage: " + p + " [--dir DIR] [--threads N] [--resume] [SETTINGS]\n" + "       " + p +
+         " --continuation arclength [--min-step X] [--max-step X] [SETTINGS] ...\n" +
+         "  or:  " + p + " --help | --version\n" +
          "Solve a two-point boundary-value problem by shooting (Newton's method over an\n"
          "adaptive Runge-Kutta-Fehlberg integrator, 80-bit arithmetic) and follow its\n"
          "solution along a parameter P.\n"
@@ -290,6 +322,22 @@ std::string HelpText(std::string_view program, std::string_view what) {
          "                if it had never stopped (shoot_b1, b2, c1, c2)\n"
          "                with the settings its ZANFEL.CSV records; settings given\n"
          "                again must be the same\n"
+         "  --continuation natural|arclength\n"
+         "                natural (the default): P moves by its step and the unknowns\n"
+         "                are solved for at each P; the sweep cannot pass a point where\n"
+         "                the curve turns back in P. arclength: the unknowns and P are\n"
+         "                solved for together a given distance along the curve, so the\n"
+         "                sweep goes round such turning points (folds); each fold is\n"
+         "                located and written as a record of its own (label 'fold' in\n"
+         "                ZANFEL.CSV, which gains the columns label and s, the distance\n"
+         "                along the curve), marked on ZANFEL.SVG and counted in the last\n"
+         "                line. A failed solve halves the step and tries again; an easy\n"
+         "                one doubles it. --resume goes on with such a sweep when\n"
+         "                given the same options.\n"
+         "  --min-step X  with arclength: the sweep ends when the step would fall below\n"
+         "                X (default: the program's step/1024)\n"
+         "  --max-step X  with arclength: the largest step (default: 10 times the\n"
+         "                program's step)\n"
          "  --help        show this help and exit\n"
          "  --version     show the version and exit\n"
          "\n" +

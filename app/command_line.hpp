@@ -1,6 +1,7 @@
 // The command line of the six programs: --help, --version, --dir DIR,
-// --threads N, --resume and the settings over the program's table (--from,
-// --step, --range, --records, --tolf, --tolx, --ntrial, --budgets). Without
+// --threads N, --resume, the settings over the program's table (--from,
+// --step, --range, --records, --tolf, --tolx, --ntrial, --budgets) and the
+// way of continuation (--continuation, --min-step, --max-step). Without
 // arguments a program runs as it always has.
 #pragma once
 
@@ -8,6 +9,7 @@
 #include <string_view>
 
 #include "continuation/settings.hpp"
+#include "continuation/strategy.hpp"
 
 namespace zanfel {
 
@@ -19,10 +21,11 @@ constexpr int kOutputErrorStatus = 74;
 struct CommandLine {
   enum class Action { Run, Help, Version, Error };
   Action action = Action::Run;
-  std::string dir;     // results directory; empty: the build-time one
-  int threads = 0;     // trajectory threads; 0: every CPU the process may use
-  bool resume = false; // go on with the sweep of ZANFEL.CSV
-  SettingOptions settings;
+  std::string dir;                 // results directory; empty: the build-time one
+  int threads = 0;                 // trajectory threads; 0: every CPU the process may use
+  bool resume = false;             // go on with the sweep of ZANFEL.CSV
+  SettingOptions settings;         // over the program's table
+  ContinuationChoice continuation; // --continuation, --min-step, --max-step
   std::string error;
 };
 

@@ -72,7 +72,7 @@ bool WriteNow(std::string_view ended) {
   if (watched) {
     samples.reserve(watched->size());
     for (const CurvePoint &p : *watched)
-      samples.push_back({p.pass, p.H, p.value});
+      samples.push_back({p.pass, p.H, p.value, p.fold, p.P});
   }
   const svg::Labels labels{programName, "H", plottedName};
   return WriteWholeFile(PicturePath(), svg::CurvePicture(samples, labels, ended));

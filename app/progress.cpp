@@ -105,6 +105,8 @@ const char *SweepEndText(SweepEnd why, bool windowWasShown) {
     return "P left its range";
   if (why == SweepEnd::Records)
     return "stopped after the records asked for (--records)";
+  if (why == SweepEnd::MinStep)
+    return "the step along the curve fell below its minimum";
   if (windowWasShown && !graph::WindowShown())
     return graph::WindowLost() ? "display lost" : "window closed";
   return "stopped by a key";

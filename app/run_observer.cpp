@@ -53,6 +53,8 @@ void RunObserver::Solved(REAL H, REAL value) {
 
 void RunObserver::Recorded(const CurvePoint &point, REAL P, long records) {
   curve_.push_back(point);
+  if (point.fold)
+    summary::NoteFold();
   progress::AfterRecord(P, records);
   summary::NoteRecords(records);
 }
@@ -60,6 +62,9 @@ void RunObserver::Recorded(const CurvePoint &point, REAL P, long records) {
 void RunObserver::Resumed(const PassStart &pass, const std::vector<CurvePoint> &curve, REAL P,
                           long records) {
   curve_ = curve;
+  for (const CurvePoint &p : curve_)
+    if (p.fold)
+      summary::NoteFold();
   DrawFrame(pass);
   // The curve as the rows give it: from the first point (the run's initial
   // solve lies there as well) through every other.

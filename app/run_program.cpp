@@ -58,6 +58,7 @@ int AnswerCommandLine(const char *name, const char *what, const CommandLine &lin
     SetResultsDirectory(line.dir);
   if (line.threads > 0)
     SetTrajectoryThreads(line.threads);
+  SetContinuation(line.continuation);
   return -1;
 }
 
@@ -91,6 +92,8 @@ int RunProgram(const char *name, ConfiguredBody body, ConfiguredBody resumeBody,
   EnterRunMode();
   progress::Start(name);
   summary::Start(name, ResultsPath(), BesidePath("ZANFEL.PNG"));
+  if (line.continuation.strategy == Strategy::Arclength)
+    summary::CountFolds();
   curve_picture::Start(name);
   Hooks hooks;
   hooks.waitForEnter = progress::WaitForEnterShowingProgress;

@@ -23,6 +23,7 @@ char pText[48] = "";
 REAL lastP = 0.0L;
 bool havePText = false;
 volatile long recordCount = 0;
+volatile long foldCount = -1; // not counted: no fold can be passed
 const char *volatile sweepEnd = nullptr;
 bool stderrIsTerminal = false;
 const NewtonTrace *watchedTrace = nullptr;
@@ -194,6 +195,15 @@ void NoteP(REAL P) {
   havePText = true;
 }
 
+void CountFolds() {
+  foldCount = 0;
+}
+
+void NoteFold() {
+  if (foldCount >= 0)
+    foldCount = foldCount + 1;
+}
+
 void NoteSweepEnd(const char *why) {
   sweepEnd = why;
 }
@@ -216,6 +226,8 @@ size_t Compose(char *buf, size_t size, EndWay way, int code, bool waiting) {
   else
     line << records << (records == 1 ? " record" : " records");
   line << " in " << resultsFile << "; ";
+  if (const long folds = foldCount; folds >= 0)
+    line << folds << (folds == 1 ? " fold passed; " : " folds passed; ");
   // During the final wait the picture is still to be written, when the
   // window closes.
   if (waiting || graph::PictureSaved())

@@ -26,6 +26,9 @@ void Start(std::string_view program, const std::string &resultsPath,
 void NoteRecords(long records); // records in the results file now
 void NoteP(REAL P);             // the P being solved for
 void NoteSweepEnd(const char *why);
+// Along the arclength: the line counts the folds passed, from none.
+void CountFolds();
+void NoteFold();
 // How the last sweep stopped, as noted; null before any sweep stopped.
 const char *NotedSweepEnd();
 

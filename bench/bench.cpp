@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
+#include <string>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -91,7 +93,16 @@ void PublishEvaluations() {
   shared->evaluations = Evaluations() - evaluationsAtStart;
 }
 
-void Driver(benchmark::State &state, ProgramBody body, int keyFromTest) {
+// The rows of the run's ZANFEL.CSV: its records, every pass's.
+long CsvRecords(const std::string &dir) {
+  std::ifstream in(dir + "/ZANFEL.CSV");
+  long rows = 0;
+  for (std::string line; std::getline(in, line);)
+    rows += !line.empty() && line[0] >= '0' && line[0] <= '9';
+  return rows;
+}
+
+void Driver(benchmark::State &state, ProgramBody body, int keyFromTest, bool alongArc = false) {
   if (!shared)
     shared = static_cast<Shared *>(
         mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
@@ -99,6 +110,7 @@ void Driver(benchmark::State &state, ProgramBody body, int keyFromTest) {
   if (!mkdtemp(dir))
     std::abort();
   unsigned long evaluations = 0;
+  long records = 0;
   double seconds = 0.0;
   for (auto _ : state) {
     const auto t0 = std::chrono::steady_clock::now();
@@ -114,6 +126,8 @@ void Driver(benchmark::State &state, ProgramBody body, int keyFromTest) {
       evaluationsAtStart = Evaluations();
       InstallFaultHandling();
       SetTrajectoryThreads(static_cast<int>(state.range(0)));
+      if (alongArc)
+        SetContinuation({Strategy::Arclength, 0.0L, 0.0L});
       // Every way out restores the terminal first: the count goes out there.
       SetRestoreHook(PublishEvaluations);
       const int status = RunScripted(body, keyFromTest);
@@ -127,12 +141,22 @@ void Driver(benchmark::State &state, ProgramBody body, int keyFromTest) {
     state.SetIterationTime(elapsed);
     seconds += elapsed;
     evaluations += shared->evaluations;
+    records += CsvRecords(dir);
   }
   state.counters["rhs/s"] = static_cast<double>(evaluations) / seconds;
+  state.counters["records/s"] = static_cast<double>(records) / seconds;
 }
 
 void ShootB1FirstThreeHundredRecords(benchmark::State &state) {
   Driver(state, RunShootB1, 300);
+}
+// The first 100 records of shoot_b1, stepped naturally and along the
+// arclength: the cost of the P column and the extra equation per record.
+void ShootB1HundredRecordsNatural(benchmark::State &state) {
+  Driver(state, RunShootB1, 100);
+}
+void ShootB1HundredRecordsArclength(benchmark::State &state) {
+  Driver(state, RunShootB1, 100, true);
 }
 void ShootC1WholeRun(benchmark::State &state) {
   Driver(state, RunShootC1, 0);
@@ -193,6 +217,20 @@ BENCHMARK(Usrfun<FamilyC, kShootC2>)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(ShootB1FirstThreeHundredRecords)
     ->Name("driver/shoot_b1_300_records")
+    ->Arg(1)
+    ->Arg(2)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kSecond);
+BENCHMARK(ShootB1HundredRecordsNatural)
+    ->Name("driver/shoot_b1_100_records_natural")
+    ->Arg(1)
+    ->Arg(2)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kSecond);
+BENCHMARK(ShootB1HundredRecordsArclength)
+    ->Name("driver/shoot_b1_100_records_arclength")
     ->Arg(1)
     ->Arg(2)
     ->UseManualTime()

@@ -16,15 +16,19 @@
 
 namespace zanfel {
 
-// Why a sweep stopped.
-enum class SweepEnd { LeftRange, Key, Records };
+// Why a sweep stopped. Records: after the records asked for. MinStep: along
+// the arclength, the step had to fall below its minimum to go on.
+enum class SweepEnd { LeftRange, Key, Records, MinStep };
 
 // One point of the plotted curve per record: the pass it belongs to (counted
-// from 1 in the run), H and the plotted end value.
+// from 1 in the run), H and the plotted end value; whether the record is a
+// turning point of the curve in P (a fold), and its P.
 struct CurvePoint {
   int pass;
   REAL H;
   REAL value;
+  bool fold = false;
+  REAL P = 0.0L;
 };
 
 // A pass about to start: its number in the run, its frame, and what the

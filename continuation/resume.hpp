@@ -32,6 +32,7 @@ struct ResumeFiles {
   std::string csv, res;
   std::size_t firstRow = 0; // where the rows of the CSV start
   std::string settings;     // the "# settings:" line's value; "" for the table's own
+  bool alongArc = false;    // the rows of a sweep along the arclength
 };
 
 // Why options given with --resume cannot go on with the recorded settings:
@@ -83,6 +84,8 @@ template <class Model> void LoadRow(Program<Model> &s, const CsvRow<Model::N, Mo
   s.g.X = row.X;
   s.g.YOUT = row.YOUT;
   s.DP = row.DP;
+  s.arclength = row.s;
+  s.slope = row.slope;
 }
 
 // What follows the shared records: a row torn by the end of the run after
@@ -93,7 +96,7 @@ int CheckTails(std::string_view program, const ResumeFiles &f, const SweepRules<
                std::size_t rowsEnd, long rows, std::size_t resKeep, const std::string &lastRecord,
                long shared) {
   std::vector<char> kinds;
-  for (const std::string &name : CsvColumns(rules))
+  for (const std::string &name : CsvColumns(rules, f.alongArc))
     kinds.push_back(
         name == "record" || name == "pass" || name == "ITER" || name == "messages" ? 'i' : 'r');
   const std::string_view csvTail = std::string_view(f.csv).substr(rowsEnd);
@@ -115,8 +118,8 @@ int CheckTails(std::string_view program, const ResumeFiles &f, const SweepRules<
 // a whole row follows from the ones before, so anything else was put there.
 template <class Model>
 std::string RowFault(const CsvRow<Model::N, Model::NOUT> &row, const Program<Model> &s,
-                     const SweepRules<Model> &rules, REAL startDP) {
-  const std::vector<std::string> names = CsvColumns(rules);
+                     const SweepRules<Model> &rules, REAL startDP, bool alongArc) {
+  const std::vector<std::string> names = CsvColumns(rules, alongArc);
   auto said = [](const std::string &name, REAL v) { return name + " = " + FullReal(v); };
   std::vector<std::pair<std::string, REAL>> reals{{"P", row.P}, {"H", row.H}, {"DP", row.DP}};
   for (int I = 1; I <= Model::N; ++I)
@@ -127,20 +130,31 @@ std::string RowFault(const CsvRow<Model::N, Model::NOUT> &row, const Program<Mod
   for (const auto &[name, v] : reals)
     if (!std::isfinite(v))
       return said(name, v) + " is not a finite number";
-  if (row.DP == 0.0L || (row.DP < 0.0L) != (startDP < 0.0L))
-    return said("DP", row.DP) + ", but the step of this sweep is " + FullReal(startDP) +
-           " or a part of it";
   if (row.ITER < 0 || row.ITER > s.g.solve.NTRIAL)
     return "ITER = " + std::to_string(row.ITER) + " is outside 0 to " +
            std::to_string(s.g.solve.NTRIAL);
   if (row.messages < 0)
     return "messages = " + std::to_string(row.messages) + " is negative";
+  if (alongArc) // P and the step follow the curve, not the step rule
+    return "";
+  if (row.DP == 0.0L || (row.DP < 0.0L) != (startDP < 0.0L))
+    return said("DP", row.DP) + ", but the step of this sweep is " + FullReal(startDP) +
+           " or a part of it";
   if (row.P != s.g.P)
     return said("P", row.P) + ", but the row before leads to P = " + FullReal(s.g.P);
   if (row.DP != s.DP)
     return said("DP", row.DP) + ", but the row before leads to DP = " + FullReal(s.DP);
   return "";
 }
+
+// Along the arclength the rows are the longer ones, and a fold row counts
+// only with the row after it (the sweep writes both after one step); what the
+// sweep needs beyond the last row is gathered in `arc`.
+template <class Model> struct ArcRows {
+  CsvRow<Model::N, Model::NOUT> before; // the last step's row before the last row
+  bool haveBefore = false;
+  long folds = 0;
+};
 
 // Walks the rows and the records side by side: each row must follow from
 // the one before under the sweep's rules, and its record, written again from
@@ -154,8 +168,9 @@ template <class Model>
 int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
                         const OnePassSettings<Model> &settings, const SweepRules<Model> &rules,
                         Program<Model> &s, long &shared, std::size_t &csvKeep, std::size_t &resKeep,
-                        std::vector<CurvePoint> &curve) {
+                        std::vector<CurvePoint> &curve, ArcRows<Model> *arc = nullptr) {
   CsvRow<Model::N, Model::NOUT> row, last;
+  row.alongArc = arc != nullptr;
   shared = 0;
   csvKeep = f.firstRow;
   resKeep = 0;
@@ -166,6 +181,10 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
   bool leftRange = false;
   std::size_t rowsEnd = csvKeep; // after the last whole row read
   std::string lastRecord;
+  // Where a fold row is waiting for the row after it.
+  long pendingShared = 0;
+  std::size_t pendingCsv = csvKeep, pendingRes = 0, pendingCurve = 0;
+  bool pending = false;
   for (std::size_t end; (end = f.csv.find('\n', csvKeep)) != std::string::npos;) {
     const std::string_view line(f.csv.data() + csvKeep, end - csvKeep);
     const std::string where = "ZANFEL.CSV: row " + std::to_string(shared + 1);
@@ -175,7 +194,8 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
     if (leftRange)
       return CannotResume(program, kResumeBadData,
                           where + ": P = " + FullReal(row.P) + " follows the end of the sweep");
-    if (const std::string fault = RowFault(row, s, rules, settings.sweep.DP); !fault.empty())
+    if (const std::string fault = RowFault(row, s, rules, settings.sweep.DP, arc != nullptr);
+        !fault.empty())
       return CannotResume(program, kResumeBadData, where + ": " + fault);
     LoadRow(s, row);
     s.H1 = rules.partner(s);
@@ -192,19 +212,62 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
                           "ZANFEL.RES and ZANFEL.CSV differ at record " +
                               std::to_string(shared + 1));
     }
-    last = row;
     lastRecord = record.text;
+    const bool fold = row.alongArc && row.label[0] != '\0';
+    if (!pending) {
+      pendingShared = shared;
+      pendingCsv = csvKeep;
+      pendingRes = resKeep;
+      pendingCurve = curve.size();
+    }
+    pending = fold;
+    if (arc && !fold) {
+      if (shared > 0) {
+        arc->before = last;
+        arc->haveBefore = true;
+      }
+      last = row;
+    } else if (!arc) {
+      last = row;
+    }
+    if (arc && fold)
+      ++arc->folds;
     ++shared;
     csvKeep = end + 1;
     resKeep += record.text.size();
-    curve.push_back({static_cast<int>(row.pass), s.g.H, s.g.YOUT[rules.plotIndex]});
-    leftRange = StepOn(s, rules);
+    curve.push_back({static_cast<int>(row.pass), s.g.H, s.g.YOUT[rules.plotIndex], fold, row.P});
+    if (!arc)
+      leftRange = StepOn(s, rules);
+  }
+  if (pending) { // a fold without the row after it: cut back before it
+    shared = pendingShared;
+    csvKeep = pendingCsv;
+    resKeep = pendingRes;
+    curve.resize(pendingCurve);
+    --arc->folds;
+    lastRecord.clear(); // the fold's record stays in the tail of the results file
   }
   const long rows = rowsEnd > csvKeep ? shared + 1 : shared;
   if (const int status = CheckTails(program, f, rules, rowsEnd, rows, resKeep, lastRecord, shared))
     return status;
   LoadRow(s, last);
   return 0;
+}
+
+// The arclength sweep after the last row loaded in `s`.
+template <class Model>
+void ResumeAlongArc(Program<Model> &s, const SweepRules<Model> &rules, REAL programStep,
+                    const ArcRows<Model> &arc) {
+  const ArcPoint<Model> last{PointOf(s), s.slope};
+  ArcPoint<Model> before;
+  if (arc.haveBefore) {
+    for (int I = 1; I <= Model::N; ++I)
+      before.Z[I] = arc.before.X[I];
+    before.Z[Model::N + 1] = arc.before.P;
+    before.slope = arc.before.slope;
+  }
+  ArclengthStrategy<Model>(s, rules, programStep)
+      .Resume(last, arc.haveBefore ? &before : nullptr, s.g.ITER);
 }
 
 // A program of one pass (families B and C), resumed: the files checked and
@@ -216,9 +279,14 @@ int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &table,
                   SweepObserver &observer) {
   Program<Model> s(observer);
   ResumeFiles files;
-  const std::vector<std::string> columns = CsvColumns(rules);
+  const bool alongArc = s.continuation.strategy == Strategy::Arclength;
+  const std::vector<std::string> columns = CsvColumns(rules, alongArc);
   if (const int status = ReadResumeFiles(program, columns, s.FAIL, s.CSV, files))
     return status;
+  files.alongArc = alongArc;
+  if (alongArc && files.csv.find("# " + ArclengthNote(s.continuation) + "\n") >= files.firstRow)
+    return CannotResume(program, kResumeBadData,
+                        "ZANFEL.CSV was written with other step bounds along the arclength");
   RunSettings<OnePassSettings<Model>> run{table};
   if (const int status = RecordedSettings(program, files, table, options, run))
     return status;
@@ -228,14 +296,16 @@ int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &table,
   long shared;
   std::size_t csvKeep, resKeep;
   std::vector<CurvePoint> curve;
+  ArcRows<Model> arc;
   {
     // Values a file was given by hand are judged, not computed with: none
     // of them may end the program with a trap.
     const MaskedTraps masked;
     if (const int status = MatchRowsAndRecords(program, files, settings, rules, s, shared, csvKeep,
-                                               resKeep, curve))
+                                               resKeep, curve, alongArc ? &arc : nullptr))
       return status;
   }
+  s.folds = arc.folds;
   if (shared == 0)
     return CannotResume(program, kResumeBadData,
                         "ZANFEL.CSV holds no whole record to go on from; run without --resume");
@@ -244,7 +314,7 @@ int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &table,
   s.P1 = settings.sweep.P1;
   s.P2 = settings.sweep.P2;
   const REAL lastP = s.g.P;
-  if (StepOn(s, rules))
+  if (!alongArc && StepOn(s, rules))
     return CannotResume(program, kResumeBadData,
                         "the sweep has ended: P left [" + ShortReal(s.P1) + ", " + ShortReal(s.P2) +
                             "] after record " + std::to_string(shared));
@@ -253,7 +323,10 @@ int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &table,
   s.CSV.Append(static_cast<long long>(csvKeep));
   observer.Resumed({s.pass, settings.frame, false, rules.plotted, &s.trace, &s.g.solve}, curve,
                    lastP, s.records);
-  Sweep(s, rules);
+  if (alongArc)
+    ResumeAlongArc(s, rules, settings.sweep.DP, arc);
+  else
+    Sweep(s, rules);
   EndRun(s);
   return 0;
 }

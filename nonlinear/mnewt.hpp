@@ -18,18 +18,18 @@ namespace zanfel {
 // USRFUN(X, N, ALPHA, BETA) fills the residuals BETA and the negated Jacobian
 // ALPHA at X, so that the solution d of ALPHA * d = BETA is the correction to
 // add; it may change X during the call but hands it back at its input value
-// (up to rounding). The call returns when the 1-norm of BETA is at most TOLF
-// (X as USRFUN left it), or after a correction whose 1-norm is at most
+// (up to rounding). The call returns true when the 1-norm of BETA is at most
+// TOLF (X as USRFUN left it), or after a correction whose 1-norm is at most
 // TOLX * (1 + |X[N]|), with the corrected X[N]; both tests include equality.
 // ITER receives the number of the latest iteration that applied a correction
 // and is not touched otherwise, so a return by the residual test in the first
 // iteration keeps the caller's count. Running out of iterations (at once when
-// NTRIAL < 1) is the iteration limit's end. A trace, when given, is started
-// afresh and receives the norms of every iteration, so that the end can be
-// explained.
+// NTRIAL < 1) returns false, with X as the last correction left it. A trace,
+// when given, is started afresh and receives the norms of every iteration, so
+// that an end can be explained.
 template <int NP, class Usrfun>
-void MNEWT(INT16 NTRIAL, GLNARRAY<NP> &X, INT16 N, REAL TOLX, REAL TOLF, INT16 &ITER,
-           Usrfun &&USRFUN, NewtonTrace *trace = nullptr) {
+bool MNEWTWithin(INT16 NTRIAL, GLNARRAY<NP> &X, INT16 N, REAL TOLX, REAL TOLF, INT16 &ITER,
+                 Usrfun &&USRFUN, NewtonTrace *trace = nullptr) {
   GLNBYN<NP> ALPHA;
   GLNARRAY<NP> BETA;
   GLINDX<NP> INDX;
@@ -44,7 +44,7 @@ void MNEWT(INT16 NTRIAL, GLNARRAY<NP> &X, INT16 N, REAL TOLX, REAL TOLF, INT16 &
     if (trace)
       trace->NoteResiduals(ERRF);
     if (ERRF <= TOLF)
-      return;
+      return true;
     LUDCMP(ALPHA, N, INDX, D);
     LUBKSB(ALPHA, N, INDX, BETA);
     REAL ERRX = 0.0L;
@@ -56,9 +56,17 @@ void MNEWT(INT16 NTRIAL, GLNARRAY<NP> &X, INT16 N, REAL TOLX, REAL TOLF, INT16 &
     if (trace)
       trace->NoteCorrection(ERRX, X, N);
     if (ERRX <= (1.0L + fabsl(X[N])) * TOLX)
-      return;
+      return true;
   }
-  IterationLimitEnd();
+  return false;
+}
+
+// The same, with running out of iterations the iteration limit's end.
+template <int NP, class Usrfun>
+void MNEWT(INT16 NTRIAL, GLNARRAY<NP> &X, INT16 N, REAL TOLX, REAL TOLF, INT16 &ITER,
+           Usrfun &&USRFUN, NewtonTrace *trace = nullptr) {
+  if (!MNEWTWithin(NTRIAL, X, N, TOLX, TOLF, ITER, USRFUN, trace))
+    IterationLimitEnd();
 }
 
 } // namespace zanfel

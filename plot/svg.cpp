@@ -261,6 +261,31 @@ void Legend(std::string &out, const Mapping &m,
   out += "</g>\n";
 }
 
+std::string FoldValue(REAL v) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.10Lg", v);
+  return text;
+}
+
+// The folds: a diamond on each, and its note beside it.
+void Folds(std::string &out, const Mapping &m, std::span<const Sample> samples,
+           const Labels &labels) {
+  out += "<g id=\"folds\" stroke=\"#aa0000\" fill=\"none\" stroke-width=\"1.5\">\n";
+  for (const Sample &s : samples) {
+    if (!s.fold)
+      continue;
+    const double x = m.Column(ToDouble(s.x)), y = m.Row(ToDouble(s.y));
+    out += "<path class=\"fold\" d=\"M" + Num(x) + " " + Num(y - 6) + " L" + Num(x + 6) + " " +
+           Num(y) + " L" + Num(x) + " " + Num(y + 6) + " L" + Num(x - 6) + " " + Num(y) +
+           " Z\"/>\n";
+    const bool rightHalf = x > (m.left + m.right) / 2;
+    Text(out, rightHalf ? x - 10 : x + 10, y - 8, rightHalf ? "end" : "start",
+         " class=\"fold-note\" stroke=\"none\" fill=\"#aa0000\"",
+         "fold: P = " + FoldValue(s.P) + ", " + labels.xName + " = " + FoldValue(s.x));
+  }
+  out += "</g>\n";
+}
+
 std::string Picture(std::span<const Sample> samples, const Labels &labels, std::string_view ended) {
   std::map<int, std::vector<Point>> passes;
   std::vector<double> xs, ys;
@@ -302,6 +327,8 @@ std::string Picture(std::span<const Sample> samples, const Labels &labels, std::
   for (const auto &[pass, points] : passes)
     Pass(out, m, pass, points, Colour(pass));
   out += "</g>\n";
+  if (std::any_of(samples.begin(), samples.end(), [](const Sample &s) { return s.fold; }))
+    Folds(out, m, samples, labels);
   if (legend)
     Legend(out, m, LegendEntries(passes));
   out += "</svg>\n";

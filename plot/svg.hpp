@@ -13,11 +13,14 @@
 namespace zanfel::svg {
 
 // One record of the run: the pass it belongs to (counted from 1), the
-// horizontal and the vertical value.
+// horizontal and the vertical value; whether it is a fold of the curve in P,
+// and that P.
 struct Sample {
   int pass;
   REAL x;
   REAL y;
+  bool fold = false;
+  REAL P = 0.0L;
 };
 
 struct Labels {
@@ -31,7 +34,8 @@ struct Labels {
 // across a jump at a pole), a legend when there is more than one pass, and
 // the vertical range on the bulk of the values when a few lie far outside
 // it (they are drawn as triangles on the edge, and a note counts them). No
-// sample: the empty axes, titled "program — no record — ended".
+// sample: the empty axes, titled "program — no record — ended". A fold is
+// marked by a diamond with a note of its P and horizontal value.
 std::string CurvePicture(std::span<const Sample> samples, const Labels &labels,
                          std::string_view ended);
 

@@ -29,6 +29,13 @@ template <int N, int NOUT> struct CsvRow {
   GLNARRAY1<NOUT> YOUT;
   long messages = 0; // integrator messages printed by the record's solve
   REAL DP = 0.0L;    // the step in force when the record was written
+  // Along the arclength only: the record's label ("fold" or empty), the
+  // arclength from the run's first point and dP/ds there (what a resumed
+  // sweep compares the next point's with).
+  bool alongArc = false;
+  const char *label = "";
+  REAL s = 0.0L;
+  REAL slope = 0.0L;
 };
 
 // The end values with a column, in column order: the N residuals, then y2(1)
@@ -36,10 +43,11 @@ template <int N, int NOUT> struct CsvRow {
 // (shoot_a1's fifth value on the residual line is y8(1) again.)
 std::vector<int> YoutColumns(int N, const RecordLayout &L);
 
-// record, pass, P, H, ITER, X1..XN, r1..rN, <v>, <dg>, <z>, messages, DP;
-// the six programs' v and dg are y2_1 and y8_1.
+// record, pass, P, H, ITER, X1..XN, r1..rN, <v>, <dg>, <z>, messages, DP,
+// and along the arclength label, s, dPds; the six programs' v and dg are
+// y2_1 and y8_1.
 std::vector<std::string> CsvColumnNames(int N, const char *zColumn, const char *vColumn = "y2_1",
-                                        const char *dgColumn = "y8_1");
+                                        const char *dgColumn = "y8_1", bool alongArc = false);
 
 // The header row: the column names joined by commas, with its line end.
 std::string CsvHeaderRow(const std::vector<std::string> &columns);
@@ -73,17 +81,31 @@ std::string FormatCsvRow(const CsvRow<N, NOUT> &row, const RecordLayout &L) {
     line += ',' + FullReal(row.X[I]);
   for (int I : YoutColumns(N, L))
     line += ',' + FullReal(row.YOUT[I]);
-  line += ',' + std::to_string(row.messages) + ',' + FullReal(row.DP) + '\n';
+  line += ',' + std::to_string(row.messages) + ',' + FullReal(row.DP);
+  if (row.alongArc)
+    line += std::string(",") + row.label + ',' + FullReal(row.s) + ',' + FullReal(row.slope);
+  line += '\n';
   return line;
 }
 
 // One row without its line end; false unless every field is there and whole.
+// A row along the arclength (row.alongArc set by the caller) has its three
+// more fields.
 template <int N, int NOUT>
 bool ParseCsvRow(std::string_view line, const RecordLayout &L, CsvRow<N, NOUT> &row) {
   const std::vector<int> yout = YoutColumns(N, L);
   const std::vector<std::string_view> f = SplitFields(line);
-  if (f.size() != 7 + N + yout.size())
+  const std::size_t arcFields = row.alongArc ? 3 : 0;
+  if (f.size() != 7 + N + yout.size() + arcFields)
     return false;
+  if (row.alongArc) {
+    const std::string_view label = f[f.size() - 3];
+    if (label != "" && label != "fold")
+      return false;
+    row.label = label.empty() ? "" : "fold";
+    if (!ParseReal(f[f.size() - 2], row.s) || !ParseReal(f[f.size() - 1], row.slope))
+      return false;
+  }
   long iter = 0;
   bool ok = ParseLong(f[0], row.record) && ParseLong(f[1], row.pass) && ParseReal(f[2], row.P) &&
             ParseReal(f[3], row.H) && ParseLong(f[4], iter) && iter >= INT16_MIN &&

@@ -147,17 +147,18 @@ int SequentialUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
   return cutShort;
 }
 
-// The N+1 trajectories of one USRFUN call, each with what a one-at-a-time run
-// would give it: its own copy of the program-wide variables with the unknowns
-// as they stand when it starts and the H it would find on entry.
-template <ShootingModel Model> struct TrajectoryBatch {
+// The trajectories of one USRFUN call (N+1 of them unless said otherwise),
+// each with what a one-at-a-time run would give it: its own copy of the
+// program-wide variables with the unknowns as they stand when it starts and
+// the H it would find on entry.
+template <ShootingModel Model, int Count = Model::N + 1> struct TrajectoryBatch {
   static constexpr int NP = Model::N;
-  typename Model::Globals g[NP + 1];
-  GLNARRAY<NP> X[NP + 1];
-  std::string messages[NP + 1];
-  unsigned long messageCount[NP + 1] = {};
-  DeferredEnd end[NP + 1];
-  bool cutShort[NP + 1] = {};
+  typename Model::Globals g[Count];
+  GLNARRAY<NP> X[Count];
+  std::string messages[Count];
+  unsigned long messageCount[Count] = {};
+  DeferredEnd end[Count];
+  bool cutShort[Count] = {};
 
   static void Run(void *ctx, int j) {
     auto &b = *static_cast<TrajectoryBatch *>(ctx);

@@ -1,0 +1,293 @@
+// Pseudo-arclength continuation: the unknowns X and P are solved for together
+// (N+1 of them), the extra equation fixing the distance along the secant of
+// the last two points. The sweep goes on round turning points of the curve in
+// P (folds), locates each and records it; the step along the curve halves
+// after a failed solve and grows after an easy one.
+#pragma once
+
+#include <cmath>
+#include <string>
+
+#include "continuation/program.hpp"
+#include "report/format.hpp"
+#include "shooting/parameter_column.hpp"
+
+namespace zanfel {
+
+// A solve in at most this many iterations lets the step grow (doubled, up
+// to the largest step).
+constexpr INT16 kFewIterations = 4;
+// Defaults of the step bounds, relative to the program's step.
+constexpr REAL kMinStepDivisor = 1024.0L;
+constexpr REAL kMaxStepFactor = 10.0L;
+// A fold is located when dP/ds there is at most kFoldTolerance in size, or
+// when the bracket round it is narrower than kFoldTolerance times the step
+// it was found in, or after kFoldIterations solves. The slope comes from
+// forward differences of trajectories, good to about 1E-5: the place along
+// the curve is found to about that, P at the fold (where it is flat) to the
+// integrator's accuracy.
+constexpr REAL kFoldTolerance = 1.0E-10L;
+constexpr int kFoldIterations = 30;
+
+// The head's note on how the sweep follows its curve.
+inline std::string ArclengthNote(const ContinuationChoice &c) {
+  std::string note = "continuation: arclength; step along the curve from |DP|, between ";
+  note += c.minStep > 0.0L ? ShortReal(c.minStep) : std::string("|DP|/1024");
+  note += " and ";
+  note += c.maxStep > 0.0L ? ShortReal(c.maxStep) : std::string("10|DP|");
+  note += "; a fold where dP/ds changes sign, located to |dP/ds| <= 1E-10";
+  return note;
+}
+
+// An N+1 vector (X, P) of the curve; P is the last element.
+template <class Model> using ArcVector = GLNARRAY<Model::N + 1>;
+template <class Model> using ArcMatrix = GLNBYN<Model::N + 1>;
+
+// Thrown out of a Newton iteration whose trajectories failed: the attempt
+// ends, the sweep goes on.
+struct AttemptFailed {};
+
+template <class Model> ArcVector<Model> PointOf(const Program<Model> &s) {
+  ArcVector<Model> Z;
+  for (int I = 1; I <= Model::N; ++I)
+    Z[I] = s.g.X[I];
+  Z[Model::N + 1] = s.g.P;
+  return Z;
+}
+
+template <class Model> void LoadPoint(Program<Model> &s, const ArcVector<Model> &Z) {
+  for (int I = 1; I <= Model::N; ++I)
+    s.g.X[I] = Z[I];
+  s.g.P = Z[Model::N + 1];
+}
+
+template <int NA> REAL Distance(const GLNARRAY<NA> &a, const GLNARRAY<NA> &b) {
+  REAL sum = 0.0L;
+  for (int I = 1; I <= NA; ++I)
+    sum += (b[I] - a[I]) * (b[I] - a[I]);
+  return sqrtl(sum);
+}
+
+// The unit vector from a to b.
+template <int NA> GLNARRAY<NA> Direction(const GLNARRAY<NA> &a, const GLNARRAY<NA> &b) {
+  const REAL length = Distance(a, b);
+  GLNARRAY<NA> d;
+  for (int I = 1; I <= NA; ++I)
+    d[I] = (b[I] - a[I]) / length;
+  return d;
+}
+
+// The point of the curve at distance `step` from `base` along `dir`
+// (dir . (Z - base) = step), from the guess base + step dir. On success the
+// program state is the point's, with the end values of its own trajectory,
+// and `jacobian` the augmented (negated) Jacobian of the last iteration; on
+// failure the state is undefined.
+template <class Model>
+bool SolveAlong(Program<Model> &s, const ArcVector<Model> &base, const ArcVector<Model> &dir,
+                REAL step, ArcMatrix<Model> &jacobian) {
+  constexpr int NA = Model::N + 1;
+  ArcVector<Model> Z;
+  for (int I = 1; I <= NA; ++I)
+    Z[I] = base[I] + step * dir[I];
+  s.g.ITER = 0;
+  auto usrfun = [&](GLNARRAY<NA> &Zi, INT16, ArcMatrix<Model> &A, GLNARRAY<NA> &B) {
+    s.observer.AtSafePoint(Zi[NA]);
+    LoadPoint(s, Zi);
+    if (!USRFUNWithParameter<Model>(s.g, A, B))
+      throw AttemptFailed{};
+    REAL along = -step;
+    for (int J = 1; J <= NA; ++J) {
+      along += dir[J] * (Zi[J] - base[J]);
+      A(NA, J) = -dir[J];
+    }
+    B[NA] = along;
+    jacobian = A;
+  };
+  try {
+    if (!MNEWTWithin(s.g.solve.NTRIAL, Z, static_cast<INT16>(NA), s.g.solve.TOLX, s.g.solve.TOLF,
+                     s.g.ITER, usrfun))
+      return false;
+  } catch (const AttemptFailed &) {
+    return false;
+  }
+  LoadPoint(s, Z);
+  return TrajectoryAtPoint<Model>(s.g);
+}
+
+// dP/ds at a solved point, along the tangent that goes the way of the solve's
+// direction: from the augmented Jacobian, whose last row is -dir.
+template <int NA> REAL SlopeOfP(GLNBYN<NA> jacobian) {
+  GLINDX<NA> INDX;
+  REAL D;
+  LUDCMP(jacobian, static_cast<INT16>(NA), INDX, D);
+  // J tau = 0 and dir . tau = 1: tau is a tangent with dir . tau > 0.
+  GLNARRAY<NA> tau;
+  tau[NA] = -1.0L;
+  LUBKSB(jacobian, static_cast<INT16>(NA), INDX, tau);
+  REAL norm = 0.0L;
+  for (int I = 1; I <= NA; ++I)
+    norm += tau[I] * tau[I];
+  return tau[NA] / sqrtl(norm);
+}
+
+// A solved point of the curve with the slope of P there.
+template <class Model> struct ArcPoint {
+  ArcVector<Model> Z;
+  REAL slope = 0.0L;
+};
+
+template <class Model> class ArclengthStrategy {
+public:
+  // `programStep` is the program's step, the start of the step along the
+  // curve and the measure of its default bounds.
+  ArclengthStrategy(Program<Model> &s, const SweepRules<Model> &rules, REAL programStep)
+      : s_(s), rules_(rules), step_(fabsl(programStep)),
+        minStep_(s.continuation.minStep > 0.0L ? s.continuation.minStep
+                                               : fabsl(programStep) / kMinStepDivisor),
+        maxStep_(s.continuation.maxStep > 0.0L ? s.continuation.maxStep
+                                               : kMaxStepFactor * fabsl(programStep)) {
+    // The first step is the natural one: P moves by the program's step, the
+    // direction is P's own.
+    dir_[Model::N + 1] = rules_.addStep == (programStep > 0.0L) ? 1.0L : -1.0L;
+  }
+
+  // From the start point: its record first, solved again at its P as the
+  // natural sweep's is, then the sweep.
+  void Run() {
+    if (!RecordStart())
+      return End(SweepEnd::MinStep);
+    if (Enough())
+      return End(SweepEnd::Records);
+    if (s_.observer.KeyPressed())
+      return End(SweepEnd::Key);
+    Follow();
+  }
+
+  // A resumed sweep, after the record `last` (not a fold); `before` is the
+  // record of the last step before it, null when `last` is the first. The
+  // step, the direction and what is compared at the next point are what the
+  // sweep had after `last`.
+  void Resume(const ArcPoint<Model> &last, const ArcPoint<Model> *before, INT16 lastIter) {
+    last_ = last;
+    lastRecorded_ = last.Z;
+    step_ = s_.DP;
+    if (before) {
+      dir_ = Direction(before->Z, last.Z);
+      Grow(lastIter);
+    }
+    Follow();
+  }
+
+private:
+  void Follow() {
+    for (;;) {
+      s_.observer.AtSafePoint(s_.g.P);
+      const unsigned long messagesBefore = MessageCount();
+      ArcMatrix<Model> jacobian;
+      if (!SolveAlong(s_, last_.Z, dir_, step_, jacobian)) {
+        step_ = step_ / 2.0L;
+        if (step_ < minStep_)
+          return End(SweepEnd::MinStep);
+        continue;
+      }
+      if (s_.g.P > s_.P2 || s_.g.P < s_.P1)
+        return End(SweepEnd::LeftRange);
+      ArcPoint<Model> next{PointOf(s_), SlopeOfP(jacobian)};
+      if (std::signbit(next.slope) != std::signbit(last_.slope))
+        PassFold(next);
+      Record(next, messagesBefore, "");
+      dir_ = Direction(last_.Z, next.Z);
+      last_ = next;
+      Grow(s_.g.ITER);
+      if (Enough())
+        return End(SweepEnd::Records);
+      if (s_.observer.KeyPressed())
+        return End(SweepEnd::Key);
+    }
+  }
+
+  void Grow(INT16 iterations) {
+    if (iterations <= kFewIterations)
+      step_ = fminl(2.0L * step_, maxStep_);
+  }
+
+  void End(SweepEnd why) { s_.observer.SweepEnded(why); }
+
+  // The records asked for (--records) are written.
+  bool Enough() const { return s_.recordLimit > 0 && s_.records - s_.passFirst >= s_.recordLimit; }
+
+  bool RecordStart() {
+    lastRecorded_ = PointOf(s_);
+    ArcMatrix<Model> jacobian;
+    const unsigned long messagesBefore = MessageCount();
+    if (!SolveAlong(s_, lastRecorded_, dir_, 0.0L, jacobian))
+      return false;
+    last_ = {PointOf(s_), SlopeOfP(jacobian)};
+    Record(last_, messagesBefore, "");
+    return true;
+  }
+
+  void Record(const ArcPoint<Model> &point, unsigned long messagesBefore, const char *label) {
+    s_.arclength += Distance(lastRecorded_, point.Z);
+    lastRecorded_ = point.Z;
+    s_.DP = step_;
+    s_.slope = point.slope;
+    RecordPoint(s_, rules_, messagesBefore, label);
+  }
+
+  // dP/ds changed sign between the last point and `next`: the fold between
+  // them, by regula falsi (the Illinois variant) on dP/ds over the distance
+  // along their chord, recorded before `next`. The program state is next's
+  // again afterwards.
+  void PassFold(const ArcPoint<Model> &next) {
+    const typename Model::Globals atNext = s_.g;
+    const unsigned long messagesAtFold = MessageCount();
+    const ArcVector<Model> chord = Direction(last_.Z, next.Z);
+    const REAL length = Distance(last_.Z, next.Z);
+    REAL lo = 0.0L, hi = length, fLo = last_.slope, fHi = next.slope;
+    int side = 0;
+    bool located = false;
+    REAL f = 0.0L;
+    for (int k = 0; k < kFoldIterations; ++k) {
+      const REAL sigma = (lo * fHi - hi * fLo) / (fHi - fLo);
+      ArcMatrix<Model> jacobian;
+      if (!SolveAlong(s_, last_.Z, chord, sigma, jacobian))
+        break;
+      located = true;
+      f = SlopeOfP(jacobian);
+      if (fabsl(f) <= kFoldTolerance || hi - lo <= kFoldTolerance * length)
+        break;
+      if (std::signbit(f) == std::signbit(fLo)) {
+        lo = sigma;
+        fLo = f;
+        if (side == -1)
+          fHi = fHi / 2.0L;
+        side = -1;
+      } else {
+        hi = sigma;
+        fHi = f;
+        if (side == 1)
+          fLo = fLo / 2.0L;
+        side = 1;
+      }
+    }
+    if (located) {
+      ++s_.folds;
+      Record({PointOf(s_), f}, messagesAtFold, "fold");
+    }
+    s_.g = atNext;
+  }
+
+  Program<Model> &s_;
+  const SweepRules<Model> &rules_;
+  REAL step_, minStep_, maxStep_;
+  ArcPoint<Model> last_;
+  ArcVector<Model> lastRecorded_;
+  ArcVector<Model> dir_;
+};
+
+template <class Model> void ArclengthSweep(Program<Model> &s, const SweepRules<Model> &rules) {
+  ArclengthStrategy<Model>(s, rules, s.DP).Run();
+}
+
+} // namespace zanfel

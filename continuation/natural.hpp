@@ -1,0 +1,41 @@
+// The natural continuation: P stepped by the program's step, the unknowns
+// solved for at each P from the last ones.
+#pragma once
+
+#include "continuation/program.hpp"
+
+namespace zanfel {
+
+// What follows a record: H for the next solve, the next P, and the step
+// shrunk after a solve that needed NTRIAL iterations. True when P has left
+// [P1, P2]. A resumed sweep goes on from its last row through this too.
+template <class Model> bool StepOn(Program<Model> &s, const SweepRules<Model> &rules) {
+  // H assigned again, deliberately: the record cannot have changed it, and
+  // the sweep has always done it here.
+  s.g.H = rules.scale(s);
+  s.g.P = rules.addStep ? s.g.P + s.DP : s.g.P - s.DP;
+  if (s.g.ITER >= s.g.solve.NTRIAL)
+    s.DP = kStepShrink * s.DP;
+  return s.g.P > s.P2 || s.g.P < s.P1;
+}
+
+// The continuation: solve, plot, record, step P, shrink the step after a
+// solve that needed NTRIAL iterations, stop outside [P1, P2] or on a key.
+template <class Model> void Sweep(Program<Model> &s, const SweepRules<Model> &rules) {
+  for (;;) {
+    s.observer.AtSafePoint(s.g.P); // every record so far is whole in the file
+    const unsigned long messagesBefore = MessageCount();
+    Solve(s);
+    RecordPoint(s, rules, messagesBefore);
+    const bool leftRange = StepOn(s, rules);
+    const bool enough = s.recordLimit > 0 && s.records - s.passFirst >= s.recordLimit;
+    if (leftRange || enough || s.observer.KeyPressed()) {
+      s.observer.SweepEnded(leftRange ? SweepEnd::LeftRange
+                            : enough  ? SweepEnd::Records
+                                      : SweepEnd::Key);
+      return;
+    }
+  }
+}
+
+} // namespace zanfel

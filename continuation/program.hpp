@@ -1,0 +1,135 @@
+// What every way of following the curve shares: the program state, the
+// solve at fixed P and the record. The engine writes the results files itself
+// (a record and its row are one unit that a resume relies on) and tells
+// everything else to its observer.
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "continuation/observer.hpp"
+#include "continuation/settings.hpp"
+#include "continuation/strategy.hpp"
+#include "continuation/usrfun_memo.hpp"
+#include "nonlinear/mnewt.hpp"
+#include "nonlinear/newton_trace.hpp"
+#include "report/record.hpp"
+#include "report/results_csv.hpp"
+#include "report/text_file.hpp"
+#include "runtime/console.hpp"
+#include "shooting/shooting.hpp"
+
+namespace zanfel {
+
+// The step of P shrinks by this factor after a solve that needed NTRIAL
+// iterations.
+constexpr REAL kStepShrink = 0.9L;
+
+// The program-wide variables of one program: the model's state `g`, which
+// the model and the shooting layer share by reference, and the driver's own.
+template <ShootingModel Model> struct Program {
+  static constexpr int N = Model::N;
+  typename Model::Globals g;
+  REAL DP = 0.0L, P1 = 0.0L, P2 = 0.0L, H1 = 0.0L;
+  INT16 PROXOD = 0;
+  GLNARRAY<N> BETA;
+  GLNBYN<N> ALPHA;
+  TextFile FAIL;
+  TextFile CSV; // ZANFEL.CSV, the same records at full precision
+  UsrfunMemo<Model> memo;
+  NewtonTrace trace; // of the latest solve, for the reason of an iteration-limit end
+  long records = 0;
+  long csvRows = 0;
+  int pass = 0;         // passes begun in this run
+  long recordLimit = 0; // records of a pass after which its sweep stops; 0: none
+  long passFirst = 0;   // records before this pass's first
+  SweepObserver &observer;
+  const ContinuationChoice continuation = Continuation();
+  REAL arclength = 0.0L; // along the curve, from the run's first point
+  REAL slope = 0.0L;     // dP/ds at the point being recorded
+  long folds = 0;
+
+  explicit Program(SweepObserver &o) : observer(o) {}
+};
+
+// MNEWT from the current unknowns with the limits of s.g.solve, traced in
+// s.trace, then USRFUN once more so that YOUT and H hold the end values of the
+// converged unknowns' last trajectory. When that call repeats the inputs of
+// MNEWT's last one, its results are taken as they are.
+template <class Model> void Solve(Program<Model> &s) {
+  constexpr INT16 N = Model::N;
+  const SolveSettings &limits = s.g.solve;
+  // MNEWT iterates the program-wide unknowns: the X it hands back is s.g.X.
+  MNEWT(
+      limits.NTRIAL, s.g.X, N, limits.TOLX, limits.TOLF, s.g.ITER,
+      [&s](GLNARRAY<N> &, INT16 n, GLNBYN<N> &ALPHA, GLNARRAY<N> &BETA) {
+        s.observer.AtSafePoint(s.g.P); // a stop ends a long solve between its iterations
+        s.trace.NoteTrajectories(n + 1, s.memo.Record(s.g, n, ALPHA, BETA));
+      },
+      &s.trace);
+  s.memo.Reuse(s.g, N, s.ALPHA, s.BETA);
+}
+
+// What a family fixes about its sweep: the record, the plotted value, the
+// scale H and its partner in the record, and the direction of the step.
+template <class Model> struct SweepRules {
+  const RecordLayout &layout;
+  int plotIndex;
+  const char *plotted;                     // the value at plotIndex, named on the pictures
+  REAL (*scale)(const Program<Model> &);   // H for the record and after it
+  REAL (*partner)(const Program<Model> &); // H1 for the record
+  bool addStep;                            // P := P + DP instead of P - DP
+  const char *zColumn;                     // CSV name of YOUT[layout.iz]
+  const char *vColumn = "y2_1";            // CSV names of YOUT[layout.iv] and YOUT[layout.iv + 1]
+  const char *dgColumn = "y8_1";
+};
+
+// The CSV's column names under these rules.
+template <class Model>
+std::vector<std::string> CsvColumns(const SweepRules<Model> &rules, bool alongArc = false) {
+  return CsvColumnNames(Model::N, rules.zColumn, rules.vColumn, rules.dgColumn, alongArc);
+}
+
+// The row of ZANFEL.CSV for the record just written, handed to the file at
+// once like the record.
+template <class Model>
+void WriteCsvRow(Program<Model> &s, const SweepRules<Model> &rules, unsigned long messages,
+                 const char *label) {
+  CsvRow<Model::N, Model::NOUT> row;
+  row.record = ++s.csvRows;
+  row.pass = s.pass;
+  row.P = s.g.P;
+  row.H = s.g.H;
+  row.ITER = s.g.ITER;
+  row.X = s.g.X;
+  row.YOUT = s.g.YOUT;
+  row.messages = static_cast<long>(messages);
+  row.DP = s.DP;
+  row.alongArc = s.continuation.strategy == Strategy::Arclength;
+  row.label = label;
+  row.s = s.arclength;
+  row.slope = s.slope;
+  s.CSV.Write(FormatCsvRow(row, rules.layout));
+  s.CSV.WriteThrough();
+}
+
+// What the sweep has solved becomes a record: the point plotted, the record
+// and its row written, the observer told. `label` marks the record in the
+// CSV ("fold", or empty).
+template <class Model>
+void RecordPoint(Program<Model> &s, const SweepRules<Model> &rules, unsigned long messagesBefore,
+                 const char *label = "") {
+  // The point is plotted where the last trajectory left H.
+  s.observer.Solved(s.g.H, s.g.YOUT[rules.plotIndex]);
+  s.g.H = rules.scale(s);
+  s.H1 = rules.partner(s);
+  // The record first, then its row: a run cut off between the two leaves
+  // the results file one record ahead, which a resume cuts back.
+  WriteRecord(s.FAIL, rules.layout, s.g.H, s.H1, s.g.X, s.g.YOUT);
+  ++s.records;
+  WriteCsvRow(s, rules, MessageCount() - messagesBefore, label);
+  const bool fold = label[0] != '\0';
+  s.observer.Recorded({s.pass, s.g.H, s.g.YOUT[rules.plotIndex], fold, s.g.P}, s.g.P, s.records);
+}
+
+} // namespace zanfel
