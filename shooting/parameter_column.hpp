@@ -47,19 +47,7 @@ bool USRFUNWithParameter(typename Model::Globals &g, GLNBYN<Model::N + 1> &ALPHA
   GLNARRAY<N> XDLT;
   for (int I = 1; I <= N; ++I)
     XDLT[I] = DifferenceStep(g.X[I]);
-  GLNARRAY<N> XS = g.X;
-  REAL H = EntryH<Model>(g);
-  for (int J = 0; J <= N; ++J) {
-    if (J > 1)
-      XS[J - 1] = XS[J - 1] - XDLT[J - 1];
-    if (J > 0)
-      XS[J] = XS[J] + XDLT[J];
-    b.X[J] = XS;
-    b.g[J] = g;
-    b.g[J].X = XS;
-    b.g[J].H = H;
-    H = Model::HAfterTrajectory(b.g[J], b.X[J], H);
-  }
+  LoadDifferenceTrajectories(b, g, g.X, XDLT, N, EntryH<Model>(g));
   // The P column: the unknowns as they are, P raised; the step actually
   // taken is the divisor.
   b.X[N + 1] = g.X;

@@ -180,18 +180,16 @@ template <ShootingModel Model, int Count = Model::N + 1> struct TrajectoryBatch 
   }
 };
 
-// USRFUN with its trajectories run side by side on `threads` threads. What
-// it computes, writes and leaves behind is what SequentialUSRFUN does: the
-// messages and any end of the program come in trajectory order.
-template <ShootingModel Model>
-int ParallelUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
-                   GLNBYN<Model::N> &ALPHA, GLNARRAY<Model::N> &BETA, int threads) {
-  TrajectoryBatch<Model> b;
-  GLNARRAY<Model::N> XDLT;
-  for (int I = 1; I <= N; ++I)
-    XDLT[I] = DifferenceStep(X[I]);
+// Trajectories 0..N of a batch: trajectory J at X with unknown J raised by
+// XDLT[J] (the one before it lowered again by subtraction), each with its own
+// copy of g and the H the trajectory before it leaves (the first `H`).
+// Returns the unknowns as a one-at-a-time run leaves them.
+template <ShootingModel Model, int Count>
+GLNARRAY<Model::N> LoadDifferenceTrajectories(TrajectoryBatch<Model, Count> &b,
+                                              const typename Model::Globals &g,
+                                              const GLNARRAY<Model::N> &X,
+                                              const GLNARRAY<Model::N> &XDLT, INT16 N, REAL H) {
   GLNARRAY<Model::N> XS = X;
-  REAL H = g.H;
   for (int J = 0; J <= N; ++J) {
     if (J > 1)
       XS[J - 1] = XS[J - 1] - XDLT[J - 1];
@@ -204,6 +202,20 @@ int ParallelUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
     H = Model::HAfterTrajectory(b.g[J], b.X[J], H);
   }
   XS[N] = XS[N] - XDLT[N];
+  return XS;
+}
+
+// USRFUN with its trajectories run side by side on `threads` threads. What
+// it computes, writes and leaves behind is what SequentialUSRFUN does: the
+// messages and any end of the program come in trajectory order.
+template <ShootingModel Model>
+int ParallelUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
+                   GLNBYN<Model::N> &ALPHA, GLNARRAY<Model::N> &BETA, int threads) {
+  TrajectoryBatch<Model> b;
+  GLNARRAY<Model::N> XDLT;
+  for (int I = 1; I <= N; ++I)
+    XDLT[I] = DifferenceStep(X[I]);
+  const GLNARRAY<Model::N> XS = LoadDifferenceTrajectories(b, g, X, XDLT, N, g.H);
 
   RunOnPool(N + 1, threads < N + 1 ? threads : N + 1, TrajectoryBatch<Model>::Run, &b);
 
