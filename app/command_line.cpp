@@ -17,32 +17,49 @@ namespace {
 // keeps a typing slip from starting thousands.
 constexpr int kMaxThreads = 1024;
 
-// What each program computes, for --help.
-struct ProgramText {
-  std::string_view name;
-  std::string_view sweep;
-};
+// "P from P0 upwards by |DP|": a sweep as its settings give it; `addStep`
+// is the family's rule (P + DP, or P - DP).
+std::string Stepping(REAL from, REAL DP, bool addStep) {
+  const bool upwards = addStep ? DP > 0.0L : DP < 0.0L;
+  return "P from " + ShortReal(from) + (upwards ? " upwards by " : " downwards by ") +
+         ShortReal(fabsl(DP));
+}
 
-constexpr ProgramText kPrograms[] = {
-    {"shoot_a1", "Family A with 4 unknowns: 11 passes with the scale H = P prescribed (P from 0.1\n"
-                 "upwards by 0.02), then 14 passes with y3(0) = P prescribed and H solved for\n"
-                 "(P from -1.72113378 upwards by 0.02). The curve is y2(1) against H. The\n"
-                 "results file is created anew for every pass and keeps the last one."},
-    {"shoot_a2", "Family A with 5 unknowns: two passes with y3(0) = P prescribed and H solved\n"
-                 "for, P from 0.09484164 upwards by 0.0001. The curve is y2(1) against H."},
-    {"shoot_b1", "Family B with 9 unknowns: y3(0) = P from 0.11893163 upwards by 0.01, with H\n"
-                 "and the H-derivatives of the solution solved for. The curve is dy8(1)/dH\n"
-                 "against H."},
-    {"shoot_b2", "Family B with 9 unknowns: y3(0) = P from -3.59233618 upwards by 0.01, with H\n"
-                 "and the H-derivatives of the solution solved for. The curve is dy8(1)/dH\n"
-                 "against H."},
-    {"shoot_c1", "Family C with 4 unknowns: H = P from 1.11364898 upwards by 0.01 to 15,\n"
-                 "solving for the second H-derivatives of a known base solution. The curve is\n"
-                 "y2(1) against H."},
-    {"shoot_c2", "Family C with 4 unknowns: H = P from 1.04437262 upwards by 0.01 to 15,\n"
-                 "solving for the second H-derivatives of a known base solution. The curve is\n"
-                 "y2(1) against H."},
-};
+// What each program computes, for --help, with the numbers of its table.
+std::string ProgramSweepText(std::string_view program) {
+  constexpr bool kMinus = false, kPlus = true; // the families' step rules
+  if (program == "shoot_a1")
+    return "Family A with 4 unknowns: 11 passes with the scale H = P prescribed\n(" +
+           Stepping(kShootA1.PMode1, kShootA1.sweepMode1.DP, kMinus) +
+           "), then 14 passes with y3(0) = P prescribed and\nH solved for (" +
+           Stepping(kShootA1.startMode2.P, kShootA1.sweepMode2.DP, kMinus) +
+           "). The curve is y2(1) against H.\nThe results file is created anew for every pass "
+           "and keeps the last one.";
+  if (program == "shoot_a2")
+    return "Family A with 5 unknowns: two passes with y3(0) = P prescribed and H solved\nfor, " +
+           Stepping(kShootA2.start.P, kShootA2.sweep.DP, kMinus) +
+           ". The curve is y2(1) against H.";
+  const auto familyB = [](const OnePassSettings<FamilyB> &t) {
+    return "Family B with 9 unknowns: y3(0) = " + Stepping(t.start.P, t.sweep.DP, kMinus) +
+           ", with H\nand the H-derivatives of the solution solved for. The curve is "
+           "dy8(1)/dH\nagainst H.";
+  };
+  const auto familyC = [](const OnePassSettings<FamilyC> &t) {
+    return "Family C with 4 unknowns: H = " + Stepping(t.start.P, t.sweep.DP, kPlus) + " to " +
+           ShortReal(t.sweep.P2) +
+           ",\nsolving for the second H-derivatives of a known base solution. The curve is\n"
+           "y2(1) against H.";
+  };
+  if (program == "shoot_b1")
+    return familyB(kShootB1);
+  if (program == "shoot_b2")
+    return familyB(kShootB2);
+  if (program == "shoot_c1")
+    return familyC(kShootC1);
+  if (program == "shoot_c2")
+    return familyC(kShootC2);
+  return "";
+}
 
 // The start and the sweep that --from, --step and --range set, as the
 // program's table has them, and what they mean for it.
@@ -101,13 +118,6 @@ std::string SettingsHelp(std::string_view program) {
          "  --budgets K   a trajectory may use up to K budgets of integrator\n"
          "                evaluations before \"Cлишкoм много шагов\" (default: " +
          std::to_string(kSolve.budgets) + ")\n";
-}
-
-std::string_view SweepText(std::string_view program) {
-  for (const auto &p : kPrograms)
-    if (p.name == program)
-      return p.sweep;
-  return "";
 }
 
 bool StartsWith(std::string_view s, std::string_view prefix) {
@@ -293,7 +303,7 @@ std::string HelpText(std::string_view program, std::string_view what) {
          "adaptive Runge-Kutta-Fehlberg integrator, 80-bit arithmetic) and follow its\n"
          "solution along a parameter P.\n"
          "\n" +
-         std::string(what.empty() ? SweepText(program) : what) +
+         (what.empty() ? ProgramSweepText(program) : std::string(what)) +
          "\n"
          "\n"
          "Every continuation step appends a six-line record to the results file\n"
