@@ -106,12 +106,14 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
   for (int i = 1; i < argc && error.empty(); ++i) {
     const std::string_view arg = argv[i];
     std::string value;
-    if (arg == "--help") {
+    if (arg == "--help" || arg == "-h") {
       help = true;
-    } else if (arg == "--version") {
+    } else if (arg == "--version" || arg == "-V") {
       version = true;
     } else if (arg == "--resume") {
       line.resume = true;
+    } else if (arg == "--no-window") {
+      line.noWindow = true;
     } else if (OptionValue("--dir", argc, argv, i, value, error)) {
       line.dir = value;
       haveDir = true;
@@ -140,7 +142,7 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
 std::string UsageError(std::string_view program, std::string_view error) {
   const std::string p(program);
   return p + ": " + std::string(error) + " (usage: " + p +
-         " [--dir DIR] [--threads N] [--resume] [--help] [--version])\n";
+         " [--dir DIR] [--threads N] [--resume] [--no-window] [--help] [--version])\n";
 }
 
 std::string VersionText(std::string_view program) {
@@ -151,7 +153,7 @@ std::string HelpText(std::string_view program) {
   const std::string p(program);
   const std::string defaultDir = DefaultResultsDirectory();
   const std::string where = defaultDir.empty() ? "the working directory" : defaultDir;
-  return "Usage: " + p + " [--dir DIR] [--threads N] [--resume]\n" + "  or:  " + p +
+  return "Usage: " + p + " [--dir DIR] [--threads N] [--resume] [--no-window]\n" + "  or:  " + p +
          " --help | --version\n" +
          "Solve a two-point boundary-value problem by shooting (Newton's method over an\n"
          "adaptive Runge-Kutta-Fehlberg integrator, 80-bit arithmetic) and follow its\n"
@@ -163,8 +165,11 @@ std::string HelpText(std::string_view program) {
          "Every continuation step appends a six-line record to the results file\n"
          "ZANFEL.RES and extends the curve in a graphics window (drawn off-screen when\n"
          "there is no display). The picture is saved as ZANFEL.PNG beside the results\n"
-         "file when the window closes, and when the run ends early. The program takes\n"
-         "no input files; all its settings are built in.\n"
+         "file when the window closes, and when the run ends early, together with\n"
+         "ZANFEL.SVG, the whole curve scaled to its data, and ZANFEL.CSV, the records\n"
+         "at full precision. Results of an earlier run there are kept first, as\n"
+         "ZANFEL.RES.~N~ and so on. The program takes no input files; all its\n"
+         "settings are built in.\n"
          "\n"
          "A key in the terminal or in the window, or closing the window, ends the\n"
          "sweep. The program then waits for Enter (Return in the window or closing it\n"
@@ -173,7 +178,7 @@ std::string HelpText(std::string_view program) {
          "Ctrl-C ends it at once. On a terminal a last line tells how the run ended.\n"
          "\n"
          "Options:\n"
-         "  --dir DIR     write ZANFEL.RES, .CSV and .PNG in DIR, which must exist\n"
+         "  --dir DIR     write ZANFEL.RES, .CSV, .PNG and .SVG in DIR, which must exist\n"
          "                (default: " +
          where +
          ")\n"
@@ -183,8 +188,10 @@ std::string HelpText(std::string_view program) {
          "  --resume      go on with the sweep that ZANFEL.CSV and ZANFEL.RES in the\n"
          "                results directory hold, after their last whole record, as\n"
          "                if it had never stopped (shoot_b1, b2, c1, c2)\n"
-         "  --help        show this help and exit\n"
-         "  --version     show the version and exit\n"
+         "  --no-window   open no window even where there is a display (the pictures\n"
+         "                are written all the same)\n"
+         "  -h, --help    show this help and exit\n"
+         "  -V, --version show the version and exit\n"
          "\n"
          "Exit status:\n"
          "  0         normal end; also the ends after \"ntial malo\" (Newton's method did\n"

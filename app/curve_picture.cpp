@@ -2,6 +2,7 @@
 #include "app/summary.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <new>
 
 #include "continuation/observer.hpp"
@@ -18,6 +19,8 @@ namespace {
 std::string programName = "ZANFEL";
 const std::vector<CurvePoint> *watched = nullptr;
 const char *plottedName = "";
+// Read by the summary of the run on its way out.
+volatile sig_atomic_t saved = 0;
 
 std::string PicturePath() {
   return BesidePath("ZANFEL.SVG");
@@ -46,6 +49,10 @@ void Watch(const std::vector<CurvePoint> &curve, const char *plotted) {
   SetFatalEndWork(AtFatalEnd);
 }
 
+bool Saved() {
+  return saved != 0;
+}
+
 std::string NormalEndText() {
   const char *why = summary::NotedSweepEnd();
   return why ? why : "";
@@ -66,7 +73,9 @@ bool WriteNow(std::string_view ended) {
       samples.push_back({p.pass, p.H, p.value});
   }
   const svg::Labels labels{programName, "H", plottedName};
-  return WriteWholeFile(PicturePath(), svg::CurvePicture(samples, labels, ended));
+  const bool written = WriteWholeFile(PicturePath(), svg::CurvePicture(samples, labels, ended));
+  saved = saved || written;
+  return written;
 }
 
 void WriteAtNormalEnd() {

@@ -6,6 +6,7 @@
 #include "app/summary.hpp"
 #include "continuation/resume.hpp"
 #include "graph/graph.hpp"
+#include "runtime/console.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/stop_signal.hpp"
 #include "runtime/write_all.hpp"
@@ -39,6 +40,8 @@ int AnswerCommandLine(const char *name, const CommandLine &line) {
     SetResultsDirectory(line.dir);
   if (line.threads > 0)
     SetTrajectoryThreads(line.threads);
+  if (line.noWindow)
+    graph::NoWindow();
   return -1;
 }
 
@@ -62,12 +65,13 @@ int RunProgram(const char *name, ProgramBody body, ProgramBody resumeBody, int a
       return RefuseResume(name);
     body = resumeBody;
   }
+  StayRunningInBackground();
   InstallFaultHandling();
   InstallStopSignals();
   SetStopWork(PicturesAtStop);
   EnterRunMode();
   progress::Start(name);
-  summary::Start(name, ResultsPath(), BesidePath("ZANFEL.PNG"));
+  summary::Start(name, ResultsPath(), BesidePath("ZANFEL.PNG"), BesidePath("ZANFEL.SVG"));
   curve_picture::Start(name);
   Hooks hooks;
   hooks.waitForEnter = progress::WaitForEnterShowingProgress;

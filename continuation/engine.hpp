@@ -120,7 +120,7 @@ template <class Model> void Sweep(Program<Model> &s, const SweepRules<Model> &ru
     WriteRecord(s.FAIL, rules.layout, s.g.H, s.H1, s.g.X, s.g.YOUT);
     ++s.records;
     WriteCsvRow(s, rules, MessageCount() - messagesBefore);
-    s.observer.Recorded({s.pass, s.g.H, s.g.YOUT[rules.plotIndex]}, s.g.P, s.records);
+    s.observer.Recorded({s.pass, s.g.H, s.g.YOUT[rules.plotIndex]}, s.g.P, s.records, s.g.ITER);
     const bool leftRange = StepOn(s, rules);
     if (leftRange || s.observer.KeyPressed()) {
       s.observer.SweepEnded(leftRange ? SweepEnd::LeftRange : SweepEnd::Key);
@@ -135,7 +135,8 @@ template <class Model>
 void RunPass(Program<Model> &s, const SweepRules<Model> &rules, const FrameSettings &frame,
              const SweepSettings &sweep, bool checkGraphResult) {
   ++s.pass;
-  s.observer.PassBegun({s.pass, frame, checkGraphResult, rules.plotted});
+  s.observer.PassBegun({s.pass, frame, checkGraphResult, rules.plotted, s.g.P, sweep.P1, sweep.P2,
+                        rules.addStep});
   Solve(s);
   s.observer.CurveStarted(s.g.H, s.g.YOUT[rules.plotIndex]);
   s.g.H = rules.scale(s);
@@ -145,8 +146,14 @@ void RunPass(Program<Model> &s, const SweepRules<Model> &rules, const FrameSetti
   Sweep(s, rules);
 }
 
+// What an earlier run left beside the results file is kept, not emptied.
+inline void KeepEarlierResults(TextFile &results) {
+  results.KeepEarlier({CsvPath(), BesidePath("ZANFEL.PNG"), BesidePath("ZANFEL.SVG")});
+}
+
 template <class Model> void CreateResultsFile(Program<Model> &s) {
   s.FAIL.Assign(ResultsPath());
+  KeepEarlierResults(s.FAIL);
   s.FAIL.Rewrite();
 }
 

@@ -42,6 +42,7 @@ int RunShootA1(SweepObserver &observer) {
   s.PROXOD = 1;
   s.g.par = kShootA1.par;
   s.FAIL.Assign(ResultsPath());
+  KeepEarlierResults(s.FAIL); // once, before the first pass empties the file
   do {
     s.FAIL.Rewrite();
     s.records = 0; // the file holds this pass's records only

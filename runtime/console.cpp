@@ -183,6 +183,20 @@ void WriteMessageLine(std::string_view utf8) {
   WriteMessage(line);
 }
 
+bool TerminalInBackground(int fd) {
+  if (!isatty(fd))
+    return false;
+  const pid_t foreground = tcgetpgrp(fd);
+  return foreground >= 0 && foreground != getpgrp();
+}
+
+void StayRunningInBackground() {
+  if (!(TerminalInBackground(0) || TerminalInBackground(1) || TerminalInBackground(2)))
+    return;
+  signal(SIGTTOU, SIG_IGN);
+  signal(SIGTTIN, SIG_IGN);
+}
+
 bool KeyPressed() {
   // The window is asked first and always: the question also keeps it
   // responsive.
@@ -191,7 +205,8 @@ bool KeyPressed() {
   // byte that is really there counts. On a regular file that is any unread
   // byte before its end.
   struct pollfd p {};
-  p.fd = 0;
+  // A background run's terminal belongs to the foreground job.
+  p.fd = TerminalInBackground(0) ? -1 : 0;
   p.events = POLLIN;
   bool stdinKey = false;
   if (poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0) {
@@ -212,7 +227,7 @@ bool InRunMode() {
 }
 
 void EnterRunMode() {
-  if (!isatty(0))
+  if (!isatty(0) || TerminalInBackground(0))
     return;
   if (!haveSavedMode) {
     if (tcgetattr(0, &savedMode) != 0)

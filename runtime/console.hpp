@@ -59,6 +59,15 @@ bool InRunMode();
 void SuspendRunMode();
 void ResumeRunMode();
 
+// Whether `fd` is a terminal whose foreground is another process group (a run
+// started with & or moved there by bg). Such a run leaves the terminal alone:
+// no run mode, no status line, no prompt, no key read from it.
+bool TerminalInBackground(int fd);
+// For a run started in the background: the stops for terminal output and
+// input are ignored, so that nothing the run writes stops it (a read from the
+// terminal fails instead). Call before the fault handling is installed.
+void StayRunningInBackground();
+
 // Hook called before any console message is written (the progress line is
 // erased there).
 using BeforeMessageHook = void (*)();

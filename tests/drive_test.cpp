@@ -53,8 +53,8 @@ long WholeRecords(const std::string &res) {
 std::string Summary(const std::string &program, const std::string &why, long records,
                     const std::string &dir) {
   return program + ": " + why + "; " + std::to_string(records) +
-         (records == 1 ? " record in " : " records in ") + dir + "/ZANFEL.RES; picture " + dir +
-         "/ZANFEL.PNG";
+         (records == 1 ? " record in " : " records in ") + dir + "/ZANFEL.RES; pictures " + dir +
+         "/ZANFEL.PNG and ZANFEL.SVG";
 }
 
 // --- The command line ---
@@ -282,21 +282,27 @@ TEST(Summary, SaysWhyTheRunEndedWhicheverWayItEnds) {
   const TempDir dirTmp;
   const std::string dir = dirTmp.Path();
   const auto r = testing::RunInChild(dir, Stdin::DevNull, [] {
-    summary::Start("shoot_c1", "ZANFEL.RES", "/pictures/ZANFEL.PNG");
+    summary::Start("shoot_c1", "ZANFEL.RES", "/pictures/ZANFEL.PNG", "/pictures/ZANFEL.SVG");
     std::string text;
     auto say = [&text](EndWay way, int code) {
       char buf[1024];
       text += std::string(buf, summary::Compose(buf, sizeof buf, way, code, false)) + "\n";
     };
     say(EndWay::Normal, 0);
-    summary::NoteRecords(1);
+    summary::NoteRecords(1, 1, 1);
     summary::NoteSweepEnd(progress::SweepEndText(SweepEnd::LeftRange, false));
     say(EndWay::Normal, 0);
     text += summary::WaitingText() + "\n";
-    summary::NoteRecords(269);
+    summary::NoteRecords(269, 269, 1);
     summary::NoteP(3.80364898L);
     NoteFatalCause(FatalCause::IterationLimit);
     say(EndWay::Fatal, 0);
+    // Passes counted as the pictures count them; a file that keeps only the
+    // last pass says so.
+    summary::NoteRecords(30, 61, 2);
+    say(EndWay::Signal, SIGINT);
+    summary::NoteRecords(1, 25, 25);
+    say(EndWay::Signal, SIGINT);
     // Every other reason, as the line and the pictures' titles say it.
     summary::NoteSweepEnd(progress::SweepEndText(SweepEnd::Key, false));
     text += summary::ReasonText(EndWay::Normal, 0) + "\n";
@@ -316,9 +322,12 @@ TEST(Summary, SaysWhyTheRunEndedWhicheverWayItEnds) {
   EXPECT_EQ(r.out, "shoot_c1: finished; no records in " + res + "; no picture\n" +
                        "shoot_c1: P left its range; 1 record in " + res + "; no picture\n" +
                        "shoot_c1: P left its range; 1 record in " + res +
-                       "; picture /pictures/ZANFEL.PNG\n" +
+                       "; pictures /pictures/ZANFEL.PNG and ZANFEL.SVG\n" +
                        "shoot_c1: iteration limit at P = 3.80364898; 269 records in " + res +
-                       "; no picture\n"
+                       "; no picture\n" + "shoot_c1: interrupted (SIGINT); 61 records in 2 passes in " +
+                       res + "; no picture\n" +
+                       "shoot_c1: interrupted (SIGINT); 25 records in 25 passes, the last pass's 1 in " +
+                       res + "; no picture\n"
                        "stopped by a key\n"
                        "window closed\n"
                        "interrupted (SIGINT)\n"
