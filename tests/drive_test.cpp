@@ -75,6 +75,10 @@ TEST(CommandLine, ReadsItsOptionsAndRejectsAnythingElse) {
   EXPECT_EQ(Parse({}).action, Action::Run);
   EXPECT_EQ(Parse({"--help"}).action, Action::Help);
   EXPECT_EQ(Parse({"--version"}).action, Action::Version);
+  EXPECT_EQ(Parse({"-h"}).action, Action::Help);
+  EXPECT_EQ(Parse({"-V"}).action, Action::Version);
+  EXPECT_TRUE(Parse({"--no-window"}).noWindow);
+  EXPECT_FALSE(Parse({}).noWindow);
   // Help looks at no directory.
   EXPECT_EQ(Parse({"--dir", "/no/such/dir", "--help"}).action, Action::Help);
 
@@ -94,7 +98,8 @@ TEST(CommandLine, ReadsItsOptionsAndRejectsAnythingElse) {
     const char *error;
   } wrong[] = {
       {{"--bogus"}, "unknown argument '--bogus'"},
-      {{"-h"}, "unknown argument '-h'"},
+      {{"-v"}, "unknown argument '-v'"},
+      {{"-hV"}, "unknown argument '-hV'"},
       {{"--help", "x"}, "unknown argument 'x'"},
       {{"--threads", "0"}, "--threads wants a whole number from 1 to 1024, not '0'"},
       {{"--threads", "1025"}, "not '1025'"},
@@ -128,8 +133,8 @@ TEST(CommandLine, HelpVersionAndAWrongCommandLineTouchNoFile) {
     SCOPED_TRACE(program);
     auto r = testing::RunProgram(dir, Stdin::EndOfFile, ProgramPath(program), {"--help"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind("Usage: " + program + " [--dir DIR] [--threads N] [--resume]\n", 0), 0u);
-    for (const char *part : {"ZANFEL.RES", "ZANFEL.PNG", "Ctrl-C", "Exit status:", "128+N"})
+    EXPECT_EQ(r.out.rfind("Usage: " + program + " [--dir DIR] [--threads N] [--resume] [--no-window]\n", 0), 0u);
+    for (const char *part : {"ZANFEL.RES", "ZANFEL.PNG", "ZANFEL.SVG", "Ctrl-C", "Exit status:", "128+N"})
       EXPECT_NE(r.out.find(part), std::string::npos) << part;
     EXPECT_EQ(r.err, "");
 
@@ -143,7 +148,7 @@ TEST(CommandLine, HelpVersionAndAWrongCommandLineTouchNoFile) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, program + ": --threads wants a whole number from 1 to 1024, not 'many' " +
                          "(usage: " + program +
-                         " [--dir DIR] [--threads N] [--resume] [--help] [--version])\n");
+                         " [--dir DIR] [--threads N] [--resume] [--no-window] [--help] [--version])\n");
     EXPECT_TRUE(std::filesystem::is_empty(dir)) << "no file written";
   }
 }
@@ -233,9 +238,11 @@ TEST(Terminal, CtrlCEndsWithinASecondKeepingTheRecordsAndThePicture) {
   EXPECT_TRUE(Exists(run.dir + "/ZANFEL.PNG"));
 }
 
-// A wait on its own: the prompt is erased where it is, whether the Enter was
-// typed during the wait (and echoed) or before it, in the run mode.
-TEST(Terminal, ThePromptGoesWhereverTheEnterLeftTheCursor) {
+// A wait on its own: the prompt is erased where it is, and only an Enter
+// typed during the wait answers it (what was typed before it, in the run
+// mode, is the sweep's and is discarded). Stopped with Ctrl-Z and continued,
+// the wait shows its prompt again.
+TEST(Terminal, OnlyAnEnterTypedDuringTheWaitAnswersIt) {
   TerminalRun run;
   const TempDir runTmp;
   run.dir = runTmp.Path();
@@ -252,24 +259,34 @@ TEST(Terminal, ThePromptGoesWhereverTheEnterLeftTheCursor) {
     RestoreTerminal();
     _exit(0);
   };
-  for (bool ahead : {false, true}) {
-    SCOPED_TRACE(ahead ? "typed ahead" : "typed during the wait");
-    bool typed = false;
-    const auto r = RunOnTerminal(run, waitOnce, [&](pid_t, int master, const std::string &screen) {
-      pollfd p = {sync[0], POLLIN, 0};
-      char c;
-      if (ahead && !typed && poll(&p, 1, 0) > 0 && read(sync[0], &c, 1) == 1)
-        typed = write(master, "\n", 1) == 1;
-      if (!ahead && !typed && screen.find("Press Enter to continue") != std::string::npos)
-        typed = write(master, "\n", 1) == 1;
-    });
-    if (!ahead) {
-      char c;
-      ASSERT_EQ(read(sync[0], &c, 1), 1);
-    }
-    EXPECT_TRUE(typed);
+  const std::string prompt = "Press Enter to continue";
+  const auto count = [&prompt](const std::string &screen) {
+    size_t n = 0;
+    for (size_t at = screen.find(prompt); at != std::string::npos; at = screen.find(prompt, at + 1))
+      ++n;
+    return n;
+  };
+  enum class Way { During, Ahead, StoppedAndContinued };
+  for (Way way : {Way::During, Way::Ahead, Way::StoppedAndContinued}) {
+    SCOPED_TRACE(int(way));
+    bool typedAhead = false, stopped = false, continued = false, typed = false;
+    const auto r =
+        RunOnTerminal(run, waitOnce, [&](pid_t pid, int master, const std::string &screen) {
+          pollfd p = {sync[0], POLLIN, 0};
+          char c;
+          if (!typedAhead && poll(&p, 1, 0) > 0 && read(sync[0], &c, 1) == 1)
+            typedAhead = way != Way::Ahead || write(master, "k\n", 2) == 2;
+          const size_t prompts = count(screen);
+          if (way == Way::StoppedAndContinued && prompts == 1 && !stopped)
+            stopped = kill(pid, SIGTSTP) == 0;
+          else if (stopped && !continued && screen.substr(screen.size() - 3) == "\r\033[K")
+            continued = kill(pid, SIGCONT) == 0;
+          else if (!typed && prompts == (way == Way::StoppedAndContinued ? 2u : 1u))
+            typed = write(master, "\n", 1) == 1;
+        });
+    EXPECT_TRUE(typed) << r.screen;
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.screen.find("Press Enter to continue"), std::string::npos) << r.screen;
+    EXPECT_EQ(count(r.screen), way == Way::StoppedAndContinued ? 2u : 1u) << r.screen;
     EXPECT_EQ(VisibleLines(r.screen), std::vector<std::string>{"before"}) << r.screen;
   }
   close(sync[0]);
@@ -299,7 +316,7 @@ TEST(Summary, SaysWhyTheRunEndedWhicheverWayItEnds) {
     say(EndWay::Fatal, 0);
     // Passes counted as the pictures count them; a file that keeps only the
     // last pass says so.
-    summary::NoteRecords(30, 61, 2);
+    summary::NoteRecords(61, 61, 2);
     say(EndWay::Signal, SIGINT);
     summary::NoteRecords(1, 25, 25);
     say(EndWay::Signal, SIGINT);
