@@ -13,9 +13,9 @@ constexpr int kUsageStatus = 64;
 struct CommandLine {
   enum class Action { Run, Help, Version, Error };
   Action action = Action::Run;
-  std::string dir;     // results directory; empty: the build-time one
-  int threads = 0;     // trajectory threads; 0: every CPU the process may use
-  bool resume = false; // go on with the sweep of ZANFEL.CSV
+  std::string dir;       // results directory; empty: the build-time one
+  int threads = 0;       // trajectory threads; 0: every CPU the process may use
+  bool resume = false;   // go on with the sweep of ZANFEL.CSV
   bool noWindow = false; // no window even where a display is
   std::string error;
 };

@@ -4,11 +4,13 @@
 #include <cerrno>
 #include <csignal>
 #include <new>
+#include <unistd.h>
 
 #include "continuation/observer.hpp"
 #include "graph/graph.hpp"
 #include "plot/svg.hpp"
 #include "report/text_file.hpp"
+#include "runtime/console.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/whole_file.hpp"
 
@@ -35,6 +37,10 @@ void AtFatalEnd(int status, bool runtimeError) {
     WriteNow(FatalEndText(status, runtimeError, watched->empty()));
   } catch (const std::bad_alloc &) {
   }
+  // A person at the terminal gets to see the final curve before the window
+  // goes; a script or a background run does not wait.
+  if (graph::WindowShown() && isatty(0) == 1 && !TerminalInBackground(0))
+    WaitForEnter();
 }
 
 } // namespace

@@ -4,11 +4,11 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <vector>
 #include <csignal>
+#include <cstdio>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <vector>
 
 #include "graph/graph.hpp"
 #include "report/format.hpp"
@@ -31,6 +31,14 @@ Status status;
 // The pass's sweep: from startP towards the end of the range it moves to.
 REAL sweepStart = 0.0L, sweepEnd = 0.0L;
 bool sweepKnown = false;
+REAL solvingP = 0.0L;
+
+// Where a repeated console message belongs: the record being solved for.
+std::string RepeatNote() {
+  const std::string p = Fixed(solvingP, 12, 8);
+  return "record " + std::to_string(status.records + 1) +
+         ", P = " + p.substr(p.find_first_not_of(' '));
+}
 // Whether the window was ever seen shown: a window gone since then was closed
 // by the user, which ends a sweep as a key does.
 bool windowSeen = false;
@@ -97,8 +105,7 @@ void ShowProgress() {
     const double share = static_cast<double>((status.P - sweepStart) / (sweepEnd - sweepStart));
     status.covered = share < 0.0 ? 0.0 : share > 1.0 ? 1.0 : share;
   }
-  Show(StatusText(programName, status.P, status.records, ""),
-       StatusLine(status, TerminalWidth()));
+  Show(StatusText(programName, status.P, status.records, ""), StatusLine(status, TerminalWidth()));
 }
 
 } // namespace
@@ -145,6 +152,10 @@ std::string StatusLine(const Status &st, unsigned width) {
   return line.empty() ? FitWords(st.program, width) : line;
 }
 
+void NoteP(REAL P) {
+  solvingP = P;
+}
+
 void NoteSweep(const PassStart &pass) {
   sweepStart = pass.startP;
   sweepEnd = pass.upwards ? pass.P2 : pass.P1;
@@ -169,6 +180,7 @@ void Start(std::string_view program) {
   started = Clock::now();
   stderrIsTerminal = isatty(2) == 1;
   SetBeforeMessageHook(EraseLine);
+  SetRepeatNote(RepeatNote);
   AddEndHook(EraseLine);
   AddStopHook(EraseLine);
 }

@@ -18,6 +18,7 @@ void RunObserver::WaitForEnter() {
 
 void RunObserver::AtSafePoint(REAL P) {
   summary::NoteP(P);
+  progress::NoteP(P);
   StopIfRequested();
 }
 

@@ -147,8 +147,8 @@ void SayOnTerminal(EndWay way, int code) {
 
 } // namespace
 
-void Start(std::string_view program, const std::string &resultsPath,
-           const std::string &picturePath, const std::string &svgPath) {
+void Start(std::string_view program, const std::string &resultsPath, const std::string &picturePath,
+           const std::string &svgPath) {
   Copy(programName, sizeof programName, program);
   Copy(resultsFile, sizeof resultsFile, Absolute(resultsPath));
   Copy(pictureFile, sizeof pictureFile, Absolute(picturePath));

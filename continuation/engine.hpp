@@ -135,8 +135,8 @@ template <class Model>
 void RunPass(Program<Model> &s, const SweepRules<Model> &rules, const FrameSettings &frame,
              const SweepSettings &sweep, bool checkGraphResult) {
   ++s.pass;
-  s.observer.PassBegun({s.pass, frame, checkGraphResult, rules.plotted, s.g.P, sweep.P1, sweep.P2,
-                        rules.addStep});
+  s.observer.PassBegun(
+      {s.pass, frame, checkGraphResult, rules.plotted, s.g.P, sweep.P1, sweep.P2, rules.addStep});
   Solve(s);
   s.observer.CurveStarted(s.g.H, s.g.YOUT[rules.plotIndex]);
   s.g.H = rules.scale(s);

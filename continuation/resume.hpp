@@ -125,9 +125,9 @@ int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &settin
   s.FAIL.Append(static_cast<long long>(resKeep));
   s.CSV.Assign(CsvPath());
   s.CSV.Append(static_cast<long long>(csvKeep));
-  observer.Resumed({s.pass, settings.frame, false, rules.plotted, settings.start.P, s.P1, s.P2,
-                    rules.addStep},
-                   curve, lastP, s.records);
+  observer.Resumed(
+      {s.pass, settings.frame, false, rules.plotted, settings.start.P, s.P1, s.P2, rules.addStep},
+      curve, lastP, s.records);
   Sweep(s, rules);
   EndRun(s);
   return 0;

@@ -159,6 +159,51 @@ unsigned long MessageCount() {
   return messageCount;
 }
 
+namespace {
+RepeatNote repeatNote = nullptr;
+// The last message line shown on the terminal, the note it was shown with
+// and how often it came since.
+std::string lastLine;
+std::string lastNote;
+unsigned long shownCount = 0;
+
+std::string Note() {
+  return repeatNote ? repeatNote() : std::string();
+}
+
+// A flood of identical lines (a solve whose every trajectory hits the
+// integrator's step limit) becomes one line with its count.
+std::string CollapseRepeats(std::string_view utf8) {
+  std::string out;
+  for (size_t start = 0; start < utf8.size();) {
+    const size_t end = utf8.find('\n', start);
+    if (end == std::string_view::npos) { // a line to be continued: no count on it
+      out.append(utf8.substr(start));
+      lastLine.clear();
+      break;
+    }
+    const std::string_view line = utf8.substr(start, end - start);
+    const std::string note = Note();
+    if (!lastLine.empty() && line == lastLine && note == lastNote) {
+      out += "\033[A\r" + lastLine + " \u00D7" + std::to_string(++shownCount);
+      out += (note.empty() ? "" : " (" + note + ")") + "\033[K\r\n";
+    } else {
+      out.append(line);
+      out += '\n';
+      lastLine = line;
+      lastNote = note;
+      shownCount = 1;
+    }
+    start = end + 1;
+  }
+  return out;
+}
+} // namespace
+
+void SetRepeatNote(RepeatNote note) {
+  repeatNote = note;
+}
+
 void WriteMessage(std::string_view utf8) {
   ++messageCount;
   if (captured) {
@@ -168,7 +213,11 @@ void WriteMessage(std::string_view utf8) {
   if (beforeMessage)
     beforeMessage();
   std::fflush(stdout);
-  const std::string charset = isatty(1) ? TerminalCharset() : "CP866";
+  const bool terminal = isatty(1) == 1;
+  const std::string collapsed = terminal ? CollapseRepeats(utf8) : std::string();
+  if (terminal)
+    utf8 = collapsed;
+  const std::string charset = terminal ? TerminalCharset() : "CP866";
   if (IsUtf8(charset)) {
     WriteAll(utf8.data(), utf8.size());
   } else {

@@ -12,6 +12,12 @@ void WriteMessage(std::string_view utf8);
 // The same followed by "\n".
 void WriteMessageLine(std::string_view utf8);
 
+// On a terminal, a message line that repeats the one above it is not shown
+// again: the line above is rewritten with the count and this note (the
+// record and P it belongs to). Files and pipes get every line as it is.
+using RepeatNote = std::string (*)();
+void SetRepeatNote(RepeatNote note);
+
 // While `buffer` is set, this thread's messages are appended to it (as
 // UTF-8) instead of being written; null writes them again.
 void CaptureMessages(std::string *buffer);

@@ -133,8 +133,11 @@ TEST(CommandLine, HelpVersionAndAWrongCommandLineTouchNoFile) {
     SCOPED_TRACE(program);
     auto r = testing::RunProgram(dir, Stdin::EndOfFile, ProgramPath(program), {"--help"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind("Usage: " + program + " [--dir DIR] [--threads N] [--resume] [--no-window]\n", 0), 0u);
-    for (const char *part : {"ZANFEL.RES", "ZANFEL.PNG", "ZANFEL.SVG", "Ctrl-C", "Exit status:", "128+N"})
+    EXPECT_EQ(r.out.rfind(
+                  "Usage: " + program + " [--dir DIR] [--threads N] [--resume] [--no-window]\n", 0),
+              0u);
+    for (const char *part :
+         {"ZANFEL.RES", "ZANFEL.PNG", "ZANFEL.SVG", "Ctrl-C", "Exit status:", "128+N"})
       EXPECT_NE(r.out.find(part), std::string::npos) << part;
     EXPECT_EQ(r.err, "");
 
@@ -146,9 +149,10 @@ TEST(CommandLine, HelpVersionAndAWrongCommandLineTouchNoFile) {
     r = testing::RunProgram(dir, Stdin::EndOfFile, ProgramPath(program), {"--threads", "many"});
     EXPECT_EQ(r.status, 64);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, program + ": --threads wants a whole number from 1 to 1024, not 'many' " +
-                         "(usage: " + program +
-                         " [--dir DIR] [--threads N] [--resume] [--no-window] [--help] [--version])\n");
+    EXPECT_EQ(r.err,
+              program + ": --threads wants a whole number from 1 to 1024, not 'many' " +
+                  "(usage: " + program +
+                  " [--dir DIR] [--threads N] [--resume] [--no-window] [--help] [--version])\n");
     EXPECT_TRUE(std::filesystem::is_empty(dir)) << "no file written";
   }
 }
@@ -336,30 +340,31 @@ TEST(Summary, SaysWhyTheRunEndedWhicheverWayItEnds) {
   });
   const std::string res = std::filesystem::canonical(dir).string() + "/ZANFEL.RES";
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "shoot_c1: finished; no records in " + res + "; no picture\n" +
-                       "shoot_c1: P left its range; 1 record in " + res + "; no picture\n" +
-                       "shoot_c1: P left its range; 1 record in " + res +
-                       "; pictures /pictures/ZANFEL.PNG and ZANFEL.SVG\n" +
-                       "shoot_c1: iteration limit at P = 3.80364898; 269 records in " + res +
-                       "; no picture\n" + "shoot_c1: interrupted (SIGINT); 61 records in 2 passes in " +
-                       res + "; no picture\n" +
-                       "shoot_c1: interrupted (SIGINT); 25 records in 25 passes, the last pass's 1 in " +
-                       res + "; no picture\n"
-                       "stopped by a key\n"
-                       "window closed\n"
-                       "interrupted (SIGINT)\n"
-                       "terminated (SIGTERM)\n"
-                       "hang-up (SIGHUP)\n"
-                       "quit (SIGQUIT)\n"
-                       "broken pipe (SIGPIPE)\n"
-                       "file-size limit (SIGXFSZ)\n"
-                       "SIGUSR1\n"
-                       "signal " +
-                       std::to_string(SIGWINCH) +
-                       "\n"
-                       "run-time error 207\n"
-                       "invalid integrator call\n"
-                       "graphics could not be initialised\n");
+  EXPECT_EQ(
+      r.out,
+      "shoot_c1: finished; no records in " + res + "; no picture\n" +
+          "shoot_c1: P left its range; 1 record in " + res + "; no picture\n" +
+          "shoot_c1: P left its range; 1 record in " + res +
+          "; pictures /pictures/ZANFEL.PNG and ZANFEL.SVG\n" +
+          "shoot_c1: iteration limit at P = 3.80364898; 269 records in " + res + "; no picture\n" +
+          "shoot_c1: interrupted (SIGINT); 61 records in 2 passes in " + res + "; no picture\n" +
+          "shoot_c1: interrupted (SIGINT); 25 records in 25 passes, the last pass's 1 in " + res +
+          "; no picture\n"
+          "stopped by a key\n"
+          "window closed\n"
+          "interrupted (SIGINT)\n"
+          "terminated (SIGTERM)\n"
+          "hang-up (SIGHUP)\n"
+          "quit (SIGQUIT)\n"
+          "broken pipe (SIGPIPE)\n"
+          "file-size limit (SIGXFSZ)\n"
+          "SIGUSR1\n"
+          "signal " +
+          std::to_string(SIGWINCH) +
+          "\n"
+          "run-time error 207\n"
+          "invalid integrator call\n"
+          "graphics could not be initialised\n");
 }
 
 // --- The character set of a terminal ---

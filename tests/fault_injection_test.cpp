@@ -60,13 +60,7 @@ int WholeRecords(const std::string &res) {
   return records;
 }
 
-std::vector<std::string> Entries(const std::string &dir) {
-  std::vector<std::string> names;
-  for (const auto &e : std::filesystem::directory_iterator(dir))
-    names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
+using testing::Entries;
 
 // How a program is started: its standard descriptors (-1: closed), its
 // environment and limits.

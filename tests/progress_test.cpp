@@ -108,7 +108,8 @@ TEST(Progress, TheStatusLineFitsTheTerminalInWholeFields) {
   // The rate when it is ten or more a minute; a resumed run counts its own.
   st.recordsHere = 700;
   EXPECT_NE(progress::StatusLine(st, 0).find("  11/min  "), std::string::npos);
-  EXPECT_EQ(progress::FitWords("shoot_b1: P left its range; 12 records", 25), "shoot_b1: P left its");
+  EXPECT_EQ(progress::FitWords("shoot_b1: P left its range; 12 records", 25),
+            "shoot_b1: P left its");
   EXPECT_EQ(progress::FitWords("short", 25), "short");
 }
 
