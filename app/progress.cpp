@@ -103,7 +103,7 @@ void ShowProgress() {
   status.covered = -1.0;
   if (sweepKnown && sweepEnd != sweepStart) {
     const double share = static_cast<double>((status.P - sweepStart) / (sweepEnd - sweepStart));
-    status.covered = share < 0.0 ? 0.0 : share > 1.0 ? 1.0 : share;
+    status.covered = share <= 0.0 ? 0.0 : share > 1.0 ? 1.0 : share;
   }
   Show(StatusText(programName, status.P, status.records, ""), StatusLine(status, TerminalWidth()));
 }
@@ -217,7 +217,11 @@ const char *SweepEndText(SweepEnd why, bool windowWasShown) {
 void ShowWaiting() {
   // The summary of the run as it stands, and what it waits for.
   const std::string text = summary::WaitingText() + " - waiting for Enter";
-  Show(text, FitWords(text, TerminalWidth()));
+  // With a window the terminal gets the prompt of the wait instead.
+  if (graph::WindowShown())
+    graph::SetWindowTitle(text);
+  else
+    Show(text, FitWords(text, TerminalWidth()));
 }
 
 void EraseLine() {

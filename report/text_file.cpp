@@ -206,8 +206,11 @@ void TextFile::MoveEarlierAside() {
     ::close(newFd);
     IoError(error, path);
   };
-  // A file system without hard links gets the plain rename.
-  if (::link(path_.c_str(), (path_ + suffix).c_str()) == 0)
+  // An empty results file is no loss and stays out of the set. A file
+  // system without hard links gets the plain rename.
+  if (!resultsThere)
+    ;
+  else if (::link(path_.c_str(), (path_ + suffix).c_str()) == 0)
     moves.linked = path_ + suffix;
   else if (errno != EPERM && errno != ENOTSUP && errno != EMLINK && errno != ENOSYS)
     fail(errno, path_);
@@ -224,9 +227,11 @@ void TextFile::MoveEarlierAside() {
     fail(errno, path_);
   ::close(lockFd_);
   lockFd_ = newFd;
-  std::string line = "Earlier results kept as " + path_ + suffix;
-  for (const std::string &c : present)
-    line += ", " + NameOf(c) + suffix;
+  if (resultsThere)
+    present.insert(present.begin(), path_);
+  std::string line = "Earlier results kept as " + present.front() + suffix;
+  for (size_t i = 1; i < present.size(); ++i)
+    line += ", " + NameOf(present[i]) + suffix;
   line += "\n";
   WriteAll(2, line.data(), line.size());
 }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <poll.h>
 #include <regex>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "app/command_line.hpp"
@@ -21,6 +22,9 @@
 #include "runtime/stop_signal.hpp"
 #include "support/terminal.hpp"
 #include "support/test_support.hpp"
+
+// Last: its baud-rate macros (B0) would rename names in the headers above.
+#include <termios.h>
 
 namespace zanfel {
 namespace {
@@ -295,6 +299,61 @@ TEST(Terminal, OnlyAnEnterTypedDuringTheWaitAnswersIt) {
   }
   close(sync[0]);
   close(sync[1]);
+}
+
+// A run started with & where an earlier run left its files: the terminal
+// has output stops on (stty tostop) and the run is not in its foreground, so
+// touching the terminal's mode or reading it would stop the run. It runs to
+// its end untouched by a key typed there, keeps the earlier files under
+// one number and says so, and shows no status line.
+TEST(Terminal, ABackgroundRunKeepsTheEarlierResultsAndLeavesTheTerminalAlone) {
+  TerminalRun run;
+  const TempDir runTmp;
+  run.dir = runTmp.Path();
+  for (const char *name : {"ZANFEL.RES", "ZANFEL.CSV", "ZANFEL.PNG", "ZANFEL.SVG"})
+    testing::WriteFile(run.dir + "/" + name, std::string("earlier ") + name);
+  const std::string program = ProgramPath("shoot_c2");
+  const auto shell = [program] {
+    termios mode{};
+    tcgetattr(0, &mode);
+    mode.c_lflag |= TOSTOP;
+    tcsetattr(0, TCSANOW, &mode);
+    const pid_t job = fork();
+    if (job == 0) {
+      setpgid(0, 0);
+      execl(program.c_str(), program.c_str(), "--threads", "1", nullptr);
+      _exit(127);
+    }
+    setpgid(job, job);
+    int status = 0;
+    while (waitpid(job, &status, WUNTRACED) < 0) {
+    }
+    if (WIFSTOPPED(status)) {
+      kill(job, SIGKILL);
+      _exit(99); // stopped by the terminal
+    }
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 98);
+  };
+  bool typed = false;
+  const auto r = RunOnTerminal(run, shell, [&](pid_t, int master, const std::string &) {
+    if (!typed)
+      typed = write(master, "k\n", 2) == 2;
+  });
+  EXPECT_EQ(r.status, 0) << r.screen;
+  EXPECT_TRUE(r.canonical);
+  EXPECT_EQ(ReadFile(run.dir + "/ZANFEL.RES"), Golden("shoot_c2", "ZANFEL.RES"));
+  EXPECT_EQ(ReadFile(run.dir + "/stdout.bin"), Golden("shoot_c2", "stdout.bin"));
+  for (const char *name : {"ZANFEL.RES", "ZANFEL.CSV", "ZANFEL.PNG", "ZANFEL.SVG"})
+    EXPECT_EQ(ReadFile(run.dir + "/" + name + ".~1~"), std::string("earlier ") + name);
+  EXPECT_EQ(r.screen.find("\r"), r.screen.find("\r\n")) << "no line rewritten in place";
+  const long records = WholeRecords(ReadFile(run.dir + "/ZANFEL.RES"));
+  EXPECT_EQ(VisibleLines(r.screen),
+            (std::vector<std::string>{
+                "Earlier results kept as ZANFEL.RES.~1~, ZANFEL.CSV.~1~, ZANFEL.PNG.~1~, "
+                "ZANFEL.SVG.~1~",
+                "k", // the terminal's own echo of the key, left for the foreground
+                Summary("shoot_c2", "iteration limit at P = 1.26437262", records, run.dir)}))
+      << r.screen;
 }
 
 // --- The summary line ---

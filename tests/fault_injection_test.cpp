@@ -296,10 +296,14 @@ TEST(FaultInjection, AFullDiskEndsWithAnIoErrorAndKeepsTheEarlierPicture) {
   close(out);
   close(null);
   EXPECT_EQ(Finish(pid), 101);
-  ExpectIoErrorOnWholeRecords(ReadFile(dir / "out"), "No space left on device", disk);
-  EXPECT_EQ(ReadFile(disk + "/ZANFEL.PNG"), "an earlier picture");
+  // The earlier picture is kept aside first, before anything is written.
+  const std::string kept = "Earlier results kept as ZANFEL.PNG.~1~\n";
+  const std::string report = ReadFile(dir / "out");
+  EXPECT_EQ(report.substr(0, kept.size()), kept);
+  ExpectIoErrorOnWholeRecords(report.substr(kept.size()), "No space left on device", disk);
+  EXPECT_EQ(ReadFile(disk + "/ZANFEL.PNG.~1~"), "an earlier picture");
   EXPECT_EQ(Entries(disk),
-            (std::vector<std::string>{"ZANFEL.CSV", "ZANFEL.PNG", "ZANFEL.RES", "fill"}));
+            (std::vector<std::string>{"ZANFEL.CSV", "ZANFEL.PNG.~1~", "ZANFEL.RES", "fill"}));
 }
 
 // A display name no server answers to.
