@@ -204,12 +204,14 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
   for (int i = 1; i < argc && error.empty(); ++i) {
     const std::string_view arg = argv[i];
     std::string value;
-    if (arg == "--help") {
+    if (arg == "--help" || arg == "-h") {
       help = true;
-    } else if (arg == "--version") {
+    } else if (arg == "--version" || arg == "-V") {
       version = true;
     } else if (arg == "--resume") {
       line.resume = true;
+    } else if (arg == "--no-window") {
+      line.noWindow = true;
     } else if (OptionValue("--dir", argc, argv, i, value, error)) {
       line.dir = value;
       haveDir = true;
@@ -285,7 +287,7 @@ std::string OneLine(std::string_view text) {
 std::string UsageError(std::string_view program, std::string_view error) {
   const std::string p(program);
   return p + ": " + OneLine(error) + " (usage: " + p +
-         " [--dir DIR] [--threads N] [--resume] [SETTINGS] [--help] [--version])\n";
+         " [--dir DIR] [--threads N] [--resume] [--no-window] [SETTINGS] [--help] [--version])\n";
 }
 
 std::string VersionText(std::string_view program) {
@@ -296,7 +298,8 @@ std::string HelpText(std::string_view program, std::string_view what) {
   const std::string p(program);
   const std::string defaultDir = DefaultResultsDirectory();
   const std::string where = defaultDir.empty() ? "the working directory" : defaultDir;
-  return "Usage: " + p + " [--dir DIR] [--threads N] [--resume] [SETTINGS]\n" + "       " + p +
+  return "Usage: " + p + " [--dir DIR] [--threads N] [--resume] [--no-window] [SETTINGS]\n" +
+         "       " + p +
          " --continuation arclength [--min-step X] [--max-step X] [SETTINGS] ...\n" +
          "  or:  " + p + " --help | --version\n" +
          "Solve a two-point boundary-value problem by shooting (Newton's method over an\n"
@@ -309,9 +312,11 @@ std::string HelpText(std::string_view program, std::string_view what) {
          "Every continuation step appends a six-line record to the results file\n"
          "ZANFEL.RES and extends the curve in a graphics window (drawn off-screen when\n"
          "there is no display). The picture is saved as ZANFEL.PNG beside the results\n"
-         "file when the window closes, and when the run ends early. The program takes\n"
-         "no input files; its settings are built in, and the options below change\n"
-         "some of them for one run.\n"
+         "file when the window closes, and when the run ends early, together with\n"
+         "ZANFEL.SVG, the whole curve scaled to its data, and ZANFEL.CSV, the records\n"
+         "at full precision. Results of an earlier run there are kept first, as\n"
+         "ZANFEL.RES.~N~ and so on. The program takes no input files; its settings are\n"
+         "built in, and the options below change some of them for one run.\n"
          "\n"
          "A key in the terminal or in the window, or closing the window, ends the\n"
          "sweep. The program then waits for Enter (Return in the window or closing it\n"
@@ -320,7 +325,7 @@ std::string HelpText(std::string_view program, std::string_view what) {
          "Ctrl-C ends it at once. On a terminal a last line tells how the run ended.\n"
          "\n"
          "Options:\n"
-         "  --dir DIR     write ZANFEL.RES, .CSV and .PNG in DIR, which must exist\n"
+         "  --dir DIR     write ZANFEL.RES, .CSV, .PNG and .SVG in DIR, which must exist\n"
          "                (default: " +
          where +
          ")\n"
@@ -348,8 +353,10 @@ std::string HelpText(std::string_view program, std::string_view what) {
          "                X (default: the program's step/1024)\n"
          "  --max-step X  with arclength: the largest step (default: 10 times the\n"
          "                program's step)\n"
-         "  --help        show this help and exit\n"
-         "  --version     show the version and exit\n"
+         "  --no-window   open no window even where there is a display (the pictures\n"
+         "                are written all the same)\n"
+         "  -h, --help    show this help and exit\n"
+         "  -V, --version show the version and exit\n"
          "\n" +
          SettingsHelp(program) +
          "\n"

@@ -24,6 +24,7 @@ struct CommandLine {
   std::string dir;                 // results directory; empty: the build-time one
   int threads = 0;                 // trajectory threads; 0: every CPU the process may use
   bool resume = false;             // go on with the sweep of ZANFEL.CSV
+  bool noWindow = false;           // no window even where a display is
   SettingOptions settings;         // over the program's table
   ContinuationChoice continuation; // --continuation, --min-step, --max-step
   std::string error;

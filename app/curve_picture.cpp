@@ -2,13 +2,16 @@
 #include "app/summary.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <new>
+#include <unistd.h>
 
 #include "continuation/observer.hpp"
 #include "graph/graph.hpp"
 #include "plot/svg.hpp"
 #include "report/results_csv.hpp"
 #include "report/text_file.hpp"
+#include "runtime/console.hpp"
 #include "runtime/end_cause.hpp"
 #include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
@@ -21,6 +24,8 @@ namespace {
 std::string programName = "ZANFEL";
 const std::vector<CurvePoint> *watched = nullptr;
 const char *plottedName = "";
+// Read by the summary of the run on its way out.
+volatile sig_atomic_t saved = 0;
 
 std::string PicturePath() {
   return BesidePath("ZANFEL.SVG");
@@ -41,6 +46,10 @@ void AtFatalEnd(int status, bool runtimeError) {
     WriteNow(FatalEndText(status, runtimeError, watched->empty()));
   } catch (const std::bad_alloc &) {
   }
+  // A person at the terminal gets to see the final curve before the window
+  // goes; a script or a background run does not wait.
+  if (graph::WindowShown() && isatty(0) == 1 && !TerminalInBackground(0))
+    WaitForEnter();
 }
 
 } // namespace
@@ -53,6 +62,10 @@ void Watch(const std::vector<CurvePoint> &curve, const char *plotted) {
   watched = &curve;
   plottedName = plotted;
   SetFatalEndWork(AtFatalEnd);
+}
+
+bool Saved() {
+  return saved != 0;
 }
 
 std::string NormalEndText() {
@@ -75,7 +88,9 @@ bool WriteNow(std::string_view ended) {
       samples.push_back({p.pass, p.H, p.value, p.fold, p.P});
   }
   const svg::Labels labels{programName, "H", plottedName};
-  return WriteWholeFile(PicturePath(), svg::CurvePicture(samples, labels, ended));
+  const bool written = WriteWholeFile(PicturePath(), svg::CurvePicture(samples, labels, ended));
+  saved = saved || written;
+  return written;
 }
 
 void WriteAtNormalEnd() {

@@ -21,6 +21,9 @@ void Start(std::string_view program);
 // drawn (a window shown then and gone later was closed by the user).
 void Watch(const std::vector<CurvePoint> &curve, const char *plotted);
 
+// Whether the picture of this run was written (async-signal-safe).
+bool Saved();
+
 // The title's account of the end: how the last sweep stopped (as the summary
 // noted it), or for a
 // fatal end its status and whether any record was written before it.

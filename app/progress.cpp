@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <vector>
 
 #include "graph/graph.hpp"
 #include "report/format.hpp"
@@ -27,8 +29,19 @@ constexpr auto kInterval = std::chrono::milliseconds(250);
 
 std::string programName = "ZANFEL";
 bool stderrIsTerminal = false;
-REAL lastP = 0.0L;
-long lastRecords = 0;
+Clock::time_point started = Clock::now();
+Status status;
+// The pass's sweep: from startP towards the end of the range it moves to.
+REAL sweepStart = 0.0L, sweepEnd = 0.0L;
+bool sweepKnown = false;
+REAL solvingP = 0.0L;
+
+// Where a repeated console message belongs: the record being solved for.
+std::string RepeatNote() {
+  const std::string p = Fixed(solvingP, 12, 8);
+  return "record " + std::to_string(status.records + 1) +
+         ", P = " + p.substr(p.find_first_not_of(' '));
+}
 // Whether the window was ever seen shown: a window gone since then was closed
 // by the user, which ends a sweep as a key does.
 bool windowSeen = false;
@@ -42,27 +55,119 @@ void WriteToStderr(const char *s, size_t n) {
   WriteAll(2, s, n);
 }
 
-void Show(const std::string &text) {
+// A line wider than the terminal would wrap, and "\r" would then return to
+// its last row only; the last column stays free so that the cursor never
+// reaches the wrap margin. 0 when the terminal tells no width.
+unsigned TerminalWidth() {
+  return TerminalColumns(2);
+}
+
+// Columns a UTF-8 text takes (every character one).
+size_t Columns(std::string_view text) {
+  size_t n = 0;
+  for (unsigned char c : text)
+    n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+std::string Elapsed(double seconds) {
+  const long s = static_cast<long>(seconds);
+  char buf[32];
+  if (s >= 3600)
+    std::snprintf(buf, sizeof buf, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+  else
+    std::snprintf(buf, sizeof buf, "%ld:%02ld", s / 60, s % 60);
+  return buf;
+}
+
+std::string Printed(const char *format, double v) {
+  char buf[48];
+  std::snprintf(buf, sizeof buf, format, v);
+  return buf;
+}
+
+// The title, and the line on a terminal in the foreground: a background run
+// leaves the terminal to the foreground job.
+void Show(const std::string &title, const std::string &line) {
   shownBefore = true;
   lastShown = Clock::now();
-  graph::SetWindowTitle(text);
-  if (graph::WindowShown()) {
-    windowSeen = true;
-    EraseLine(); // shown before the window opened
+  graph::SetWindowTitle(title);
+  windowSeen = windowSeen || graph::WindowShown();
+  if (!stderrIsTerminal || TerminalInBackground(2))
     return;
-  }
-  if (!stderrIsTerminal)
-    return;
-  const std::string fitted = FitToTerminal(2, text);
-  const std::string line = LineOver(fitted, lineShown ? static_cast<std::size_t>(lineLength) : 0);
+  const std::string text = LineOver(line, lineShown ? static_cast<std::size_t>(lineLength) : 0);
+  const auto length = static_cast<sig_atomic_t>(Columns(line));
   // Marked before the write: an end signal in the middle of it still erases.
-  if (static_cast<sig_atomic_t>(fitted.size()) > lineLength || !lineShown)
-    lineLength = static_cast<sig_atomic_t>(fitted.size());
+  if (length > lineLength || !lineShown)
+    lineLength = length;
   lineShown = 1;
-  WriteToStderr(line.data(), line.size());
+  WriteToStderr(text.data(), text.size());
+}
+
+void ShowProgress() {
+  status.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  status.covered = -1.0;
+  if (sweepKnown && sweepEnd != sweepStart) {
+    const double share = static_cast<double>((status.P - sweepStart) / (sweepEnd - sweepStart));
+    status.covered = share <= 0.0 ? 0.0 : share > 1.0 ? 1.0 : share;
+  }
+  Show(StatusText(programName, status.P, status.records, ""), StatusLine(status, TerminalWidth()));
 }
 
 } // namespace
+
+std::string FitWords(const std::string &text, unsigned width) {
+  if (width == 0 || Columns(text) < width)
+    return text;
+  size_t cut = 0, columns = 0;
+  for (size_t i = 0; i < text.size() && columns < width - 1u; ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80)
+      ++columns;
+    if (text[i] == ' ' && (i + 1 >= text.size() || text[i + 1] != ' ') && columns < width)
+      cut = i;
+  }
+  // No word boundary in reach: the line is cut where it must be.
+  if (cut == 0)
+    return text.substr(0, width - 1u);
+  return text.substr(0, text.find_last_not_of(' ', cut) + 1);
+}
+
+std::string StatusLine(const Status &st, unsigned width) {
+  std::vector<std::string> fields{st.program};
+  if (st.records > 0) {
+    fields.push_back("P = " + Fixed(st.P, 12, 8).substr(Fixed(st.P, 12, 8).find_first_not_of(' ')));
+    if (st.covered >= 0.0)
+      fields.push_back(Printed("%.0f%%", 100.0 * st.covered));
+    fields.push_back(std::to_string(st.records) + (st.records == 1 ? " record" : " records"));
+    if (st.recordsHere > 0 && st.seconds >= 1.0)
+      fields.push_back(Printed(st.recordsHere * 60.0 / st.seconds < 10.0 ? "%.1f/min" : "%.0f/min",
+                               st.recordsHere * 60.0 / st.seconds));
+  }
+  fields.push_back(Elapsed(st.seconds));
+  if (st.iterations >= 0)
+    fields.push_back("Newton " + std::to_string(st.iterations));
+  if (st.records > 0 && !st.plotted.empty())
+    fields.push_back(st.plotted + " = " + Printed("%.6g", static_cast<double>(st.value)));
+  std::string line;
+  for (const std::string &field : fields) {
+    const std::string longer = line.empty() ? field : line + "  " + field;
+    if (width != 0 && Columns(longer) >= width)
+      break;
+    line = longer;
+  }
+  return line.empty() ? FitWords(st.program, width) : line;
+}
+
+void NoteP(REAL P) {
+  solvingP = P;
+}
+
+void NoteSweep(const PassStart &pass) {
+  sweepStart = pass.startP;
+  sweepEnd = pass.upwards ? pass.P2 : pass.P1;
+  sweepKnown = true;
+  status.plotted = pass.plotted ? pass.plotted : "";
+}
 
 std::string StatusText(std::string_view program, REAL P, long records, std::string_view ended) {
   std::string text(program);
@@ -77,19 +182,27 @@ std::string StatusText(std::string_view program, REAL P, long records, std::stri
 
 void Start(std::string_view program) {
   programName = std::string(program);
+  status.program = programName;
+  started = Clock::now();
   stderrIsTerminal = isatty(2) == 1;
   DumbTerminal(); // read now, before a signal handler needs it
   SetBeforeMessageHook(EraseLine);
+  SetRepeatNote(RepeatNote);
   AddEndHook(EraseLine);
   AddJobStopHook(EraseLine);
 }
 
-void AfterRecord(REAL P, long records) {
-  lastP = P;
-  lastRecords = records;
+void AfterRecord(REAL P, long records, int iterations, REAL value, bool resumed) {
+  status.P = P;
+  status.records = records;
+  status.value = value;
+  if (!resumed) {
+    ++status.recordsHere;
+    status.iterations = iterations;
+  }
   if (shownBefore && Clock::now() - lastShown < kInterval)
     return;
-  Show(StatusText(programName, lastP, lastRecords, ""));
+  ShowProgress();
 }
 
 void NoteWindow() {
@@ -114,7 +227,12 @@ const char *SweepEndText(SweepEnd why, bool windowWasShown) {
 
 void ShowWaiting() {
   // The summary of the run as it stands, and what it waits for.
-  Show(summary::WaitingText() + " - waiting for Enter");
+  const std::string text = summary::WaitingText() + " - waiting for Enter";
+  // With a window the terminal gets the prompt of the wait instead.
+  if (graph::WindowShown())
+    graph::SetWindowTitle(text);
+  else
+    Show(text, FitWords(text, TerminalWidth()));
 }
 
 void EraseLine() {

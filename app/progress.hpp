@@ -19,8 +19,26 @@ namespace zanfel::progress {
 // handling. Shows nothing yet.
 void Start(std::string_view program);
 
-// After each record: shown at most every 250 ms.
-void AfterRecord(REAL P, long records);
+// What the status line tells of a run, as it stands.
+struct Status {
+  std::string program;
+  REAL P = 0.0L;
+  double covered = -1.0; // share of the pass's range behind P, 0 to 1; < 0 unknown
+  long records = 0;      // records written in this run, over all its passes
+  double seconds = 0.0;  // since the run started
+  long recordsHere = 0;  // of those, records this process computed (not resumed)
+  int iterations = -1;   // Newton iterations of the last solve; < 0 none yet
+  std::string plotted;   // the plotted value's name
+  REAL value = 0.0L;
+};
+
+// The P being solved for: repeated console messages name it.
+void NoteP(REAL P);
+// The pass's sweep, for the share of its range covered.
+void NoteSweep(const PassStart &pass);
+// After each record: shown at most every 250 ms. `records` counts this run's
+// records over all passes, `resumed` whether it is one a resume kept.
+void AfterRecord(REAL P, long records, int iterations, REAL value, bool resumed);
 // Notes whether the window is shown now (after a frame is drawn).
 void NoteWindow();
 // Whether the window was ever seen shown: a window gone since then was closed
@@ -40,8 +58,14 @@ void EraseLine();
 // the wait and the status line erased after it.
 void WaitForEnterShowingProgress();
 
-// What the title and the line say. `records` 0 means no P yet; `ended` empty
-// while the run goes on.
+// What the title says. `records` 0 means no P yet; `ended` empty while the
+// run goes on.
 std::string StatusText(std::string_view program, REAL P, long records, std::string_view ended);
+
+// The status line on a terminal of `width` columns: whole fields only, in
+// the order of their worth, the last column left free (0: no width known).
+std::string StatusLine(const Status &status, unsigned width);
+// `text` cut at its last word boundary before `width` columns.
+std::string FitWords(const std::string &text, unsigned width);
 
 } // namespace zanfel::progress

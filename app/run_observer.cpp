@@ -18,6 +18,7 @@ void RunObserver::WaitForEnter() {
 
 void RunObserver::AtSafePoint(REAL P) {
   summary::NoteP(P);
+  progress::NoteP(P);
   EndIfInterrupted();
 }
 
@@ -41,6 +42,7 @@ void RunObserver::DrawFrame(const PassStart &pass) {
 
 void RunObserver::PassBegun(const PassStart &pass) {
   DrawFrame(pass);
+  progress::NoteSweep(pass);
 }
 
 void RunObserver::CurveStarted(REAL H, REAL value) {
@@ -51,12 +53,13 @@ void RunObserver::Solved(REAL H, REAL value) {
   graph::LineTo(Column(H), Row(value));
 }
 
-void RunObserver::Recorded(const CurvePoint &point, REAL P, long records) {
+void RunObserver::Recorded(const CurvePoint &point, REAL P, long records, int iterations) {
   curve_.push_back(point);
   if (point.fold)
     summary::NoteFold();
-  progress::AfterRecord(P, records);
-  summary::NoteRecords(records);
+  const long all = static_cast<long>(curve_.size());
+  progress::AfterRecord(P, all, iterations, point.value, false);
+  summary::NoteRecords(records, all, point.pass);
 }
 
 void RunObserver::Resumed(const PassStart &pass, const std::vector<CurvePoint> &curve, REAL P,
@@ -75,8 +78,10 @@ void RunObserver::Resumed(const PassStart &pass, const std::vector<CurvePoint> &
     graph::LineTo(Column(p.H), Row(p.value));
     first = false;
   }
-  progress::AfterRecord(P, records);
-  summary::NoteRecords(records);
+  progress::NoteSweep(pass);
+  if (!curve_.empty())
+    progress::AfterRecord(P, records, -1, curve_.back().value, true);
+  summary::NoteRecords(records, records, pass.pass);
 }
 
 void RunObserver::SweepEnded(SweepEnd why) {

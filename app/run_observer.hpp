@@ -31,7 +31,7 @@ public:
   void PassBegun(const PassStart &pass) override;
   void CurveStarted(REAL H, REAL value) override;
   void Solved(REAL H, REAL value) override;
-  void Recorded(const CurvePoint &point, REAL P, long records) override;
+  void Recorded(const CurvePoint &point, REAL P, long records, int iterations) override;
   void Resumed(const PassStart &pass, const std::vector<CurvePoint> &curve, REAL P,
                long records) override;
   void SweepEnded(SweepEnd why) override;

@@ -6,6 +6,7 @@
 #include "app/summary.hpp"
 #include "continuation/resume.hpp"
 #include "graph/graph.hpp"
+#include "runtime/console.hpp"
 #include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/interrupt.hpp"
@@ -59,6 +60,8 @@ int AnswerCommandLine(const char *name, const char *what, const CommandLine &lin
   if (line.threads > 0)
     SetTrajectoryThreads(line.threads);
   SetContinuation(line.continuation);
+  if (line.noWindow)
+    graph::NoWindow();
   return -1;
 }
 
@@ -86,12 +89,13 @@ int RunProgram(const char *name, ConfiguredBody body, ConfiguredBody resumeBody,
       return RefuseResume(name);
     body = resumeBody;
   }
+  StayRunningInBackground();
   InstallFaultHandling();
   InstallInterruptHandlers();
   SetInterruptWork(PicturesAtStop);
   EnterRunMode();
   progress::Start(name);
-  summary::Start(name, ResultsPath(), BesidePath("ZANFEL.PNG"));
+  summary::Start(name, ResultsPath(), BesidePath("ZANFEL.PNG"), BesidePath("ZANFEL.SVG"));
   if (line.continuation.strategy == Strategy::Arclength)
     summary::CountFolds();
   curve_picture::Start(name);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "app/curve_picture.hpp"
 #include "graph/graph.hpp"
 #include "nonlinear/limit_reason.hpp"
 #include "report/format.hpp"
@@ -19,11 +20,15 @@ namespace {
 char programName[64] = "ZANFEL";
 char resultsFile[4096] = "";
 char pictureFile[4096] = "";
+char svgFile[4096] = "";
+char svgName[256] = "";
 char pText[48] = "";
 REAL lastP = 0.0L;
 bool havePText = false;
 volatile long recordCount = 0;
 volatile long foldCount = -1; // not counted: no fold can be passed
+volatile long runRecordCount = 0;
+volatile int passCount = 1;
 const char *volatile sweepEnd = nullptr;
 bool stderrIsTerminal = false;
 const NewtonTrace *watchedTrace = nullptr;
@@ -157,11 +162,13 @@ void SayOnTerminal(EndWay way, int code) {
 
 } // namespace
 
-void Start(std::string_view program, const std::string &resultsPath,
-           const std::string &picturePath) {
+void Start(std::string_view program, const std::string &resultsPath, const std::string &picturePath,
+           const std::string &svgPath) {
   Copy(programName, sizeof programName, program);
   Copy(resultsFile, sizeof resultsFile, Absolute(resultsPath));
   Copy(pictureFile, sizeof pictureFile, Absolute(picturePath));
+  Copy(svgFile, sizeof svgFile, Absolute(svgPath));
+  Copy(svgName, sizeof svgName, svgPath.substr(svgPath.rfind('/') + 1));
   stderrIsTerminal = isatty(2) == 1;
   SetLastWordHook(SayOnTerminal);
 }
@@ -181,8 +188,10 @@ void ExplainIterationLimit() {
          IterationLimitDetail(DiagnoseIterationLimit(*watchedTrace, *watchedSolve)));
 }
 
-void NoteRecords(long records) {
+void NoteRecords(long records, long inRun, int passes) {
   recordCount = records;
+  runRecordCount = inRun;
+  passCount = passes;
 }
 
 void NoteP(REAL P) {
@@ -221,17 +230,28 @@ size_t Compose(char *buf, size_t size, EndWay way, int code, bool waiting) {
   Reason(line, way, code);
   const long records = recordCount;
   line << "; ";
-  if (records == 0)
+  // Counted as the pictures count them: over the whole run.
+  const long inRun = runRecordCount > records ? runRecordCount : records;
+  if (inRun == 0)
     line << "no records";
   else
-    line << records << (records == 1 ? " record" : " records");
-  line << " in " << resultsFile << "; ";
+    line << inRun << (inRun == 1 ? " record" : " records");
+  if (passCount > 1)
+    line << " in " << long(passCount) << " passes";
+  if (inRun > records) // the file keeps the last pass only
+    line << ", the last pass's " << records;
+  line << " in ";
+  line << resultsFile << "; ";
   if (const long folds = foldCount; folds >= 0)
     line << folds << (folds == 1 ? " fold passed; " : " folds passed; ");
   // During the final wait the picture is still to be written, when the
   // window closes.
-  if (waiting || graph::PictureSaved())
-    line << "picture " << pictureFile;
+  const bool png = waiting || graph::PictureSaved();
+  const bool svg = waiting || curve_picture::Saved();
+  if (png && svg)
+    line << "pictures " << pictureFile << " and " << svgName;
+  else if (png || svg)
+    line << "picture " << (png ? pictureFile : svgFile);
   else
     line << "no picture";
   return line.Size();

@@ -18,13 +18,16 @@
 namespace zanfel::summary {
 
 // At the start of a run: the program and its files (made absolute against
-// the working directory). Registers the line as the run's last word.
-void Start(std::string_view program, const std::string &resultsPath,
-           const std::string &picturePath);
+// the working directory; the SVG is named as it lies beside the PNG).
+// Registers the line as the run's last word.
+void Start(std::string_view program, const std::string &resultsPath, const std::string &picturePath,
+           const std::string &svgPath);
 
 // The state of the run as it goes.
-void NoteRecords(long records); // records in the results file now
-void NoteP(REAL P);             // the P being solved for
+// Records in the results file now, and in the whole run over its passes (a
+// run of several passes keeps only the last pass's in the file).
+void NoteRecords(long records, long inRun, int passes);
+void NoteP(REAL P); // the P being solved for
 void NoteSweepEnd(const char *why);
 // Along the arclength: the line counts the folds passed, from none.
 void CountFolds();

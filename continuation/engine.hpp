@@ -18,7 +18,8 @@ void RunPass(Program<Model> &s, const SweepRules<Model> &rules, const FrameSetti
              const SweepSettings &sweep, bool checkGraphResult) {
   ++s.pass;
   s.passFirst = s.records;
-  s.observer.PassBegun({s.pass, frame, checkGraphResult, rules.plotted, &s.trace, &s.g.solve});
+  s.observer.PassBegun({s.pass, frame, checkGraphResult, rules.plotted, &s.trace, &s.g.solve, s.g.P,
+                        sweep.P1, sweep.P2, rules.addStep});
   Solve(s);
   s.observer.CurveStarted(s.g.H, s.g.YOUT[rules.plotIndex]);
   s.g.H = rules.scale(s);
@@ -31,11 +32,18 @@ void RunPass(Program<Model> &s, const SweepRules<Model> &rules, const FrameSetti
     Sweep(s, rules);
 }
 
-// Both files are taken before the results file is emptied: a CSV that cannot
-// be written (not a regular file, in use) ends the run with nothing changed.
+// What an earlier run left beside the results file is kept, not emptied.
+inline void KeepEarlierResults(TextFile &results) {
+  results.KeepEarlier({CsvPath(), BesidePath("ZANFEL.PNG"), BesidePath("ZANFEL.SVG")});
+}
+
+// Both files are taken before the results file is emptied, the earlier
+// run's moved aside first: a CSV that cannot be written (not a regular file,
+// in use) ends the run with nothing changed.
 template <class Model> void CreateResultsFile(Program<Model> &s) {
   s.FAIL.Assign(ResultsPath());
   s.CSV.Assign(CsvPath());
+  KeepEarlierResults(s.FAIL);
   s.FAIL.Take();
   s.CSV.Take();
   s.FAIL.Rewrite();

@@ -46,7 +46,8 @@ int RunShootA1(SweepObserver &observer, const SettingOptions &options) {
   s.g.par = settings.par;
   s.FAIL.Assign(ResultsPath());
   s.CSV.Assign(CsvPath());
-  s.FAIL.Take(); // both files before either is emptied
+  KeepEarlierResults(s.FAIL); // once, before the first pass empties the file
+  s.FAIL.Take();              // both files before either is emptied
   s.CSV.Take();
   do {
     s.FAIL.Rewrite();

@@ -34,7 +34,8 @@ struct CurvePoint {
 // A pass about to start: its number in the run, its frame, and what the
 // vertical axis shows. `checkGraphResult` is shoot_a1's check of the graphics.
 // `trace` and `solve` are the pass's solves as they go, for the reason of an
-// iteration-limit end.
+// iteration-limit end. `startP` and [P1, P2] are the pass's sweep: P goes from startP towards P2
+// when `upwards`, towards P1 otherwise.
 struct PassStart {
   int pass;
   const FrameSettings &frame;
@@ -42,6 +43,8 @@ struct PassStart {
   const char *plotted;
   const NewtonTrace *trace = nullptr;
   const SolveSettings *solve = nullptr;
+  REAL startP, P1, P2;
+  bool upwards;
 };
 
 class SweepObserver {
@@ -61,8 +64,9 @@ public:
   // A continuation step was solved; its record is written next.
   virtual void Solved(REAL H, REAL value) = 0;
   // The record (and its row) of `point` is in the files; `records` counts
-  // the results file's records, P is the record's.
-  virtual void Recorded(const CurvePoint &point, REAL P, long records) = 0;
+  // the results file's records, P is the record's, `iterations` the Newton
+  // iterations of its solve.
+  virtual void Recorded(const CurvePoint &point, REAL P, long records, int iterations) = 0;
   // A resumed sweep: the curve of the records kept, the last P, the count.
   virtual void Resumed(const PassStart &pass, const std::vector<CurvePoint> &curve, REAL P,
                        long records) = 0;

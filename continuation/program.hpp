@@ -129,7 +129,8 @@ void RecordPoint(Program<Model> &s, const SweepRules<Model> &rules, unsigned lon
   ++s.records;
   WriteCsvRow(s, rules, MessageCount() - messagesBefore, label);
   const bool fold = label[0] != '\0';
-  s.observer.Recorded({s.pass, s.g.H, s.g.YOUT[rules.plotIndex], fold, s.g.P}, s.g.P, s.records);
+  s.observer.Recorded({s.pass, s.g.H, s.g.YOUT[rules.plotIndex], fold, s.g.P}, s.g.P, s.records,
+                      s.g.ITER);
 }
 
 } // namespace zanfel

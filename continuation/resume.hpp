@@ -321,8 +321,9 @@ int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &table,
 
   s.FAIL.Append(static_cast<long long>(resKeep));
   s.CSV.Append(static_cast<long long>(csvKeep));
-  observer.Resumed({s.pass, settings.frame, false, rules.plotted, &s.trace, &s.g.solve}, curve,
-                   lastP, s.records);
+  observer.Resumed({s.pass, settings.frame, false, rules.plotted, &s.trace, &s.g.solve,
+                    settings.start.P, s.P1, s.P2, rules.addStep},
+                   curve, lastP, s.records);
   if (alongArc)
     ResumeAlongArc(s, rules, settings.sweep.DP, arc);
   else

@@ -98,7 +98,11 @@ std::string Num(int v) {
   return std::to_string(v);
 }
 
+bool windowWanted = true;
+
 bool DisplayConfigured() {
+  if (!windowWanted)
+    return false;
   for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER"}) {
     const char *v = std::getenv(name);
     if (v && *v)
@@ -499,6 +503,10 @@ bool WindowShown() {
 
 bool WindowLost() {
   return s.lost;
+}
+
+void NoWindow() {
+  windowWanted = false;
 }
 
 void SetWindowTitle(std::string_view title) {

@@ -48,6 +48,8 @@ bool WindowShown();
 // Whether the window went away with its display (it then counts as closed).
 bool WindowLost();
 void SetWindowTitle(std::string_view title);
+// Draws off-screen from now on, as without a display (--no-window).
+void NoWindow();
 
 // Writes the snapshot now if graphics are open (used before a fatal end).
 void SnapshotIfOpen();

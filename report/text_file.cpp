@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -71,6 +73,72 @@ int TakeOpenFileSlot() {
   return -1;
 }
 
+std::string DirectoryOf(const std::string &path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string &path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// N of a name "<base>.~N~", or 0.
+unsigned long BackupNumber(const std::string &name, const std::string &base) {
+  const std::string head = base + ".~";
+  if (name.size() < head.size() + 2 || name.compare(0, head.size(), head) != 0 ||
+      name.back() != '~')
+    return 0;
+  const std::string digits = name.substr(head.size(), name.size() - head.size() - 1);
+  if (digits.find_first_not_of("0123456789") != std::string::npos || digits[0] == '0')
+    return 0;
+  return std::strtoul(digits.c_str(), nullptr, 10);
+}
+
+// One above the highest ".~N~" any of the files has already: the earlier
+// runs' files keep their numbers and one run's files share one.
+unsigned long NextBackupNumber(const std::vector<std::string> &paths) {
+  unsigned long highest = 0;
+  for (const std::string &path : paths) {
+    DIR *dir = opendir(DirectoryOf(path).c_str());
+    if (!dir)
+      IoError(errno, DirectoryOf(path));
+    const std::string base = NameOf(path);
+    while (const dirent *entry = readdir(dir)) {
+      const unsigned long n = BackupNumber(entry->d_name, base);
+      highest = n > highest ? n : highest;
+    }
+    closedir(dir);
+  }
+  return highest + 1;
+}
+
+// The moves done so far, undone in reverse when a later one fails.
+struct Moves {
+  std::vector<std::pair<std::string, std::string>> done; // from, to
+  std::string linked; // a second name given to the results file, or empty
+  void Undo() {
+    for (auto it = done.rbegin(); it != done.rend(); ++it)
+      (void)::rename(it->second.c_str(), it->first.c_str());
+    if (!linked.empty())
+      (void)::unlink(linked.c_str());
+  }
+};
+
+// A new, empty, locked file that will take the results file's name.
+int NewLockedFile(const std::string &path, std::string &tempPath) {
+  std::string name = path + ".~new~XXXXXX";
+  const int fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0)
+    IoError(errno, path);
+  const mode_t mask = umask(0);
+  umask(mask);
+  (void)fchmod(fd, 0666 & ~mask);
+  (void)flock(fd, LOCK_EX | LOCK_NB); // nobody else knows the name yet
+  tempPath = name;
+  return fd;
+}
+
 } // namespace
 
 void SetResultsDirectory(std::string directory) {
@@ -103,6 +171,75 @@ TextFile::~TextFile() {
 
 void TextFile::Assign(std::string path) {
   path_ = std::move(path);
+}
+
+void TextFile::KeepEarlier(std::vector<std::string> companions) {
+  companions_ = std::move(companions);
+  keepEarlier_ = true;
+}
+
+// With the old file locked: a new file, locked before it takes the name, and
+// the old one keeps its lock until then under both names, so that a second
+// run finds the name locked all along. The name is never missing on the way.
+void TextFile::MoveEarlierAside() {
+  keepEarlier_ = false;
+  struct stat st {};
+  const bool resultsThere = regular_ && fstat(lockFd_, &st) == 0 && st.st_size > 0;
+  std::vector<std::string> present;
+  for (const std::string &c : companions_) {
+    struct stat cs {};
+    if (lstat(c.c_str(), &cs) != 0)
+      continue;
+    // A link or a FIFO in a companion's place is refused as the results
+    // file's would be, before anything moves.
+    if (S_ISDIR(cs.st_mode))
+      IoError(EISDIR, c);
+    if (!S_ISREG(cs.st_mode))
+      IoError(kAccessDenied, c, kNotRegularReason);
+    present.push_back(c);
+  }
+  if (!regular_ || (!resultsThere && present.empty()))
+    return;
+  std::vector<std::string> all{path_};
+  all.insert(all.end(), companions_.begin(), companions_.end());
+  const std::string suffix = ".~" + std::to_string(NextBackupNumber(all)) + "~";
+  std::string tempPath;
+  const int newFd = NewLockedFile(path_, tempPath);
+  Moves moves;
+  const auto fail = [&](int error, const std::string &path) {
+    moves.Undo();
+    (void)::unlink(tempPath.c_str());
+    ::close(newFd);
+    IoError(error, path);
+  };
+  // An empty results file is no loss and stays out of the set. A file
+  // system without hard links gets the plain rename.
+  if (!resultsThere)
+    ;
+  else if (::link(path_.c_str(), (path_ + suffix).c_str()) == 0)
+    moves.linked = path_ + suffix;
+  else if (errno != EPERM && errno != ENOTSUP && errno != EMLINK && errno != ENOSYS)
+    fail(errno, path_);
+  else if (::rename(path_.c_str(), (path_ + suffix).c_str()) == 0)
+    moves.done.push_back({path_, path_ + suffix});
+  else
+    fail(errno, path_);
+  for (const std::string &c : present) {
+    if (::rename(c.c_str(), (c + suffix).c_str()) != 0)
+      fail(errno, c);
+    moves.done.push_back({c, c + suffix});
+  }
+  if (::rename(tempPath.c_str(), path_.c_str()) != 0)
+    fail(errno, path_);
+  ::close(lockFd_);
+  lockFd_ = newFd;
+  if (resultsThere)
+    present.insert(present.begin(), path_);
+  std::string line = "Earlier results kept as " + present.front() + suffix;
+  for (size_t i = 1; i < present.size(); ++i)
+    line += ", " + NameOf(present[i]) + suffix;
+  line += "\n";
+  WriteAll(2, line.data(), line.size());
 }
 
 void TextFile::Publish(off_t whole, bool writing, int fd) {
@@ -177,6 +314,8 @@ void TextFile::TakeFile() {
   if (lockFd_ < 0) {
     lockFd_ = OpenLocked(false);
     lockedPath_ = path_;
+    if (keepEarlier_)
+      MoveEarlierAside();
   }
   fd_ = lockFd_;
 }
@@ -187,6 +326,8 @@ void TextFile::Take() {
   ReleaseLock();
   lockFd_ = OpenLocked(false);
   lockedPath_ = path_;
+  if (keepEarlier_)
+    MoveEarlierAside();
 }
 
 void TextFile::Rewrite() {

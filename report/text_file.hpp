@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <vector>
 
 namespace zanfel {
 
@@ -31,6 +32,12 @@ public:
   // Opens the file and takes its lock without changing it (Rewrite and
   // Append then use it): a run takes all its files before it empties any.
   void Take();
+  // The next Rewrite first keeps what an earlier run left: this file and
+  // these companions beside it (names in the same directory) move aside
+  // together under the next free ".~N~" suffix, with one line on standard
+  // error saying where. A failure to keep them is an I/O error before
+  // anything has changed.
+  void KeepEarlier(std::vector<std::string> companions);
   // Takes the file for this run (an exclusive lock, kept until the object
   // goes; another run holding it ends the program before any byte changes),
   // then empties it and opens it for writing.
@@ -58,6 +65,7 @@ private:
   int OpenLocked(bool mustExist);
   void TakeFile(); // open and locked for this run, nothing pending
   void ReleaseLock();
+  void MoveEarlierAside();
   void Empty();
   void StartWriting();
   // What the end hook knows of this file: where its last whole record ends,
@@ -72,6 +80,8 @@ private:
   int fd_ = -1;     // open for writing, or -1
   int lockFd_ = -1; // holds the lock from the first Rewrite on, or -1
   std::string lockedPath_;
+  std::vector<std::string> companions_;
+  bool keepEarlier_ = false;
   bool regular_ = false;
   off_t whole_ = 0; // end of the last whole record
   int slot_ = -1;   // entry in the end hook's table, or -1

@@ -159,11 +159,54 @@ namespace {
 thread_local unsigned long messageCount = 0;
 thread_local unsigned long capturedCount = 0;
 
+RepeatNote repeatNote = nullptr;
+// The last message line shown on the terminal, the note it was shown with
+// and how often it came since.
+std::string lastLine;
+std::string lastNote;
+unsigned long shownCount = 0;
+
+std::string Note() {
+  return repeatNote ? repeatNote() : std::string();
+}
+
+// A flood of identical lines (a solve whose every trajectory hits the
+// integrator's step limit) becomes one line with its count.
+std::string CollapseRepeats(std::string_view utf8) {
+  std::string out;
+  for (size_t start = 0; start < utf8.size();) {
+    const size_t end = utf8.find('\n', start);
+    if (end == std::string_view::npos) { // a line to be continued: no count on it
+      out.append(utf8.substr(start));
+      lastLine.clear();
+      break;
+    }
+    const std::string_view line = utf8.substr(start, end - start);
+    const std::string note = Note();
+    if (!lastLine.empty() && line == lastLine && note == lastNote) {
+      out += "\033[A\r" + lastLine + " \u00D7" + std::to_string(++shownCount);
+      out += (note.empty() ? "" : " (" + note + ")") + "\033[K\r\n";
+    } else {
+      out.append(line);
+      out += '\n';
+      lastLine = line;
+      lastNote = note;
+      shownCount = 1;
+    }
+    start = end + 1;
+  }
+  return out;
+}
+
 void WriteNow(std::string_view utf8) {
   if (beforeMessage)
     beforeMessage();
   std::fflush(stdout);
-  const std::string charset = isatty(1) ? TerminalCharset() : "CP866";
+  const bool terminal = isatty(1) == 1;
+  const std::string collapsed = terminal ? CollapseRepeats(utf8) : std::string();
+  if (terminal)
+    utf8 = collapsed;
+  const std::string charset = terminal ? TerminalCharset() : "CP866";
   if (IsUtf8(charset)) {
     WriteAll(utf8.data(), utf8.size());
   } else {
@@ -172,6 +215,10 @@ void WriteNow(std::string_view utf8) {
   }
 }
 } // namespace
+
+void SetRepeatNote(RepeatNote note) {
+  repeatNote = note;
+}
 
 unsigned long MessageCount() {
   return messageCount;
@@ -202,6 +249,20 @@ void WriteMessageLine(std::string_view utf8) {
   WriteMessage(line);
 }
 
+bool TerminalInBackground(int fd) {
+  if (!isatty(fd))
+    return false;
+  const pid_t foreground = tcgetpgrp(fd);
+  return foreground >= 0 && foreground != getpgrp();
+}
+
+void StayRunningInBackground() {
+  if (!(TerminalInBackground(0) || TerminalInBackground(1) || TerminalInBackground(2)))
+    return;
+  signal(SIGTTOU, SIG_IGN);
+  signal(SIGTTIN, SIG_IGN);
+}
+
 bool KeyPressed() {
   // The window is asked first and always: the question also keeps it
   // responsive.
@@ -210,7 +271,8 @@ bool KeyPressed() {
   // byte that is really there counts. On a regular file that is any unread
   // byte before its end.
   struct pollfd p {};
-  p.fd = 0;
+  // A background run's terminal belongs to the foreground job.
+  p.fd = TerminalInBackground(0) ? -1 : 0;
   p.events = POLLIN;
   bool stdinKey = false;
   if (poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0) {
@@ -231,7 +293,7 @@ bool InRunMode() {
 }
 
 void EnterRunMode() {
-  if (!isatty(0))
+  if (!isatty(0) || TerminalInBackground(0))
     return;
   if (!haveSavedMode) {
     if (tcgetattr(0, &savedMode) != 0)
@@ -315,11 +377,16 @@ void BeforeConsoleText() {
     beforeMessage();
 }
 
-std::string FitToTerminal(int fd, const std::string &text) {
+unsigned TerminalColumns(int fd) {
   struct winsize ws {};
-  if (ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 && text.size() >= ws.ws_col)
-    return text.substr(0, ws.ws_col - 1u);
-  return text;
+  return ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 ? ws.ws_col : 0u;
+}
+
+std::string FitToTerminal(int fd, const std::string &text) {
+  // The last column stays free, so that the cursor never reaches the wrap
+  // margin.
+  const unsigned columns = TerminalColumns(fd);
+  return columns > 0 && text.size() >= columns ? text.substr(0, columns - 1u) : text;
 }
 
 } // namespace zanfel

@@ -12,6 +12,12 @@ void WriteMessage(std::string_view utf8);
 // The same followed by "\n".
 void WriteMessageLine(std::string_view utf8);
 
+// On a terminal, a message line that repeats the one above it is not shown
+// again: the line above is rewritten with the count and this note (the
+// record and P it belongs to). Files and pipes get every line as it is.
+using RepeatNote = std::string (*)();
+void SetRepeatNote(RepeatNote note);
+
 // While `buffer` is set, this thread's messages are appended to it (as
 // UTF-8) instead of being written; null writes them again.
 void CaptureMessages(std::string *buffer);
@@ -64,6 +70,15 @@ bool InRunMode();
 void SuspendRunMode();
 void ResumeRunMode();
 
+// Whether `fd` is a terminal whose foreground is another process group (a run
+// started with & or moved there by bg). Such a run leaves the terminal alone:
+// no run mode, no status line, no prompt, no key read from it.
+bool TerminalInBackground(int fd);
+// For a run started in the background: the stops for terminal output and
+// input are ignored, so that nothing the run writes stops it (a read from the
+// terminal fails instead). Call before the fault handling is installed.
+void StayRunningInBackground();
+
 // Hook called before any console message is written (the progress line is
 // erased there).
 using BeforeMessageHook = void (*)();
@@ -76,5 +91,8 @@ void BeforeConsoleText();
 // row only. The last column stays free so that the cursor never reaches the
 // wrap margin. A terminal that tells no width is not cut.
 std::string FitToTerminal(int fd, const std::string &text);
+// The width of terminal `fd` in columns; 0 when it tells no width. A line
+// that uses the last column wraps.
+unsigned TerminalColumns(int fd);
 
 } // namespace zanfel

@@ -18,6 +18,7 @@
 #include "runtime/fault.hpp"
 #include "runtime/interrupt.hpp"
 #include "runtime/line_over.hpp"
+#include "runtime/signals.hpp"
 
 namespace zanfel {
 
@@ -62,6 +63,18 @@ void ErasePrompt() {
   errno = savedErrno;
 }
 
+// A prompt erased when the run was stopped (Ctrl-Z), to show again once the
+// run is back in the foreground.
+volatile sig_atomic_t promptStopped = 0;
+
+// Async-signal-safe.
+void ErasePromptAtStop() {
+  if (promptFd < 0)
+    return;
+  ErasePrompt();
+  promptStopped = 1;
+}
+
 void ShowPrompt(bool window) {
   const int fd = PromptTerminal();
   if (fd < 0)
@@ -74,6 +87,7 @@ void ShowPrompt(bool window) {
   DumbTerminal(); // read before ErasePrompt can need it in a handler
   promptLength = static_cast<sig_atomic_t>(fitted.size());
   AddEndHook(ErasePrompt);
+  AddJobStopHook(ErasePromptAtStop);
   promptFd = fd;
   WriteAll(fd, line.data(), line.size());
 }
@@ -121,7 +135,9 @@ enum class WaitEnd { Line, EndOfInput, Window };
 
 // Reads standard input up to its line end while the window and the stop
 // signals are looked at; `bytes` counts what was read.
-WaitEnd ReadLineOrWindow(long &bytes) {
+WaitEnd ReadLineOrWindow(long &bytes, bool readStdin) {
+  if (!readStdin && !windowWait)
+    return WaitEnd::EndOfInput;
   for (;;) {
     if (InterruptSignal() != 0) {
       ErasePrompt();
@@ -129,8 +145,12 @@ WaitEnd ReadLineOrWindow(long &bytes) {
     }
     if (windowWait && windowWait())
       return WaitEnd::Window;
+    if (promptStopped && !TerminalInBackground(0)) {
+      promptStopped = 0;
+      ShowPrompt(windowWait != nullptr);
+    }
     struct pollfd p {};
-    p.fd = 0;
+    p.fd = readStdin ? 0 : -1;
     p.events = POLLIN;
     const int r = poll(&p, 1, windowWait ? kWindowPollMs : kPlainPollMs);
     if (r < 0 && errno == EINTR)
@@ -160,14 +180,22 @@ void SetWindowWaitSource(WaitSource source) {
 void WaitForEnter() {
   std::fflush(stdout);
   const bool wasRunMode = InRunMode();
+  // A terminal in the background is the foreground job's: the window alone
+  // can answer, and without one the wait is over at once.
+  const bool readStdin = !TerminalInBackground(0);
+  // The key that stopped the sweep, or anything typed before, belongs to the
+  // sweep and does not answer this wait.
+  if (isatty(0) && readStdin)
+    tcflush(0, TCIFLUSH);
   const long typedAhead = TypedAhead();
   RestoreTerminal();
   // A window closed before the wait has answered it already.
   if (!(windowWait && windowWait())) {
-    if (isatty(0))
+    if (isatty(0) && readStdin)
       ShowPrompt(windowWait != nullptr);
     long bytes = 0;
-    const WaitEnd end = ReadLineOrWindow(bytes);
+    const WaitEnd end = ReadLineOrWindow(bytes, readStdin);
+    promptStopped = 0;
     ErasePromptAfterWait(end == WaitEnd::Line && bytes > typedAhead && EnterEchoesOnPrompt());
     // What was typed on the terminal belonged to this wait.
     if (end == WaitEnd::Window && isatty(0))

@@ -24,12 +24,16 @@ for arg in "$@"; do
   esac
   previous="$arg"
 done
-sh "$root/scripts/build.sh"
+# Only the program to run is built; scripts/test.sh builds the rest.
+sh "$root/scripts/setup.sh"
+[ -f "$root/build/build.ninja" ] ||
+  cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$root/build" --target "$program"
 echo "running $program; standard input is empty, so stop it early with Ctrl-C (the records"
 echo "and the picture so far are kept), a key in its window, or by closing the window"
 # The program ends itself on Ctrl-C; the script stays to report.
 trap ':' INT TERM
 status=0
 "$root/build/bin/$program" "$@" </dev/null || status=$?
-echo "results: $dir/ZANFEL.RES  plot: $dir/ZANFEL.PNG  exit status: $status"
+echo "results: $dir/ZANFEL.RES  plot: $dir/ZANFEL.PNG and ZANFEL.SVG  exit status: $status"
 exit "$status"

@@ -18,6 +18,7 @@
 #include "runtime/console.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/signals.hpp"
+#include "support/terminal.hpp"
 #include "support/test_support.hpp"
 
 namespace zanfel {
@@ -407,6 +408,36 @@ TEST_F(TerminalTest, MessagesFollowTheTerminalsCharset) {
   });
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(Screen(), "C\xCC\xC9\xDB\xCBo\xCD \xCD\xCE\xCF\xC7\xCF \xDB\xC1\xC7\xCF\xD7\n");
+}
+
+// A flood of one message on a terminal is one line with its count and the
+// record it belongs to; another message, or the same one for the next
+// record, starts a line of its own. Files keep every line (the reference
+// runs).
+TEST_F(TerminalTest, RepeatedMessagesShowOnceWithTheirCount) {
+  if (!HaveUtf8Locale())
+    GTEST_SKIP() << "no C.UTF-8 locale";
+  int s = slave;
+  ChildResult r = Run(Stdin::DevNull, [s] {
+    setenv("LC_ALL", "C.UTF-8", 1);
+    dup2(s, 1);
+    static int record = 270;
+    SetRepeatNote([] { return "record " + std::to_string(record); });
+    for (int i = 0; i < 12; ++i)
+      WriteMessageLine(kTooManySteps);
+    // A worker thread's messages, written together later.
+    WriteMessage(std::string(kTooManySteps) + "\n" + kTooManySteps + "\n");
+    WriteMessageLine(kInvalidCall);
+    WriteMessageLine(kInvalidCall);
+    ++record;
+    WriteMessageLine(kInvalidCall);
+    return MessageCount() == 16 ? 0 : 1;
+  });
+  EXPECT_EQ(r.status, 0) << "every message counted";
+  EXPECT_EQ(testing::VisibleLines(Screen()),
+            (std::vector<std::string>{std::string(kTooManySteps) + " \u00D714 (record 270)",
+                                      std::string(kInvalidCall) + " \u00D72 (record 270)",
+                                      kInvalidCall}));
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <poll.h>
 #include <regex>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "app/command_line.hpp"
@@ -25,6 +26,9 @@
 #include "runtime/signals.hpp"
 #include "support/terminal.hpp"
 #include "support/test_support.hpp"
+
+// Last: its baud-rate macros (B0) would rename names in the headers above.
+#include <termios.h>
 
 namespace zanfel {
 namespace {
@@ -57,8 +61,8 @@ long WholeRecords(const std::string &res) {
 std::string Summary(const std::string &program, const std::string &why, long records,
                     const std::string &dir) {
   return program + ": " + why + "; " + std::to_string(records) +
-         (records == 1 ? " record in " : " records in ") + dir + "/ZANFEL.RES; picture " + dir +
-         "/ZANFEL.PNG";
+         (records == 1 ? " record in " : " records in ") + dir + "/ZANFEL.RES; pictures " + dir +
+         "/ZANFEL.PNG and ZANFEL.SVG";
 }
 
 // --- The command line ---
@@ -79,6 +83,10 @@ TEST(CommandLine, ReadsItsOptionsAndRejectsAnythingElse) {
   EXPECT_EQ(Parse({}).action, Action::Run);
   EXPECT_EQ(Parse({"--help"}).action, Action::Help);
   EXPECT_EQ(Parse({"--version"}).action, Action::Version);
+  EXPECT_EQ(Parse({"-h"}).action, Action::Help);
+  EXPECT_EQ(Parse({"-V"}).action, Action::Version);
+  EXPECT_TRUE(Parse({"--no-window"}).noWindow);
+  EXPECT_FALSE(Parse({}).noWindow);
   // Help looks at no directory.
   EXPECT_EQ(Parse({"--dir", "/no/such/dir", "--help"}).action, Action::Help);
 
@@ -114,7 +122,8 @@ TEST(CommandLine, ReadsItsOptionsAndRejectsAnythingElse) {
     const char *error;
   } wrong[] = {
       {{"--bogus"}, "unknown argument '--bogus'"},
-      {{"-h"}, "unknown argument '-h'"},
+      {{"-v"}, "unknown argument '-v'"},
+      {{"-hV"}, "unknown argument '-hV'"},
       {{"--help", "x"}, "unknown argument 'x'"},
       {{"--threads", "0"}, "--threads wants a whole number from 1 to 1024, not '0'"},
       {{"--threads", "1025"}, "not '1025'"},
@@ -167,11 +176,13 @@ TEST(CommandLine, HelpVersionAndAWrongCommandLineTouchNoFile) {
     SCOPED_TRACE(program);
     auto r = testing::RunProgram(dir, Stdin::EndOfFile, ProgramPath(program), {"--help"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(
-        r.out.rfind("Usage: " + program + " [--dir DIR] [--threads N] [--resume] [SETTINGS]\n", 0),
-        0u);
-    for (const char *part : {"ZANFEL.RES", "ZANFEL.PNG", "Ctrl-C", "Exit status:", "128+N",
-                             "--budgets K", "(default: 1e-15)", "  10  ", "  11  ", "  12  "})
+    EXPECT_EQ(r.out.rfind("Usage: " + program +
+                              " [--dir DIR] [--threads N] [--resume] [--no-window] [SETTINGS]\n",
+                          0),
+              0u);
+    for (const char *part :
+         {"ZANFEL.RES", "ZANFEL.PNG", "ZANFEL.SVG", "Ctrl-C", "Exit status:", "128+N",
+          "--budgets K", "(default: 1e-15)", "  10  ", "  11  ", "  12  "})
       EXPECT_NE(r.out.find(part), std::string::npos) << part;
     EXPECT_EQ(r.err, "");
 
@@ -183,10 +194,10 @@ TEST(CommandLine, HelpVersionAndAWrongCommandLineTouchNoFile) {
     r = testing::RunProgram(dir, Stdin::EndOfFile, ProgramPath(program), {"--threads", "many"});
     EXPECT_EQ(r.status, 64);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err,
-              program + ": --threads wants a whole number from 1 to 1024, not 'many' " +
-                  "(usage: " + program +
-                  " [--dir DIR] [--threads N] [--resume] [SETTINGS] [--help] [--version])\n");
+    EXPECT_EQ(r.err, program + ": --threads wants a whole number from 1 to 1024, not 'many' " +
+                         "(usage: " + program +
+                         " [--dir DIR] [--threads N] [--resume] [--no-window] [SETTINGS] [--help] "
+                         "[--version])\n");
     EXPECT_TRUE(std::filesystem::is_empty(dir)) << "no file written";
 
     // A start outside the range is known only to the program.
@@ -311,9 +322,11 @@ TEST(Terminal, CtrlCEndsWithinASecondKeepingTheRecordsAndThePicture) {
   EXPECT_TRUE(Exists(run.dir + "/ZANFEL.PNG"));
 }
 
-// A wait on its own: the prompt is erased where it is, whether the Enter was
-// typed during the wait (and echoed) or before it, in the run mode.
-TEST(Terminal, ThePromptGoesWhereverTheEnterLeftTheCursor) {
+// A wait on its own: the prompt is erased where it is, and only an Enter
+// typed during the wait answers it (what was typed before it, in the run
+// mode, is the sweep's and is discarded). Stopped with Ctrl-Z and continued,
+// the wait shows its prompt again.
+TEST(Terminal, OnlyAnEnterTypedDuringTheWaitAnswersIt) {
   TerminalRun run;
   const TempDir runTmp;
   run.dir = runTmp.Path();
@@ -330,28 +343,96 @@ TEST(Terminal, ThePromptGoesWhereverTheEnterLeftTheCursor) {
     RestoreTerminal();
     _exit(0);
   };
-  for (bool ahead : {false, true}) {
-    SCOPED_TRACE(ahead ? "typed ahead" : "typed during the wait");
-    bool typed = false;
-    const auto r = RunOnTerminal(run, waitOnce, [&](pid_t, int master, const std::string &screen) {
-      pollfd p = {sync[0], POLLIN, 0};
-      char c;
-      if (ahead && !typed && poll(&p, 1, 0) > 0 && read(sync[0], &c, 1) == 1)
-        typed = write(master, "\n", 1) == 1;
-      if (!ahead && !typed && screen.find("Press Enter to continue") != std::string::npos)
-        typed = write(master, "\n", 1) == 1;
-    });
-    if (!ahead) {
-      char c;
-      ASSERT_EQ(read(sync[0], &c, 1), 1);
-    }
-    EXPECT_TRUE(typed);
+  const std::string prompt = "Press Enter to continue";
+  const auto count = [&prompt](const std::string &screen) {
+    size_t n = 0;
+    for (size_t at = screen.find(prompt); at != std::string::npos; at = screen.find(prompt, at + 1))
+      ++n;
+    return n;
+  };
+  enum class Way { During, Ahead, StoppedAndContinued };
+  for (Way way : {Way::During, Way::Ahead, Way::StoppedAndContinued}) {
+    SCOPED_TRACE(int(way));
+    bool typedAhead = false, stopped = false, continued = false, typed = false;
+    const auto r =
+        RunOnTerminal(run, waitOnce, [&](pid_t pid, int master, const std::string &screen) {
+          pollfd p = {sync[0], POLLIN, 0};
+          char c;
+          if (!typedAhead && poll(&p, 1, 0) > 0 && read(sync[0], &c, 1) == 1)
+            typedAhead = way != Way::Ahead || write(master, "k\n", 2) == 2;
+          const size_t prompts = count(screen);
+          if (way == Way::StoppedAndContinued && prompts == 1 && !stopped)
+            stopped = kill(pid, SIGTSTP) == 0;
+          else if (stopped && !continued && screen.substr(screen.size() - 3) == "\r\033[K")
+            continued = kill(pid, SIGCONT) == 0;
+          else if (!typed && prompts == (way == Way::StoppedAndContinued ? 2u : 1u))
+            typed = write(master, "\n", 1) == 1;
+        });
+    EXPECT_TRUE(typed) << r.screen;
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.screen.find("Press Enter to continue"), std::string::npos) << r.screen;
+    EXPECT_EQ(count(r.screen), way == Way::StoppedAndContinued ? 2u : 1u) << r.screen;
     EXPECT_EQ(VisibleLines(r.screen), std::vector<std::string>{"before"}) << r.screen;
   }
   close(sync[0]);
   close(sync[1]);
+}
+
+// A run started with & where an earlier run left its files: the terminal
+// has output stops on (stty tostop) and the run is not in its foreground, so
+// touching the terminal's mode or reading it would stop the run. It runs to
+// its end untouched by a key typed there, keeps the earlier files under
+// one number and says so, and shows no status line.
+TEST(Terminal, ABackgroundRunKeepsTheEarlierResultsAndLeavesTheTerminalAlone) {
+  TerminalRun run;
+  const TempDir runTmp;
+  run.dir = runTmp.Path();
+  for (const char *name : {"ZANFEL.RES", "ZANFEL.CSV", "ZANFEL.PNG", "ZANFEL.SVG"})
+    testing::WriteFile(run.dir + "/" + name, std::string("earlier ") + name);
+  const std::string program = ProgramPath("shoot_c2");
+  const auto shell = [program] {
+    termios mode{};
+    tcgetattr(0, &mode);
+    mode.c_lflag |= TOSTOP;
+    tcsetattr(0, TCSANOW, &mode);
+    const pid_t job = fork();
+    if (job == 0) {
+      setpgid(0, 0);
+      execl(program.c_str(), program.c_str(), "--threads", "1", nullptr);
+      _exit(127);
+    }
+    setpgid(job, job);
+    int status = 0;
+    while (waitpid(job, &status, WUNTRACED) < 0) {
+    }
+    if (WIFSTOPPED(status)) {
+      kill(job, SIGKILL);
+      _exit(99); // stopped by the terminal
+    }
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 98);
+  };
+  bool typed = false;
+  const auto r = RunOnTerminal(run, shell, [&](pid_t, int master, const std::string &) {
+    if (!typed)
+      typed = write(master, "k\n", 2) == 2;
+  });
+  EXPECT_EQ(r.status, kIterationLimitStatus) << r.screen;
+  EXPECT_TRUE(r.canonical);
+  EXPECT_EQ(ReadFile(run.dir + "/ZANFEL.RES"), Golden("shoot_c2", "ZANFEL.RES"));
+  EXPECT_EQ(ReadFile(run.dir + "/stdout.bin"), Golden("shoot_c2", "stdout.bin"));
+  for (const char *name : {"ZANFEL.RES", "ZANFEL.CSV", "ZANFEL.PNG", "ZANFEL.SVG"})
+    EXPECT_EQ(ReadFile(run.dir + "/" + name + ".~1~"), std::string("earlier ") + name);
+  EXPECT_EQ(r.screen.find("\r"), r.screen.find("\r\n")) << "no line rewritten in place";
+  const long records = WholeRecords(ReadFile(run.dir + "/ZANFEL.RES"));
+  EXPECT_EQ(VisibleLines(r.screen),
+            (std::vector<std::string>{
+                "Earlier results kept as ZANFEL.RES.~1~, ZANFEL.CSV.~1~, ZANFEL.PNG.~1~, "
+                "ZANFEL.SVG.~1~",
+                "k", // the terminal's own echo of the key, left for the foreground
+                Summary("shoot_c2",
+                        "iteration limit at P = 1.26437262: residuals stalled at 2.9e-15 above "
+                        "TOLF = 1e-15 while |X| reaches 2e4 (try --tolf 1e-13)",
+                        records, run.dir)}))
+      << r.screen;
 }
 
 // --- The summary line ---
@@ -360,21 +441,27 @@ TEST(Summary, SaysWhyTheRunEndedWhicheverWayItEnds) {
   const TempDir dirTmp;
   const std::string dir = dirTmp.Path();
   const auto r = testing::RunInChild(dir, Stdin::DevNull, [] {
-    summary::Start("shoot_c1", "ZANFEL.RES", "/pictures/ZANFEL.PNG");
+    summary::Start("shoot_c1", "ZANFEL.RES", "/pictures/ZANFEL.PNG", "/pictures/ZANFEL.SVG");
     std::string text;
     auto say = [&text](EndWay way, int code) {
       char buf[1024];
       text += std::string(buf, summary::Compose(buf, sizeof buf, way, code, false)) + "\n";
     };
     say(EndWay::Normal, 0);
-    summary::NoteRecords(1);
+    summary::NoteRecords(1, 1, 1);
     summary::NoteSweepEnd(progress::SweepEndText(SweepEnd::LeftRange, false));
     say(EndWay::Normal, 0);
     text += summary::WaitingText() + "\n";
-    summary::NoteRecords(269);
+    summary::NoteRecords(269, 269, 1);
     summary::NoteP(3.80364898L);
     NoteFatalCause(FatalCause::IterationLimit);
     say(EndWay::Fatal, 0);
+    // Passes counted as the pictures count them; a file that keeps only the
+    // last pass says so.
+    summary::NoteRecords(61, 61, 2);
+    say(EndWay::Signal, SIGINT);
+    summary::NoteRecords(1, 25, 25);
+    say(EndWay::Signal, SIGINT);
     // Every other reason, as the line and the pictures' titles say it.
     summary::NoteSweepEnd(progress::SweepEndText(SweepEnd::Key, false));
     text += summary::ReasonText(EndWay::Normal, 0) + "\n";
@@ -391,27 +478,31 @@ TEST(Summary, SaysWhyTheRunEndedWhicheverWayItEnds) {
   });
   const std::string res = std::filesystem::canonical(dir).string() + "/ZANFEL.RES";
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "shoot_c1: finished; no records in " + res + "; no picture\n" +
-                       "shoot_c1: P left its range; 1 record in " + res + "; no picture\n" +
-                       "shoot_c1: P left its range; 1 record in " + res +
-                       "; picture /pictures/ZANFEL.PNG\n" +
-                       "shoot_c1: iteration limit at P = 3.80364898; 269 records in " + res +
-                       "; no picture\n"
-                       "stopped by a key\n"
-                       "window closed\n"
-                       "interrupted (SIGINT)\n"
-                       "terminated (SIGTERM)\n"
-                       "hang-up (SIGHUP)\n"
-                       "quit (SIGQUIT)\n"
-                       "broken pipe (SIGPIPE)\n"
-                       "file-size limit (SIGXFSZ)\n"
-                       "SIGUSR1\n"
-                       "signal " +
-                       std::to_string(SIGWINCH) +
-                       "\n"
-                       "run-time error 207\n"
-                       "invalid integrator call\n"
-                       "graphics could not be initialised\n");
+  EXPECT_EQ(
+      r.out,
+      "shoot_c1: finished; no records in " + res + "; no picture\n" +
+          "shoot_c1: P left its range; 1 record in " + res + "; no picture\n" +
+          "shoot_c1: P left its range; 1 record in " + res +
+          "; pictures /pictures/ZANFEL.PNG and ZANFEL.SVG\n" +
+          "shoot_c1: iteration limit at P = 3.80364898; 269 records in " + res + "; no picture\n" +
+          "shoot_c1: interrupted (SIGINT); 61 records in 2 passes in " + res + "; no picture\n" +
+          "shoot_c1: interrupted (SIGINT); 25 records in 25 passes, the last pass's 1 in " + res +
+          "; no picture\n"
+          "stopped by a key\n"
+          "window closed\n"
+          "interrupted (SIGINT)\n"
+          "terminated (SIGTERM)\n"
+          "hang-up (SIGHUP)\n"
+          "quit (SIGQUIT)\n"
+          "broken pipe (SIGPIPE)\n"
+          "file-size limit (SIGXFSZ)\n"
+          "SIGUSR1\n"
+          "signal " +
+          std::to_string(SIGWINCH) +
+          "\n"
+          "run-time error 207\n"
+          "invalid integrator call\n"
+          "graphics could not be initialised\n");
 }
 
 // --- The character set of a terminal ---

@@ -62,13 +62,7 @@ int WholeRecords(const std::string &res) {
   return records;
 }
 
-std::vector<std::string> Entries(const std::string &dir) {
-  std::vector<std::string> names;
-  for (const auto &e : std::filesystem::directory_iterator(dir))
-    names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
+using testing::Entries;
 
 // How a program is started: its standard descriptors (-1: closed), its
 // environment and limits.
@@ -307,10 +301,14 @@ TEST(FaultInjection, AFullDiskEndsWithAnIoErrorAndKeepsTheEarlierPicture) {
   close(out);
   close(null);
   EXPECT_EQ(Finish(pid), 101);
-  ExpectIoErrorOnWholeRecords(ReadFile(dir / "out"), "No space left on device", disk);
-  EXPECT_EQ(ReadFile(disk + "/ZANFEL.PNG"), "an earlier picture");
+  // The earlier picture is kept aside first, before anything is written.
+  const std::string kept = "Earlier results kept as ZANFEL.PNG.~1~\n";
+  const std::string report = ReadFile(dir / "out");
+  EXPECT_EQ(report.substr(0, kept.size()), kept);
+  ExpectIoErrorOnWholeRecords(report.substr(kept.size()), "No space left on device", disk);
+  EXPECT_EQ(ReadFile(disk + "/ZANFEL.PNG.~1~"), "an earlier picture");
   EXPECT_EQ(Entries(disk),
-            (std::vector<std::string>{"ZANFEL.CSV", "ZANFEL.PNG", "ZANFEL.RES", "fill"}));
+            (std::vector<std::string>{"ZANFEL.CSV", "ZANFEL.PNG.~1~", "ZANFEL.RES", "fill"}));
 }
 
 // A display name no server answers to.

@@ -61,14 +61,57 @@ TEST(Progress, EveryWayOutErasesTheLineBeforeItsReport) {
       InstallFaultHandling();
       EnterRunMode();
       progress::Start("probe");
-      progress::AfterRecord(1.5L, 3);
+      progress::AfterRecord(1.5L, 3, 4, 0.25L, false);
       c.end();
       return 122;
     });
     EXPECT_EQ(r.status, c.status);
-    EXPECT_EQ(r.terminal, "\rprobe  P =   1.50000000  records 3\033[K" + kEraseLine + c.report);
+    EXPECT_EQ(r.terminal,
+              "\rprobe  P = 1.50000000  3 records  0:00  Newton 4\033[K" + kEraseLine + c.report);
     EXPECT_TRUE(r.terminalCanonical) << "the terminal mode restored too";
   }
+}
+
+// The status line at a terminal's width: whole fields in the order of their
+// worth, never a word cut, the last column free.
+TEST(Progress, TheStatusLineFitsTheTerminalInWholeFields) {
+  progress::Status st;
+  st.program = "shoot_b1";
+  st.P = 0.73893163L;
+  st.covered = 0.4142;
+  st.records = 63;
+  st.recordsHere = 60;
+  st.seconds = 3725.0;
+  st.iterations = 4;
+  st.plotted = "dy8(1)/dH";
+  st.value = -0.0123456789L;
+  const std::string whole = "shoot_b1  P = 0.73893163  41%  63 records  1.0/min  1:02:05  "
+                            "Newton 4  dy8(1)/dH = -0.0123457";
+  const struct {
+    unsigned width;
+    std::string line;
+  } rows[] = {
+      {0, whole},
+      {unsigned(whole.size()) + 1, whole},
+      {unsigned(whole.size()), whole.substr(0, whole.find("  dy8"))},
+      {30, "shoot_b1  P = 0.73893163  41%"},
+      {29, "shoot_b1  P = 0.73893163"},
+      {8, "shoot_b"},
+  };
+  st.recordsHere = 60;
+  st.seconds = 3725.0;
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.width);
+    const std::string line = progress::StatusLine(st, row.width);
+    EXPECT_EQ(line, row.line);
+    EXPECT_TRUE(row.width == 0 || line.size() < row.width);
+  }
+  // The rate when it is ten or more a minute; a resumed run counts its own.
+  st.recordsHere = 700;
+  EXPECT_NE(progress::StatusLine(st, 0).find("  11/min  "), std::string::npos);
+  EXPECT_EQ(progress::FitWords("shoot_b1: P left its range; 12 records", 25),
+            "shoot_b1: P left its");
+  EXPECT_EQ(progress::FitWords("short", 25), "short");
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // behaviour, and the I/O errors that end a program.
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <regex>
@@ -21,9 +22,18 @@
 // Faults injected under the results file: this program's own write() and
 // fdatasync() stand in for the C library's, and misbehave once armed.
 namespace {
-enum class Fault { None, HalfThenHangUp, HalfThenDiskFull, SyncFails };
+enum class Fault { None, HalfThenHangUp, HalfThenDiskFull, SyncFails, SecondRenameFails };
 Fault armed = Fault::None;
+int renames = 0;
 } // namespace
+
+extern "C" int rename(const char *from, const char *to) {
+  if (armed == Fault::SecondRenameFails && ++renames == 2) {
+    errno = EIO;
+    return -1;
+  }
+  return static_cast<int>(syscall(SYS_renameat, AT_FDCWD, from, AT_FDCWD, to));
+}
 
 extern "C" ssize_t write(int fd, const void *buf, size_t n) {
   if (fd > 2 && n > 1 && (armed == Fault::HalfThenHangUp || armed == Fault::HalfThenDiskFull)) {
@@ -243,6 +253,75 @@ TEST_F(RecordTest, ResultsPathEndsInTheFileNameAndTheSnapshotLiesBeside) {
   ASSERT_GE(results.size(), 10u);
   EXPECT_EQ(results.substr(results.size() - 10), "ZANFEL.RES");
   EXPECT_EQ(picture.substr(0, picture.size() - 10), results.substr(0, results.size() - 10));
+}
+
+// A new results file keeps an earlier run's four files: they move aside
+// under one number, above any of theirs, the new file is locked as before
+// (a second run finds it in use), and a failure on the way is an I/O error
+// that leaves every file as it was.
+TEST_F(RecordTest, ARewriteKeepsTheEarlierRunsFilesUnderOneNumber) {
+  const std::string res = dir + "/ZANFEL.RES";
+  const std::vector<std::string> companions{dir + "/ZANFEL.CSV", dir + "/ZANFEL.PNG",
+                                            dir + "/ZANFEL.SVG"};
+  const auto rewrite = [&] {
+    TextFile f;
+    f.Assign(res);
+    f.KeepEarlier(companions);
+    f.Rewrite();
+    f.WriteLn("new");
+    f.WriteThrough();
+    // A second run while this one holds the file: refused, nothing moved.
+    const testing::TempDir elsewhere; // the child's own output files
+    const testing::ChildResult second =
+        testing::RunInChild(elsewhere.Path(), testing::Stdin::DevNull, [&] {
+          TextFile g;
+          g.Assign(res);
+          g.KeepEarlier(companions);
+          g.Rewrite();
+          return 0;
+        });
+    f.Close();
+    return second.status == 5 && second.out.find("in use by another run") != std::string::npos ? 0
+                                                                                               : 1;
+  };
+  const auto earlier = [&] {
+    testing::WriteFile(res, "old records");
+    testing::WriteFile(companions[0], "old rows");
+    testing::WriteFile(companions[2], "old picture");
+    testing::WriteFile(companions[1] + ".~2~", "older picture");
+  };
+  earlier();
+  armed = Fault::SecondRenameFails;
+  testing::ChildResult r = testing::RunInChild(dir, testing::Stdin::DevNull, rewrite);
+  armed = Fault::None;
+  EXPECT_EQ(r.status, 101);
+  EXPECT_EQ(r.out.rfind("Runtime error 101: " + dir + "/ZANFEL.SVG: ", 0), 0u) << r.out;
+  EXPECT_EQ(testing::Entries(dir),
+            (std::vector<std::string>{"ZANFEL.CSV", "ZANFEL.PNG.~2~", "ZANFEL.RES", "ZANFEL.SVG"}));
+  EXPECT_EQ(ReadFile(res) + ReadFile(companions[0]), "old recordsold rows");
+
+  r = testing::RunInChild(dir, testing::Stdin::DevNull, rewrite);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.err, "Earlier results kept as " + res + ".~3~, ZANFEL.CSV.~3~, ZANFEL.SVG.~3~\n");
+  EXPECT_EQ(ReadFile(res), "new\r\n");
+  EXPECT_EQ(ReadFile(res + ".~3~") + ReadFile(companions[0] + ".~3~") +
+                ReadFile(companions[2] + ".~3~") + ReadFile(companions[1] + ".~2~"),
+            "old recordsold rowsold pictureolder picture");
+  EXPECT_EQ(testing::Entries(dir).size(), 5u) << "nothing else left behind";
+
+  // An empty results file alone is nothing to keep.
+  const testing::TempDir other;
+  testing::WriteFile(other.Path() + "/ZANFEL.RES", "");
+  r = testing::RunInChild(other.Path(), testing::Stdin::DevNull, [&] {
+    TextFile f;
+    f.Assign(other.Path() + "/ZANFEL.RES");
+    f.KeepEarlier({other.Path() + "/ZANFEL.CSV"});
+    f.Rewrite();
+    return 0;
+  });
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(testing::Entries(other.Path()), std::vector<std::string>{"ZANFEL.RES"});
 }
 
 TEST_F(RecordTest, MissingDirectoryEndsWithPathNotFound) {

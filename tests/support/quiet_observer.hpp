@@ -14,7 +14,7 @@ public:
   void PassBegun(const PassStart &) override {}
   void CurveStarted(REAL, REAL) override {}
   void Solved(REAL, REAL) override {}
-  void Recorded(const CurvePoint &, REAL, long) override {}
+  void Recorded(const CurvePoint &, REAL, long, int) override {}
   void Resumed(const PassStart &, const std::vector<CurvePoint> &, REAL, long) override {}
   void SweepEnded(SweepEnd) override {}
   void RunEnding() override {}

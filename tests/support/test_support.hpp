@@ -37,6 +37,8 @@ private:
 
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &bytes);
+// The names in a directory, sorted.
+std::vector<std::string> Entries(const std::string &dir);
 bool Exists(const std::string &path);
 
 // A file of a reference run: `run` is the folder under tests/golden
