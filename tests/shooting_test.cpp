@@ -322,7 +322,7 @@ TEST(Budgets, EveryThreadCountCutsTheSameTrajectoriesShort) {
       WriteMessageLine(seen);
       return 10;
     });
-    EXPECT_EQ(r.status, 10);
+    EXPECT_EQ(r.status, 10) << r.err;
     if (threads == 1) {
       first = r.out;
       // Two messages per call until three budgets suffice.
