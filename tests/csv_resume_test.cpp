@@ -113,24 +113,11 @@ TEST(CsvText, RowReadsBackTheStateItWasWrittenFrom) {
                SameBits(back.DP, row.DP));
 }
 
-// The file without its "#" lines.
-std::string Data(const std::string &csv) {
-  std::string data;
-  for (std::size_t at = 0; at < csv.size();) {
-    std::size_t end = csv.find('\n', at);
-    end = end == std::string::npos ? csv.size() : end + 1;
-    if (csv[at] != '#')
-      data.append(csv, at, end - at);
-    at = end;
-  }
-  return data;
-}
-
 // Loads the file as a plain CSV reader with a float64 parser would, after
 // skipping the "#" lines: a header and rows of as many numbers. The number
 // of rows.
 long ExpectPlainCsv(const std::string &csv, std::size_t columns) {
-  const std::string data = Data(csv);
+  const std::string data = testing::CsvWithoutComments(csv);
   std::vector<std::string> lines;
   for (std::size_t at = 0, end; (end = data.find('\n', at)) != std::string::npos; at = end + 1)
     lines.push_back(data.substr(at, end - at));
@@ -151,7 +138,7 @@ long ExpectPlainCsv(const std::string &csv, std::size_t columns) {
 
 // The rows as a reader that goes by the header's names sees them.
 std::vector<std::map<std::string, REAL>> RowsByName(const std::string &csv) {
-  const std::string data = Data(csv);
+  const std::string data = testing::CsvWithoutComments(csv);
   std::vector<std::string_view> names;
   std::vector<std::map<std::string, REAL>> rows;
   for (std::size_t at = 0, end; (end = data.find('\n', at)) != std::string::npos; at = end + 1) {
@@ -245,8 +232,8 @@ void ExpectSameAsUnstopped(const std::string &whole, const std::string &resumed,
                            const ChildResult &w, const ChildResult &stopped, const ChildResult &r) {
   for (const char *name : {"ZANFEL.RES", "plot.log", "ZANFEL.PNG"})
     ExpectSameBytes(ReadFile(resumed + "/" + name), ReadFile(whole + "/" + name), name);
-  ExpectSameBytes(Data(ReadFile(resumed + "/ZANFEL.CSV")), Data(ReadFile(whole + "/ZANFEL.CSV")),
-                  "ZANFEL.CSV");
+  ExpectSameBytes(testing::CsvWithoutComments(ReadFile(resumed + "/ZANFEL.CSV")),
+                  testing::CsvWithoutComments(ReadFile(whole + "/ZANFEL.CSV")), "ZANFEL.CSV");
   EXPECT_EQ(stopped.out + r.out, w.out);
   EXPECT_EQ(r.status, w.status);
 }

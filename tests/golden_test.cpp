@@ -178,18 +178,6 @@ testing::Watch EnterAtWindowTitle(const std::string &display, Outcome &o) {
   };
 }
 
-std::string WithoutComments(const std::string &csv) {
-  std::string rows;
-  for (std::size_t at = 0; at < csv.size();) {
-    std::size_t end = csv.find('\n', at);
-    end = end == std::string::npos ? csv.size() : end + 1;
-    if (csv[at] != '#')
-      rows.append(csv, at, end - at);
-    at = end;
-  }
-  return rows;
-}
-
 Outcome RunConfiguration(const Case &c, const Configuration &k) {
   const testing::TempDir dir;
   ChildSetup setup;
@@ -229,7 +217,7 @@ Outcome RunConfiguration(const Case &c, const Configuration &k) {
     o.child = testing::RunChild(
         setup, [&] { return RunInProcess(c, k); }, watch);
   o.results = ReadFile(dir.File("ZANFEL.RES"));
-  o.rows = WithoutComments(ReadFile(dir.File("ZANFEL.CSV")));
+  o.rows = testing::CsvWithoutComments(ReadFile(dir.File("ZANFEL.CSV")));
   o.recorded = testing::Exists(dir.File("plot.log"));
   o.plot = ReadFile(dir.File("plot.log"));
   o.picture = testing::Exists(dir.File("ZANFEL.PNG"));

@@ -74,4 +74,16 @@ std::vector<std::string> Entries(const std::string &dir) {
   return names;
 }
 
+std::string CsvWithoutComments(const std::string &csv) {
+  std::string rows;
+  for (std::size_t at = 0; at < csv.size();) {
+    std::size_t end = csv.find('\n', at);
+    end = end == std::string::npos ? csv.size() : end + 1;
+    if (csv[at] != '#')
+      rows.append(csv, at, end - at);
+    at = end;
+  }
+  return rows;
+}
+
 } // namespace zanfel::testing

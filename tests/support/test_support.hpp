@@ -36,6 +36,8 @@ private:
 };
 
 std::string ReadFile(const std::string &path);
+// A ZANFEL.CSV's rows: the file without its "#" lines.
+std::string CsvWithoutComments(const std::string &csv);
 void WriteFile(const std::string &path, const std::string &bytes);
 // The names in a directory, sorted.
 std::vector<std::string> Entries(const std::string &dir);
