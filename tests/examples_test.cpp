@@ -35,16 +35,20 @@ std::vector<Row> CsvRows(const std::string &csv) {
     }
     Row row;
     for (std::size_t i = 0; i < fields.size() && i < names.size(); ++i)
-      EXPECT_TRUE(ParseReal(fields[i], row[names[i]])) << line;
+      if (names[i] == "label") // along the arclength: "fold" or empty
+        row["fold"] = fields[i] == "fold" ? 1.0L : 0.0L;
+      else
+        EXPECT_TRUE(ParseReal(fields[i], row[names[i]])) << line;
     rows.push_back(row);
   }
   return rows;
 }
 
-// Bratu's lower branch: s = theta tanh(theta/4) has one root theta in
-// [0, 2 theta_c] for 0 <= s <= 4; lambda = theta^2 / (2 cosh^2(theta/4)).
+// Bratu's branch: s = theta tanh(theta/4) rises with theta, so it has one
+// root theta for every s >= 0 (below 4 on the lower branch, above on the
+// upper); lambda = theta^2 / (2 cosh^2(theta/4)).
 REAL BratuLambdaAt(REAL s) {
-  REAL lo = 0.0L, hi = 4.8L; // s(4.8) > 4
+  REAL lo = 0.0L, hi = 200.0L; // s(200) > 100
   for (int i = 0; i < 200; ++i) {
     const REAL mid = 0.5L * (lo + hi);
     (mid * tanhl(mid / 4.0L) < s ? lo : hi) = mid;
@@ -107,6 +111,41 @@ TEST(Examples, BratuLowerBranchUpToTheFold) {
   EXPECT_EQ(resumed.status, kIterationLimitStatus) << resumed.err;
   EXPECT_EQ(ReadFile(again.File("ZANFEL.CSV")), csv);
   EXPECT_EQ(ReadFile(again.File("ZANFEL.RES")), res);
+}
+
+// Along the arclength from lambda = 0: up the lower branch, round the fold
+// (written as a record of its own at lambda_c, where s = 4) and down the upper
+// branch past lambda = 1. Every record lies on the closed form.
+TEST(Examples, BratuRoundTheFoldAlongTheArclength) {
+  TempDir dir;
+  const ChildResult run =
+      RunExample(dir, "bratu", {"--continuation", "arclength", "--records", "30"});
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  const std::vector<Row> rows = CsvRows(ReadFile(dir.File("ZANFEL.CSV")));
+  ASSERT_EQ(rows.size(), 30u);
+  int folds = 0;
+  REAL worst = 0.0L;
+  bool upperAbove1 = false;
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    const Row &row = rows[k];
+    if (row.at("P") > 0.1L)
+      worst = std::max(worst, RelativeError(BratuLambdaAt(row.at("X1")), row.at("P")));
+    if (row.at("fold") == 1.0L) {
+      ++folds;
+      EXPECT_LT(RelativeError(row.at("P"), 3.51383071912516120621L), 1e-9L); // reached: 1.2e-10
+      EXPECT_LT(fabsl(row.at("X1") - 4.0L), 1e-3L);                          // reached: 6e-5
+    }
+    // The upper branch passes lambda = 1 between two records: s there is the
+    // published 10.846899019389452.
+    if (k > 0 && row.at("X1") > 4.0L && rows[k - 1].at("P") > 1.0L && row.at("P") < 1.0L) {
+      upperAbove1 = true;
+      EXPECT_LT(rows[k - 1].at("X1"), 10.846899019389452L);
+      EXPECT_GT(row.at("X1"), 10.846899019389452L);
+    }
+  }
+  EXPECT_EQ(folds, 1);
+  EXPECT_TRUE(upperAbove1);
+  EXPECT_LT(worst, 1e-8L); // reached: 3e-9, on the upper branch
 }
 
 // From mu = 0 up by 1/32: the published y'(0) at mu = 1 and 5. Single

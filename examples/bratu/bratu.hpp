@@ -43,4 +43,4 @@ inline constexpr zanfel::OwnProblem<Bratu> kOwnProblem{
     {0.0L, {0.0L}},
     {1.0L, 2.0L, 0, 4, 0, 6},
     {0.0625L, 0.0L, 10.0L},
-    {"s", "du_1", "dE", "E="}};
+    {"du_0", "du_1", "dE", "E="}};

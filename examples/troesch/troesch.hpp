@@ -43,4 +43,4 @@ inline constexpr zanfel::OwnProblem<Troesch> kOwnProblem{
     {0.0L, {1.0L}},
     {1.0L, 0.2L, 0, 10, 0, 5},
     {0.03125L, 0.0L, 20.0L},
-    {"s", "dy_1", "dE", "E="}};
+    {"dy_0", "dy_1", "dE", "E="}};
