@@ -146,15 +146,8 @@ bool OptionValue(std::string_view name, int argc, const char *const *argv, int &
 
 // A whole number from 1 to kMaxThreads, or 0.
 int ThreadCount(const std::string &text) {
-  if (text.empty() || text.size() > 4)
-    return 0;
-  int n = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9')
-      return 0;
-    n = n * 10 + (c - '0');
-  }
-  return n <= kMaxThreads ? n : 0;
+  long n = 0;
+  return text.size() <= 4 && ParseWholeNumber(text, 1, kMaxThreads, n) ? static_cast<int>(n) : 0;
 }
 
 // A step bound: a finite number greater than zero, or 0 with `error` set.

@@ -27,20 +27,16 @@ using Clock = std::chrono::steady_clock;
 // cost terminal and window-manager traffic.
 constexpr auto kInterval = std::chrono::milliseconds(250);
 
-std::string programName = "ZANFEL";
 bool stderrIsTerminal = false;
 Clock::time_point started = Clock::now();
 Status status;
 // The pass's sweep: from startP towards the end of the range it moves to.
 REAL sweepStart = 0.0L, sweepEnd = 0.0L;
 bool sweepKnown = false;
-REAL solvingP = 0.0L;
 
 // Where a repeated console message belongs: the record being solved for.
 std::string RepeatNote() {
-  const std::string p = Fixed(solvingP, 12, 8);
-  return "record " + std::to_string(status.records + 1) +
-         ", P = " + p.substr(p.find_first_not_of(' '));
+  return "record " + std::to_string(status.records + 1) + ", P = " + summary::NotedPText();
 }
 // Whether the window was ever seen shown: a window gone since then was closed
 // by the user, which ends a sweep as a key does.
@@ -111,7 +107,8 @@ void ShowProgress() {
     const double share = static_cast<double>((status.P - sweepStart) / (sweepEnd - sweepStart));
     status.covered = share <= 0.0 ? 0.0 : share > 1.0 ? 1.0 : share;
   }
-  Show(StatusText(programName, status.P, status.records, ""), StatusLine(status, TerminalWidth()));
+  Show(StatusText(status.program, status.P, status.records, ""),
+       StatusLine(status, TerminalWidth()));
 }
 
 } // namespace
@@ -135,7 +132,8 @@ std::string FitWords(const std::string &text, unsigned width) {
 std::string StatusLine(const Status &st, unsigned width) {
   std::vector<std::string> fields{st.program};
   if (st.records > 0) {
-    fields.push_back("P = " + Fixed(st.P, 12, 8).substr(Fixed(st.P, 12, 8).find_first_not_of(' ')));
+    const std::string P = Fixed(st.P, 12, 8);
+    fields.push_back("P = " + P.substr(P.find_first_not_of(' ')));
     if (st.covered >= 0.0)
       fields.push_back(Printed("%.0f%%", 100.0 * st.covered));
     fields.push_back(std::to_string(st.records) + (st.records == 1 ? " record" : " records"));
@@ -158,10 +156,6 @@ std::string StatusLine(const Status &st, unsigned width) {
   return line.empty() ? FitWords(st.program, width) : line;
 }
 
-void NoteP(REAL P) {
-  solvingP = P;
-}
-
 void NoteSweep(const PassStart &pass) {
   sweepStart = pass.startP;
   sweepEnd = pass.upwards ? pass.P2 : pass.P1;
@@ -181,8 +175,7 @@ std::string StatusText(std::string_view program, REAL P, long records, std::stri
 }
 
 void Start(std::string_view program) {
-  programName = std::string(program);
-  status.program = programName;
+  status.program = std::string(program);
   started = Clock::now();
   stderrIsTerminal = isatty(2) == 1;
   DumbTerminal(); // read now, before a signal handler needs it

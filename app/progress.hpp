@@ -32,8 +32,6 @@ struct Status {
   REAL value = 0.0L;
 };
 
-// The P being solved for: repeated console messages name it.
-void NoteP(REAL P);
 // The pass's sweep, for the share of its range covered.
 void NoteSweep(const PassStart &pass);
 // After each record: shown at most every 250 ms. `records` counts this run's

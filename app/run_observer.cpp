@@ -18,7 +18,6 @@ void RunObserver::WaitForEnter() {
 
 void RunObserver::AtSafePoint(REAL P) {
   summary::NoteP(P);
-  progress::NoteP(P);
   EndIfInterrupted();
 }
 

@@ -14,9 +14,6 @@
 #include "runtime/write_all.hpp"
 #include "shooting/trajectory_pool.hpp"
 
-#include <cerrno>
-#include <unistd.h>
-
 namespace zanfel {
 
 namespace {
@@ -29,16 +26,7 @@ void Write(int fd, const std::string &text) {
 // that gets none of it (a full disk, a closed pipe) must learn of it from the
 // status.
 int Answer(const std::string &text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(1, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return kOutputErrorStatus;
-    done += static_cast<std::size_t>(n);
-  }
-  return 0;
+  return WriteAll(1, text.data(), text.size()) ? 0 : kOutputErrorStatus;
 }
 
 // --help, --version and a wrong command line end here, before anything is

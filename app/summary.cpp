@@ -204,6 +204,10 @@ void NoteP(REAL P) {
   havePText = true;
 }
 
+const char *NotedPText() {
+  return pText;
+}
+
 void CountFolds() {
   foldCount = 0;
 }

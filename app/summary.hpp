@@ -28,6 +28,8 @@ void Start(std::string_view program, const std::string &resultsPath, const std::
 // run of several passes keeps only the last pass's in the file).
 void NoteRecords(long records, long inRun, int passes);
 void NoteP(REAL P); // the P being solved for
+// That P as the line writes it ("3.80364898"); empty before any.
+const char *NotedPText();
 void NoteSweepEnd(const char *why);
 // Along the arclength: the line counts the folds passed, from none.
 void CountFolds();

@@ -13,19 +13,6 @@ bool FiniteReal(std::string_view text, REAL &v) {
   return ParseReal(text, v) && std::isfinite(v);
 }
 
-// A whole number from `low` to `high`, digits only.
-bool WholeNumber(std::string_view text, long low, long high, long &n) {
-  if (text.empty() || text.size() > 12)
-    return false;
-  n = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9')
-      return false;
-    n = n * 10 + (c - '0');
-  }
-  return n >= low && n <= high;
-}
-
 std::string Quoted(std::string_view name, std::string_view value, std::string_view wants) {
   return std::string(name) + " wants " + std::string(wants) + ", not '" + std::string(value) + "'";
 }
@@ -61,7 +48,7 @@ bool ParseRealOption(std::string_view name, std::string_view value, std::optiona
 bool ParseWholeOption(std::string_view name, std::string_view value, long high,
                       std::optional<long> &to, std::string &error) {
   long n = 0;
-  if (!WholeNumber(value, 1, high, n))
+  if (!ParseWholeNumber(value, 1, high, n))
     error = Quoted(name, value, "a whole number from 1 to " + std::to_string(high));
   to = n;
   return true;

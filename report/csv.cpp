@@ -69,6 +69,18 @@ bool ParseLong(std::string_view field, long &v) {
   return errno == 0 && end == text.c_str() + text.size();
 }
 
+bool ParseWholeNumber(std::string_view text, long low, long high, long &n) {
+  if (text.empty() || text.size() > 12)
+    return false;
+  n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9')
+      return false;
+    n = n * 10 + (c - '0');
+  }
+  return n >= low && n <= high;
+}
+
 std::vector<std::string_view> SplitFields(std::string_view line) {
   std::vector<std::string_view> fields;
   for (;;) {
