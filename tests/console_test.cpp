@@ -1,5 +1,10 @@
 // The console: the bytes of the messages, the key test, the wait for Enter and
 // the terminal mode of a run, on pipes, files and a pseudo-terminal.
+// The programs' headers come first: the terminal's headers define baud-rate
+// macros (B0, B50, ...) that would stand for names of theirs.
+#include "app/progress.hpp"
+#include "app/summary.hpp"
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -439,6 +444,27 @@ TEST_F(TerminalTest, RepeatedMessagesShowOnceWithTheirCount) {
             (std::vector<std::string>{std::string(kTooManySteps) + " \u00D714 (record 270)",
                                       std::string(kInvalidCall) + " \u00D72 (record 270)",
                                       kInvalidCall}));
+}
+
+// The programs' own note: the record being solved for and its P.
+TEST_F(TerminalTest, RepeatedMessagesNameTheRecordAndTheP) {
+  if (!HaveUtf8Locale())
+    GTEST_SKIP() << "no C.UTF-8 locale";
+  int s = slave;
+  const ChildResult r = Run(Stdin::DevNull, [s] {
+    setenv("LC_ALL", "C.UTF-8", 1);
+    dup2(s, 1);
+    progress::Start("probe");
+    progress::AfterRecord(3.79364898L, 269, 6, 0.0L, false);
+    summary::NoteP(3.80364898L);
+    for (int i = 0; i < 3; ++i)
+      WriteMessageLine(kTooManySteps);
+    return 0;
+  });
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(testing::VisibleLines(Screen()),
+            std::vector<std::string>{std::string(kTooManySteps) +
+                                     " \u00D73 (record 270, P = 3.80364898)"});
 }
 
 } // namespace

@@ -18,6 +18,7 @@
 
 #include "app/scripted_hooks.hpp"
 #include "continuation/families.hpp"
+#include "runtime/end_cause.hpp"
 #include "support/quiet_observer.hpp"
 #include "support/test_support.hpp"
 
@@ -681,6 +682,30 @@ TEST(Resume, FilesOfOtherKindsAreRefusedBeforeAnythingChanges) {
         }
         EXPECT_EQ(Listing(dir), before); // the target and "nowhere" among them
       }
+}
+
+// A sweep that ended early (shoot_c2 at the iteration limit) ends there again
+// when resumed: the closing note of the end is written over, and both files
+// come out as they were.
+TEST(Resume, ASweepThatEndedEarlyEndsThereAgain) {
+  const TempDir tmp;
+  const std::string dir = tmp.Path();
+  const std::string path = ProgramPath("shoot_c2");
+  const auto run = [&](std::vector<const char *> args) {
+    return RunInChild(dir, Stdin::EndOfFile, [&] {
+      args.insert(args.begin(), {path.c_str(), "--threads", "1"});
+      args.push_back(nullptr);
+      execv(path.c_str(), const_cast<char *const *>(args.data()));
+      return 127;
+    });
+  };
+  ASSERT_EQ(run({}).status, kIterationLimitStatus);
+  const std::string csv = ReadFile(dir + "/ZANFEL.CSV"), res = ReadFile(dir + "/ZANFEL.RES");
+  ASSERT_NE(csv.find("\n# ended early: iteration limit at P = "), std::string::npos);
+  const ChildResult resumed = run({"--resume"});
+  EXPECT_EQ(resumed.status, kIterationLimitStatus) << resumed.err;
+  ExpectSameBytes(ReadFile(dir + "/ZANFEL.CSV"), csv, "ZANFEL.CSV");
+  ExpectSameBytes(ReadFile(dir + "/ZANFEL.RES"), res, "ZANFEL.RES");
 }
 
 TEST(Resume, ProgramsTakeTheOptionFamilyARefusesIt) {
