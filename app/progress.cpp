@@ -51,13 +51,6 @@ void WriteToStderr(const char *s, size_t n) {
   WriteAll(2, s, n);
 }
 
-// A line wider than the terminal would wrap, and "\r" would then return to
-// its last row only; the last column stays free so that the cursor never
-// reaches the wrap margin. 0 when the terminal tells no width.
-unsigned TerminalWidth() {
-  return TerminalColumns(2);
-}
-
 // Columns a UTF-8 text takes (every character one).
 size_t Columns(std::string_view text) {
   size_t n = 0;
@@ -108,7 +101,7 @@ void ShowProgress() {
     status.covered = share <= 0.0 ? 0.0 : share > 1.0 ? 1.0 : share;
   }
   Show(StatusText(status.program, status.P, status.records, ""),
-       StatusLine(status, TerminalWidth()));
+       StatusLine(status, TerminalColumns(2)));
 }
 
 } // namespace
@@ -225,7 +218,7 @@ void ShowWaiting() {
   if (graph::WindowShown())
     graph::SetWindowTitle(text);
   else
-    Show(text, FitWords(text, TerminalWidth()));
+    Show(text, FitWords(text, TerminalColumns(2)));
 }
 
 void EraseLine() {
