@@ -36,7 +36,6 @@ void RunObserver::DrawFrame(const PassStart &pass) {
   // A window shown now and gone later was closed by the user.
   progress::NoteWindow();
   curve_picture::Watch(curve_, pass.plotted);
-  summary::WatchSolve(pass.trace, pass.solve);
 }
 
 void RunObserver::PassBegun(const PassStart &pass) {

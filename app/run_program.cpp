@@ -7,6 +7,7 @@
 #include "continuation/resume.hpp"
 #include "graph/graph.hpp"
 #include "runtime/console.hpp"
+#include "runtime/end_cause.hpp"
 #include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/interrupt.hpp"
@@ -59,7 +60,37 @@ void PicturesAtStop() {
   curve_picture::WriteNow(summary::ReasonText(EndWay::Signal, InterruptSignal()));
 }
 
+[[noreturn]] void EndOnFailure(const RunOutcome &outcome) {
+  switch (outcome.failure) {
+  case Failure::IterationLimit:
+    summary::WatchSolve(&outcome.trace, &outcome.solve);
+    NoteFatalCause(FatalCause::IterationLimit);
+    WriteMessageLine("ntial malo");
+    FatalEnd(kIterationLimitStatus);
+  case Failure::SingularMatrix:
+    // The pause first, then the end as the division by zero of the row's
+    // scale factor would give it.
+    WriteMessageLine("pause in LUDCMP - singular matrix");
+    WaitForEnter();
+    NoteFatalCause(FatalCause::SingularMatrix);
+    FatalRuntimeError(kDivisionByZero, kSingularMatrixStatus);
+  case Failure::InvalidIntegratorCall:
+    // The integrator's message is written already, in trajectory order.
+    NoteFatalCause(FatalCause::InvalidIntegratorCall);
+    FatalEnd(kInvalidIntegratorCallStatus);
+  case Failure::None:
+    break;
+  }
+  FatalEnd(outcome.status);
+}
+
 } // namespace
+
+int ConcludeRun(const RunOutcome &outcome) {
+  if (outcome.failure != Failure::None)
+    EndOnFailure(outcome);
+  return outcome.status;
+}
 
 int RunProgram(const char *name, ConfiguredBody body, ConfiguredBody resumeBody,
                SettingsCheck settingsError, int argc, const char *const *argv, const char *what) {
@@ -90,7 +121,7 @@ int RunProgram(const char *name, ConfiguredBody body, ConfiguredBody resumeBody,
   Hooks hooks;
   hooks.waitForEnter = progress::WaitForEnterShowingProgress;
   RunObserver observer(hooks);
-  const int status = body(observer, line.settings);
+  const int status = ConcludeRun(body(observer, line.settings));
   EndIfInterrupted(); // a stop that came after the last wait
   progress::EraseLine();
   RestoreTerminal();

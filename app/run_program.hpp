@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/run_observer.hpp"
+#include "continuation/outcome.hpp"
 #include "continuation/settings.hpp"
 
 namespace zanfel {
@@ -17,9 +18,15 @@ namespace zanfel {
 // without one refuses). Settings that `settingsError` finds wrong end the
 // run with status 64 before anything is opened. `what` is the --help text
 // of a program of one's own (the built-in ones have theirs).
-using ProgramBody = int (*)(SweepObserver &);
-using ConfiguredBody = int (*)(SweepObserver &, const SettingOptions &);
+using ProgramBody = RunOutcome (*)(SweepObserver &);
+using ConfiguredBody = RunOutcome (*)(SweepObserver &, const SettingOptions &);
 using SettingsCheck = std::string (*)(const SettingOptions &);
+// The status of a body's normal end; a failed solve ends the program here,
+// as that failure always has: its message (and, for a singular matrix, the
+// wait for Enter), then the exit sequence with the CSV's closing line, the
+// pictures and the failure's own status.
+int ConcludeRun(const RunOutcome &outcome);
+
 int RunProgram(const char *name, ConfiguredBody body, ConfiguredBody resumeBody,
                SettingsCheck settingsError, int argc, const char *const *argv,
                const char *what = nullptr);

@@ -23,7 +23,7 @@ Hooks ScriptedHooks(int keyFrom) {
 
 int RunScripted(ProgramBody body, int keyFrom) {
   RunObserver observer(ScriptedHooks(keyFrom));
-  return body(observer);
+  return ConcludeRun(body(observer));
 }
 
 } // namespace zanfel

@@ -11,7 +11,7 @@ namespace zanfel {
 Hooks ScriptedHooks(int keyFrom);
 
 // A program body run with scripted hooks and the application observing it;
-// its status.
+// its status (a failure ends the program as it would end the program).
 int RunScripted(ProgramBody body, int keyFrom);
 
 } // namespace zanfel

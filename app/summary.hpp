@@ -37,8 +37,8 @@ void NoteFold();
 // How the last sweep stopped, as noted; null before any sweep stopped.
 const char *NotedSweepEnd();
 
-// The solves of the pass under way: their trace and limits explain an
-// iteration-limit end.
+// The solve that ran into its iteration limit: its trace and limits explain
+// the end. Both must stay until the program ends.
 void WatchSolve(const NewtonTrace *trace, const SolveSettings *solve);
 // On the way to an iteration-limit end, outside any signal handler: works
 // out from the watched trace why the limit was reached, so that the line

@@ -43,9 +43,10 @@ inline std::string ArclengthNote(const ContinuationChoice &c) {
 template <class Model> using ArcVector = GLNARRAY<Model::N + 1>;
 template <class Model> using ArcMatrix = GLNBYN<Model::N + 1>;
 
-// Thrown out of a Newton iteration whose trajectories failed: the attempt
-// ends, the sweep goes on.
-struct AttemptFailed {};
+// How a solve along the curve ended: solved; failed (its trajectories or
+// Newton's method gave out: a shorter step may do); or at a singular matrix,
+// which ends the run as it ends a natural sweep.
+enum class Attempt { Solved, Failed, SingularMatrix };
 
 template <class Model> ArcVector<Model> PointOf(const Program<Model> &s) {
   ArcVector<Model> Z;
@@ -83,8 +84,9 @@ template <int NA> GLNARRAY<NA> Direction(const GLNARRAY<NA> &a, const GLNARRAY<N
 // and `jacobian` the augmented (negated) Jacobian of the last iteration; on
 // failure the state is undefined.
 template <class Model>
-bool SolveAlong(Program<Model> &s, const ArcVector<Model> &base, const ArcVector<Model> &dir,
-                REAL step, ArcMatrix<Model> &jacobian) {
+[[nodiscard]] Attempt SolveAlong(Program<Model> &s, const ArcVector<Model> &base,
+                                 const ArcVector<Model> &dir, REAL step,
+                                 ArcMatrix<Model> &jacobian) {
   constexpr int NA = Model::N + 1;
   ArcVector<Model> Z;
   for (int I = 1; I <= NA; ++I)
@@ -94,7 +96,7 @@ bool SolveAlong(Program<Model> &s, const ArcVector<Model> &base, const ArcVector
     s.observer.AtSafePoint(Zi[NA]);
     LoadPoint(s, Zi);
     if (!USRFUNWithParameter<Model>(s.g, A, B))
-      throw AttemptFailed{};
+      return false;
     REAL along = -step;
     for (int J = 1; J <= NA; ++J) {
       along += dir[J] * (Zi[J] - base[J]);
@@ -102,24 +104,30 @@ bool SolveAlong(Program<Model> &s, const ArcVector<Model> &base, const ArcVector
     }
     B[NA] = along;
     jacobian = A;
+    return true;
   };
-  try {
-    if (!MNEWTWithin(s.g.solve.NTRIAL, Z, static_cast<INT16>(NA), s.g.solve.TOLX, s.g.solve.TOLF,
-                     s.g.ITER, usrfun))
-      return false;
-  } catch (const AttemptFailed &) {
-    return false;
+  switch (MNEWT(s.g.solve.NTRIAL, Z, static_cast<INT16>(NA), s.g.solve.TOLX, s.g.solve.TOLF,
+                s.g.ITER, usrfun)) {
+  case NewtonStatus::Converged:
+    break;
+  case NewtonStatus::SingularMatrix:
+    return Attempt::SingularMatrix;
+  case NewtonStatus::IterationLimit:
+  case NewtonStatus::ResidualsFailed:
+    return Attempt::Failed;
   }
   LoadPoint(s, Z);
-  return TrajectoryAtPoint<Model>(s.g);
+  return TrajectoryAtPoint<Model>(s.g) ? Attempt::Solved : Attempt::Failed;
 }
 
 // dP/ds at a solved point, along the tangent that goes the way of the solve's
-// direction: from the augmented Jacobian, whose last row is -dir.
-template <int NA> REAL SlopeOfP(GLNBYN<NA> jacobian) {
+// direction: from the augmented Jacobian, whose last row is -dir. False for a
+// Jacobian with an all-zero row.
+template <int NA> [[nodiscard]] bool SlopeOfP(GLNBYN<NA> jacobian, REAL &slope) {
   GLINDX<NA> INDX;
   REAL D;
-  LUDCMP(jacobian, static_cast<INT16>(NA), INDX, D);
+  if (!LUDCMP(jacobian, static_cast<INT16>(NA), INDX, D))
+    return false;
   // J tau = 0 and dir . tau = 1: tau is a tangent with dir . tau > 0.
   GLNARRAY<NA> tau;
   tau[NA] = -1.0L;
@@ -127,7 +135,8 @@ template <int NA> REAL SlopeOfP(GLNBYN<NA> jacobian) {
   REAL norm = 0.0L;
   for (int I = 1; I <= NA; ++I)
     norm += tau[I] * tau[I];
-  return tau[NA] / sqrtl(norm);
+  slope = tau[NA] / sqrtl(norm);
+  return true;
 }
 
 // A solved point of the curve with the slope of P there.
@@ -153,21 +162,28 @@ public:
 
   // From the start point: its record first, solved again at its P as the
   // natural sweep's is, then the sweep.
-  void Run() {
-    if (!RecordStart())
+  [[nodiscard]] Failure Run() {
+    switch (RecordStart()) {
+    case Attempt::Solved:
+      break;
+    case Attempt::Failed:
       return End(SweepEnd::MinStep);
+    case Attempt::SingularMatrix:
+      return Failure::SingularMatrix;
+    }
     if (Enough())
       return End(SweepEnd::Records);
     if (s_.observer.KeyPressed())
       return End(SweepEnd::Key);
-    Follow();
+    return Follow();
   }
 
   // A resumed sweep, after the record `last` (not a fold); `before` is the
   // record of the last step before it, null when `last` is the first. The
   // step, the direction and what is compared at the next point are what the
   // sweep had after `last`.
-  void Resume(const ArcPoint<Model> &last, const ArcPoint<Model> *before, INT16 lastIter) {
+  [[nodiscard]] Failure Resume(const ArcPoint<Model> &last, const ArcPoint<Model> *before,
+                               INT16 lastIter) {
     last_ = last;
     lastRecorded_ = last.Z;
     step_ = s_.DP;
@@ -175,16 +191,19 @@ public:
       dir_ = Direction(before->Z, last.Z);
       Grow(lastIter);
     }
-    Follow();
+    return Follow();
   }
 
 private:
-  void Follow() {
+  Failure Follow() {
     for (;;) {
       s_.observer.AtSafePoint(s_.g.P);
       const unsigned long messagesBefore = MessageCount();
       ArcMatrix<Model> jacobian;
-      if (!SolveAlong(s_, last_.Z, dir_, step_, jacobian)) {
+      const Attempt attempt = SolveAlong(s_, last_.Z, dir_, step_, jacobian);
+      if (attempt == Attempt::SingularMatrix)
+        return Failure::SingularMatrix;
+      if (attempt == Attempt::Failed) {
         step_ = step_ / 2.0L;
         if (step_ < minStep_)
           return End(SweepEnd::MinStep);
@@ -192,9 +211,12 @@ private:
       }
       if (s_.g.P > s_.P2 || s_.g.P < s_.P1)
         return End(SweepEnd::LeftRange);
-      ArcPoint<Model> next{PointOf(s_), SlopeOfP(jacobian)};
+      ArcPoint<Model> next{PointOf(s_)};
+      if (!SlopeOfP(jacobian, next.slope))
+        return Failure::SingularMatrix;
       if (std::signbit(next.slope) != std::signbit(last_.slope))
-        PassFold(next);
+        if (const Failure failure = PassFold(next); failure != Failure::None)
+          return failure;
       Record(next, messagesBefore, "");
       dir_ = Direction(last_.Z, next.Z);
       last_ = next;
@@ -211,20 +233,26 @@ private:
       step_ = fminl(2.0L * step_, maxStep_);
   }
 
-  void End(SweepEnd why) { s_.observer.SweepEnded(why); }
+  Failure End(SweepEnd why) {
+    s_.observer.SweepEnded(why);
+    return Failure::None;
+  }
 
   // The records asked for (--records) are written.
   bool Enough() const { return s_.recordLimit > 0 && s_.records - s_.passFirst >= s_.recordLimit; }
 
-  bool RecordStart() {
+  Attempt RecordStart() {
     lastRecorded_ = PointOf(s_);
     ArcMatrix<Model> jacobian;
     const unsigned long messagesBefore = MessageCount();
-    if (!SolveAlong(s_, lastRecorded_, dir_, 0.0L, jacobian))
-      return false;
-    last_ = {PointOf(s_), SlopeOfP(jacobian)};
+    if (const Attempt attempt = SolveAlong(s_, lastRecorded_, dir_, 0.0L, jacobian);
+        attempt != Attempt::Solved)
+      return attempt;
+    last_ = {PointOf(s_)};
+    if (!SlopeOfP(jacobian, last_.slope))
+      return Attempt::SingularMatrix;
     Record(last_, messagesBefore, "");
-    return true;
+    return Attempt::Solved;
   }
 
   void Record(const ArcPoint<Model> &point, unsigned long messagesBefore, const char *label) {
@@ -239,7 +267,7 @@ private:
   // them, by regula falsi (the Illinois variant) on dP/ds over the distance
   // along their chord, recorded before `next`. The program state is next's
   // again afterwards.
-  void PassFold(const ArcPoint<Model> &next) {
+  [[nodiscard]] Failure PassFold(const ArcPoint<Model> &next) {
     const typename Model::Globals atNext = s_.g;
     const unsigned long messagesAtFold = MessageCount();
     const ArcVector<Model> chord = Direction(last_.Z, next.Z);
@@ -251,10 +279,14 @@ private:
     for (int k = 0; k < kFoldIterations; ++k) {
       const REAL sigma = (lo * fHi - hi * fLo) / (fHi - fLo);
       ArcMatrix<Model> jacobian;
-      if (!SolveAlong(s_, last_.Z, chord, sigma, jacobian))
+      const Attempt attempt = SolveAlong(s_, last_.Z, chord, sigma, jacobian);
+      if (attempt == Attempt::SingularMatrix)
+        return Failure::SingularMatrix;
+      if (attempt == Attempt::Failed)
         break;
       located = true;
-      f = SlopeOfP(jacobian);
+      if (!SlopeOfP(jacobian, f))
+        return Failure::SingularMatrix;
       if (fabsl(f) <= kFoldTolerance || hi - lo <= kFoldTolerance * length)
         break;
       if (std::signbit(f) == std::signbit(fLo)) {
@@ -276,6 +308,7 @@ private:
       Record({PointOf(s_), f}, messagesAtFold, "fold");
     }
     s_.g = atNext;
+    return Failure::None;
   }
 
   Program<Model> &s_;
@@ -286,8 +319,9 @@ private:
   ArcVector<Model> dir_;
 };
 
-template <class Model> void ArclengthSweep(Program<Model> &s, const SweepRules<Model> &rules) {
-  ArclengthStrategy<Model>(s, rules, s.DP).Run();
+template <class Model>
+[[nodiscard]] Failure ArclengthSweep(Program<Model> &s, const SweepRules<Model> &rules) {
+  return ArclengthStrategy<Model>(s, rules, s.DP).Run();
 }
 
 } // namespace zanfel

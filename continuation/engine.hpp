@@ -12,24 +12,25 @@
 namespace zanfel {
 
 // One pass from the start guess in X and P: the frame, the initial solve and
-// the first point of the curve, then the sweep.
+// the first point of the curve, then the sweep; a failed solve ends it.
 template <class Model>
-void RunPass(Program<Model> &s, const SweepRules<Model> &rules, const FrameSettings &frame,
-             const SweepSettings &sweep, bool checkGraphResult) {
+[[nodiscard]] Failure RunPass(Program<Model> &s, const SweepRules<Model> &rules,
+                              const FrameSettings &frame, const SweepSettings &sweep,
+                              bool checkGraphResult) {
   ++s.pass;
   s.passFirst = s.records;
-  s.observer.PassBegun({s.pass, frame, checkGraphResult, rules.plotted, &s.trace, &s.g.solve, s.g.P,
-                        sweep.P1, sweep.P2, rules.addStep});
-  Solve(s);
+  s.observer.PassBegun(
+      {s.pass, frame, checkGraphResult, rules.plotted, s.g.P, sweep.P1, sweep.P2, rules.addStep});
+  if (const Failure failure = Solve(s); failure != Failure::None)
+    return failure;
   s.observer.CurveStarted(s.g.H, s.g.YOUT[rules.plotIndex]);
   s.g.H = rules.scale(s);
   s.DP = sweep.DP;
   s.P1 = sweep.P1;
   s.P2 = sweep.P2;
   if (s.continuation.strategy == Strategy::Arclength)
-    ArclengthSweep(s, rules);
-  else
-    Sweep(s, rules);
+    return ArclengthSweep(s, rules);
+  return Sweep(s, rules);
 }
 
 // What an earlier run left beside the results file is kept, not emptied.
@@ -93,9 +94,9 @@ template <class Model> void EndRun(Program<Model> &s) {
 // A program of one pass (families B and C): the parameters, the results
 // file, the start point, the pass, the end.
 template <class Model>
-int RunOnePass(std::string_view program, const OnePassSettings<Model> &table,
-               const SettingOptions &options, const SweepRules<Model> &rules,
-               SweepObserver &observer) {
+RunOutcome RunOnePass(std::string_view program, const OnePassSettings<Model> &table,
+                      const SettingOptions &options, const SweepRules<Model> &rules,
+                      SweepObserver &observer) {
   const RunSettings<OnePassSettings<Model>> run = Settle(table, options);
   const OnePassSettings<Model> &settings = run.table;
   Program<Model> s(observer);
@@ -106,9 +107,11 @@ int RunOnePass(std::string_view program, const OnePassSettings<Model> &table,
                 {SweepNote("sweep", settings.start.P, settings.sweep, rules.addStep, run.solve)},
                 run, table);
   LoadStart(s.g, settings.start);
-  RunPass(s, rules, settings.frame, settings.sweep, false);
+  if (const Failure failure = RunPass(s, rules, settings.frame, settings.sweep, false);
+      failure != Failure::None)
+    return FailedRun(s, failure);
   EndRun(s);
-  return 0;
+  return EndedWith(0);
 }
 
 } // namespace zanfel

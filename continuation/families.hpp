@@ -1,4 +1,5 @@
-// The six program bodies; each returns the exit status of a normal end. A
+// The six program bodies; each returns its outcome: the exit status of a
+// normal end, or the failure that ended its sweep. A
 // body runs its program's table with the options over it; without options,
 // the table as it is. SettingsErrorX says what is wrong with options before
 // anything runs ("" when nothing is).
@@ -10,8 +11,8 @@
 namespace zanfel {
 
 #define ZANFEL_PROGRAM_BODY(name)                                                                  \
-  int name(SweepObserver &observer, const SettingOptions &options);                                \
-  inline int name(SweepObserver &observer) {                                                       \
+  RunOutcome name(SweepObserver &observer, const SettingOptions &options);                         \
+  inline RunOutcome name(SweepObserver &observer) {                                                \
     return name(observer, {});                                                                     \
   }
 

@@ -29,15 +29,16 @@ void StartGuessA1(ProgramA<4> &s, const ShootA1Settings &settings) {
 }
 
 template <int N>
-void RunPassA(ProgramA<N> &s, const FrameSettings &frame, const SweepSettings &sweep,
-              bool checkGraphResult) {
-  RunPass(s, RulesA<N>(), frame, sweep, checkGraphResult);
+[[nodiscard]] Failure RunPassA(ProgramA<N> &s, const FrameSettings &frame,
+                               const SweepSettings &sweep, bool checkGraphResult) {
+  const Failure failure = RunPass(s, RulesA<N>(), frame, sweep, checkGraphResult);
   s.PROXOD = static_cast<INT16>(s.PROXOD + 1);
+  return failure;
 }
 
 } // namespace
 
-int RunShootA1(SweepObserver &observer, const SettingOptions &options) {
+RunOutcome RunShootA1(SweepObserver &observer, const SettingOptions &options) {
   const RunSettings<ShootA1Settings> run = Settle(kShootA1, options);
   const ShootA1Settings &settings = run.table;
   ProgramA<4> s(observer);
@@ -62,7 +63,8 @@ int RunShootA1(SweepObserver &observer, const SettingOptions &options) {
                     run, kShootA1);
     StartGuessA1(s, settings);
     const SweepSettings &sweep = s.g.par.K1 == 1 ? settings.sweepMode1 : settings.sweepMode2;
-    RunPassA(s, settings.frame, sweep, true);
+    if (const Failure failure = RunPassA(s, settings.frame, sweep, true); failure != Failure::None)
+      return FailedRun(s, failure);
     if (s.PROXOD == 12 && s.g.par.K1 == 1) {
       s.PROXOD = 1;
       s.g.par.K1 = 2;
@@ -70,10 +72,10 @@ int RunShootA1(SweepObserver &observer, const SettingOptions &options) {
   } while (!(s.PROXOD == 15 && s.g.par.K1 == 2));
   EndRun(s);
   observer.WaitForEnter();
-  return 0;
+  return EndedWith(0);
 }
 
-int RunShootA2(SweepObserver &observer, const SettingOptions &options) {
+RunOutcome RunShootA2(SweepObserver &observer, const SettingOptions &options) {
   const RunSettings<ShootA2Settings> run = Settle(kShootA2, options);
   const ShootA2Settings &settings = run.table;
   ProgramA<5> s(observer);
@@ -90,10 +92,12 @@ int RunShootA2(SweepObserver &observer, const SettingOptions &options) {
     // Pass 15 goes on from where pass 14 ended.
     if (s.PROXOD == 14)
       LoadStart(s.g, settings.start);
-    RunPassA(s, settings.frame, settings.sweep, false);
+    if (const Failure failure = RunPassA(s, settings.frame, settings.sweep, false);
+        failure != Failure::None)
+      return FailedRun(s, failure);
   } while (s.PROXOD == 15);
   EndRun(s);
-  return 0;
+  return EndedWith(0);
 }
 
 std::string SettingsErrorA1(const SettingOptions &options) {

@@ -17,20 +17,20 @@ constexpr SweepRules<FamilyB> kRulesB{kRecordB, 12, "dy8(1)/dH", ScaleB, Partner
 
 } // namespace
 
-int RunShootB1(SweepObserver &observer, const SettingOptions &options) {
+RunOutcome RunShootB1(SweepObserver &observer, const SettingOptions &options) {
   return RunOnePass("shoot_b1", kShootB1, options, kRulesB, observer);
 }
-int RunShootB2(SweepObserver &observer, const SettingOptions &options) {
+RunOutcome RunShootB2(SweepObserver &observer, const SettingOptions &options) {
   return RunOnePass("shoot_b2", kShootB2, options, kRulesB, observer);
 }
 
-int ResumeShootB1(SweepObserver &observer, const SettingOptions &options) {
+RunOutcome ResumeShootB1(SweepObserver &observer, const SettingOptions &options) {
   return ResumeOnePass("shoot_b1", kShootB1, options, kRulesB, observer);
 }
 std::string SettingsErrorB1(const SettingOptions &options) {
   return SettingsError(kShootB1, options);
 }
-int ResumeShootB2(SweepObserver &observer, const SettingOptions &options) {
+RunOutcome ResumeShootB2(SweepObserver &observer, const SettingOptions &options) {
   return ResumeOnePass("shoot_b2", kShootB2, options, kRulesB, observer);
 }
 std::string SettingsErrorB2(const SettingOptions &options) {

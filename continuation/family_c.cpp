@@ -18,20 +18,20 @@ constexpr SweepRules<FamilyC> kRulesC{kRecordC, 5, "y2(1)", ScaleC, PartnerC, tr
 
 } // namespace
 
-int RunShootC1(SweepObserver &observer, const SettingOptions &options) {
+RunOutcome RunShootC1(SweepObserver &observer, const SettingOptions &options) {
   return RunOnePass("shoot_c1", kShootC1, options, kRulesC, observer);
 }
-int RunShootC2(SweepObserver &observer, const SettingOptions &options) {
+RunOutcome RunShootC2(SweepObserver &observer, const SettingOptions &options) {
   return RunOnePass("shoot_c2", kShootC2, options, kRulesC, observer);
 }
 
-int ResumeShootC1(SweepObserver &observer, const SettingOptions &options) {
+RunOutcome ResumeShootC1(SweepObserver &observer, const SettingOptions &options) {
   return ResumeOnePass("shoot_c1", kShootC1, options, kRulesC, observer);
 }
 std::string SettingsErrorC1(const SettingOptions &options) {
   return SettingsError(kShootC1, options);
 }
-int ResumeShootC2(SweepObserver &observer, const SettingOptions &options) {
+RunOutcome ResumeShootC2(SweepObserver &observer, const SettingOptions &options) {
   return ResumeOnePass("shoot_c2", kShootC2, options, kRulesC, observer);
 }
 std::string SettingsErrorC2(const SettingOptions &options) {

@@ -20,12 +20,15 @@ template <class Model> bool StepOn(Program<Model> &s, const SweepRules<Model> &r
 }
 
 // The continuation: solve, plot, record, step P, shrink the step after a
-// solve that needed NTRIAL iterations, stop outside [P1, P2] or on a key.
-template <class Model> void Sweep(Program<Model> &s, const SweepRules<Model> &rules) {
+// solve that needed NTRIAL iterations, stop outside [P1, P2] or on a key, or
+// at a solve that failed.
+template <class Model>
+[[nodiscard]] Failure Sweep(Program<Model> &s, const SweepRules<Model> &rules) {
   for (;;) {
     s.observer.AtSafePoint(s.g.P); // every record so far is whole in the file
     const unsigned long messagesBefore = MessageCount();
-    Solve(s);
+    if (const Failure failure = Solve(s); failure != Failure::None)
+      return failure;
     RecordPoint(s, rules, messagesBefore);
     const bool leftRange = StepOn(s, rules);
     const bool enough = s.recordLimit > 0 && s.records - s.passFirst >= s.recordLimit;
@@ -33,7 +36,7 @@ template <class Model> void Sweep(Program<Model> &s, const SweepRules<Model> &ru
       s.observer.SweepEnded(leftRange ? SweepEnd::LeftRange
                             : enough  ? SweepEnd::Records
                                       : SweepEnd::Key);
-      return;
+      return Failure::None;
     }
   }
 }

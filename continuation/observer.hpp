@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "continuation/settings.hpp"
-#include "nonlinear/newton_trace.hpp"
 #include "runtime/types.hpp"
 
 namespace zanfel {
@@ -33,16 +32,13 @@ struct CurvePoint {
 
 // A pass about to start: its number in the run, its frame, and what the
 // vertical axis shows. `checkGraphResult` is shoot_a1's check of the graphics.
-// `trace` and `solve` are the pass's solves as they go, for the reason of an
-// iteration-limit end. `startP` and [P1, P2] are the pass's sweep: P goes from startP towards P2
+// `startP` and [P1, P2] are the pass's sweep: P goes from startP towards P2
 // when `upwards`, towards P1 otherwise.
 struct PassStart {
   int pass;
   const FrameSettings &frame;
   bool checkGraphResult;
   const char *plotted;
-  const NewtonTrace *trace = nullptr;
-  const SolveSettings *solve = nullptr;
   REAL startP, P1, P2;
   bool upwards;
 };

@@ -75,15 +75,15 @@ template <class Model> struct OwnRun {
 };
 
 template <class Model>
-int RunOwnProblem(std::string_view program, const OwnProblem<Model> &problem,
-                  const SettingOptions &options, SweepObserver &observer) {
+RunOutcome RunOwnProblem(std::string_view program, const OwnProblem<Model> &problem,
+                         const SettingOptions &options, SweepObserver &observer) {
   const OwnRun<Model> run(problem);
   return RunOnePass(program, run.settings, options, run.rules, observer);
 }
 
 template <class Model>
-int ResumeOwnProblem(std::string_view program, const OwnProblem<Model> &problem,
-                     const SettingOptions &options, SweepObserver &observer) {
+RunOutcome ResumeOwnProblem(std::string_view program, const OwnProblem<Model> &problem,
+                            const SettingOptions &options, SweepObserver &observer) {
   const OwnRun<Model> run(problem);
   return ResumeOnePass(program, run.settings, options, run.rules, observer);
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "continuation/observer.hpp"
+#include "continuation/outcome.hpp"
 #include "continuation/settings.hpp"
 #include "continuation/strategy.hpp"
 #include "continuation/usrfun_memo.hpp"
@@ -52,22 +53,58 @@ template <ShootingModel Model> struct Program {
   explicit Program(SweepObserver &o) : observer(o) {}
 };
 
+// The failure of a solve that ended as `status`; only a converged one is
+// none. USRFUN fails only on an invalid integrator call.
+inline Failure FailureOf(NewtonStatus status) {
+  switch (status) {
+  case NewtonStatus::Converged:
+    break;
+  case NewtonStatus::IterationLimit:
+    return Failure::IterationLimit;
+  case NewtonStatus::SingularMatrix:
+    return Failure::SingularMatrix;
+  case NewtonStatus::ResidualsFailed:
+    return Failure::InvalidIntegratorCall;
+  }
+  return Failure::None;
+}
+
 // MNEWT from the current unknowns with the limits of s.g.solve, traced in
 // s.trace, then USRFUN once more so that YOUT and H hold the end values of the
 // converged unknowns' last trajectory. When that call repeats the inputs of
-// MNEWT's last one, its results are taken as they are.
-template <class Model> void Solve(Program<Model> &s) {
+// MNEWT's last one, its results are taken as they are. A failure returns at
+// once, with nothing done after it.
+template <class Model> [[nodiscard]] Failure Solve(Program<Model> &s) {
   constexpr INT16 N = Model::N;
   const SolveSettings &limits = s.g.solve;
   // MNEWT iterates the program-wide unknowns: the X it hands back is s.g.X.
-  MNEWT(
+  const NewtonStatus status = MNEWT(
       limits.NTRIAL, s.g.X, N, limits.TOLX, limits.TOLF, s.g.ITER,
       [&s](GLNARRAY<N> &, INT16 n, GLNBYN<N> &ALPHA, GLNARRAY<N> &BETA) {
         s.observer.AtSafePoint(s.g.P); // a stop ends a long solve between its iterations
-        s.trace.NoteTrajectories(n + 1, s.memo.Record(s.g, n, ALPHA, BETA));
+        const UsrfunResult r = s.memo.Record(s.g, n, ALPHA, BETA);
+        s.trace.NoteTrajectories(n + 1, r.cutShort);
+        return !r.invalidCall;
       },
       &s.trace);
-  s.memo.Reuse(s.g, N, s.ALPHA, s.BETA);
+  if (status != NewtonStatus::Converged)
+    return FailureOf(status);
+  return s.memo.Reuse(s.g, N, s.ALPHA, s.BETA).invalidCall ? Failure::InvalidIntegratorCall
+                                                           : Failure::None;
+}
+
+// The outcome of a run whose solve failed. The program ends next, through
+// its exit sequence: until then the results files stay taken (their locks
+// held, their last whole record known to the end hooks), though the program
+// state goes.
+template <class Model> RunOutcome FailedRun(Program<Model> &s, Failure failure) {
+  s.FAIL.HoldUntilExit();
+  s.CSV.HoldUntilExit();
+  RunOutcome outcome;
+  outcome.failure = failure;
+  outcome.trace = s.trace;
+  outcome.solve = s.g.solve;
+  return outcome;
 }
 
 // What a family fixes about its sweep: the record, the plotted value, the

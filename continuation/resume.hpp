@@ -256,8 +256,8 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
 
 // The arclength sweep after the last row loaded in `s`.
 template <class Model>
-void ResumeAlongArc(Program<Model> &s, const SweepRules<Model> &rules, REAL programStep,
-                    const ArcRows<Model> &arc) {
+[[nodiscard]] Failure ResumeAlongArc(Program<Model> &s, const SweepRules<Model> &rules,
+                                     REAL programStep, const ArcRows<Model> &arc) {
   const ArcPoint<Model> last{PointOf(s), s.slope};
   ArcPoint<Model> before;
   if (arc.haveBefore) {
@@ -266,7 +266,7 @@ void ResumeAlongArc(Program<Model> &s, const SweepRules<Model> &rules, REAL prog
     before.Z[Model::N + 1] = arc.before.P;
     before.slope = arc.before.slope;
   }
-  ArclengthStrategy<Model>(s, rules, programStep)
+  return ArclengthStrategy<Model>(s, rules, programStep)
       .Resume(last, arc.haveBefore ? &before : nullptr, s.g.ITER);
 }
 
@@ -274,22 +274,23 @@ void ResumeAlongArc(Program<Model> &s, const SweepRules<Model> &rules, REAL prog
 // cut back to the records they share, the frame and the curve so far drawn
 // again, then the sweep on from the next step, and the usual end.
 template <class Model>
-int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &table,
-                  const SettingOptions &options, const SweepRules<Model> &rules,
-                  SweepObserver &observer) {
+RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> &table,
+                         const SettingOptions &options, const SweepRules<Model> &rules,
+                         SweepObserver &observer) {
   Program<Model> s(observer);
   ResumeFiles files;
   const bool alongArc = s.continuation.strategy == Strategy::Arclength;
   const std::vector<std::string> columns = CsvColumns(rules, alongArc);
   if (const int status = ReadResumeFiles(program, columns, s.FAIL, s.CSV, files))
-    return status;
+    return EndedWith(status);
   files.alongArc = alongArc;
   if (alongArc && files.csv.find("# " + ArclengthNote(s.continuation) + "\n") >= files.firstRow)
-    return CannotResume(program, kResumeBadData,
-                        "ZANFEL.CSV was written with other step bounds along the arclength");
+    return EndedWith(
+        CannotResume(program, kResumeBadData,
+                     "ZANFEL.CSV was written with other step bounds along the arclength"));
   RunSettings<OnePassSettings<Model>> run{table};
   if (const int status = RecordedSettings(program, files, table, options, run))
-    return status;
+    return EndedWith(status);
   const OnePassSettings<Model> &settings = run.table;
   TakeSettings(s, run);
   s.g.par = settings.par;
@@ -303,33 +304,35 @@ int ResumeOnePass(std::string_view program, const OnePassSettings<Model> &table,
     const MaskedTraps masked;
     if (const int status = MatchRowsAndRecords(program, files, settings, rules, s, shared, csvKeep,
                                                resKeep, curve, alongArc ? &arc : nullptr))
-      return status;
+      return EndedWith(status);
   }
   s.folds = arc.folds;
   if (shared == 0)
-    return CannotResume(program, kResumeBadData,
-                        "ZANFEL.CSV holds no whole record to go on from; run without --resume");
+    return EndedWith(
+        CannotResume(program, kResumeBadData,
+                     "ZANFEL.CSV holds no whole record to go on from; run without --resume"));
   s.records = s.csvRows = shared;
   s.pass = 1;
   s.P1 = settings.sweep.P1;
   s.P2 = settings.sweep.P2;
   const REAL lastP = s.g.P;
   if (!alongArc && StepOn(s, rules))
-    return CannotResume(program, kResumeBadData,
-                        "the sweep has ended: P left [" + ShortReal(s.P1) + ", " + ShortReal(s.P2) +
-                            "] after record " + std::to_string(shared));
+    return EndedWith(CannotResume(program, kResumeBadData,
+                                  "the sweep has ended: P left [" + ShortReal(s.P1) + ", " +
+                                      ShortReal(s.P2) + "] after record " +
+                                      std::to_string(shared)));
 
   s.FAIL.Append(static_cast<long long>(resKeep));
   s.CSV.Append(static_cast<long long>(csvKeep));
-  observer.Resumed({s.pass, settings.frame, false, rules.plotted, &s.trace, &s.g.solve,
-                    settings.start.P, s.P1, s.P2, rules.addStep},
-                   curve, lastP, s.records);
-  if (alongArc)
-    ResumeAlongArc(s, rules, settings.sweep.DP, arc);
-  else
-    Sweep(s, rules);
+  observer.Resumed(
+      {s.pass, settings.frame, false, rules.plotted, settings.start.P, s.P1, s.P2, rules.addStep},
+      curve, lastP, s.records);
+  const Failure failure =
+      alongArc ? ResumeAlongArc(s, rules, settings.sweep.DP, arc) : Sweep(s, rules);
+  if (failure != Failure::None)
+    return FailedRun(s, failure);
   EndRun(s);
-  return 0;
+  return EndedWith(0);
 }
 
 } // namespace zanfel

@@ -25,13 +25,13 @@ template <ShootingModel Model> struct UsrfunMemo {
   GLNARRAY<NP> BETA;
   GLNARRAY1<Model::NOUT> YOUT;
 
-  // USRFUN for MNEWT, remembered; the trajectories it cut short.
-  int Record(Globals &g, INT16 N, GLNBYN<NP> &A, GLNARRAY<NP> &B) {
+  // USRFUN for MNEWT, remembered.
+  UsrfunResult Record(Globals &g, INT16 N, GLNBYN<NP> &A, GLNARRAY<NP> &B) {
     XIn = g.X;
     HIn = g.H;
     P = g.P;
     const unsigned long messages = MessageCount();
-    const int cutShort = USRFUN<Model>(g, N, A, B);
+    const UsrfunResult result = USRFUN<Model>(g, N, A, B);
     valid = MessageCount() == messages;
     // USRFUN leaves X lowered by subtraction, which need not give back XIn.
     XOut = g.X;
@@ -39,11 +39,12 @@ template <ShootingModel Model> struct UsrfunMemo {
     ALPHA = A;
     BETA = B;
     YOUT = g.YOUT;
-    return cutShort;
+    return result;
   }
 
   // USRFUN for the driver: the remembered call when the inputs repeat it.
-  void Reuse(Globals &g, INT16 N, GLNBYN<NP> &A, GLNARRAY<NP> &B) {
+  UsrfunResult Reuse(Globals &g, INT16 N, GLNBYN<NP> &A, GLNARRAY<NP> &B) {
+    UsrfunResult result;
     if (valid && SameBits(g.X, XIn) && SameBits(g.H, HIn) && SameBits(g.P, P)) {
       g.X = XOut;
       g.H = HOut;
@@ -51,9 +52,10 @@ template <ShootingModel Model> struct UsrfunMemo {
       A = ALPHA;
       B = BETA;
     } else {
-      USRFUN<Model>(g, N, A, B);
+      result = USRFUN<Model>(g, N, A, B);
     }
     valid = false;
+    return result;
   }
 };
 

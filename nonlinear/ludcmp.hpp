@@ -13,8 +13,10 @@
 // largest magnitude in the original matrix; of equal candidates the first row
 // wins. A zero pivot (a singular matrix without a zero row) becomes TINY,
 // silently: the factorisation completes and the solution comes out huge but
-// finite. A row that is entirely zero has no scale at all: that ends the
-// program (SingularMatrixEnd).
+// finite. A row that is entirely zero has no scale at all: LUDCMP then
+// returns false with A as it was, and what follows is the caller's to decide
+// (a solve of the shooting equations ends the run with the singular matrix's
+// pause and status).
 #pragma once
 
 #include <cmath>
@@ -26,11 +28,8 @@ namespace zanfel {
 // What a zero pivot becomes.
 constexpr REAL TINY = 1.0E-20L;
 
-// An all-zero row: the pause, then the program ends as the division by zero
-// of its scale factor would.
-[[noreturn]] void SingularMatrixEnd();
-
-template <int NP> void LUDCMP(GLNBYN<NP> &A, INT16 N, GLINDX<NP> &INDX, REAL &D) {
+// True when the factors are made; false for a matrix with an all-zero row.
+template <int NP> [[nodiscard]] bool LUDCMP(GLNBYN<NP> &A, INT16 N, GLINDX<NP> &INDX, REAL &D) {
   GLNARRAY<NP> VV;
   D = 1.0L;
   for (int I = 1; I <= N; ++I) {
@@ -39,7 +38,7 @@ template <int NP> void LUDCMP(GLNBYN<NP> &A, INT16 N, GLINDX<NP> &INDX, REAL &D)
       if (fabsl(A(I, J)) > BIG)
         BIG = fabsl(A(I, J));
     if (BIG == 0.0L)
-      SingularMatrixEnd();
+      return false;
     VV[I] = 1.0L / BIG;
   }
   for (int J = 1; J <= N; ++J) {
@@ -82,6 +81,7 @@ template <int NP> void LUDCMP(GLNBYN<NP> &A, INT16 N, GLINDX<NP> &INDX, REAL &D)
         A(I, J) = A(I, J) * DUM;
     }
   }
+  return true;
 }
 
 // Solves A·x = B with the factors and pivot record of LUDCMP; B becomes x.

@@ -401,6 +401,14 @@ void TextFile::Sync() {
     IoError(errno, path_);
 }
 
+void TextFile::HoldUntilExit() {
+  // The descriptors are left open on purpose: the lock goes with the process.
+  pending_.clear();
+  lockFd_ = -1;
+  fd_ = -1;
+  slot_ = -1;
+}
+
 void TextFile::Close() {
   WriteThrough();
   Sync();

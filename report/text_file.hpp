@@ -58,6 +58,11 @@ public:
   // The data is synced to the disk at most once a second.
   void WriteThrough();
   void Close(); // writes through and syncs; the lock stays
+  // The program is about to end through its exit sequence (a failed run):
+  // the object may go, but the file stays locked and its end hook keeps
+  // watching its last whole record until the process ends. Nothing pending
+  // is written, as at any other end.
+  void HoldUntilExit();
   bool IsOpen() const { return fd_ >= 0; }
   const std::string &Path() const { return path_; }
 

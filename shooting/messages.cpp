@@ -2,8 +2,6 @@
 
 #include "report/format.hpp"
 #include "runtime/console.hpp"
-#include "runtime/end_cause.hpp"
-#include "runtime/fault.hpp"
 #include "shooting/shooting.hpp"
 
 namespace zanfel {
@@ -22,10 +20,8 @@ void ReportTolerance(REAL RELERR, REAL ABSERR) {
   WriteMessageLine(text);
 }
 
-void ReportInvalidCallAndEnd() {
-  NoteFatalCause(FatalCause::InvalidIntegratorCall);
+void ReportInvalidCall() {
   WriteMessageLine("Heпpaвильный вызов");
-  FatalEnd(kInvalidIntegratorCallStatus);
 }
 
 } // namespace zanfel

@@ -25,11 +25,27 @@ constexpr REAL kToleranceLoosening = 10.0L;
 constexpr REAL kDifferenceStepTens = 10.0L;
 constexpr REAL kDifferenceStepUnit = 1.0E-15L;
 
-// The integrator's reaction messages, in the order they are written; the
-// report of status 8 is followed by the end of the program.
+// The integrator's reaction messages, in the order they are written.
 void ReportTooManySteps();
 void ReportTolerance(REAL RELERR, REAL ABSERR);
-[[noreturn]] void ReportInvalidCallAndEnd();
+void ReportInvalidCall();
+
+// How one trajectory ended: at t = 1, cut short by its last budget (end
+// values of an unfinished integration), or refused by the integrator as an
+// invalid call (no end values at all; the run cannot go on).
+enum class TrajectoryEnd { Reached, CutShort, InvalidCall };
+
+// What one USRFUN call's trajectories came to: how many were cut short, and
+// whether one was an invalid call (the call then stopped there, its
+// residuals and Jacobian unfinished).
+struct UsrfunResult {
+  int cutShort = 0;
+  bool invalidCall = false;
+  void Note(TrajectoryEnd end) {
+    cutShort += end == TrajectoryEnd::CutShort;
+    invalidCall = invalidCall || end == TrajectoryEnd::InvalidCall;
+  }
+};
 
 // Right-hand-side evaluations of all trajectories so far (benchmarks).
 inline std::atomic<unsigned long> rightHandSideEvaluations{0};
@@ -69,10 +85,10 @@ void IntegrateWithBudgets(F &f, INT16 NEQN, ARRAYTYPE Y, REAL &T, REAL TOUT, REA
 
 // One trajectory over 0 <= t <= 1 at the unknowns X (a copy: nothing done to
 // it reaches the caller), with the budgets of g.solve. The integrator's work
-// areas are fresh every call. True when the trajectory was cut short: its
-// last budget ran out before t = 1.
+// areas are fresh every call. An invalid call returns at once, its message
+// written and YOUT untouched.
 template <ShootingModel Model>
-bool RKF(typename Model::Globals &g, GLNARRAY<Model::N> X, GLNARRAY1<Model::NOUT> &YOUT) {
+TrajectoryEnd RKF(typename Model::Globals &g, GLNARRAY<Model::N> X, GLNARRAY1<Model::NOUT> &YOUT) {
   constexpr int NEQN = Model::NEQN;
   Array1<REAL, 1, NEQN> Y;
   Array1<REAL, 1, 3 + 6 * NEQN> WORK;
@@ -88,13 +104,14 @@ bool RKF(typename Model::Globals &g, GLNARRAY<Model::N> X, GLNARRAY1<Model::NOUT
   IntegrateWithBudgets(f, static_cast<INT16>(NEQN), ARRAYTYPE{Y.data()}, T, TOUT, RELERR, ABSERR,
                        IFLAG, ARRAYTYPE{WORK.data()}, View1<INT16>{IWORK.data()}, g.solve.budgets);
 
-  const bool cutShort = StatusOf(IFLAG) == RkfStatus::TooManyEvaluations;
+  TrajectoryEnd end = TrajectoryEnd::Reached;
   switch (StatusOf(IFLAG)) {
   case RkfStatus::RelErrRaised:
     ReportTolerance(RELERR, ABSERR);
     break;
   case RkfStatus::TooManyEvaluations:
     ReportTooManySteps();
+    end = TrajectoryEnd::CutShort;
     break;
   case RkfStatus::AbsErrNeeded:
     ABSERR = ABSERR * kToleranceLoosening;
@@ -105,14 +122,15 @@ bool RKF(typename Model::Globals &g, GLNARRAY<Model::N> X, GLNARRAY1<Model::NOUT
     ReportTolerance(RELERR, ABSERR);
     break;
   case RkfStatus::InvalidInput:
-    ReportInvalidCallAndEnd();
+    ReportInvalidCall();
+    return TrajectoryEnd::InvalidCall;
   case RkfStatus::OneStepTaken:
   case RkfStatus::ToutReached:
   case RkfStatus::StepsCutShort:
     break;
   }
   Model::OUTVAL(g, X, View1<const REAL>{Y.data()}, YOUT);
-  return cutShort;
+  return end;
 }
 
 // The forward-difference step of unknown I: 1.0E-14 relative to 1 + |X[I]|.
@@ -123,13 +141,15 @@ inline REAL DifferenceStep(REAL x) {
 // Residuals BETA and the negated forward-difference Jacobian ALPHA at X, one
 // trajectory after the other. Each unknown in turn is raised in place while
 // its trajectory runs and lowered again by subtraction. This is the
-// reference for the parallel path. Returns the number of its trajectories
-// that were cut short.
+// reference for the parallel path. An invalid call stops it there.
 template <ShootingModel Model>
-int SequentialUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
-                     GLNBYN<Model::N> &ALPHA, GLNARRAY<Model::N> &BETA) {
+UsrfunResult SequentialUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
+                              GLNBYN<Model::N> &ALPHA, GLNARRAY<Model::N> &BETA) {
   GLNARRAY<Model::N> XDLT;
-  int cutShort = RKF<Model>(g, X, g.YOUT);
+  UsrfunResult result;
+  result.Note(RKF<Model>(g, X, g.YOUT));
+  if (result.invalidCall)
+    return result;
   for (int I = 1; I <= N; ++I)
     XDLT[I] = DifferenceStep(X[I]);
   for (int I = 1; I <= N; ++I)
@@ -138,13 +158,15 @@ int SequentialUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
     if (J > 1)
       X[J - 1] = X[J - 1] - XDLT[J - 1];
     X[J] = X[J] + XDLT[J];
-    cutShort += RKF<Model>(g, X, g.YOUT);
+    result.Note(RKF<Model>(g, X, g.YOUT));
+    if (result.invalidCall)
+      return result;
     for (int I = 1; I <= N; ++I)
       ALPHA(I, J) = -(g.YOUT[I] - BETA[I]) / XDLT[J];
   }
   // Lowered by subtraction, not restored: the round-off stays in X.
   X[N] = X[N] - XDLT[N];
-  return cutShort;
+  return result;
 }
 
 // The trajectories of one USRFUN call (N+1 of them unless said otherwise),
@@ -158,7 +180,7 @@ template <ShootingModel Model, int Count = Model::N + 1> struct TrajectoryBatch 
   std::string messages[Count];
   unsigned long messageCount[Count] = {};
   DeferredEnd end[Count];
-  bool cutShort[Count] = {};
+  TrajectoryEnd ends[Count] = {};
 
   static void Run(void *ctx, int j) {
     auto &b = *static_cast<TrajectoryBatch *>(ctx);
@@ -171,7 +193,7 @@ template <ShootingModel Model, int Count = Model::N + 1> struct TrajectoryBatch 
     b.end[j] = RunDeferringEnds(
         [](void *p) {
           const auto &w = *static_cast<Work *>(p);
-          w.batch->cutShort[w.index] =
+          w.batch->ends[w.index] =
               RKF<Model>(w.batch->g[w.index], w.batch->X[w.index], w.batch->g[w.index].YOUT);
         },
         &work);
@@ -207,10 +229,11 @@ GLNARRAY<Model::N> LoadDifferenceTrajectories(TrajectoryBatch<Model, Count> &b,
 
 // USRFUN with its trajectories run side by side on `threads` threads. What
 // it computes, writes and leaves behind is what SequentialUSRFUN does: the
-// messages and any end of the program come in trajectory order.
+// messages, an invalid call and any end of the program come in trajectory
+// order.
 template <ShootingModel Model>
-int ParallelUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
-                   GLNBYN<Model::N> &ALPHA, GLNARRAY<Model::N> &BETA, int threads) {
+UsrfunResult ParallelUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
+                            GLNBYN<Model::N> &ALPHA, GLNARRAY<Model::N> &BETA, int threads) {
   TrajectoryBatch<Model> b;
   GLNARRAY<Model::N> XDLT;
   for (int I = 1; I <= N; ++I)
@@ -219,11 +242,15 @@ int ParallelUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
 
   RunOnPool(N + 1, threads < N + 1 ? threads : N + 1, TrajectoryBatch<Model>::Run, &b);
 
+  UsrfunResult result;
   for (int J = 0; J <= N; ++J) {
     if (!b.messages[J].empty())
       WriteCapturedMessages(b.messages[J], b.messageCount[J]);
     if (b.end[J].kind != DeferredEnd::Kind::None)
       EndAsDeferred(b.end[J]);
+    result.Note(b.ends[J]);
+    if (result.invalidCall)
+      return result;
   }
   for (int I = 1; I <= N; ++I)
     BETA[I] = b.g[0].YOUT[I];
@@ -233,18 +260,15 @@ int ParallelUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X, INT16 N,
   g.YOUT = b.g[N].YOUT;
   g.H = b.g[N].H;
   X = XS;
-  int cutShort = 0;
-  for (int J = 0; J <= N; ++J)
-    cutShort += b.cutShort[J];
-  return cutShort;
+  return result;
 }
 
 // Residuals and Jacobian at the program-wide unknowns g.X (MNEWT's vector
 // and the drivers'), on all the threads the process may use, one at a time
-// when that is one. Returns the number of the N+1 trajectories that were cut
-// short.
+// when that is one.
 template <ShootingModel Model>
-int USRFUN(typename Model::Globals &g, INT16 N, GLNBYN<Model::N> &ALPHA, GLNARRAY<Model::N> &BETA) {
+UsrfunResult USRFUN(typename Model::Globals &g, INT16 N, GLNBYN<Model::N> &ALPHA,
+                    GLNARRAY<Model::N> &BETA) {
   const int threads = TrajectoryThreads();
   if (threads > 1)
     return ParallelUSRFUN<Model>(g, g.X, N, ALPHA, BETA, threads);

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "app/command_line.hpp"
+#include "app/run_program.hpp"
 #include "app/summary.hpp"
 #include "continuation/families.hpp"
 #include "support/quiet_observer.hpp"
@@ -71,13 +72,13 @@ constexpr OnePassSettings<Bratu> kBratu{
 constexpr OnePassSettings<Bratu> kBratuFailing{
     {true}, {1.0L, {0.5L}}, {1.0L, 1.0L, 0, 4, 0, 8}, {0.25L, 0.5L, 4.0L}};
 
-int RunBratu(SweepObserver &observer) {
+RunOutcome RunBratu(SweepObserver &observer) {
   return RunOnePass("bratu", kBratu, {}, kRulesBratu, observer);
 }
-int ResumeBratu(SweepObserver &observer) {
+RunOutcome ResumeBratu(SweepObserver &observer) {
   return ResumeOnePass("bratu", kBratu, {}, kRulesBratu, observer);
 }
-int RunBratuFailing(SweepObserver &observer) {
+RunOutcome RunBratuFailing(SweepObserver &observer) {
   return RunOnePass("bratu", kBratuFailing, {}, kRulesBratu, observer);
 }
 
@@ -316,7 +317,7 @@ TEST(Arclength, ResumedSweepEqualsAnUnstoppedRun) {
   const ChildResult other = testing::RunInChild(cutDir.Path(), testing::Stdin::EndOfFile, [] {
     SetContinuation({Strategy::Arclength, 0.0L, 1.0L});
     testing::QuietObserver quiet;
-    return ResumeBratu(quiet);
+    return ConcludeRun(ResumeBratu(quiet));
   });
   EXPECT_EQ(other.status, kResumeBadData);
   EXPECT_NE(other.err.find("other step bounds"), std::string::npos) << other.err;

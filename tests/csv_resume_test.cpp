@@ -311,23 +311,23 @@ SettingOptions DoubleStep(long records) {
   o.records = records;
   return o;
 }
-template <long N> int DoubleStepRun(SweepObserver &o) {
+template <long N> RunOutcome DoubleStepRun(SweepObserver &o) {
   return RunShootB1(o, DoubleStep(N));
 }
-template <long N> int DoubleStepResumed(SweepObserver &o) {
+template <long N> RunOutcome DoubleStepResumed(SweepObserver &o) {
   return ResumeShootB1(o, DoubleStep(N));
 }
-int ResumedWithRecordsOnly(SweepObserver &o) {
+RunOutcome ResumedWithRecordsOnly(SweepObserver &o) {
   SettingOptions given;
   given.records = 9;
   return ResumeShootB1(o, given);
 }
-int ResumedWithAnotherStep(SweepObserver &o) {
+RunOutcome ResumedWithAnotherStep(SweepObserver &o) {
   SettingOptions given = DoubleStep(9);
   given.step = -0.01L;
   return ResumeShootB1(o, given);
 }
-int ResumedWithAnotherTolerance(SweepObserver &o) {
+RunOutcome ResumedWithAnotherTolerance(SweepObserver &o) {
   SettingOptions given;
   given.tolf = 1e-14L;
   return ResumeShootB1(o, given);

@@ -109,7 +109,7 @@ int RunInProcess(const Case &c, const Configuration &k) {
   Hooks hooks;
   hooks.keyPressed = KeyFromNthTest;
   RunObserver observer(hooks);
-  return c.body(observer, {});
+  return ConcludeRun(c.body(observer, {}));
 }
 
 // The names of the top-level windows of the display, as the window tree lists

@@ -178,10 +178,11 @@ template <int N> REAL ResidualSum(typename FamilyA<N>::Globals &g) {
 }
 
 template <int N> void Solve(typename FamilyA<N>::Globals &g) {
-  MNEWT(100, g.X, INT16(N), 1.0E-15L, 1.0E-15L, g.ITER,
-        [&](GLNARRAY<N> &, INT16 n, GLNBYN<N> &alpha, GLNARRAY<N> &beta) {
-          USRFUN<FamilyA<N>>(g, n, alpha, beta);
-        });
+  EXPECT_EQ(MNEWT(100, g.X, INT16(N), 1.0E-15L, 1.0E-15L, g.ITER,
+                  [&](GLNARRAY<N> &, INT16 n, GLNBYN<N> &alpha, GLNARRAY<N> &beta) {
+                    USRFUN<FamilyA<N>>(g, n, alpha, beta);
+                  }),
+            NewtonStatus::Converged);
 }
 
 TEST(FamilyA, FirstSolveOfShootA1Converges) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <utility>
 
+#include "app/run_program.hpp"
 #include "nonlinear/limit_reason.hpp"
 #include "nonlinear/ludcmp.hpp"
 #include "nonlinear/mnewt.hpp"
@@ -41,7 +42,7 @@ template <int N> struct Factors {
   GLNBYN<N> lu;
   GLINDX<N> indx;
   REAL d = 0.0L;
-  explicit Factors(const GLNBYN<N> &a) : lu(a) { LUDCMP(lu, INT16(N), indx, d); }
+  explicit Factors(const GLNBYN<N> &a) : lu(a) { EXPECT_TRUE(LUDCMP(lu, INT16(N), indx, d)); }
   GLNARRAY<N> Solve(GLNARRAY<N> b) const {
     LUBKSB(lu, INT16(N), indx, b);
     return b;
@@ -111,7 +112,7 @@ TEST(Lu, PivotRecordSignFactorsAndSolution) {
     GLNBYN<4> lu = MatrixOf(c.a);
     GLINDX<4> indx;
     REAL d = 0.0L;
-    LUDCMP(lu, INT16(c.n), indx, d);
+    ASSERT_TRUE(LUDCMP(lu, INT16(c.n), indx, d));
     for (int i = 1; i <= c.n; ++i)
       EXPECT_EQ(indx[i], c.indx[size_t(i - 1)]) << "INDX[" << i << "]";
     EXPECT_EQ(d, c.d);
@@ -203,33 +204,6 @@ TEST(Lu, RandomSystemOfNineSolvedToRoundOff) {
   }
 }
 
-// Programs that end in LUDCMP or MNEWT, run to their end.
-ChildResult RunToItsEnd(const std::function<int()> &body) {
-  return testing::RunToItsEnd(Stdin::EndOfFile, body);
-}
-
-// An all-zero row pauses, then ends the program as a division by zero, with
-// the singular matrix's own status.
-TEST(NonlinearEnd, ZeroRowPausesThenEndsAsADivisionByZero) {
-  const struct {
-    int n;
-    std::vector<std::vector<REAL>> a;
-  } cases[] = {{3, {{1, 2, 3}, {0, 0, 0}, {4, 5, 6}}}, {1, {{0}}}};
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.n);
-    const ChildResult r = RunToItsEnd([&] {
-      GLNBYN<4> a = MatrixOf(c.a);
-      GLINDX<4> indx;
-      REAL d;
-      LUDCMP(a, INT16(c.n), indx, d);
-      return 42;
-    });
-    EXPECT_EQ(r.status, kSingularMatrixStatus);
-    EXPECT_EQ(r.out, "pause in LUDCMP - singular matrix\nRuntime error 200\n");
-    EXPECT_EQ(r.err, "");
-  }
-}
-
 // --------------------------------------------------------------- MNEWT ----
 
 constexpr REAL kTol = 1.0E-15L;
@@ -267,26 +241,60 @@ template <int big> void Separate(const GLNARRAY<2> &x, GLNBYN<2> &alpha, GLNARRA
   alpha(big, small) = alpha(small, big) = 0.0L;
 }
 
+// An all-zero row has no scale: the factorisation is refused with the
+// matrix as it was, and a solve ends there with nothing corrected.
+TEST(Lu, AZeroRowIsRefusedAndEndsTheSolve) {
+  const struct {
+    int n;
+    std::vector<std::vector<REAL>> a;
+  } cases[] = {{3, {{1, 2, 3}, {0, 0, 0}, {4, 5, 6}}}, {1, {{0}}}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.n);
+    const GLNBYN<4> given = MatrixOf(c.a);
+    GLNBYN<4> a = given;
+    GLINDX<4> indx;
+    REAL d;
+    EXPECT_FALSE(LUDCMP(a, INT16(c.n), indx, d));
+    for (int i = 1; i <= c.n; ++i)
+      for (int j = 1; j <= c.n; ++j)
+        EXPECT_EQ(a(i, j), given(i, j));
+    GLNARRAY<4> x;
+    x[1] = 0.5L;
+    INT16 iter = 7;
+    const NewtonStatus status =
+        MNEWT(100, x, INT16(c.n), kTol, kTol, iter,
+              [&](GLNARRAY<4> &, INT16, GLNBYN<4> &alpha, GLNARRAY<4> &beta) {
+                alpha = given;
+                beta[1] = 1.0L;
+              });
+    EXPECT_EQ(status, NewtonStatus::SingularMatrix);
+    EXPECT_EQ(iter, 7);
+    EXPECT_EQ(x[1], 0.5L);
+  }
+}
+
 // One MNEWT call with NTRIAL 100; counts the residual evaluations.
 struct Solve {
   GLNARRAY<2> x;
   INT16 iter;
   int calls = 0;
+  NewtonStatus status = NewtonStatus::IterationLimit;
   Solve(Residuals f, int n, std::initializer_list<REAL> x0, INT16 iter0) : iter(iter0) {
     int i = 1;
     for (REAL v : x0)
       x[i++] = v;
-    MNEWT(100, x, INT16(n), kTol, kTol, iter,
-          [&](GLNARRAY<2> &X, INT16 N, GLNBYN<2> &alpha, GLNARRAY<2> &beta) {
-            EXPECT_EQ(N, n);
-            ++calls;
-            f(X, alpha, beta);
-          });
+    status = MNEWT(100, x, INT16(n), kTol, kTol, iter,
+                   [&](GLNARRAY<2> &X, INT16 N, GLNBYN<2> &alpha, GLNARRAY<2> &beta) {
+                     EXPECT_EQ(N, n);
+                     ++calls;
+                     f(X, alpha, beta);
+                   });
   }
 };
 
 TEST(Mnewt, ConvergesQuadraticallyAndCountsCorrections) {
   const Solve s(Quadratic, 2, {1.5L, -1.0L}, 0);
+  EXPECT_EQ(s.status, NewtonStatus::Converged);
   EXPECT_NEAR(s.x[1], 1.0L, 1.0E-15L);
   EXPECT_NEAR(s.x[2], -2.0L, 1.0E-15L);
   EXPECT_GE(s.iter, 3);
@@ -359,76 +367,95 @@ TEST(Mnewt, StoppingTestsIncludeEqualityAndScaleWithTheLastUnknown) {
   }
 }
 
-// The iteration limit: NTRIAL evaluations (each writes a "u" here), then the
-// message, and the program ends with the iteration limit's status.
-TEST(NonlinearEnd, IterationLimitEndsTheProgram) {
+// The iteration limit: NTRIAL residual evaluations, nothing written, and
+// the solve says so (at once when NTRIAL < 1); a residual routine that fails
+// ends the solve at its call.
+TEST(Mnewt, EndsAtItsLimitOrAtAFailedResidualCall) {
   const struct {
     const char *what;
     INT16 ntrial;
-    Residuals f;
-    const char *out;
+    int failAt; // the call that fails; 0: none
+    int calls;
+    NewtonStatus status;
   } cases[] = {
-      {"NTRIAL 0: the message at once, without a residual evaluation", 0,
-       [](const GLNARRAY<2> &, GLNBYN<2> &, GLNARRAY<2> &) { _exit(55); }, "ntial malo\n"},
-      {"a system without a root", 3,
-       [](const GLNARRAY<2> &x, GLNBYN<2> &alpha, GLNARRAY<2> &beta) {
-         (void)!write(1, "u", 1);
-         beta[1] = x[1] * x[1] + 1.0L;
-         alpha(1, 1) = -2.0L * x[1];
-       },
-       "uuuntial malo\n"},
+      {"NTRIAL 0: no residual evaluation", 0, 0, 0, NewtonStatus::IterationLimit},
+      {"a system without a root", 3, 0, 3, NewtonStatus::IterationLimit},
+      {"residuals that fail in the second call", 3, 2, 2, NewtonStatus::ResidualsFailed},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
-    const ChildResult r = RunToItsEnd([&] {
-      GLNARRAY<2> x;
-      x[1] = 0.5L;
-      INT16 iter = 0;
-      MNEWT(
-          c.ntrial, x, 1, kTol, kTol, iter,
-          [&](GLNARRAY<2> &X, INT16, GLNBYN<2> &alpha, GLNARRAY<2> &beta) { c.f(X, alpha, beta); });
-      return 42;
-    });
-    EXPECT_EQ(r.status, kIterationLimitStatus);
-    EXPECT_EQ(r.out, c.out);
-    EXPECT_EQ(r.err, "");
+    GLNARRAY<2> x;
+    x[1] = 0.5L;
+    INT16 iter = 0;
+    int calls = 0;
+    const NewtonStatus status =
+        MNEWT(c.ntrial, x, 1, kTol, kTol, iter,
+              [&](GLNARRAY<2> &X, INT16, GLNBYN<2> &alpha, GLNARRAY<2> &beta) {
+                beta[1] = X[1] * X[1] + 1.0L;
+                alpha(1, 1) = -2.0L * X[1];
+                return ++calls != c.failAt;
+              });
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(calls, c.calls);
   }
 }
 
 // The trace of a solve: every iteration's residual norm, the correction
 // norms with the scale of their test, the largest unknown; started afresh by
 // each solve.
-TEST(NonlinearEnd, TheTraceOfASolveThatRanOutOfIterations) {
-  const ChildResult r = RunToItsEnd([] {
-    static NewtonTrace trace;
-    trace.NoteResiduals(5.0L); // left from an earlier solve
-    AddEndHook([] {
-      std::string seen = std::to_string(trace.iterations) + " " + std::to_string(trace.Kept());
-      for (int k = 0; k < trace.Kept(); ++k) {
-        const NewtonTrace::Iteration &it = trace.Oldest(k);
-        seen += " " + std::to_string(double(it.ERRF)) + "/" + std::to_string(double(it.ERRX)) +
-                "/" + std::to_string(double(it.scale));
-      }
-      seen += " " + std::to_string(double(trace.largestX)) + "\n";
-      (void)!write(2, seen.data(), seen.size());
+TEST(Mnewt, TheTraceOfASolveThatRanOutOfIterations) {
+  NewtonTrace trace;
+  trace.NoteResiduals(5.0L); // left from an earlier solve
+  GLNARRAY<2> x;
+  x[1] = 5.0L;
+  INT16 iter = 0;
+  // F = x1 - 1 with the Jacobian taken as 2: the error halves each iteration.
+  const NewtonStatus status = MNEWT(
+      3, x, 1, 0.0L, 0.0L, iter,
+      [](GLNARRAY<2> &X, INT16, GLNBYN<2> &alpha, GLNARRAY<2> &beta) {
+        beta[1] = X[1] - 1.0L;
+        alpha(1, 1) = -2.0L;
+      },
+      &trace);
+  EXPECT_EQ(status, NewtonStatus::IterationLimit);
+  std::string seen = std::to_string(trace.iterations) + " " + std::to_string(trace.Kept());
+  for (int k = 0; k < trace.Kept(); ++k) {
+    const NewtonTrace::Iteration &it = trace.Oldest(k);
+    seen += " " + std::to_string(double(it.ERRF)) + "/" + std::to_string(double(it.ERRX)) + "/" +
+            std::to_string(double(it.scale));
+  }
+  seen += " " + std::to_string(double(trace.largestX));
+  EXPECT_EQ(seen, "3 3 4.000000/2.000000/4.000000 2.000000/1.000000/3.000000 "
+                  "1.000000/0.500000/2.500000 3.000000");
+}
+
+// A failed solve comes back to the program as a value; only there does it
+// end the run, each failure with its message and its own status (the
+// singular matrix after its pause for Enter, as a division by zero), and a
+// normal outcome is its status.
+TEST(FailureEnd, EachFailureEndsTheRunWithItsMessageAndStatus) {
+  const struct {
+    Failure failure;
+    int status;
+    const char *out;
+  } cases[] = {
+      {Failure::IterationLimit, kIterationLimitStatus, "ntial malo\n"},
+      {Failure::SingularMatrix, kSingularMatrixStatus,
+       "pause in LUDCMP - singular matrix\nRuntime error 200\n"},
+      {Failure::InvalidIntegratorCall, kInvalidIntegratorCallStatus, ""},
+      {Failure::None, 42, ""},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.status);
+    const ChildResult r = testing::RunToItsEnd(Stdin::EndOfFile, [&] {
+      RunOutcome outcome = EndedWith(42);
+      outcome.failure = c.failure;
+      return ConcludeRun(outcome);
     });
-    GLNARRAY<2> x;
-    x[1] = 5.0L;
-    INT16 iter = 0;
-    // F = x1 - 1 with the Jacobian taken as 2: the error halves each iteration.
-    MNEWT(
-        3, x, 1, 0.0L, 0.0L, iter,
-        [](GLNARRAY<2> &X, INT16, GLNBYN<2> &alpha, GLNARRAY<2> &beta) {
-          beta[1] = X[1] - 1.0L;
-          alpha(1, 1) = -2.0L;
-        },
-        &trace);
-    return 42;
-  });
-  EXPECT_EQ(r.status, kIterationLimitStatus);
-  EXPECT_EQ(r.out, "ntial malo\n");
-  EXPECT_EQ(r.err, "3 3 4.000000/2.000000/4.000000 2.000000/1.000000/3.000000 "
-                   "1.000000/0.500000/2.500000 3.000000\n");
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, "");
+  }
 }
 
 // A solve of `iterations` iterations with residual norms f(k) and, when

@@ -12,7 +12,8 @@
 
 namespace zanfel {
 class SweepObserver;
-using ProgramBody = int (*)(SweepObserver &);
+struct RunOutcome;
+using ProgramBody = RunOutcome (*)(SweepObserver &);
 } // namespace zanfel
 
 namespace zanfel::testing {

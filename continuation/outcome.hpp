@@ -1,0 +1,36 @@
+// What a run of the engine comes to: a normal end (with the status of a
+// normal end or of a resume that did not start), or the failure of a solve
+// that the sweep cannot carry on from. The engine returns a failure, it never
+// acts on it: what a failure does to the program (its message, the CSV's
+// closing line, the pictures, the exit status) is the application's choice.
+#pragma once
+
+#include "nonlinear/newton_trace.hpp"
+#include "shooting/solve_settings.hpp"
+
+namespace zanfel {
+
+enum class Failure {
+  None,
+  IterationLimit,        // Newton's method ran out of iterations ("ntial malo")
+  SingularMatrix,        // a Jacobian with an all-zero row
+  InvalidIntegratorCall, // the integrator refused a trajectory
+};
+
+struct RunOutcome {
+  int status = 0; // of a normal end, or of a resume that did not start
+  Failure failure = Failure::None;
+  // The failed solve: its iterations and the limits it ran with, for the
+  // explanation of an iteration-limit end.
+  NewtonTrace trace;
+  SolveSettings solve;
+};
+
+// A normal end (or a refusal) with this status.
+inline RunOutcome EndedWith(int status) {
+  RunOutcome outcome;
+  outcome.status = status;
+  return outcome;
+}
+
+} // namespace zanfel
