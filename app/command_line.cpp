@@ -150,16 +150,6 @@ int ThreadCount(const std::string &text) {
   return text.size() <= 4 && ParseWholeNumber(text, 1, kMaxThreads, n) ? static_cast<int>(n) : 0;
 }
 
-// A step bound: a finite number greater than zero, or 0 with `error` set.
-REAL StepBound(std::string_view option, const std::string &text, std::string &error) {
-  REAL value = 0.0L;
-  if (!ParseReal(text, value) || !(value > 0.0L) || !std::isfinite(value)) {
-    error = std::string(option) + " wants a number greater than 0, not '" + text + "'";
-    return 0.0L;
-  }
-  return value;
-}
-
 std::string DirectoryError(const std::string &dir) {
   struct stat st {};
   if (dir.empty())
@@ -170,9 +160,6 @@ std::string DirectoryError(const std::string &dir) {
     return "--dir " + dir + ": not a directory";
   return "";
 }
-
-constexpr std::string_view kSettingNames[] = {"--from", "--step", "--range",  "--records",
-                                              "--tolf", "--tolx", "--ntrial", "--budgets"};
 
 // One of the settings over the program's table, in either form.
 bool SettingOption(int argc, const char *const *argv, int &i, SettingOptions &o,
@@ -214,31 +201,14 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
       if (error.empty() && line.threads == 0)
         error = "--threads wants a whole number from 1 to " + std::to_string(kMaxThreads) +
                 ", not '" + value + "'";
-    } else if (OptionValue("--continuation", argc, argv, i, value, error)) {
-      if (value == "arclength")
-        line.continuation.strategy = Strategy::Arclength;
-      else if (value == "natural")
-        line.continuation.strategy = Strategy::Natural;
-      else if (error.empty())
-        error = "--continuation wants natural or arclength, not '" + value + "'";
-    } else if (OptionValue("--min-step", argc, argv, i, value, error)) {
-      if (error.empty())
-        line.continuation.minStep = StepBound("--min-step", value, error);
-    } else if (OptionValue("--max-step", argc, argv, i, value, error)) {
-      if (error.empty())
-        line.continuation.maxStep = StepBound("--max-step", value, error);
     } else {
       error = "unknown argument '" + std::string(arg) + "'";
     }
   }
   if (error.empty() && !help && !version && haveDir)
     error = DirectoryError(line.dir);
-  if (error.empty() && line.continuation.strategy != Strategy::Arclength &&
-      (line.continuation.minStep > 0.0L || line.continuation.maxStep > 0.0L))
-    error = "--min-step and --max-step go with --continuation arclength";
-  if (error.empty() && line.continuation.minStep > 0.0L && line.continuation.maxStep > 0.0L &&
-      line.continuation.minStep > line.continuation.maxStep)
-    error = "--min-step is greater than --max-step";
+  if (error.empty() && !line.resume)
+    error = CombinationError(line.settings);
   if (!error.empty()) {
     line.action = CommandLine::Action::Error;
     line.error = error;

@@ -9,7 +9,6 @@
 #include <string_view>
 
 #include "continuation/settings.hpp"
-#include "continuation/strategy.hpp"
 
 namespace zanfel {
 
@@ -21,12 +20,11 @@ constexpr int kOutputErrorStatus = 74;
 struct CommandLine {
   enum class Action { Run, Help, Version, Error };
   Action action = Action::Run;
-  std::string dir;                 // results directory; empty: the build-time one
-  int threads = 0;                 // trajectory threads; 0: every CPU the process may use
-  bool resume = false;             // go on with the sweep of ZANFEL.CSV
-  bool noWindow = false;           // no window even where a display is
-  SettingOptions settings;         // over the program's table
-  ContinuationChoice continuation; // --continuation, --min-step, --max-step
+  std::string dir;         // results directory; empty: the build-time one
+  int threads = 0;         // trajectory threads; 0: every CPU the process may use
+  bool resume = false;     // go on with the sweep of ZANFEL.CSV
+  bool noWindow = false;   // no window even where a display is
+  SettingOptions settings; // over the program's table, the way of continuation too
   std::string error;
 };
 

@@ -36,6 +36,8 @@ void RunObserver::DrawFrame(const PassStart &pass) {
   // A window shown now and gone later was closed by the user.
   progress::NoteWindow();
   curve_picture::Watch(curve_, pass.plotted);
+  if (pass.alongArc)
+    summary::CountFolds();
 }
 
 void RunObserver::PassBegun(const PassStart &pass) {
@@ -62,6 +64,8 @@ void RunObserver::Recorded(const CurvePoint &point, REAL P, long records, int it
 
 void RunObserver::Resumed(const PassStart &pass, const std::vector<CurvePoint> &curve, REAL P,
                           long records) {
+  if (pass.alongArc)
+    summary::CountFolds();
   curve_ = curve;
   for (const CurvePoint &p : curve_)
     if (p.fold)

@@ -48,7 +48,6 @@ int AnswerCommandLine(const char *name, const char *what, const CommandLine &lin
     SetResultsDirectory(line.dir);
   if (line.threads > 0)
     SetTrajectoryThreads(line.threads);
-  SetContinuation(line.continuation);
   if (line.noWindow)
     graph::NoWindow();
   return -1;
@@ -115,8 +114,6 @@ int RunProgram(const char *name, ConfiguredBody body, ConfiguredBody resumeBody,
   EnterRunMode();
   progress::Start(name);
   summary::Start(name, ResultsPath(), BesidePath("ZANFEL.PNG"), BesidePath("ZANFEL.SVG"));
-  if (line.continuation.strategy == Strategy::Arclength)
-    summary::CountFolds();
   curve_picture::Start(name);
   Hooks hooks;
   hooks.waitForEnter = progress::WaitForEnterShowingProgress;

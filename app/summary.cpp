@@ -209,7 +209,8 @@ const char *NotedPText() {
 }
 
 void CountFolds() {
-  foldCount = 0;
+  if (foldCount < 0)
+    foldCount = 0;
 }
 
 void NoteFold() {

@@ -102,7 +102,7 @@ long CsvRecords(const std::string &dir) {
   return rows;
 }
 
-void Driver(benchmark::State &state, ProgramBody body, int keyFromTest, bool alongArc = false) {
+void Driver(benchmark::State &state, ProgramBody body, int keyFromTest) {
   if (!shared)
     shared = static_cast<Shared *>(
         mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
@@ -126,8 +126,6 @@ void Driver(benchmark::State &state, ProgramBody body, int keyFromTest, bool alo
       evaluationsAtStart = Evaluations();
       InstallFaultHandling();
       SetTrajectoryThreads(static_cast<int>(state.range(0)));
-      if (alongArc)
-        SetContinuation({Strategy::Arclength, 0.0L, 0.0L});
       // Every way out restores the terminal first: the count goes out there.
       SetRestoreHook(PublishEvaluations);
       const int status = RunScripted(body, keyFromTest);
@@ -156,7 +154,14 @@ void ShootB1HundredRecordsNatural(benchmark::State &state) {
   Driver(state, RunShootB1, 100);
 }
 void ShootB1HundredRecordsArclength(benchmark::State &state) {
-  Driver(state, RunShootB1, 100, true);
+  Driver(
+      state,
+      +[](SweepObserver &o) {
+        SettingOptions alongArc;
+        alongArc.strategy = Strategy::Arclength;
+        return RunShootB1(o, alongArc);
+      },
+      100);
 }
 void ShootC1WholeRun(benchmark::State &state) {
   Driver(state, RunShootC1, 0);

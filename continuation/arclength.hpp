@@ -17,9 +17,6 @@ namespace zanfel {
 // A solve in at most this many iterations lets the step grow (doubled, up
 // to the largest step).
 constexpr INT16 kFewIterations = 4;
-// Defaults of the step bounds, relative to the program's step.
-constexpr REAL kMinStepDivisor = 1024.0L;
-constexpr REAL kMaxStepFactor = 10.0L;
 // A fold is located when dP/ds there is at most kFoldTolerance in size, or
 // when the bracket round it is narrower than kFoldTolerance times the step
 // it was found in, or after kFoldIterations solves. The slope comes from
@@ -151,10 +148,8 @@ public:
   // curve and the measure of its default bounds.
   ArclengthStrategy(Program<Model> &s, const SweepRules<Model> &rules, REAL programStep)
       : s_(s), rules_(rules), step_(fabsl(programStep)),
-        minStep_(s.continuation.minStep > 0.0L ? s.continuation.minStep
-                                               : fabsl(programStep) / kMinStepDivisor),
-        maxStep_(s.continuation.maxStep > 0.0L ? s.continuation.maxStep
-                                               : kMaxStepFactor * fabsl(programStep)) {
+        minStep_(s.continuation.MinStep(programStep)),
+        maxStep_(s.continuation.MaxStep(programStep)) {
     // The first step is the natural one: P moves by the program's step, the
     // direction is P's own.
     dir_[Model::N + 1] = rules_.addStep == (programStep > 0.0L) ? 1.0L : -1.0L;

@@ -19,8 +19,8 @@ template <class Model>
                               bool checkGraphResult) {
   ++s.pass;
   s.passFirst = s.records;
-  s.observer.PassBegun(
-      {s.pass, frame, checkGraphResult, rules.plotted, s.g.P, sweep.P1, sweep.P2, rules.addStep});
+  s.observer.PassBegun({s.pass, frame, checkGraphResult, rules.plotted, s.g.P, sweep.P1, sweep.P2,
+                        rules.addStep, s.continuation.AlongArc()});
   if (const Failure failure = Solve(s); failure != Failure::None)
     return failure;
   s.observer.CurveStarted(s.g.H, s.g.YOUT[rules.plotIndex]);
@@ -28,7 +28,7 @@ template <class Model>
   s.DP = sweep.DP;
   s.P1 = sweep.P1;
   s.P2 = sweep.P2;
-  if (s.continuation.strategy == Strategy::Arclength)
+  if (s.continuation.AlongArc())
     return ArclengthSweep(s, rules);
   return Sweep(s, rules);
 }
@@ -54,6 +54,7 @@ template <class Model> void CreateResultsFile(Program<Model> &s) {
 template <class Model, class Table>
 void TakeSettings(Program<Model> &s, const RunSettings<Table> &settings) {
   s.g.solve = settings.solve;
+  s.continuation = settings.continuation;
   s.recordLimit = settings.records;
 }
 
@@ -67,20 +68,32 @@ void CreateCsvFile(Program<Model> &s, std::string_view program, const SweepRules
   s.CSV.Assign(CsvPath());
   s.CSV.Rewrite();
   const SolveSettings &solve = settings.solve;
-  const bool alongArc = s.continuation.strategy == Strategy::Arclength;
+  const bool alongArc = s.continuation.AlongArc();
   std::vector<std::string> notes = sweepNotes;
   if (alongArc)
     notes.push_back(ArclengthNote(s.continuation));
   s.CSV.Write(CsvHead(program, notes, CsvColumns(rules, alongArc),
-                      {solve.NTRIAL, solve.TOLX, solve.TOLF, RKF_RELERR, RKF_ABSERR},
+                      {solve.NTRIAL, solve.TOLX, solve.TOLF, solve.RELERR, solve.ABSERR},
                       DiffersFromTable(settings, table) ? SettingsText(settings) : ""));
   s.CSV.WriteThrough();
 }
 
+// How the step of a sweep changes as it goes, for the CSV head.
+inline std::string StepRuleText(const ContinuationChoice &c, const SolveSettings &solve) {
+  if (c.AlongArc())
+    return "the step along the curve halves after a failed solve and doubles after a solve of "
+           "at most " +
+           std::to_string(kFewIterations) + " iterations";
+  return "DP := " + ShortReal(kStepShrink) + "*DP after a solve of " +
+         std::to_string(solve.NTRIAL) + " iterations";
+}
+
 // One "sweep" note of the CSV head for a pass with these settings.
-inline std::string SweepNote(std::string_view what, REAL startP, const SweepSettings &sweep,
-                             bool addStep, const SolveSettings &solve) {
-  return SweepNoteText(what, startP, sweep.DP, sweep.P1, sweep.P2, addStep, solve.NTRIAL);
+template <class Table>
+std::string SweepNote(std::string_view what, REAL startP, const SweepSettings &sweep, bool addStep,
+                      const RunSettings<Table> &run) {
+  return SweepNoteText(what, startP, sweep.DP, sweep.P1, sweep.P2, addStep,
+                       StepRuleText(run.continuation, run.solve));
 }
 
 // Close the results files; the observer waits for Enter and closes the
@@ -104,8 +117,8 @@ RunOutcome RunOnePass(std::string_view program, const OnePassSettings<Model> &ta
   s.g.par = settings.par;
   CreateResultsFile(s);
   CreateCsvFile(s, program, rules,
-                {SweepNote("sweep", settings.start.P, settings.sweep, rules.addStep, run.solve)},
-                run, table);
+                {SweepNote("sweep", settings.start.P, settings.sweep, rules.addStep, run)}, run,
+                table);
   LoadStart(s.g, settings.start);
   if (const Failure failure = RunPass(s, rules, settings.frame, settings.sweep, false);
       failure != Failure::None)

@@ -57,9 +57,9 @@ RunOutcome RunShootA1(SweepObserver &observer, const SettingOptions &options) {
     if (s.pass == 0)
       CreateCsvFile(s, "shoot_a1", RulesA<4>(),
                     {SweepNote("sweep, passes 1-11 (H = P)", settings.PMode1, settings.sweepMode1,
-                               false, run.solve),
+                               false, run),
                      SweepNote("sweep, passes 12-25 (y3(0) = P, H = X1)", settings.startMode2.P,
-                               settings.sweepMode2, false, run.solve)},
+                               settings.sweepMode2, false, run)},
                     run, kShootA1);
     StartGuessA1(s, settings);
     const SweepSettings &sweep = s.g.par.K1 == 1 ? settings.sweepMode1 : settings.sweepMode2;
@@ -83,11 +83,10 @@ RunOutcome RunShootA2(SweepObserver &observer, const SettingOptions &options) {
   s.PROXOD = 14;
   s.g.par = settings.par;
   CreateResultsFile(s);
-  CreateCsvFile(
-      s, "shoot_a2", RulesA<5>(),
-      {SweepNote("sweep, pass 1 (14)", settings.start.P, settings.sweep, false, run.solve),
-       "sweep, pass 2 (15): on from where pass 1 ended, with the same step and range"},
-      run, kShootA2);
+  CreateCsvFile(s, "shoot_a2", RulesA<5>(),
+                {SweepNote("sweep, pass 1 (14)", settings.start.P, settings.sweep, false, run),
+                 "sweep, pass 2 (15): on from where pass 1 ended, with the same step and range"},
+                run, kShootA2);
   do {
     // Pass 15 goes on from where pass 14 ended.
     if (s.PROXOD == 14)

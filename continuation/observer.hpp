@@ -33,7 +33,8 @@ struct CurvePoint {
 // A pass about to start: its number in the run, its frame, and what the
 // vertical axis shows. `checkGraphResult` is shoot_a1's check of the graphics.
 // `startP` and [P1, P2] are the pass's sweep: P goes from startP towards P2
-// when `upwards`, towards P1 otherwise.
+// when `upwards`, towards P1 otherwise; `alongArc`, along the arclength,
+// where folds can be passed.
 struct PassStart {
   int pass;
   const FrameSettings &frame;
@@ -41,6 +42,7 @@ struct PassStart {
   const char *plotted;
   REAL startP, P1, P2;
   bool upwards;
+  bool alongArc = false;
 };
 
 class SweepObserver {

@@ -45,9 +45,9 @@ template <ShootingModel Model> struct Program {
   long recordLimit = 0; // records of a pass after which its sweep stops; 0: none
   long passFirst = 0;   // records before this pass's first
   SweepObserver &observer;
-  const ContinuationChoice continuation = Continuation();
-  REAL arclength = 0.0L; // along the curve, from the run's first point
-  REAL slope = 0.0L;     // dP/ds at the point being recorded
+  ContinuationChoice continuation; // the run's, from its settings
+  REAL arclength = 0.0L;           // along the curve, from the run's first point
+  REAL slope = 0.0L;               // dP/ds at the point being recorded
   long folds = 0;
 
   explicit Program(SweepObserver &o) : observer(o) {}
@@ -142,7 +142,7 @@ void WriteCsvRow(Program<Model> &s, const SweepRules<Model> &rules, unsigned lon
   row.YOUT = s.g.YOUT;
   row.messages = static_cast<long>(messages);
   row.DP = s.DP;
-  row.alongArc = s.continuation.strategy == Strategy::Arclength;
+  row.alongArc = s.continuation.AlongArc();
   row.label = label;
   row.s = s.arclength;
   row.slope = s.slope;

@@ -57,10 +57,27 @@ std::string Conflict(std::string_view name, const std::optional<long> &given, lo
          std::to_string(recorded);
 }
 
+std::string Conflict(std::string_view name, const std::optional<Strategy> &given,
+                     Strategy recorded) {
+  if (!given || *given == recorded)
+    return "";
+  const auto text = [](Strategy s) { return s == Strategy::Arclength ? "arclength" : "natural"; };
+  return std::string(name) + " " + text(*given) + " is not this run's " + text(recorded);
+}
+
+// A step bound given against the recorded one (0: the default).
+std::string Conflict(std::string_view name, const std::optional<REAL> &given, REAL recorded,
+                     std::string_view byDefault) {
+  if (!given || *given == recorded)
+    return "";
+  return std::string(name) + " " + ShortReal(*given) + " is not this run's " +
+         (recorded > 0.0L ? ShortReal(recorded) : std::string(byDefault));
+}
+
 } // namespace
 
 std::string SettingsConflict(REAL from, const SweepSettings &sweep, const SolveSettings &solve,
-                             const SettingOptions &given) {
+                             const ContinuationChoice &continuation, const SettingOptions &given) {
   std::string range;
   if (given.P1 && (*given.P1 != sweep.P1 || *given.P2 != sweep.P2))
     range = "--range " + ShortReal(*given.P1) + ":" + ShortReal(*given.P2) + " is not this run's " +
@@ -69,14 +86,18 @@ std::string SettingsConflict(REAL from, const SweepSettings &sweep, const SolveS
        {Conflict("--from", given.from, from), Conflict("--step", given.step, sweep.DP), range,
         Conflict("--tolf", given.tolf, solve.TOLF), Conflict("--tolx", given.tolx, solve.TOLX),
         Conflict("--ntrial", given.ntrial, solve.NTRIAL),
-        Conflict("--budgets", given.budgets, solve.budgets)})
+        Conflict("--budgets", given.budgets, solve.budgets),
+        Conflict("--relerr", given.relerr, solve.RELERR),
+        Conflict("--abserr", given.abserr, solve.ABSERR),
+        Conflict("--continuation", given.strategy, continuation.strategy),
+        Conflict("--min-step", given.minStep, continuation.minStep, "default |DP|/1024"),
+        Conflict("--max-step", given.maxStep, continuation.maxStep, "default 10|DP|")})
     if (!c.empty())
       return c + " (ZANFEL.CSV keeps the run's settings; give the same or none)";
   return "";
 }
 
-int ReadResumeFiles(std::string_view program, const std::vector<std::string> &columns,
-                    TextFile &res, TextFile &csv, ResumeFiles &files) {
+int ReadResumeFiles(std::string_view program, TextFile &res, TextFile &csv, ResumeFiles &files) {
   // The results file's lock first: a run that holds it is still writing
   // both files, and nothing read before the lock could be trusted.
   res.Assign(ResultsPath());
@@ -106,11 +127,9 @@ int ReadResumeFiles(std::string_view program, const std::vector<std::string> &co
     return CannotResume(program, kResumeBadData,
                         CsvPath() + " was written by version " + Printable(version) +
                             ", this is version " + ProgramVersion());
-  const std::string header = CsvHeaderRow(columns);
-  if (files.csv.compare(at, header.size(), header) != 0)
-    return CannotResume(program, kResumeBadData,
-                        CsvPath() + ": the header row is not the one this program writes");
-  files.firstRow = at + header.size();
+  files.header = at;
+  const std::size_t headerEnd = files.csv.find('\n', at);
+  files.firstRow = headerEnd == std::string::npos ? files.csv.size() : headerEnd + 1;
   files.settings = HeadValue(comments, "settings");
   // The note of an early end closes the file; the resume writes over it.
   static constexpr std::string_view kEndNote = "# ended early: ";
@@ -120,6 +139,15 @@ int ReadResumeFiles(std::string_view program, const std::vector<std::string> &co
       std::string_view(files.csv).substr(lastLine + 1).starts_with(kEndNote) &&
       files.csv.back() == '\n')
     files.csv.resize(lastLine + 1);
+  return 0;
+}
+
+int CheckHeaderRow(std::string_view program, const ResumeFiles &files,
+                   const std::vector<std::string> &columns) {
+  const std::string header = CsvHeaderRow(columns);
+  if (files.csv.compare(files.header, files.firstRow - files.header, header) != 0)
+    return CannotResume(program, kResumeBadData,
+                        CsvPath() + ": the header row is not the one this program writes");
   return 0;
 }
 

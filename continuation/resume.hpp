@@ -30,6 +30,7 @@ int CannotResume(std::string_view program, int status, std::string_view why);
 // Both files as found, the CSV's head checked against the program's.
 struct ResumeFiles {
   std::string csv, res;
+  std::size_t header = 0;   // where the header row of the CSV starts
   std::size_t firstRow = 0; // where the rows of the CSV start
   std::string settings;     // the "# settings:" line's value; "" for the table's own
   bool alongArc = false;    // the rows of a sweep along the arclength
@@ -39,7 +40,7 @@ struct ResumeFiles {
 // "--tolf 1e-13 is not this run's 1e-12 ...", or "" when every option given
 // is the run's own.
 std::string SettingsConflict(REAL from, const SweepSettings &sweep, const SolveSettings &solve,
-                             const SettingOptions &given);
+                             const ContinuationChoice &continuation, const SettingOptions &given);
 
 // The run's settings as its CSV head records them, with the given options
 // checked against them; 0, or the status after the message.
@@ -52,15 +53,20 @@ int RecordedSettings(std::string_view program, const ResumeFiles &files, const T
   run = Settle(table, recorded);
   run.records = given.records.value_or(0);
   Table t = run.table;
-  const std::string conflict = SettingsConflict(StartP(t), OptionSweep(t), run.solve, given);
+  const std::string conflict =
+      SettingsConflict(StartP(t), OptionSweep(t), run.solve, run.continuation, given);
   return conflict.empty() ? 0 : CannotResume(program, kResumeBadData, conflict);
 }
 
 // Takes the results file (its lock before anything is read), then the CSV,
 // reads both and checks that the CSV was written by `program` of this
-// version with these columns. 0, or the status after the message.
-int ReadResumeFiles(std::string_view program, const std::vector<std::string> &columns,
-                    TextFile &res, TextFile &csv, ResumeFiles &files);
+// version. 0, or the status after the message.
+int ReadResumeFiles(std::string_view program, TextFile &res, TextFile &csv, ResumeFiles &files);
+
+// Whether the CSV's header row is the one of these columns; 0, or the status
+// after the message.
+int CheckHeaderRow(std::string_view program, const ResumeFiles &files,
+                   const std::vector<std::string> &columns);
 
 // Text from a file as one line of a message: bytes outside printable ASCII
 // as \xNN, and at most a few dozen of them.
@@ -279,17 +285,15 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
                          SweepObserver &observer) {
   Program<Model> s(observer);
   ResumeFiles files;
-  const bool alongArc = s.continuation.strategy == Strategy::Arclength;
-  const std::vector<std::string> columns = CsvColumns(rules, alongArc);
-  if (const int status = ReadResumeFiles(program, columns, s.FAIL, s.CSV, files))
+  if (const int status = ReadResumeFiles(program, s.FAIL, s.CSV, files))
     return EndedWith(status);
-  files.alongArc = alongArc;
-  if (alongArc && files.csv.find("# " + ArclengthNote(s.continuation) + "\n") >= files.firstRow)
-    return EndedWith(
-        CannotResume(program, kResumeBadData,
-                     "ZANFEL.CSV was written with other step bounds along the arclength"));
-  RunSettings<OnePassSettings<Model>> run{table};
+  RunSettings<OnePassSettings<Model>> run{table, kSolve, {}, 0};
   if (const int status = RecordedSettings(program, files, table, options, run))
+    return EndedWith(status);
+  // The way of continuation is the recorded one, and the rows are its own.
+  const bool alongArc = run.continuation.AlongArc();
+  files.alongArc = alongArc;
+  if (const int status = CheckHeaderRow(program, files, CsvColumns(rules, alongArc)))
     return EndedWith(status);
   const OnePassSettings<Model> &settings = run.table;
   TakeSettings(s, run);
@@ -324,9 +328,9 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
 
   s.FAIL.Append(static_cast<long long>(resKeep));
   s.CSV.Append(static_cast<long long>(csvKeep));
-  observer.Resumed(
-      {s.pass, settings.frame, false, rules.plotted, settings.start.P, s.P1, s.P2, rules.addStep},
-      curve, lastP, s.records);
+  observer.Resumed({s.pass, settings.frame, false, rules.plotted, settings.start.P, s.P1, s.P2,
+                    rules.addStep, s.continuation.AlongArc()},
+                   curve, lastP, s.records);
   const Failure failure =
       alongArc ? ResumeAlongArc(s, rules, settings.sweep.DP, arc) : Sweep(s, rules);
   if (failure != Failure::None)

@@ -1,5 +1,6 @@
 #include "continuation/settings.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "report/csv.hpp"
@@ -45,6 +46,26 @@ bool ParseRealOption(std::string_view name, std::string_view value, std::optiona
   return true;
 }
 
+// A step bound along the curve: finite and above zero.
+bool ParseStepBound(std::string_view name, std::string_view value, std::optional<REAL> &to,
+                    std::string &error) {
+  REAL v = 0.0L;
+  if (!FiniteReal(value, v) || !(v > 0.0L))
+    error = std::string(name) + " wants a number greater than 0, not '" + std::string(value) + "'";
+  to = v;
+  return true;
+}
+
+bool ParseStrategy(std::string_view value, SettingOptions &o, std::string &error) {
+  if (value == "arclength")
+    o.strategy = Strategy::Arclength;
+  else if (value == "natural")
+    o.strategy = Strategy::Natural;
+  else
+    error = "--continuation wants natural or arclength, not '" + std::string(value) + "'";
+  return true;
+}
+
 bool ParseWholeOption(std::string_view name, std::string_view value, long high,
                       std::optional<long> &to, std::string &error) {
   long n = 0;
@@ -56,6 +77,10 @@ bool ParseWholeOption(std::string_view name, std::string_view value, long high,
 
 } // namespace
 
+const std::string_view kSettingNames[13] = {
+    "--from",    "--step",   "--range",  "--records",      "--tolf",     "--tolx",    "--ntrial",
+    "--budgets", "--relerr", "--abserr", "--continuation", "--min-step", "--max-step"};
+
 bool ParseSettingOption(std::string_view name, std::string_view value, SettingOptions &o,
                         std::string &error) {
   error.clear();
@@ -63,6 +88,12 @@ bool ParseSettingOption(std::string_view name, std::string_view value, SettingOp
     return ParseRealOption(name, value, name == "--from" ? o.from : o.step, false, error);
   if (name == "--tolf" || name == "--tolx")
     return ParseRealOption(name, value, name == "--tolf" ? o.tolf : o.tolx, true, error);
+  if (name == "--relerr" || name == "--abserr")
+    return ParseRealOption(name, value, name == "--relerr" ? o.relerr : o.abserr, true, error);
+  if (name == "--continuation")
+    return ParseStrategy(value, o, error);
+  if (name == "--min-step" || name == "--max-step")
+    return ParseStepBound(name, value, name == "--min-step" ? o.minStep : o.maxStep, error);
   if (name == "--range")
     return ParseRange(value, o, error);
   if (name == "--ntrial")
@@ -74,11 +105,29 @@ bool ParseSettingOption(std::string_view name, std::string_view value, SettingOp
   return false;
 }
 
-std::string SettingsText(REAL from, const SweepSettings &sweep, const SolveSettings &solve) {
-  return "--from " + FullReal(from) + " --step " + FullReal(sweep.DP) + " --range " +
-         FullReal(sweep.P1) + ":" + FullReal(sweep.P2) + " --tolf " + FullReal(solve.TOLF) +
-         " --tolx " + FullReal(solve.TOLX) + " --ntrial " + std::to_string(solve.NTRIAL) +
-         " --budgets " + std::to_string(solve.budgets);
+std::string CombinationError(const SettingOptions &o) {
+  if (o.strategy != Strategy::Arclength && (o.minStep || o.maxStep))
+    return "--min-step and --max-step go with --continuation arclength";
+  if (o.minStep && o.maxStep && *o.minStep > *o.maxStep)
+    return "--min-step is greater than --max-step";
+  return "";
+}
+
+std::string SettingsText(REAL from, const SweepSettings &sweep, const SolveSettings &solve,
+                         const ContinuationChoice &continuation) {
+  std::string text = "--from " + FullReal(from) + " --step " + FullReal(sweep.DP) + " --range " +
+                     FullReal(sweep.P1) + ":" + FullReal(sweep.P2) + " --tolf " +
+                     FullReal(solve.TOLF) + " --tolx " + FullReal(solve.TOLX) + " --ntrial " +
+                     std::to_string(solve.NTRIAL) + " --budgets " + std::to_string(solve.budgets) +
+                     " --relerr " + FullReal(solve.RELERR) + " --abserr " + FullReal(solve.ABSERR);
+  if (continuation.AlongArc()) {
+    text += " --continuation arclength";
+    if (continuation.minStep > 0.0L)
+      text += " --min-step " + FullReal(continuation.minStep);
+    if (continuation.maxStep > 0.0L)
+      text += " --max-step " + FullReal(continuation.maxStep);
+  }
+  return text;
 }
 
 std::string ParseSettingsText(std::string_view text, SettingOptions &o) {
@@ -90,15 +139,27 @@ std::string ParseSettingsText(std::string_view text, SettingOptions &o) {
       words.push_back(text.substr(at, end - at));
     at = end + 1;
   }
+  if (words.empty()) // no settings line: the table's own
+    return "";
   std::string error;
+  std::vector<std::string_view> seen;
   for (std::size_t i = 0; i < words.size(); i += 2) {
     if (i + 1 >= words.size() || words[i] == "--records" ||
         !ParseSettingOption(words[i], words[i + 1], o, error))
       return "'" + std::string(words[i]) + "' is not a setting with its value";
     if (!error.empty())
       return error;
+    if (std::find(seen.begin(), seen.end(), words[i]) != seen.end())
+      return std::string(words[i]) + " is given twice";
+    seen.push_back(words[i]);
   }
-  return "";
+  // What every settings line holds; the integrator's tolerances came later
+  // and default to the built-in ones.
+  for (std::string_view always :
+       {"--from", "--step", "--range", "--tolf", "--tolx", "--ntrial", "--budgets"})
+    if (std::find(seen.begin(), seen.end(), always) == seen.end())
+      return std::string(always) + " is missing";
+  return CombinationError(o);
 }
 
 std::string StartError(REAL from, const SweepSettings &sweep) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "continuation/strategy.hpp"
 #include "models/family_a.hpp"
 #include "models/family_b.hpp"
 #include "models/family_c.hpp"
@@ -139,8 +140,10 @@ inline constexpr SolveSettings kSolve{};
 // table; an empty member keeps the table's value.
 struct SettingOptions {
   std::optional<REAL> from, step, P1, P2;
-  std::optional<REAL> tolf, tolx;
+  std::optional<REAL> tolf, tolx, relerr, abserr;
   std::optional<long> ntrial, budgets, records;
+  std::optional<Strategy> strategy;
+  std::optional<REAL> minStep, maxStep;
 };
 
 // The settings one run uses: the program's table with the options over it.
@@ -148,6 +151,7 @@ struct SettingOptions {
 template <class Table> struct RunSettings {
   Table table;
   SolveSettings solve = kSolve;
+  ContinuationChoice continuation;
   long records = 0; // records after which a sweep stops as a key would; 0: no limit
 };
 
@@ -174,7 +178,7 @@ inline SweepSettings &OptionSweep(ShootA2Settings &t) {
 }
 
 template <class Table> RunSettings<Table> Settle(const Table &table, const SettingOptions &o) {
-  RunSettings<Table> s{table};
+  RunSettings<Table> s{table, kSolve, {}, 0};
   SweepSettings &sweep = OptionSweep(s.table);
   StartP(s.table) = o.from.value_or(StartP(s.table));
   sweep.DP = o.step.value_or(sweep.DP);
@@ -184,33 +188,51 @@ template <class Table> RunSettings<Table> Settle(const Table &table, const Setti
   s.solve.TOLX = o.tolx.value_or(s.solve.TOLX);
   s.solve.NTRIAL = static_cast<INT16>(o.ntrial.value_or(s.solve.NTRIAL));
   s.solve.budgets = static_cast<INT16>(o.budgets.value_or(s.solve.budgets));
+  s.solve.RELERR = o.relerr.value_or(s.solve.RELERR);
+  s.solve.ABSERR = o.abserr.value_or(s.solve.ABSERR);
+  s.continuation.strategy = o.strategy.value_or(Strategy::Natural);
+  s.continuation.minStep = o.minStep.value_or(0.0L);
+  s.continuation.maxStep = o.maxStep.value_or(0.0L);
   s.records = o.records.value_or(0);
   return s;
 }
 
 // The settings that change a run's results, in option form ("--from 0.1
 // --step ..."), every real at full precision: what the CSV head keeps so
-// that a resume takes them back.
+// that a resume takes them back. The way of continuation follows the solve's
+// limits only along the arclength, with the step bounds that were given.
 template <class Table> std::string SettingsText(const RunSettings<Table> &s) {
   Table t = s.table;
   const SweepSettings &sweep = OptionSweep(t);
-  return SettingsText(StartP(t), sweep, s.solve);
+  return SettingsText(StartP(t), sweep, s.solve, s.continuation);
 }
-std::string SettingsText(REAL from, const SweepSettings &sweep, const SolveSettings &solve);
+std::string SettingsText(REAL from, const SweepSettings &sweep, const SolveSettings &solve,
+                         const ContinuationChoice &continuation);
 
 // Whether a run's settings differ from its program's table.
 template <class Table> bool DiffersFromTable(const RunSettings<Table> &s, const Table &table) {
   return SettingsText(s) != SettingsText(Settle(table, {}));
 }
 
-// Reads the value of setting option `name` (--from, --step, --range,
-// --records, --tolf, --tolx, --ntrial, --budgets) into `o`. False when
-// `name` is not one of them; otherwise `error` holds what is wrong with
-// the value, or is empty.
+// The setting options, each with a value: --from, --step, --range,
+// --records, --tolf, --tolx, --ntrial, --budgets, --relerr, --abserr,
+// --continuation, --min-step, --max-step.
+extern const std::string_view kSettingNames[13];
+
+// Reads the value of setting option `name` into `o`. False when `name` is not
+// one of them; otherwise `error` holds what is wrong with the value, or is
+// empty.
 bool ParseSettingOption(std::string_view name, std::string_view value, SettingOptions &o,
                         std::string &error);
 
+// What is wrong with the options taken together (step bounds without the
+// arclength, a minimum above the maximum), or "".
+std::string CombinationError(const SettingOptions &o);
+
 // Reads "--name value" pairs as SettingsText writes them; the error, or "".
+// A line without every setting that SettingsText always writes, with one
+// twice, or one that does not read whole, is refused: it is not one this
+// system wrote.
 std::string ParseSettingsText(std::string_view text, SettingOptions &o);
 
 // What is wrong with a start outside the range of the sweep it starts, or "".

@@ -60,12 +60,11 @@ std::vector<std::string> CsvColumnNames(int N, const char *zColumn, const char *
 }
 
 std::string SweepNoteText(std::string_view what, REAL startP, REAL DP, REAL P1, REAL P2,
-                          bool addStep, int NTRIAL) {
+                          bool addStep, std::string_view stepRule) {
   std::string note(what);
   note += ": P from " + ShortReal(startP) + ", step DP = " + ShortReal(DP) +
           (addStep ? " (P := P + DP)" : " (P := P - DP)") + ", range [" + ShortReal(P1) + ", " +
-          ShortReal(P2) + "]; DP := 0.9*DP after a solve of " + std::to_string(NTRIAL) +
-          " iterations";
+          ShortReal(P2) + "]; " + std::string(stepRule);
   return note;
 }
 

@@ -68,10 +68,10 @@ std::string CsvHead(std::string_view program, const std::vector<std::string> &sw
 // The last line of ZANFEL.CSV after a sweep that ended early by a failure:
 // "# ended early: <why>", appended to the file if it is there; best effort.
 void AppendCsvEndNote(std::string_view why);
-// One "sweep" note of the head: start, step and range of P, and the rule
-// that shrinks the step after a solve of NTRIAL iterations.
+// One "sweep" note of the head: start, step and range of P, and the rule by
+// which the step changes.
 std::string SweepNoteText(std::string_view what, REAL startP, REAL DP, REAL P1, REAL P2,
-                          bool addStep, int NTRIAL);
+                          bool addStep, std::string_view stepRule);
 
 template <int N, int NOUT>
 std::string FormatCsvRow(const CsvRow<N, NOUT> &row, const RecordLayout &L) {

@@ -16,8 +16,6 @@
 
 namespace zanfel {
 
-constexpr REAL RKF_RELERR = 1.0E-9L;
-constexpr REAL RKF_ABSERR = 1.0E-15L;
 // The tolerance reported as the one to answer status 5 or 6 with.
 constexpr REAL kToleranceLoosening = 10.0L;
 // The forward-difference step of the Jacobian: 1.0E-14 relative to 1 + |x|,
@@ -84,7 +82,7 @@ void IntegrateWithBudgets(F &f, INT16 NEQN, ARRAYTYPE Y, REAL &T, REAL TOUT, REA
 }
 
 // One trajectory over 0 <= t <= 1 at the unknowns X (a copy: nothing done to
-// it reaches the caller), with the budgets of g.solve. The integrator's work
+// it reaches the caller), with the tolerances and budgets of g.solve. The integrator's work
 // areas are fresh every call. An invalid call returns at once, its message
 // written and YOUT untouched.
 template <ShootingModel Model>
@@ -93,8 +91,8 @@ TrajectoryEnd RKF(typename Model::Globals &g, GLNARRAY<Model::N> X, GLNARRAY1<Mo
   Array1<REAL, 1, NEQN> Y;
   Array1<REAL, 1, 3 + 6 * NEQN> WORK;
   Array1<INT16, 1, 5> IWORK;
-  REAL RELERR = RKF_RELERR;
-  REAL ABSERR = RKF_ABSERR;
+  REAL RELERR = g.solve.RELERR;
+  REAL ABSERR = g.solve.ABSERR;
   INT16 IFLAG = 1;
   REAL T = 0.0L;
   const REAL TOUT = 1.0L;

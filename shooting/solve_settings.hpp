@@ -1,6 +1,6 @@
 // The limits of one solve, read at run time: the Newton iteration's
-// (NTRIAL, TOLX, TOLF) and the trajectories' budgets of integrator
-// evaluations. The defaults are the compiled-in values every program runs
+// (NTRIAL, TOLX, TOLF), the integrator's tolerances and the trajectories'
+// budgets of integrator evaluations. The defaults are the compiled-in values every program runs
 // with unless told otherwise.
 #pragma once
 
@@ -16,6 +16,11 @@ struct SolveSettings {
   // but the last the integration goes on with a fresh one; only when the
   // last runs out is the trajectory cut short and reported.
   INT16 budgets = 1;
+  // The integrator's tolerances of every trajectory. A RELERR below what the
+  // 80-bit arithmetic resolves is raised by the integrator itself, with its
+  // message.
+  REAL RELERR = 1.0E-9L;
+  REAL ABSERR = 1.0E-15L;
 };
 
 } // namespace zanfel

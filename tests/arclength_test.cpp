@@ -72,14 +72,20 @@ constexpr OnePassSettings<Bratu> kBratu{
 constexpr OnePassSettings<Bratu> kBratuFailing{
     {true}, {1.0L, {0.5L}}, {1.0L, 1.0L, 0, 4, 0, 8}, {0.25L, 0.5L, 4.0L}};
 
+SettingOptions AlongArc() {
+  SettingOptions o;
+  o.strategy = Strategy::Arclength;
+  return o;
+}
+
 RunOutcome RunBratu(SweepObserver &observer) {
-  return RunOnePass("bratu", kBratu, {}, kRulesBratu, observer);
+  return RunOnePass("bratu", kBratu, AlongArc(), kRulesBratu, observer);
 }
 RunOutcome ResumeBratu(SweepObserver &observer) {
   return ResumeOnePass("bratu", kBratu, {}, kRulesBratu, observer);
 }
 RunOutcome RunBratuFailing(SweepObserver &observer) {
-  return RunOnePass("bratu", kBratuFailing, {}, kRulesBratu, observer);
+  return RunOnePass("bratu", kBratuFailing, AlongArc(), kRulesBratu, observer);
 }
 
 // The rows of ZANFEL.CSV as fields, the head left out.
@@ -154,8 +160,8 @@ std::size_t ExpectRunWithOneFold(const ChildResult &r, const std::vector<Row> &r
 // back until P leaves its range; the same bytes at both thread counts.
 TEST(Arclength, BratuFoldLocatedAndTheSameAtEveryThreadCount) {
   const TempDir one, two;
-  const ChildResult r1 = testing::RunRecordedBody(one.Path(), RunBratu, 0, 1, true);
-  const ChildResult r2 = testing::RunRecordedBody(two.Path(), RunBratu, 0, 2, true);
+  const ChildResult r1 = testing::RunRecordedBody(one.Path(), RunBratu, 0, 1);
+  const ChildResult r2 = testing::RunRecordedBody(two.Path(), RunBratu, 0, 2);
   const std::string csv = ReadFile(one.File("ZANFEL.CSV"));
   const std::vector<Row> rows = Rows(csv, 1);
   ASSERT_GE(rows.size(), 8u);
@@ -190,7 +196,7 @@ TEST(Arclength, BratuFoldLocatedAndTheSameAtEveryThreadCount) {
 // run-time error, the records before it kept.
 TEST(Arclength, FailedSolvesHalveTheStepUntilItsMinimum) {
   const TempDir dir;
-  const ChildResult r = testing::RunRecordedBody(dir.Path(), RunBratuFailing, 0, 2, true);
+  const ChildResult r = testing::RunRecordedBody(dir.Path(), RunBratuFailing, 0, 2);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out.find("Runtime error"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find(testing::kIterationLimit), std::string::npos) << r.out;
@@ -210,7 +216,8 @@ TEST(Arclength, FailedSolvesHalveTheStepUntilItsMinimum) {
 // the branch back; the key from the 160th record on ends every pass.
 TEST(Arclength, ShootA1PassesTheFoldWhereTheNaturalPassEnds) {
   const TempDir dir;
-  const ChildResult r = testing::RunRecordedBody(dir.Path(), RunShootA1, 160, 2, true);
+  const ChildResult r = testing::RunRecordedBody(
+      dir.Path(), +[](SweepObserver &o) { return RunShootA1(o, AlongArc()); }, 160, 2);
   std::vector<Row> rows = Rows(ReadFile(dir.File("ZANFEL.CSV")), 4);
   ASSERT_GT(rows.size(), 160u);
   rows.resize(160); // the first pass
@@ -258,6 +265,11 @@ TEST(Arclength, CommandLine) {
        0,
        0,
        "greater than 0"},
+      {{"--continuation", "arclength", "--max-step", "inf"},
+       Strategy::Arclength,
+       0,
+       0,
+       "greater than 0"},
       {{"--min-step", "0.1"}, Strategy::Natural, 0, 0, "go with --continuation arclength"},
       {{"--continuation", "arclength", "--min-step", "1", "--max-step", "0.5"},
        Strategy::Arclength,
@@ -276,9 +288,10 @@ TEST(Arclength, CommandLine) {
       continue;
     }
     EXPECT_EQ(line.action, CommandLine::Action::Run) << what << ": " << line.error;
-    EXPECT_EQ(line.continuation.strategy, c.strategy) << what;
-    EXPECT_EQ(line.continuation.minStep, c.minStep) << what;
-    EXPECT_EQ(line.continuation.maxStep, c.maxStep) << what;
+    const ContinuationChoice choice = Settle(kShootB1, line.settings).continuation;
+    EXPECT_EQ(choice.strategy, c.strategy) << what;
+    EXPECT_EQ(choice.minStep, c.minStep) << what;
+    EXPECT_EQ(choice.maxStep, c.maxStep) << what;
   }
 }
 
@@ -288,12 +301,12 @@ TEST(Arclength, CommandLine) {
 // same. Against a whole run, byte for byte.
 TEST(Arclength, ResumedSweepEqualsAnUnstoppedRun) {
   const TempDir wholeDir, stoppedDir, cutDir;
-  const ChildResult w = testing::RunRecordedBody(wholeDir.Path(), RunBratu, 0, 2, true);
+  const ChildResult w = testing::RunRecordedBody(wholeDir.Path(), RunBratu, 0, 2);
   const std::string csv = ReadFile(wholeDir.File("ZANFEL.CSV"));
   const std::string res = ReadFile(wholeDir.File("ZANFEL.RES"));
-  const ChildResult stopped = testing::RunRecordedBody(stoppedDir.Path(), RunBratu, 4, 2, true);
+  const ChildResult stopped = testing::RunRecordedBody(stoppedDir.Path(), RunBratu, 4, 2);
   ASSERT_EQ(Rows(ReadFile(stoppedDir.File("ZANFEL.CSV")), 1).size(), 4u);
-  const ChildResult r = testing::RunRecordedBody(stoppedDir.Path(), ResumeBratu, 0, 2, true);
+  const ChildResult r = testing::RunRecordedBody(stoppedDir.Path(), ResumeBratu, 0, 2);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(ReadFile(stoppedDir.File("ZANFEL.RES")), res);
   EXPECT_EQ(WithoutStartTime(ReadFile(stoppedDir.File("ZANFEL.CSV"))), WithoutStartTime(csv));
@@ -308,19 +321,21 @@ TEST(Arclength, ResumedSweepEqualsAnUnstoppedRun) {
     resCut = res.find("\r\n", resCut) + 2;
   testing::WriteFile(cutDir.File("ZANFEL.CSV"), csv.substr(0, csv.find('\n', foldRow) + 1));
   testing::WriteFile(cutDir.File("ZANFEL.RES"), res.substr(0, resCut));
-  const ChildResult c = testing::RunRecordedBody(cutDir.Path(), ResumeBratu, 0, 1, true);
+  const ChildResult c = testing::RunRecordedBody(cutDir.Path(), ResumeBratu, 0, 1);
   EXPECT_EQ(c.status, 0) << c.out << c.err;
   EXPECT_EQ(ReadFile(cutDir.File("ZANFEL.RES")), res);
   EXPECT_EQ(ReadFile(cutDir.File("ZANFEL.CSV")), csv);
 
   // Other step bounds would make another sweep: refused before a file changes.
   const ChildResult other = testing::RunInChild(cutDir.Path(), testing::Stdin::EndOfFile, [] {
-    SetContinuation({Strategy::Arclength, 0.0L, 1.0L});
+    SettingOptions bounds = AlongArc();
+    bounds.maxStep = 1.0L;
     testing::QuietObserver quiet;
-    return ConcludeRun(ResumeBratu(quiet));
+    return ConcludeRun(ResumeOnePass("bratu", kBratu, bounds, kRulesBratu, quiet));
   });
   EXPECT_EQ(other.status, kResumeBadData);
-  EXPECT_NE(other.err.find("other step bounds"), std::string::npos) << other.err;
+  EXPECT_NE(other.err.find("--max-step 1 is not this run's default 10|DP|"), std::string::npos)
+      << other.err;
   EXPECT_EQ(ReadFile(cutDir.File("ZANFEL.CSV")), csv);
 }
 

@@ -411,8 +411,10 @@ TEST(Terminal, ABackgroundRunKeepsTheEarlierResultsAndLeavesTheTerminalAlone) {
     _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 98);
   };
   bool typed = false;
-  const auto r = RunOnTerminal(run, shell, [&](pid_t, int master, const std::string &) {
-    if (!typed)
+  // Typed once the run has said where the earlier results went, so that the
+  // terminal's echo of it comes after that line.
+  const auto r = RunOnTerminal(run, shell, [&](pid_t, int master, const std::string &screen) {
+    if (!typed && screen.find("Earlier results kept") != std::string::npos)
       typed = write(master, "k\n", 2) == 2;
   });
   EXPECT_EQ(r.status, kIterationLimitStatus) << r.screen;

@@ -3,7 +3,6 @@
 #include "support/test_support.hpp"
 
 #include "app/scripted_hooks.hpp"
-#include "continuation/strategy.hpp"
 #include "graph/graph.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/signals.hpp"
@@ -11,13 +10,11 @@
 
 namespace zanfel::testing {
 
-ChildResult RunRecordedBody(const std::string &dir, ProgramBody body, int keyFromTest, int threads,
-                            bool alongArc) {
+ChildResult RunRecordedBody(const std::string &dir, ProgramBody body, int keyFromTest,
+                            int threads) {
   return RunInChild(dir, Stdin::EndOfFile, [&] {
     InstallFaultHandling();
     SetTrajectoryThreads(threads);
-    if (alongArc)
-      SetContinuation({Strategy::Arclength, 0.0L, 0.0L});
     graph::RecordCallsTo("plot.log");
     return RunScripted(body, keyFromTest);
   });

@@ -147,10 +147,9 @@ int ExecProgram(const std::string &program, const std::vector<std::string> &args
 // Runs a program body in a child (in `dir`, standard input at its end) as
 // the program would run, with its graphics calls recorded in plot.log, a key
 // pending from the keyFromTest-th key test on (0: never), no waits for Enter
-// and `threads` trajectory threads (0: every CPU); along the arclength when
-// `alongArc` is set.
+// and `threads` trajectory threads (0: every CPU).
 ChildResult RunRecordedBody(const std::string &dir, ProgramBody body, int keyFromTest,
-                            int threads = 0, bool alongArc = false);
+                            int threads = 0);
 
 // Makes a fatal end of the program that no test asked for exit with status 86
 // (it would otherwise exit with 0, in the middle of a test, as a success).
