@@ -5,6 +5,7 @@
 #include <cstring>
 #include <sys/stat.h>
 
+#include "continuation/program_info.hpp"
 #include "report/format.hpp"
 #include "report/results_csv.hpp"
 #include "report/text_file.hpp"
@@ -17,82 +18,11 @@ namespace {
 // keeps a typing slip from starting thousands.
 constexpr int kMaxThreads = 1024;
 
-// "P from P0 upwards by |DP|": a sweep as its settings give it; `addStep`
-// is the family's rule (P + DP, or P - DP).
-std::string Stepping(REAL from, REAL DP, bool addStep) {
-  const bool upwards = addStep ? DP > 0.0L : DP < 0.0L;
-  return "P from " + ShortReal(from) + (upwards ? " upwards by " : " downwards by ") +
-         ShortReal(fabsl(DP));
-}
-
-// What each program computes, for --help, with the numbers of its table.
-std::string ProgramSweepText(std::string_view program) {
-  constexpr bool kMinus = false, kPlus = true; // the families' step rules
-  if (program == "shoot_a1")
-    return "Family A with 4 unknowns: 11 passes with the scale H = P prescribed\n(" +
-           Stepping(kShootA1.PMode1, kShootA1.sweepMode1.DP, kMinus) +
-           "), then 14 passes with y3(0) = P prescribed and\nH solved for (" +
-           Stepping(kShootA1.startMode2.P, kShootA1.sweepMode2.DP, kMinus) +
-           "). The curve is y2(1) against H.\nThe results file is created anew for every pass "
-           "and keeps the last one.";
-  if (program == "shoot_a2")
-    return "Family A with 5 unknowns: two passes with y3(0) = P prescribed and H solved\nfor, " +
-           Stepping(kShootA2.start.P, kShootA2.sweep.DP, kMinus) +
-           ". The curve is y2(1) against H.";
-  const auto familyB = [](const OnePassSettings<FamilyB> &t) {
-    return "Family B with 9 unknowns: y3(0) = " + Stepping(t.start.P, t.sweep.DP, kMinus) +
-           ", with H\nand the H-derivatives of the solution solved for. The curve is "
-           "dy8(1)/dH\nagainst H.";
-  };
-  const auto familyC = [](const OnePassSettings<FamilyC> &t) {
-    return "Family C with 4 unknowns: H = " + Stepping(t.start.P, t.sweep.DP, kPlus) + " to " +
-           ShortReal(t.sweep.P2) +
-           ",\nsolving for the second H-derivatives of a known base solution. The curve is\n"
-           "y2(1) against H.";
-  };
-  if (program == "shoot_b1")
-    return familyB(kShootB1);
-  if (program == "shoot_b2")
-    return familyB(kShootB2);
-  if (program == "shoot_c1")
-    return familyC(kShootC1);
-  if (program == "shoot_c2")
-    return familyC(kShootC2);
-  return "";
-}
-
-// The start and the sweep that --from, --step and --range set, as the
-// program's table has them, and what they mean for it.
-struct SweepDefault {
-  REAL from;
-  SweepSettings sweep;
-  std::string_view meaning;
-};
-
-SweepDefault SweepDefaults(std::string_view program) {
-  if (program == "shoot_a1")
-    return {
-        kShootA1.PMode1, kShootA1.sweepMode1,
-        "the passes with H = P (1-11);\n                the passes with y3(0) = P keep their own"};
-  if (program == "shoot_a2")
-    return {kShootA2.start.P, kShootA2.sweep,
-            "the first pass; the second goes on\n                from its end with the same step "
-            "and range"};
-  if (program == "shoot_b1")
-    return {kShootB1.start.P, kShootB1.sweep, "the sweep (P := P - DP)"};
-  if (program == "shoot_b2")
-    return {kShootB2.start.P, kShootB2.sweep, "the sweep (P := P - DP)"};
-  if (program == "shoot_c1")
-    return {kShootC1.start.P, kShootC1.sweep, "the sweep (P := P + DP)"};
-  return {kShootC2.start.P, kShootC2.sweep, "the sweep (P := P + DP)"};
-}
-
-std::string SettingsHelp(std::string_view program) {
-  const SweepDefault d = SweepDefaults(program);
+std::string SettingsHelp(const ProgramInfo &d) {
   return "Settings over the built-in ones (each also as --name=VALUE; numbers are read\n"
          "exactly as decimal text and echoed at full precision in ZANFEL.CSV):\n"
          "  --from P0     start P of " +
-         std::string(d.meaning) + "\n                (default: " + ShortReal(d.from) +
+         d.sweepMeaning + "\n                (default: " + ShortReal(d.from) +
          ")\n"
          "  --step DP     the step of P, its sign as in the rule above; not 0 (default:\n"
          "                " +
@@ -117,7 +47,15 @@ std::string SettingsHelp(std::string_view program) {
          ")\n"
          "  --budgets K   a trajectory may use up to K budgets of integrator\n"
          "                evaluations before \"Cлишкoм много шагов\" (default: " +
-         std::to_string(kSolve.budgets) + ")\n";
+         std::to_string(kSolve.budgets) +
+         ")\n"
+         "  --relerr X    the integrator's relative tolerance; one below what the\n"
+         "                arithmetic resolves is raised, with the integrator's message\n"
+         "                (default: " +
+         ShortReal(kSolve.RELERR) +
+         ")\n"
+         "  --abserr X    the integrator's absolute tolerance (default: " +
+         ShortReal(kSolve.ABSERR) + ")\n";
 }
 
 bool StartsWith(std::string_view s, std::string_view prefix) {
@@ -257,8 +195,8 @@ std::string VersionText(std::string_view program) {
   return std::string(program) + " (ZANFEL) " + ProgramVersion() + "\n";
 }
 
-std::string HelpText(std::string_view program, std::string_view what) {
-  const std::string p(program);
+std::string HelpText(const ProgramInfo &info, bool resumes) {
+  const std::string &p = info.name;
   const std::string defaultDir = DefaultResultsDirectory();
   const std::string where = defaultDir.empty() ? "the working directory" : defaultDir;
   return "Usage: " + p + " [--dir DIR] [--threads N] [--resume] [--no-window] [SETTINGS]\n" +
@@ -269,7 +207,7 @@ std::string HelpText(std::string_view program, std::string_view what) {
          "adaptive Runge-Kutta-Fehlberg integrator, 80-bit arithmetic) and follow its\n"
          "solution along a parameter P.\n"
          "\n" +
-         (what.empty() ? ProgramSweepText(program) : std::string(what)) +
+         info.what +
          "\n"
          "\n"
          "Every continuation step appends a six-line record to the results file\n"
@@ -294,12 +232,15 @@ std::string HelpText(std::string_view program, std::string_view what) {
          ")\n"
          "  --threads N   run the trajectories of a Newton step on N threads (default:\n"
          "                every CPU the program may use); the results are the same\n"
-         "                bytes for every N\n"
-         "  --resume      go on with the sweep that ZANFEL.CSV and ZANFEL.RES in the\n"
-         "                results directory hold, after their last whole record, as\n"
-         "                if it had never stopped (shoot_b1, b2, c1, c2)\n"
-         "                with the settings its ZANFEL.CSV records; settings given\n"
-         "                again must be the same\n"
+         "                bytes for every N\n" +
+         std::string(
+             resumes
+                 ? "  --resume      go on with the sweep that ZANFEL.CSV and ZANFEL.RES in the\n"
+                   "                results directory hold, after their last whole record, as\n"
+                   "                if it had never stopped, with the settings and the way of\n"
+                   "                continuation its ZANFEL.CSV records; settings given again\n"
+                   "                must be the same\n"
+                 : "  --resume      not for this program: its passes start from a fixed guess\n") +
          "  --continuation natural|arclength\n"
          "                natural (the default): P moves by its step and the unknowns\n"
          "                are solved for at each P; the sweep cannot pass a point where\n"
@@ -310,8 +251,8 @@ std::string HelpText(std::string_view program, std::string_view what) {
          "                ZANFEL.CSV, which gains the columns label and s, the distance\n"
          "                along the curve), marked on ZANFEL.SVG and counted in the last\n"
          "                line. A failed solve halves the step and tries again; an easy\n"
-         "                one doubles it. --resume goes on with such a sweep when\n"
-         "                given the same options.\n"
+         "                one doubles it. --resume goes on with such a sweep as it\n"
+         "                went.\n"
          "  --min-step X  with arclength: the sweep ends when the step would fall below\n"
          "                X (default: the program's step/1024)\n"
          "  --max-step X  with arclength: the largest step (default: 10 times the\n"
@@ -321,7 +262,7 @@ std::string HelpText(std::string_view program, std::string_view what) {
          "  -h, --help    show this help and exit\n"
          "  -V, --version show the version and exit\n"
          "\n" +
-         SettingsHelp(program) +
+         SettingsHelp(info) +
          "\n"
          "Exit status:\n"
          "  0         normal end: P left its range, a key, or --records\n"

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "continuation/program_info.hpp"
 #include "continuation/settings.hpp"
 
 namespace zanfel {
@@ -32,9 +33,9 @@ struct CommandLine {
 // to see that the directory of --dir exists; changes nothing.
 CommandLine ParseCommandLine(int argc, const char *const *argv);
 
-// What --help and --version print on standard output; `what` says what a
-// program of your own computes (the built-in programs' texts are here).
-std::string HelpText(std::string_view program, std::string_view what = {});
+// What --help and --version print on standard output: the program as it
+// describes itself, and whether it can resume.
+std::string HelpText(const ProgramInfo &info, bool resumes);
 std::string VersionText(std::string_view program);
 // The line printed on standard error for a wrong command line.
 std::string UsageError(std::string_view program, std::string_view error);

@@ -32,10 +32,11 @@ int Answer(const std::string &text) {
 
 // --help, --version and a wrong command line end here, before anything is
 // opened or changed; -1 when the program is to run.
-int AnswerCommandLine(const char *name, const char *what, const CommandLine &line) {
+int AnswerCommandLine(const ProgramDescription &program, const CommandLine &line) {
+  const char *name = program.info.name.c_str();
   switch (line.action) {
   case CommandLine::Action::Help:
-    return Answer(HelpText(name, what ? what : ""));
+    return Answer(HelpText(program.info, program.resume != nullptr));
   case CommandLine::Action::Version:
     return Answer(VersionText(name));
   case CommandLine::Action::Error:
@@ -91,21 +92,22 @@ int ConcludeRun(const RunOutcome &outcome) {
   return outcome.status;
 }
 
-int RunProgram(const char *name, ConfiguredBody body, ConfiguredBody resumeBody,
-               SettingsCheck settingsError, int argc, const char *const *argv, const char *what) {
+int RunProgram(const ProgramDescription &program, int argc, const char *const *argv) {
   MakeStandardDescriptorsValid();
+  const char *name = program.info.name.c_str();
   const CommandLine line = ParseCommandLine(argc, argv);
-  const int answered = AnswerCommandLine(name, what, line);
+  const int answered = AnswerCommandLine(program, line);
   if (answered >= 0)
     return answered;
-  if (const std::string error = settingsError(line.settings); !error.empty()) {
+  if (const std::string error = program.settingsError(line.settings); !error.empty()) {
     Write(2, UsageError(name, error));
     return kUsageStatus;
   }
+  ConfiguredBody body = program.run;
   if (line.resume) {
-    if (!resumeBody)
+    if (!program.resume)
       return RefuseResume(name);
-    body = resumeBody;
+    body = program.resume;
   }
   StayRunningInBackground();
   InstallFaultHandling();

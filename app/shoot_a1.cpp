@@ -2,6 +2,6 @@
 #include "continuation/families.hpp"
 
 int main(int argc, char **argv) {
-  return zanfel::RunProgram("shoot_a1", zanfel::RunShootA1, nullptr, zanfel::SettingsErrorA1, argc,
-                            argv);
+  return zanfel::RunProgram(
+      {zanfel::InfoShootA1(), zanfel::RunShootA1, nullptr, zanfel::SettingsErrorA1}, argc, argv);
 }

@@ -2,6 +2,6 @@
 #include "continuation/families.hpp"
 
 int main(int argc, char **argv) {
-  return zanfel::RunProgram("shoot_a2", zanfel::RunShootA2, nullptr, zanfel::SettingsErrorA2, argc,
-                            argv);
+  return zanfel::RunProgram(
+      {zanfel::InfoShootA2(), zanfel::RunShootA2, nullptr, zanfel::SettingsErrorA2}, argc, argv);
 }

@@ -2,6 +2,7 @@
 #include "continuation/families.hpp"
 
 int main(int argc, char **argv) {
-  return zanfel::RunProgram("shoot_b2", zanfel::RunShootB2, zanfel::ResumeShootB2,
-                            zanfel::SettingsErrorB2, argc, argv);
+  return zanfel::RunProgram(
+      {zanfel::InfoShootB2(), zanfel::RunShootB2, zanfel::ResumeShootB2, zanfel::SettingsErrorB2},
+      argc, argv);
 }

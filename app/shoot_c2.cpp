@@ -2,6 +2,7 @@
 #include "continuation/families.hpp"
 
 int main(int argc, char **argv) {
-  return zanfel::RunProgram("shoot_c2", zanfel::RunShootC2, zanfel::ResumeShootC2,
-                            zanfel::SettingsErrorC2, argc, argv);
+  return zanfel::RunProgram(
+      {zanfel::InfoShootC2(), zanfel::RunShootC2, zanfel::ResumeShootC2, zanfel::SettingsErrorC2},
+      argc, argv);
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "continuation/engine.hpp"
+#include "continuation/program_info.hpp"
 #include "continuation/resume.hpp"
 
 namespace zanfel {
@@ -31,6 +32,14 @@ ZANFEL_PROGRAM_BODY(ResumeShootC1)
 ZANFEL_PROGRAM_BODY(ResumeShootC2)
 
 #undef ZANFEL_PROGRAM_BODY
+
+// What each program says of itself, from its table.
+ProgramInfo InfoShootA1();
+ProgramInfo InfoShootA2();
+ProgramInfo InfoShootB1();
+ProgramInfo InfoShootB2();
+ProgramInfo InfoShootC1();
+ProgramInfo InfoShootC2();
 
 std::string SettingsErrorA1(const SettingOptions &options);
 std::string SettingsErrorA2(const SettingOptions &options);

@@ -15,7 +15,22 @@ REAL PartnerB(const Program<FamilyB> &s) {
 
 constexpr SweepRules<FamilyB> kRulesB{kRecordB, 12, "dy8(1)/dH", ScaleB, PartnerB, false, "y20_1"};
 
+ProgramInfo InfoB(const char *name, const OnePassSettings<FamilyB> &t) {
+  return {name,
+          "Family B with 9 unknowns: y3(0) = " + SteppingText(t.start.P, t.sweep.DP, false) +
+              ", with H\nand the H-derivatives of the solution solved for. The curve is "
+              "dy8(1)/dH\nagainst H.",
+          t.start.P, t.sweep, SweepRuleText(false)};
+}
+
 } // namespace
+
+ProgramInfo InfoShootB1() {
+  return InfoB("shoot_b1", kShootB1);
+}
+ProgramInfo InfoShootB2() {
+  return InfoB("shoot_b2", kShootB2);
+}
 
 RunOutcome RunShootB1(SweepObserver &observer, const SettingOptions &options) {
   return RunOnePass("shoot_b1", kShootB1, options, kRulesB, observer);

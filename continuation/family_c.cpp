@@ -16,7 +16,23 @@ REAL PartnerC(const Program<FamilyC> &s) {
 
 constexpr SweepRules<FamilyC> kRulesC{kRecordC, 5, "y2(1)", ScaleC, PartnerC, true, "y30_1"};
 
+ProgramInfo InfoC(const char *name, const OnePassSettings<FamilyC> &t) {
+  return {name,
+          "Family C with 4 unknowns: H = " + SteppingText(t.start.P, t.sweep.DP, true) + " to " +
+              ShortReal(t.sweep.P2) +
+              ",\nsolving for the second H-derivatives of a known base solution. The curve is\n"
+              "y2(1) against H.",
+          t.start.P, t.sweep, SweepRuleText(true)};
+}
+
 } // namespace
+
+ProgramInfo InfoShootC1() {
+  return InfoC("shoot_c1", kShootC1);
+}
+ProgramInfo InfoShootC2() {
+  return InfoC("shoot_c2", kShootC2);
+}
 
 RunOutcome RunShootC1(SweepObserver &observer, const SettingOptions &options) {
   return RunOnePass("shoot_c1", kShootC1, options, kRulesC, observer);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "continuation/program_info.hpp"
 #include "continuation/resume.hpp"
 
 namespace zanfel {
@@ -86,6 +87,13 @@ RunOutcome ResumeOwnProblem(std::string_view program, const OwnProblem<Model> &p
                             const SettingOptions &options, SweepObserver &observer) {
   const OwnRun<Model> run(problem);
   return ResumeOnePass(program, run.settings, options, run.rules, observer);
+}
+
+// What a program of your own says of itself: its text, its table's sweep.
+template <class Model> ProgramInfo OwnInfo(const char *name, const OwnProblem<Model> &problem) {
+  const OwnRun<Model> run(problem);
+  return {name, problem.what, run.settings.start.P, run.settings.sweep,
+          SweepRuleText(UpwardsOf(problem))};
 }
 
 // What is wrong with the options for this problem's table; "" when nothing.

@@ -101,8 +101,10 @@ int RunInProcess(const Case &c, const Configuration &k) {
   graph::RecordCallsTo("plot.log");
   if (k.start == Start::Main) {
     const char *const argv[] = {c.program, nullptr};
-    return RunProgram(
-        c.program, c.body, nullptr, [](const SettingOptions &) { return std::string(); }, 1, argv);
+    ProgramInfo info;
+    info.name = c.program;
+    return RunProgram({info, c.body, nullptr, [](const SettingOptions &) { return std::string(); }},
+                      1, argv);
   }
   InstallFaultHandling();
   keyFrom = k.keyFromTest;
