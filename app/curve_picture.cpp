@@ -85,7 +85,7 @@ bool WriteNow(std::string_view ended) {
   if (watched) {
     samples.reserve(watched->size());
     for (const CurvePoint &p : *watched)
-      samples.push_back({p.pass, p.H, p.value, p.fold, p.P});
+      samples.push_back({p.pass, p.H, p.value, p.kind, p.P});
   }
   const svg::Labels labels{programName, "H", plottedName};
   const bool written = WriteWholeFile(PicturePath(), svg::CurvePicture(samples, labels, ended));

@@ -55,7 +55,7 @@ void RunObserver::Solved(REAL H, REAL value) {
 
 void RunObserver::Recorded(const CurvePoint &point, REAL P, long records, int iterations) {
   curve_.push_back(point);
-  if (point.fold)
+  if (point.kind == RecordKind::Fold)
     summary::NoteFold();
   const long all = static_cast<long>(curve_.size());
   progress::AfterRecord(P, all, iterations, point.value, false);
@@ -68,7 +68,7 @@ void RunObserver::Resumed(const PassStart &pass, const std::vector<CurvePoint> &
     summary::CountFolds();
   curve_ = curve;
   for (const CurvePoint &p : curve_)
-    if (p.fold)
+    if (p.kind == RecordKind::Fold)
       summary::NoteFold();
   DrawFrame(pass);
   // The curve as the rows give it: from the first point (the run's initial

@@ -212,7 +212,7 @@ private:
       if (std::signbit(next.slope) != std::signbit(last_.slope))
         if (const Failure failure = PassFold(next); failure != Failure::None)
           return failure;
-      Record(next, messagesBefore, "");
+      Record(next, messagesBefore, RecordKind::Plain);
       dir_ = Direction(last_.Z, next.Z);
       last_ = next;
       Grow(s_.g.ITER);
@@ -246,16 +246,16 @@ private:
     last_ = {PointOf(s_)};
     if (!SlopeOfP(jacobian, last_.slope))
       return Attempt::SingularMatrix;
-    Record(last_, messagesBefore, "");
+    Record(last_, messagesBefore, RecordKind::Plain);
     return Attempt::Solved;
   }
 
-  void Record(const ArcPoint<Model> &point, unsigned long messagesBefore, const char *label) {
+  void Record(const ArcPoint<Model> &point, unsigned long messagesBefore, RecordKind kind) {
     s_.arclength += Distance(lastRecorded_, point.Z);
     lastRecorded_ = point.Z;
     s_.DP = step_;
     s_.slope = point.slope;
-    RecordPoint(s_, rules_, messagesBefore, label);
+    RecordPoint(s_, rules_, messagesBefore, kind);
   }
 
   // dP/ds changed sign between the last point and `next`: the fold between
@@ -300,7 +300,7 @@ private:
     }
     if (located) {
       ++s_.folds;
-      Record({PointOf(s_), f}, messagesAtFold, "fold");
+      Record({PointOf(s_), f}, messagesAtFold, RecordKind::Fold);
     }
     s_.g = atNext;
     return Failure::None;

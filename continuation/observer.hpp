@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "continuation/settings.hpp"
+#include "report/record_kind.hpp"
 #include "runtime/types.hpp"
 
 namespace zanfel {
@@ -20,13 +21,13 @@ namespace zanfel {
 enum class SweepEnd { LeftRange, Key, Records, MinStep };
 
 // One point of the plotted curve per record: the pass it belongs to (counted
-// from 1 in the run), H and the plotted end value; whether the record is a
-// turning point of the curve in P (a fold), and its P.
+// from 1 in the run), H and the plotted end value; the record's kind (a fold:
+// a turning point of the curve in P), and its P.
 struct CurvePoint {
   int pass;
   REAL H;
   REAL value;
-  bool fold = false;
+  RecordKind kind = RecordKind::Plain;
   REAL P = 0.0L;
 };
 

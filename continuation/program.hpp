@@ -121,17 +121,22 @@ template <class Model> struct SweepRules {
   const char *dgColumn = "y8_1";
 };
 
-// The CSV's column names under these rules.
+// The CSV's columns under these rules, and their names.
+template <class Model>
+std::vector<CsvColumn> CsvColumnTable(const SweepRules<Model> &rules, bool alongArc) {
+  return CsvColumnTable<Model::N, Model::NOUT>(
+      rules.layout, {rules.vColumn, rules.dgColumn, rules.zColumn}, alongArc);
+}
 template <class Model>
 std::vector<std::string> CsvColumns(const SweepRules<Model> &rules, bool alongArc = false) {
-  return CsvColumnNames(Model::N, rules.zColumn, rules.vColumn, rules.dgColumn, alongArc);
+  return NamesOf(CsvColumnTable(rules, alongArc));
 }
 
 // The row of ZANFEL.CSV for the record just written, handed to the file at
 // once like the record.
 template <class Model>
 void WriteCsvRow(Program<Model> &s, const SweepRules<Model> &rules, unsigned long messages,
-                 const char *label) {
+                 RecordKind kind) {
   CsvRow<Model::N, Model::NOUT> row;
   row.record = ++s.csvRows;
   row.pass = s.pass;
@@ -143,19 +148,18 @@ void WriteCsvRow(Program<Model> &s, const SweepRules<Model> &rules, unsigned lon
   row.messages = static_cast<long>(messages);
   row.DP = s.DP;
   row.alongArc = s.continuation.AlongArc();
-  row.label = label;
+  row.kind = kind;
   row.s = s.arclength;
   row.slope = s.slope;
   s.CSV.Write(FormatCsvRow(row, rules.layout));
   s.CSV.WriteThrough();
 }
 
-// What the sweep has solved becomes a record: the point plotted, the record
-// and its row written, the observer told. `label` marks the record in the
-// CSV ("fold", or empty).
+// What the sweep has solved becomes a record of this kind: the point
+// plotted, the record and its row written, the observer told.
 template <class Model>
 void RecordPoint(Program<Model> &s, const SweepRules<Model> &rules, unsigned long messagesBefore,
-                 const char *label = "") {
+                 RecordKind kind = RecordKind::Plain) {
   // The point is plotted where the last trajectory left H.
   s.observer.Solved(s.g.H, s.g.YOUT[rules.plotIndex]);
   s.g.H = rules.scale(s);
@@ -164,9 +168,8 @@ void RecordPoint(Program<Model> &s, const SweepRules<Model> &rules, unsigned lon
   // the results file one record ahead, which a resume cuts back.
   WriteRecord(s.FAIL, rules.layout, s.g.H, s.H1, s.g.X, s.g.YOUT);
   ++s.records;
-  WriteCsvRow(s, rules, MessageCount() - messagesBefore, label);
-  const bool fold = label[0] != '\0';
-  s.observer.Recorded({s.pass, s.g.H, s.g.YOUT[rules.plotIndex], fold, s.g.P}, s.g.P, s.records,
+  WriteCsvRow(s, rules, MessageCount() - messagesBefore, kind);
+  s.observer.Recorded({s.pass, s.g.H, s.g.YOUT[rules.plotIndex], kind, s.g.P}, s.g.P, s.records,
                       s.g.ITER);
 }
 

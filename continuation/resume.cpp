@@ -170,23 +170,30 @@ std::string Printable(std::string_view text) {
   return shown;
 }
 
-bool IsRowPrefix(std::string_view tail, const std::vector<char> &kinds) {
+bool IsRowPrefix(std::string_view tail, const std::vector<CsvColumn> &columns) {
   // The longest field FullReal writes, with room for a long integer.
   static constexpr std::size_t kLongestField = 32;
-  if (tail.find('\n') != std::string_view::npos || tail.size() > kLongestField * kinds.size())
+  if (tail.find('\n') != std::string_view::npos || tail.size() > kLongestField * columns.size())
     return false;
   const std::vector<std::string_view> fields = SplitFields(tail);
-  if (fields.size() > kinds.size())
+  if (fields.size() > columns.size())
     return false;
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const std::string_view f = fields[i];
+    const bool torn = i + 1 == fields.size(); // the field the tear went through
+    if (columns[i].type == FieldType::Label) {
+      RecordKind kind;
+      if (torn ? !IsLabelPrefix(f) : !KindOfLabel(f, kind))
+        return false;
+      continue;
+    }
     if (f.find_first_not_of("0123456789.e+-") != std::string_view::npos)
       return false;
-    if (i + 1 == fields.size())
-      return true; // the field the tear went through
+    if (torn)
+      return true;
     REAL real;
     long integer;
-    if (kinds[i] == 'r' ? !ParseReal(f, real) : !ParseLong(f, integer))
+    if (columns[i].type == FieldType::Real ? !ParseReal(f, real) : !ParseLong(f, integer))
       return false;
   }
   return true;

@@ -72,10 +72,9 @@ int CheckHeaderRow(std::string_view program, const ResumeFiles &files,
 // as \xNN, and at most a few dozen of them.
 std::string Printable(std::string_view text);
 
-// Whether `tail` (no line end) is the start of a row whose fields are of
-// `kinds` ('i' integer, 'r' real): what a run cut off while writing a row
-// leaves.
-bool IsRowPrefix(std::string_view tail, const std::vector<char> &kinds);
+// Whether `tail` (no line end) is the start of a row with these columns:
+// what a run cut off while writing a row leaves.
+bool IsRowPrefix(std::string_view tail, const std::vector<CsvColumn> &columns);
 
 // Whether `tail` is the start of a record (at most a whole one) with the
 // lines of `model`, a record of the same program: numbers may differ, the
@@ -101,12 +100,8 @@ template <class Model>
 int CheckTails(std::string_view program, const ResumeFiles &f, const SweepRules<Model> &rules,
                std::size_t rowsEnd, long rows, std::size_t resKeep, const std::string &lastRecord,
                long shared) {
-  std::vector<char> kinds;
-  for (const std::string &name : CsvColumns(rules, f.alongArc))
-    kinds.push_back(
-        name == "record" || name == "pass" || name == "ITER" || name == "messages" ? 'i' : 'r');
   const std::string_view csvTail = std::string_view(f.csv).substr(rowsEnd);
-  if (!IsRowPrefix(csvTail, kinds))
+  if (!IsRowPrefix(csvTail, CsvColumnTable(rules, f.alongArc)))
     return CannotResume(program, kResumeBadData,
                         "ZANFEL.CSV: after row " + std::to_string(rows) + ": " +
                             Printable(csvTail) + " is not the start of a row");
@@ -219,7 +214,7 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
                               std::to_string(shared + 1));
     }
     lastRecord = record.text;
-    const bool fold = row.alongArc && row.label[0] != '\0';
+    const bool fold = row.alongArc && row.kind == RecordKind::Fold;
     if (!pending) {
       pendingShared = shared;
       pendingCsv = csvKeep;
@@ -241,7 +236,8 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
     ++shared;
     csvKeep = end + 1;
     resKeep += record.text.size();
-    curve.push_back({static_cast<int>(row.pass), s.g.H, s.g.YOUT[rules.plotIndex], fold, row.P});
+    curve.push_back(
+        {static_cast<int>(row.pass), s.g.H, s.g.YOUT[rules.plotIndex], row.kind, row.P});
     if (!arc)
       leftRange = StepOn(s, rules);
   }

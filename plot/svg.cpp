@@ -272,7 +272,7 @@ void Folds(std::string &out, const Mapping &m, std::span<const Sample> samples,
            const Labels &labels) {
   out += "<g id=\"folds\" stroke=\"#aa0000\" fill=\"none\" stroke-width=\"1.5\">\n";
   for (const Sample &s : samples) {
-    if (!s.fold)
+    if (s.kind != RecordKind::Fold)
       continue;
     const double x = m.Column(ToDouble(s.x)), y = m.Row(ToDouble(s.y));
     out += "<path class=\"fold\" d=\"M" + Num(x) + " " + Num(y - 6) + " L" + Num(x + 6) + " " +
@@ -327,7 +327,8 @@ std::string Picture(std::span<const Sample> samples, const Labels &labels, std::
   for (const auto &[pass, points] : passes)
     Pass(out, m, pass, points, Colour(pass));
   out += "</g>\n";
-  if (std::any_of(samples.begin(), samples.end(), [](const Sample &s) { return s.fold; }))
+  if (std::any_of(samples.begin(), samples.end(),
+                  [](const Sample &s) { return s.kind == RecordKind::Fold; }))
     Folds(out, m, samples, labels);
   if (legend)
     Legend(out, m, LegendEntries(passes));

@@ -8,18 +8,19 @@
 #include <string_view>
 #include <vector>
 
+#include "report/record_kind.hpp"
 #include "runtime/types.hpp"
 
 namespace zanfel::svg {
 
 // One record of the run: the pass it belongs to (counted from 1), the
-// horizontal and the vertical value; whether it is a fold of the curve in P,
-// and that P.
+// horizontal and the vertical value; its kind (a fold of the curve in P is
+// marked), and its P.
 struct Sample {
   int pass;
   REAL x;
   REAL y;
-  bool fold = false;
+  RecordKind kind = RecordKind::Plain;
   REAL P = 0.0L;
 };
 

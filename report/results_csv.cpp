@@ -46,16 +46,10 @@ std::vector<int> YoutColumns(int N, const RecordLayout &L) {
   return columns;
 }
 
-std::vector<std::string> CsvColumnNames(int N, const char *zColumn, const char *vColumn,
-                                        const char *dgColumn, bool alongArc) {
-  std::vector<std::string> names{"record", "pass", "P", "H", "ITER"};
-  for (int I = 1; I <= N; ++I)
-    names.push_back("X" + std::to_string(I));
-  for (int I = 1; I <= N; ++I)
-    names.push_back("r" + std::to_string(I));
-  names.insert(names.end(), {vColumn, dgColumn, zColumn, "messages", "DP"});
-  if (alongArc)
-    names.insert(names.end(), {"label", "s", "dPds"});
+std::vector<std::string> NamesOf(const std::vector<CsvColumn> &columns) {
+  std::vector<std::string> names;
+  for (const CsvColumn &c : columns)
+    names.push_back(c.name);
   return names;
 }
 

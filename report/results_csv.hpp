@@ -10,6 +10,7 @@
 #include "report/csv.hpp"
 #include "report/format.hpp"
 #include "report/record.hpp"
+#include "report/record_kind.hpp"
 #include "runtime/types.hpp"
 
 namespace zanfel {
@@ -29,11 +30,11 @@ template <int N, int NOUT> struct CsvRow {
   GLNARRAY1<NOUT> YOUT;
   long messages = 0; // integrator messages printed by the record's solve
   REAL DP = 0.0L;    // the step in force when the record was written
-  // Along the arclength only: the record's label ("fold" or empty), the
-  // arclength from the run's first point and dP/ds there (what a resumed
-  // sweep compares the next point's with).
+  // Along the arclength only: the record's kind (its label), the arclength
+  // from the run's first point and dP/ds there (what a resumed sweep compares
+  // the next point's with).
   bool alongArc = false;
-  const char *label = "";
+  RecordKind kind = RecordKind::Plain;
   REAL s = 0.0L;
   REAL slope = 0.0L;
 };
@@ -43,11 +44,86 @@ template <int N, int NOUT> struct CsvRow {
 // (shoot_a1's fifth value on the residual line is y8(1) again.)
 std::vector<int> YoutColumns(int N, const RecordLayout &L);
 
-// record, pass, P, H, ITER, X1..XN, r1..rN, <v>, <dg>, <z>, messages, DP,
-// and along the arclength label, s, dPds; the six programs' v and dg are
-// y2_1 and y8_1.
-std::vector<std::string> CsvColumnNames(int N, const char *zColumn, const char *vColumn = "y2_1",
-                                        const char *dgColumn = "y8_1", bool alongArc = false);
+// What the three end-value columns after the residuals are called; the six
+// programs' v and dg are y2_1 and y8_1.
+struct EndColumnNames {
+  const char *v = "y2_1";
+  const char *dg = "y8_1";
+  const char *z = "";
+};
+
+// A column's name: `base`, followed by `index` when that is above 0 (X1, r2).
+struct ColumnName {
+  const char *base;
+  int index = 0;
+  std::string Text() const { return index > 0 ? base + std::to_string(index) : base; }
+};
+
+// The columns of a row, in order, each with its name and its field: record,
+// pass, P, H, ITER, X1..XN, r1..rN, <v>, <dg>, <z>, messages, DP, and along
+// the arclength label, s, dPds. `visit(name, field)` is called once per
+// column with the field's member (long, INT16, REAL or RecordKind): the
+// writer, the parser, the names and the field types all come from here.
+template <class Row, class Visit>
+void VisitCsvColumns(Row &row, const RecordLayout &L, const EndColumnNames &names, int N,
+                     Visit &&visit) {
+  visit(ColumnName{"record"}, row.record);
+  visit(ColumnName{"pass"}, row.pass);
+  visit(ColumnName{"P"}, row.P);
+  visit(ColumnName{"H"}, row.H);
+  visit(ColumnName{"ITER"}, row.ITER);
+  for (int I = 1; I <= N; ++I)
+    visit(ColumnName{"X", I}, row.X[I]);
+  const std::vector<int> yout = YoutColumns(N, L);
+  for (int I = 1; I <= N; ++I)
+    visit(ColumnName{"r", I}, row.YOUT[yout[std::size_t(I - 1)]]);
+  visit(ColumnName{names.v}, row.YOUT[yout[std::size_t(N)]]);
+  visit(ColumnName{names.dg}, row.YOUT[yout[std::size_t(N + 1)]]);
+  visit(ColumnName{names.z}, row.YOUT[yout[std::size_t(N + 2)]]);
+  visit(ColumnName{"messages"}, row.messages);
+  visit(ColumnName{"DP"}, row.DP);
+  if (row.alongArc) {
+    visit(ColumnName{"label"}, row.kind);
+    visit(ColumnName{"s"}, row.s);
+    visit(ColumnName{"dPds"}, row.slope);
+  }
+}
+
+// How a column's fields are written: whole numbers, reals, or labels.
+enum class FieldType { Integer, Real, Label };
+constexpr FieldType TypeOf(const long &) {
+  return FieldType::Integer;
+}
+constexpr FieldType TypeOf(const INT16 &) {
+  return FieldType::Integer;
+}
+constexpr FieldType TypeOf(const REAL &) {
+  return FieldType::Real;
+}
+constexpr FieldType TypeOf(const RecordKind &) {
+  return FieldType::Label;
+}
+
+struct CsvColumn {
+  std::string name;
+  FieldType type;
+};
+
+// The column table of the rows of a program with N unknowns and NOUT end
+// values.
+template <int N, int NOUT>
+std::vector<CsvColumn> CsvColumnTable(const RecordLayout &L, const EndColumnNames &names,
+                                      bool alongArc) {
+  CsvRow<N, NOUT> row;
+  row.alongArc = alongArc;
+  std::vector<CsvColumn> columns;
+  VisitCsvColumns(row, L, names, N, [&](const ColumnName &name, const auto &field) {
+    columns.push_back({name.Text(), TypeOf(field)});
+  });
+  return columns;
+}
+
+std::vector<std::string> NamesOf(const std::vector<CsvColumn> &columns);
 
 // The header row: the column names joined by commas, with its line end.
 std::string CsvHeaderRow(const std::vector<std::string> &columns);
@@ -73,17 +149,47 @@ void AppendCsvEndNote(std::string_view why);
 std::string SweepNoteText(std::string_view what, REAL startP, REAL DP, REAL P1, REAL P2,
                           bool addStep, std::string_view stepRule);
 
+namespace csv_detail {
+inline void Put(std::string &line, long v) {
+  line += std::to_string(v);
+}
+inline void Put(std::string &line, INT16 v) {
+  line += std::to_string(v);
+}
+inline void Put(std::string &line, REAL v) {
+  line += FullReal(v);
+}
+inline void Put(std::string &line, RecordKind k) {
+  line += LabelOf(k);
+}
+inline bool Get(std::string_view f, long &v) {
+  return ParseLong(f, v);
+}
+inline bool Get(std::string_view f, INT16 &v) {
+  long n = 0;
+  if (!ParseLong(f, n) || n < INT16_MIN || n > INT16_MAX)
+    return false;
+  v = static_cast<INT16>(n);
+  return true;
+}
+inline bool Get(std::string_view f, REAL &v) {
+  return ParseReal(f, v);
+}
+inline bool Get(std::string_view f, RecordKind &k) {
+  return KindOfLabel(f, k);
+}
+} // namespace csv_detail
+
 template <int N, int NOUT>
 std::string FormatCsvRow(const CsvRow<N, NOUT> &row, const RecordLayout &L) {
-  std::string line = std::to_string(row.record) + ',' + std::to_string(row.pass) + ',' +
-                     FullReal(row.P) + ',' + FullReal(row.H) + ',' + std::to_string(row.ITER);
-  for (int I = 1; I <= N; ++I)
-    line += ',' + FullReal(row.X[I]);
-  for (int I : YoutColumns(N, L))
-    line += ',' + FullReal(row.YOUT[I]);
-  line += ',' + std::to_string(row.messages) + ',' + FullReal(row.DP);
-  if (row.alongArc)
-    line += std::string(",") + row.label + ',' + FullReal(row.s) + ',' + FullReal(row.slope);
+  std::string line;
+  bool first = true;
+  VisitCsvColumns(row, L, {}, N, [&](const ColumnName &, const auto &field) {
+    if (!first)
+      line += ',';
+    first = false;
+    csv_detail::Put(line, field);
+  });
   line += '\n';
   return line;
 }
@@ -93,30 +199,14 @@ std::string FormatCsvRow(const CsvRow<N, NOUT> &row, const RecordLayout &L) {
 // more fields.
 template <int N, int NOUT>
 bool ParseCsvRow(std::string_view line, const RecordLayout &L, CsvRow<N, NOUT> &row) {
-  const std::vector<int> yout = YoutColumns(N, L);
   const std::vector<std::string_view> f = SplitFields(line);
-  const std::size_t arcFields = row.alongArc ? 3 : 0;
-  if (f.size() != 7 + N + yout.size() + arcFields)
-    return false;
-  if (row.alongArc) {
-    const std::string_view label = f[f.size() - 3];
-    if (label != "" && label != "fold")
-      return false;
-    row.label = label.empty() ? "" : "fold";
-    if (!ParseReal(f[f.size() - 2], row.s) || !ParseReal(f[f.size() - 1], row.slope))
-      return false;
-  }
-  long iter = 0;
-  bool ok = ParseLong(f[0], row.record) && ParseLong(f[1], row.pass) && ParseReal(f[2], row.P) &&
-            ParseReal(f[3], row.H) && ParseLong(f[4], iter) && iter >= INT16_MIN &&
-            iter <= INT16_MAX;
-  row.ITER = static_cast<INT16>(iter);
-  std::size_t k = 5;
-  for (int I = 1; I <= N; ++I)
-    ok = ok && ParseReal(f[k++], row.X[I]);
-  for (int I : yout)
-    ok = ok && ParseReal(f[k++], row.YOUT[I]);
-  return ok && ParseLong(f[k], row.messages) && ParseReal(f[k + 1], row.DP);
+  std::size_t k = 0;
+  bool ok = true;
+  VisitCsvColumns(row, L, {}, N, [&](const ColumnName &, auto &field) {
+    ok = ok && k < f.size() && csv_detail::Get(f[k], field);
+    ++k;
+  });
+  return ok && k == f.size();
 }
 
 } // namespace zanfel

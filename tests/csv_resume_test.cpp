@@ -100,7 +100,8 @@ TEST(CsvText, RowReadsBackTheStateItWasWrittenFrom) {
   const std::string line = FormatCsvRow(row, kRecordB);
   ASSERT_EQ(line.back(), '\n');
   const std::string_view fields(line.data(), line.size() - 1);
-  EXPECT_EQ(SplitFields(fields).size(), CsvColumnNames(9, "y20_1").size());
+  EXPECT_EQ(SplitFields(fields).size(),
+            (CsvColumnTable<9, 19>(kRecordB, {"y2_1", "y8_1", "y20_1"}, false).size()));
   ASSERT_TRUE(ParseCsvRow(fields, kRecordB, back));
   EXPECT_EQ(FormatCsvRow(back, kRecordB), line);
   EXPECT_TRUE(SameBits(back.P, row.P) && SameBits(back.H, row.H) && SameBits(back.DP, row.DP));
@@ -112,6 +113,40 @@ TEST(CsvText, RowReadsBackTheStateItWasWrittenFrom) {
   EXPECT_FALSE(ParseCsvRow(std::string(fields) + ",1", kRecordB, back));
   EXPECT_FALSE(ParseCsvRow(fields.substr(0, fields.size() - 3), kRecordB, back) &&
                SameBits(back.DP, row.DP));
+
+  // Along the arclength: the label names the record's kind, and reads back
+  // as that kind; a label no kind has is not a row.
+  row.alongArc = back.alongArc = true;
+  row.kind = RecordKind::Fold;
+  row.s = RandomBits(rng);
+  row.slope = RandomBits(rng);
+  const std::string arc = FormatCsvRow(row, kRecordB);
+  const std::string_view arcFields(arc.data(), arc.size() - 1);
+  ASSERT_TRUE(ParseCsvRow(arcFields, kRecordB, back));
+  EXPECT_EQ(back.kind, RecordKind::Fold);
+  EXPECT_EQ(FormatCsvRow(back, kRecordB), arc);
+  std::string otherLabel(arcFields);
+  otherLabel.replace(otherLabel.find(",fold,"), 6, ",bend,");
+  EXPECT_FALSE(ParseCsvRow(otherLabel, kRecordB, back));
+}
+
+// What a run cut off while writing a row leaves is every start of the row,
+// a fold row's label torn in the middle too; anything else after the last
+// row is not.
+TEST(CsvText, EveryStartOfARowIsARowPrefix) {
+  std::mt19937_64 rng(11);
+  CsvRow<9, 19> row;
+  row.alongArc = true;
+  row.kind = RecordKind::Fold;
+  for (int I = 1; I <= 9; ++I)
+    row.X[I] = RandomBits(rng);
+  const std::string line = FormatCsvRow(row, kRecordB);
+  const auto columns = CsvColumnTable<9, 19>(kRecordB, {"y2_1", "y8_1", "y20_1"}, true);
+  for (std::size_t n = 0; n + 1 < line.size(); ++n)
+    EXPECT_TRUE(IsRowPrefix(std::string_view(line).substr(0, n), columns)) << line.substr(0, n);
+  const std::size_t label = line.find(",fold,");
+  EXPECT_FALSE(IsRowPrefix(line.substr(0, label) + ",fl", columns));
+  EXPECT_FALSE(IsRowPrefix(line.substr(0, label) + ",x,1", columns));
 }
 
 // Loads the file as a plain CSV reader with a float64 parser would, after
