@@ -271,6 +271,7 @@ TEST(Arclength, CommandLine) {
        0,
        "greater than 0"},
       {{"--min-step", "0.1"}, Strategy::Natural, 0, 0, "go with --continuation arclength"},
+      {{"--max-step=0.1"}, Strategy::Natural, 0, 0, "go with --continuation arclength"},
       {{"--continuation", "arclength", "--min-step", "1", "--max-step", "0.5"},
        Strategy::Arclength,
        0,

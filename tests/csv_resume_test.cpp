@@ -277,6 +277,98 @@ void ExpectSameAsUnstopped(const std::string &whole, const std::string &resumed,
 // shoot_b1 stopped after 12 records and killed between the record and the
 // row of the 12th (the results file one record ahead, the row half-written),
 // then resumed to 30 records, against a run of 30 records.
+// Every setting off its default, written as the settings line and read
+// back: the run a resume makes of it is the run that wrote it, setting for
+// setting (a setting the line dropped would come back as the table's).
+TEST(SettingsLine, ReadsBackEverySettingAndRefusesALineNoRunWrote) {
+  SettingOptions o;
+  o.from = 1.25L;
+  o.step = 0.003L;
+  o.P1 = -2.0L;
+  o.P2 = 9.5L;
+  o.tolf = 1e-13L;
+  o.tolx = 2e-13L;
+  o.ntrial = 40;
+  o.budgets = 3;
+  o.relerr = 1e-10L;
+  o.abserr = 1e-14L;
+  o.strategy = Strategy::Arclength;
+  o.minStep = 1e-6L;
+  o.maxStep = 0.25L;
+  const RunSettings<OnePassSettings<FamilyC>> run = Settle(kShootC1, o);
+  SettingOptions back;
+  ASSERT_EQ(ParseSettingsText(SettingsText(run), back), "");
+  const RunSettings<OnePassSettings<FamilyC>> again = Settle(kShootC1, back);
+  EXPECT_EQ(SettingsText(again), SettingsText(run));
+  EXPECT_EQ(again.table.start.P, 1.25L);
+  EXPECT_EQ(again.table.sweep.DP, 0.003L);
+  EXPECT_EQ(again.table.sweep.P1, -2.0L);
+  EXPECT_EQ(again.table.sweep.P2, 9.5L);
+  EXPECT_EQ(again.solve.TOLF, 1e-13L);
+  EXPECT_EQ(again.solve.TOLX, 2e-13L);
+  EXPECT_EQ(again.solve.NTRIAL, 40);
+  EXPECT_EQ(again.solve.budgets, 3);
+  EXPECT_EQ(again.solve.RELERR, 1e-10L);
+  EXPECT_EQ(again.solve.ABSERR, 1e-14L);
+  EXPECT_EQ(again.continuation.strategy, Strategy::Arclength);
+  EXPECT_EQ(again.continuation.minStep, 1e-6L);
+  EXPECT_EQ(again.continuation.maxStep, 0.25L);
+
+  const std::string line = SettingsText(run);
+  const auto without = [&](const std::string &option) {
+    const std::size_t at = line.find(option + " ");
+    const std::size_t end = line.find(" --", at + 1);
+    return line.substr(0, at) + (end == std::string::npos ? "" : line.substr(end + 1));
+  };
+  const struct {
+    std::string text, error;
+  } refused[] = {
+      {without("--budgets"), "--budgets is missing"},
+      {without("--ntrial"), "--ntrial is missing"},
+      {line + " --tolf 1e-3", "--tolf is given twice"},
+      {line.substr(0, line.find(" --tolx") + 12), "--ntrial is missing"}, // cut in a value
+      {line.substr(0, line.find(" --tolx") + 4), "'--t' is not a setting"},
+      {without("--continuation"), "go with --continuation arclength"},
+  };
+  for (const auto &r : refused) {
+    SCOPED_TRACE(r.text);
+    SettingOptions o2;
+    EXPECT_NE(ParseSettingsText(r.text, o2).find(r.error), std::string::npos)
+        << ParseSettingsText(r.text, o2);
+  }
+}
+
+// Options given with --resume are checked against the recorded run's, each
+// of them: the range by both its ends, the way of continuation, the step
+// bounds against their defaults.
+TEST(SettingsLine, ASettingGivenAgainMustBeTheRunsOwn) {
+  const RunSettings<OnePassSettings<FamilyC>> run = Settle(kShootC1, {});
+  const auto conflict = [&](const SettingOptions &given) {
+    return SettingsConflict(run.table.start.P, run.table.sweep, run.solve, run.continuation, given);
+  };
+  SettingOptions same;
+  same.P1 = run.table.sweep.P1;
+  same.P2 = run.table.sweep.P2;
+  same.strategy = Strategy::Natural;
+  same.relerr = run.solve.RELERR;
+  EXPECT_EQ(conflict(same), "");
+  SettingOptions otherEnd = same;
+  otherEnd.P2 = 14.0L;
+  EXPECT_NE(conflict(otherEnd).find("--range -10:14 is not this run's -10:15"), std::string::npos)
+      << conflict(otherEnd);
+  SettingOptions arc;
+  arc.strategy = Strategy::Arclength;
+  EXPECT_NE(conflict(arc).find("--continuation arclength is not this run's natural"),
+            std::string::npos);
+  SettingOptions bound;
+  bound.maxStep = 0.1L;
+  EXPECT_NE(conflict(bound).find("--max-step 0.1 is not this run's default 10|DP|"),
+            std::string::npos);
+  SettingOptions abserr;
+  abserr.abserr = 1e-12L;
+  EXPECT_NE(conflict(abserr).find("--abserr"), std::string::npos);
+}
+
 TEST(Resume, ShootB1StoppedAndResumedEqualsAnUnstoppedRun) {
   const TempDir wholeTmp, dirTmp, otherTmp;
   const std::string whole = wholeTmp.Path(), dir = dirTmp.Path(), other = otherTmp.Path();

@@ -297,6 +297,7 @@ TEST(Terminal, CtrlCEndsWithinASecondKeepingTheRecordsAndThePicture) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - typed).count();
   ASSERT_TRUE(interrupted);
   EXPECT_EQ(r.status, 128 + SIGINT);
+  EXPECT_EQ(r.signal, SIGINT) << "ended by the signal, not by an exit with its number";
   EXPECT_LT(after, 1.0);
   EXPECT_TRUE(r.canonical);
   const long records = WholeRecords(ReadFile(run.dir + "/ZANFEL.RES"));
@@ -580,6 +581,7 @@ TEST(Interrupt, TheFirstAsksTheSecondEndsAtOnce) {
     return 3;
   });
   EXPECT_EQ(r.status, 128 + SIGINT);
+  EXPECT_EQ(r.signal, SIGINT);
   EXPECT_EQ(r.out, "asked\n");
 
   r = testing::RunInChild(dir, Stdin::DevNull, [] {
@@ -593,6 +595,7 @@ TEST(Interrupt, TheFirstAsksTheSecondEndsAtOnce) {
     return 3;
   });
   EXPECT_EQ(r.status, 128 + SIGTERM);
+  EXPECT_EQ(r.signal, SIGTERM);
   EXPECT_EQ(r.out, "safe point\npicture\n");
 
   // Started with Ctrl-C ignored (nohup, a background job): it stays so.

@@ -8,9 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "continuation/own_problem.hpp"
 #include "report/csv.hpp"
 #include "runtime/end_cause.hpp"
 #include "support/test_support.hpp"
+
+#include "examples/bratu/bratu.hpp"
 
 namespace zanfel {
 namespace {
@@ -146,6 +149,67 @@ TEST(Examples, BratuRoundTheFoldAlongTheArclength) {
   EXPECT_EQ(folds, 1);
   EXPECT_TRUE(upperAbove1);
   EXPECT_LT(worst, 1e-8L); // reached: 3e-9, on the upper branch
+  // dP/ds has the sign of the way P goes: up the lower branch, down the
+  // upper one.
+  for (std::size_t k = 1; k < rows.size(); ++k) {
+    if (rows[k].at("fold") == 0.0L && rows[k - 1].at("fold") == 0.0L) {
+      EXPECT_EQ(rows[k].at("dPds") > 0.0L, rows[k].at("P") > rows[k - 1].at("P")) << "row " << k;
+    }
+  }
+
+  // Stopped after 12 records and resumed with nothing but --resume (the
+  // records limit aside): the way of continuation comes from the files, and
+  // the files end as the unstopped run's.
+  const std::string csv = ReadFile(dir.File("ZANFEL.CSV"));
+  const std::string res = ReadFile(dir.File("ZANFEL.RES"));
+  std::size_t resCut = 0;
+  for (int i = 0; i < 6 * 12; ++i)
+    resCut = res.find("\r\n", resCut) + 2;
+  TempDir again;
+  WriteFile(again.File("ZANFEL.CSV"), csv.substr(0, csv.find("\n13,") + 1));
+  WriteFile(again.File("ZANFEL.RES"), res.substr(0, resCut));
+  const ChildResult resumed = RunExample(again, "bratu", {"--resume", "--records", "30"});
+  EXPECT_EQ(resumed.status, 0) << resumed.err;
+  EXPECT_EQ(ReadFile(again.File("ZANFEL.CSV")), csv);
+  EXPECT_EQ(ReadFile(again.File("ZANFEL.RES")), res);
+}
+
+// --help says bratu's own table, not another program's; the largest step
+// along the curve is the one given, and the settings line says so.
+TEST(Examples, BratuSaysItsOwnDefaultsAndKeepsItsStepBounds) {
+  TempDir dir;
+  const ChildResult help = RunExample(dir, "bratu", {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("start P of the sweep (P := P + DP)\n                (default: 0)"),
+            std::string::npos)
+      << help.out;
+  EXPECT_NE(help.out.find("(default:\n                0.0625)"), std::string::npos);
+  EXPECT_NE(help.out.find("(default: 0:10)"), std::string::npos);
+  EXPECT_NE(help.out.find("--resume      go on with the sweep"), std::string::npos);
+
+  const ChildResult run = RunExample(
+      dir, "bratu", {"--continuation", "arclength", "--max-step", "0.09375", "--records", "12"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string csv = ReadFile(dir.File("ZANFEL.CSV"));
+  EXPECT_NE(csv.find("--continuation arclength --max-step 9.375"), std::string::npos);
+  REAL largest = 0.0L;
+  for (const Row &row : CsvRows(csv))
+    largest = std::max(largest, row.at("DP"));
+  EXPECT_EQ(largest, 0.09375L); // grown to the bound and held there
+}
+
+// A table whose step DP is negative sweeps downwards: the rule is P - |DP|,
+// and --help says so.
+TEST(Examples, AnOwnTableWithANegativeStepSweepsDownwards) {
+  OwnProblem<Bratu> down = kOwnProblem;
+  down.start.P = 3.0L;
+  down.sweep.DP = -0.25L;
+  const OwnRun<Bratu> run(down);
+  EXPECT_FALSE(run.rules.addStep);
+  EXPECT_EQ(run.settings.sweep.DP, 0.25L);
+  EXPECT_EQ(OwnInfo("down", down).sweepMeaning, "the sweep (P := P - DP)");
+  EXPECT_EQ(SteppingText(down.start.P, run.settings.sweep.DP, run.rules.addStep),
+            "P from 3 downwards by 0.25");
 }
 
 // From mu = 0 up by 1/32: the published y'(0) at mu = 1 and 5. Single

@@ -482,6 +482,7 @@ void ExpectShootB1TitleAtTheEnd(const Outcome &o) {
 void ExpectShootB1Interrupted(const Outcome &o) {
   ASSERT_TRUE(o.acted);
   EXPECT_EQ(o.child.status, 128 + SIGINT);
+  EXPECT_EQ(o.child.signal, SIGINT);
   const auto [seen, summary] = SplitSummary(o.child.terminal);
   EXPECT_TRUE(EndsWith(seen, testing::kEraseLine)) << o.child.terminal;
   EXPECT_TRUE(std::regex_search(

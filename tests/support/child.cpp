@@ -210,6 +210,7 @@ ChildResult RunChild(const ChildSetup &setup, const std::function<int()> &body,
       close(s.fd);
   r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+  r.signal = WIFSIGNALED(ws) ? WTERMSIG(ws) : 0;
   if (stdinFd >= 0)
     close(stdinFd);
   if (p.master >= 0) {

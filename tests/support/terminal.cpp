@@ -90,6 +90,7 @@ TerminalOutcome RunOnTerminal(const TerminalRun &run, const std::function<void()
     outcome.screen.append(buf, size_t(n));
   }
   outcome.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+  outcome.signal = WIFSIGNALED(ws) ? WTERMSIG(ws) : 0;
   struct termios mode {};
   if (tcgetattr(slave, &mode) == 0)
     outcome.canonical = (mode.c_lflag & ICANON) != 0 && (mode.c_lflag & ECHO) != 0;

@@ -23,6 +23,7 @@ struct TerminalOutcome {
   int status = -1;        // exit status, or 128 + signal number
   std::string screen;     // every byte the terminal received
   bool canonical = false; // the terminal's mode after the end: line mode with echo
+  int signal = 0;         // the signal that ended the child; 0 when it exited
   double seconds = 0.0;
 };
 

@@ -113,6 +113,7 @@ struct ChildSetup {
 
 struct ChildResult {
   int status = -1;      // exit status, or 128 + signal number
+  int signal = 0;       // the signal that ended the child; 0 when it exited
   std::string out;      // standard output bytes (file or pipe)
   std::string err;      // standard error bytes (file or pipe)
   std::string terminal; // what the pseudo-terminal showed
