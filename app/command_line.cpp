@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <sys/stat.h>
+#include <vector>
 
 #include "report/format.hpp"
 #include "report/results_csv.hpp"
@@ -150,9 +151,34 @@ int ThreadCount(const std::string &text) {
   return text.size() <= 4 && ParseWholeNumber(text, 1, kMaxThreads, n) ? static_cast<int>(n) : 0;
 }
 
+// Whether `text` (or either half of P1:P2) is a number in the C library's
+// hexadecimal notation ("0x1p3"), which its reader would take: the reals of
+// the command line are decimal text, as the whole numbers are.
+bool HoldsHexNumber(std::string_view text) {
+  for (std::size_t at = 0; at <= text.size();) {
+    std::size_t end = text.find(':', at);
+    end = end == std::string_view::npos ? text.size() : end;
+    std::string_view number = text.substr(at, end - at);
+    if (!number.empty() && (number[0] == '+' || number[0] == '-'))
+      number.remove_prefix(1);
+    if (number.size() >= 2 && number[0] == '0' && (number[1] == 'x' || number[1] == 'X'))
+      return true;
+    at = end + 1;
+  }
+  return false;
+}
+
+std::string NotDecimal(std::string_view option, std::string_view text) {
+  return std::string(option) + " wants decimal text, not '" + std::string(text) + "'";
+}
+
 // A step bound: a finite number greater than zero, or 0 with `error` set.
 REAL StepBound(std::string_view option, const std::string &text, std::string &error) {
   REAL value = 0.0L;
+  if (HoldsHexNumber(text)) {
+    error = NotDecimal(option, text);
+    return 0.0L;
+  }
   if (!ParseReal(text, value) || !(value > 0.0L) || !std::isfinite(value)) {
     error = std::string(option) + " wants a number greater than 0, not '" + text + "'";
     return 0.0L;
@@ -174,6 +200,10 @@ std::string DirectoryError(const std::string &dir) {
 constexpr std::string_view kSettingNames[] = {"--from", "--step", "--range",  "--records",
                                               "--tolf", "--tolx", "--ntrial", "--budgets"};
 
+bool IsWholeNumberSetting(std::string_view name) {
+  return name == "--records" || name == "--ntrial" || name == "--budgets";
+}
+
 // One of the settings over the program's table, in either form.
 bool SettingOption(int argc, const char *const *argv, int &i, SettingOptions &o,
                    std::string &error) {
@@ -181,6 +211,8 @@ bool SettingOption(int argc, const char *const *argv, int &i, SettingOptions &o,
     std::string value;
     if (!OptionValue(name, argc, argv, i, value, error))
       continue;
+    if (error.empty() && !IsWholeNumberSetting(name) && HoldsHexNumber(value))
+      error = NotDecimal(name, value);
     if (error.empty())
       ParseSettingOption(name, value, o, error);
     return true;
@@ -192,7 +224,8 @@ bool SettingOption(int argc, const char *const *argv, int &i, SettingOptions &o,
 
 CommandLine ParseCommandLine(int argc, const char *const *argv) {
   CommandLine line;
-  bool help = false, version = false, haveDir = false;
+  bool help = false, version = false;
+  std::vector<std::string> dirs; // every --dir given, each checked; the last counts
   std::string error;
   for (int i = 1; i < argc && error.empty(); ++i) {
     const std::string_view arg = argv[i];
@@ -207,7 +240,7 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
       line.noWindow = true;
     } else if (OptionValue("--dir", argc, argv, i, value, error)) {
       line.dir = value;
-      haveDir = true;
+      dirs.push_back(value);
     } else if (SettingOption(argc, argv, i, line.settings, error)) {
     } else if (OptionValue("--threads", argc, argv, i, value, error)) {
       line.threads = ThreadCount(value);
@@ -231,8 +264,8 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
       error = "unknown argument '" + std::string(arg) + "'";
     }
   }
-  if (error.empty() && !help && !version && haveDir)
-    error = DirectoryError(line.dir);
+  for (std::size_t k = 0; k < dirs.size() && error.empty() && !help && !version; ++k)
+    error = DirectoryError(dirs[k]);
   if (error.empty() && line.continuation.strategy != Strategy::Arclength &&
       (line.continuation.minStep > 0.0L || line.continuation.maxStep > 0.0L))
     error = "--min-step and --max-step go with --continuation arclength";

@@ -84,6 +84,8 @@ int RunProgram(const char *name, ConfiguredBody body, ConfiguredBody resumeBody,
   EnterRunMode();
   progress::Start(name);
   summary::Start(name, ResultsPath(), BesidePath("ZANFEL.PNG"), BesidePath("ZANFEL.SVG"));
+  if (line.resume)
+    summary::CountRecordsInFile();
   if (line.continuation.strategy == Strategy::Arclength)
     summary::CountFolds();
   curve_picture::Start(name);

@@ -63,6 +63,17 @@ public:
 
 private:
   int OpenLocked(bool mustExist);
+  int OpenOrCreate();
+  // The companions' own locks, held while the set moves aside.
+  struct CompanionLocks {
+    std::vector<int> fds;
+    CompanionLocks() = default;
+    CompanionLocks(CompanionLocks &&) = default;
+    ~CompanionLocks();
+  };
+  CompanionLocks LockCompanions(const std::vector<std::string> &paths);
+  // The I/O error that refuses the run, the file it created first removed.
+  [[noreturn]] void Refuse(int error, const std::string &path, const char *reason = nullptr);
   void TakeFile(); // open and locked for this run, nothing pending
   void ReleaseLock();
   void MoveEarlierAside();
@@ -83,8 +94,9 @@ private:
   std::vector<std::string> companions_;
   bool keepEarlier_ = false;
   bool regular_ = false;
-  off_t whole_ = 0; // end of the last whole record
-  int slot_ = -1;   // entry in the end hook's table, or -1
+  bool created_ = false; // made by this run, and nothing moved aside yet
+  off_t whole_ = 0;      // end of the last whole record
+  int slot_ = -1;        // entry in the end hook's table, or -1
   std::chrono::steady_clock::time_point lastSync_;
 };
 
