@@ -35,8 +35,10 @@ public:
   // The next Rewrite first keeps what an earlier run left: this file and
   // these companions beside it (names in the same directory) move aside
   // together under the next free ".~N~" suffix, with one line on standard
-  // error saying where. A failure to keep them is an I/O error before
-  // anything has changed.
+  // error saying where. Every file of the set is locked before any moves (a
+  // companion another run holds refuses this one). A failure to keep them
+  // is an I/O error before anything has changed; a results file this run
+  // created is removed again.
   void KeepEarlier(std::vector<std::string> companions);
   // Takes the file for this run (an exclusive lock, kept until the object
   // goes; another run holding it ends the program before any byte changes),
