@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <sys/stat.h>
+#include <vector>
 
 #include "continuation/program_info.hpp"
 #include "report/format.hpp"
@@ -117,7 +118,8 @@ bool SettingOption(int argc, const char *const *argv, int &i, SettingOptions &o,
 
 CommandLine ParseCommandLine(int argc, const char *const *argv) {
   CommandLine line;
-  bool help = false, version = false, haveDir = false;
+  bool help = false, version = false;
+  std::vector<std::string> dirs; // every --dir given, each checked; the last counts
   std::string error;
   for (int i = 1; i < argc && error.empty(); ++i) {
     const std::string_view arg = argv[i];
@@ -132,7 +134,7 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
       line.noWindow = true;
     } else if (OptionValue("--dir", argc, argv, i, value, error)) {
       line.dir = value;
-      haveDir = true;
+      dirs.push_back(value);
     } else if (SettingOption(argc, argv, i, line.settings, error)) {
     } else if (OptionValue("--threads", argc, argv, i, value, error)) {
       line.threads = ThreadCount(value);
@@ -143,8 +145,8 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
       error = "unknown argument '" + std::string(arg) + "'";
     }
   }
-  if (error.empty() && !help && !version && haveDir)
-    error = DirectoryError(line.dir);
+  for (std::size_t k = 0; k < dirs.size() && error.empty() && !help && !version; ++k)
+    error = DirectoryError(dirs[k]);
   if (error.empty() && !line.resume)
     error = CombinationError(line.settings);
   if (!error.empty()) {

@@ -26,6 +26,8 @@ const std::vector<CurvePoint> *watched = nullptr;
 const char *plottedName = "";
 // Read by the summary of the run on its way out.
 volatile sig_atomic_t saved = 0;
+// The file the last failed write was about (the partial file or the picture).
+std::string failedPath;
 
 std::string PicturePath() {
   return BesidePath("ZANFEL.SVG");
@@ -88,7 +90,8 @@ bool WriteNow(std::string_view ended) {
       samples.push_back({p.pass, p.H, p.value, p.kind, p.P});
   }
   const svg::Labels labels{programName, "H", plottedName};
-  const bool written = WriteWholeFile(PicturePath(), svg::CurvePicture(samples, labels, ended));
+  const bool written =
+      WriteWholeFile(PicturePath(), svg::CurvePicture(samples, labels, ended), &failedPath);
   saved = saved || written;
   return written;
 }
@@ -98,7 +101,7 @@ void WriteAtNormalEnd() {
   const int error = errno;
   watched = nullptr; // the program's state goes with its end
   if (!written)
-    IoError(error, PicturePath());
+    IoError(error, failedPath);
 }
 
 } // namespace zanfel::curve_picture

@@ -116,6 +116,8 @@ int RunProgram(const ProgramDescription &program, int argc, const char *const *a
   EnterRunMode();
   progress::Start(name);
   summary::Start(name, ResultsPath(), BesidePath("ZANFEL.PNG"), BesidePath("ZANFEL.SVG"));
+  if (line.resume)
+    summary::CountRecordsInFile();
   curve_picture::Start(name);
   Hooks hooks;
   hooks.waitForEnter = progress::WaitForEnterShowingProgress;

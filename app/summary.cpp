@@ -1,8 +1,11 @@
 #include "app/summary.hpp"
 #include "runtime/write_all.hpp"
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/curve_picture.hpp"
@@ -29,6 +32,7 @@ volatile long recordCount = 0;
 volatile long foldCount = -1; // not counted: no fold can be passed
 volatile long runRecordCount = 0;
 volatile int passCount = 1;
+volatile sig_atomic_t countInFile = 0; // the records are those the file holds
 const char *volatile sweepEnd = nullptr;
 bool stderrIsTerminal = false;
 const NewtonTrace *watchedTrace = nullptr;
@@ -150,6 +154,27 @@ void Reason(Line &line, EndWay way, int code) {
     line << "ended with status " << long(code);
 }
 
+// The whole records the results file holds, six CR LF lines each, read
+// from the file itself (0 when it cannot be read). Async-signal-safe.
+long RecordsInFile() {
+  const int fd = open(resultsFile, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0)
+    return 0;
+  struct stat st {};
+  long lines = 0;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    char buf[8192];
+    bool afterCr = false;
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR);)
+      for (ssize_t i = 0; i < n; ++i) {
+        lines += afterCr && buf[i] == '\n';
+        afterCr = buf[i] == '\r';
+      }
+  }
+  close(fd);
+  return lines / 6;
+}
+
 // The last word: on standard error when that is a terminal.
 void SayOnTerminal(EndWay way, int code) {
   if (!stderrIsTerminal)
@@ -188,7 +213,12 @@ void ExplainIterationLimit() {
          IterationLimitDetail(DiagnoseIterationLimit(*watchedTrace, *watchedSolve)));
 }
 
+void CountRecordsInFile() {
+  countInFile = 1;
+}
+
 void NoteRecords(long records, long inRun, int passes) {
+  countInFile = 0;
   recordCount = records;
   runRecordCount = inRun;
   passCount = passes;
@@ -233,10 +263,10 @@ size_t Compose(char *buf, size_t size, EndWay way, int code, bool waiting) {
   Line line(buf, size);
   line << programName << ": ";
   Reason(line, way, code);
-  const long records = recordCount;
+  const long records = countInFile ? RecordsInFile() : recordCount;
   line << "; ";
   // Counted as the pictures count them: over the whole run.
-  const long inRun = runRecordCount > records ? runRecordCount : records;
+  const long inRun = !countInFile && runRecordCount > records ? runRecordCount : records;
   if (inRun == 0)
     line << "no records";
   else

@@ -27,6 +27,9 @@ void Start(std::string_view program, const std::string &resultsPath, const std::
 // Records in the results file now, and in the whole run over its passes (a
 // run of several passes keeps only the last pass's in the file).
 void NoteRecords(long records, long inRun, int passes);
+// Until records are noted, the line counts the whole records the results
+// file holds (a resume, before it has read its files and said how many).
+void CountRecordsInFile();
 void NoteP(REAL P); // the P being solved for
 // That P as the line writes it ("3.80364898"); empty before any.
 const char *NotedPText();

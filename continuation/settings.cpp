@@ -14,6 +14,23 @@ bool FiniteReal(std::string_view text, REAL &v) {
   return ParseReal(text, v) && std::isfinite(v);
 }
 
+// Whether `text` (or either half of P1:P2) is a number in the C library's
+// hexadecimal notation ("0x1p3"), which its reader would take: the reals of
+// the settings are decimal text, as the whole numbers are.
+bool HoldsHexNumber(std::string_view text) {
+  for (std::size_t at = 0; at <= text.size();) {
+    std::size_t end = text.find(':', at);
+    end = end == std::string_view::npos ? text.size() : end;
+    std::string_view number = text.substr(at, end - at);
+    if (!number.empty() && (number[0] == '+' || number[0] == '-'))
+      number.remove_prefix(1);
+    if (number.size() >= 2 && number[0] == '0' && (number[1] == 'x' || number[1] == 'X'))
+      return true;
+    at = end + 1;
+  }
+  return false;
+}
+
 std::string Quoted(std::string_view name, std::string_view value, std::string_view wants) {
   return std::string(name) + " wants " + std::string(wants) + ", not '" + std::string(value) + "'";
 }
@@ -84,6 +101,14 @@ const std::string_view kSettingNames[13] = {
 bool ParseSettingOption(std::string_view name, std::string_view value, SettingOptions &o,
                         std::string &error) {
   error.clear();
+  if (std::find(std::begin(kSettingNames), std::end(kSettingNames), name) ==
+      std::end(kSettingNames))
+    return false;
+  const bool whole = name == "--records" || name == "--ntrial" || name == "--budgets";
+  if (!whole && HoldsHexNumber(value)) {
+    error = std::string(name) + " wants decimal text, not '" + std::string(value) + "'";
+    return true;
+  }
   if (name == "--from" || name == "--step")
     return ParseRealOption(name, value, name == "--from" ? o.from : o.step, false, error);
   if (name == "--tolf" || name == "--tolx")

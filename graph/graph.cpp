@@ -341,9 +341,9 @@ bool WriteCanvasTo(int fd, void *) {
 }
 
 // Writes the picture whole into place (an earlier one stays when it cannot).
-// False with errno set on failure.
-bool WritePicture(const std::string &path) {
-  const bool ok = zanfel::WriteWholeFile(path, WriteCanvasTo, nullptr);
+// False with errno set on failure, and `failed` naming the file it is about.
+bool WritePicture(const std::string &path, std::string *failed = nullptr) {
+  const bool ok = zanfel::WriteWholeFile(path, WriteCanvasTo, nullptr, failed);
   if (ok)
     pictureSaved = 1;
   return ok;
@@ -459,12 +459,12 @@ void CloseGraph() {
   s.open = false;
   zanfel::SetWindowKeySource(nullptr);
   zanfel::SetWindowWaitSource(nullptr);
-  std::string path = picturePath;
-  bool written = WritePicture(path);
+  std::string failed;
+  bool written = WritePicture(picturePath, &failed);
   int error = errno;
   CloseWindow();
   if (!written)
-    zanfel::IoError(error, path);
+    zanfel::IoError(error, failed);
 }
 
 bool KeyPending() {

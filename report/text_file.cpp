@@ -39,6 +39,9 @@ std::string resultsDirectory = ZANFEL_RESULTS_DIR;
 // every record would slow a long sweep for nothing a second cannot cover.
 constexpr auto kSyncInterval = std::chrono::seconds(1);
 
+// What a refused take reports after the path when another run holds the file.
+constexpr const char *kInUseReason = "in use by another run";
+
 // The open files (the results file and its companions) as the end hook sees
 // them: a fixed table, read from signal handlers.
 struct OpenFile {
@@ -83,34 +86,54 @@ std::string NameOf(const std::string &path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// N of a name "<base>.~N~", or 0.
-unsigned long BackupNumber(const std::string &name, const std::string &base) {
+// N of a name "<base>.~N~" as its digits (no leading zero), or "". Read as
+// text, a number of any length is neither cut nor wrapped.
+std::string BackupDigits(const std::string &name, const std::string &base) {
   const std::string head = base + ".~";
   if (name.size() < head.size() + 2 || name.compare(0, head.size(), head) != 0 ||
       name.back() != '~')
-    return 0;
-  const std::string digits = name.substr(head.size(), name.size() - head.size() - 1);
+    return "";
+  std::string digits = name.substr(head.size(), name.size() - head.size() - 1);
   if (digits.find_first_not_of("0123456789") != std::string::npos || digits[0] == '0')
-    return 0;
-  return std::strtoul(digits.c_str(), nullptr, 10);
+    return "";
+  return digits;
+}
+
+// Whether the whole number in `a` is above the one in `b` (digits, no
+// leading zeros).
+bool Above(const std::string &a, const std::string &b) {
+  return a.size() != b.size() ? a.size() > b.size() : a > b;
+}
+
+std::string OneMore(std::string digits) {
+  for (auto d = digits.rbegin(); d != digits.rend(); ++d) {
+    if (*d != '9') {
+      ++*d;
+      return digits;
+    }
+    *d = '0';
+  }
+  return '1' + digits;
 }
 
 // One above the highest ".~N~" any of the files has already: the earlier
-// runs' files keep their numbers and one run's files share one.
-unsigned long NextBackupNumber(const std::vector<std::string> &paths) {
-  unsigned long highest = 0;
+// runs' files keep their numbers and one run's files share one. "" with
+// errno set when a directory cannot be read.
+std::string NextBackupNumber(const std::vector<std::string> &paths) {
+  std::string highest = "0";
   for (const std::string &path : paths) {
     DIR *dir = opendir(DirectoryOf(path).c_str());
     if (!dir)
-      IoError(errno, DirectoryOf(path));
+      return "";
     const std::string base = NameOf(path);
     while (const dirent *entry = readdir(dir)) {
-      const unsigned long n = BackupNumber(entry->d_name, base);
-      highest = n > highest ? n : highest;
+      const std::string n = BackupDigits(entry->d_name, base);
+      if (!n.empty() && Above(n, highest))
+        highest = n;
     }
     closedir(dir);
   }
-  return highest + 1;
+  return OneMore(highest);
 }
 
 // The moves done so far, undone in reverse when a later one fails.
@@ -125,12 +148,13 @@ struct Moves {
   }
 };
 
-// A new, empty, locked file that will take the results file's name.
+// A new, empty, locked file that will take the results file's name; -1
+// with errno set when none can be made.
 int NewLockedFile(const std::string &path, std::string &tempPath) {
   std::string name = path + ".~new~XXXXXX";
   const int fd = mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0)
-    IoError(errno, path);
+    return -1;
   const mode_t mask = umask(0);
   umask(mask);
   (void)fchmod(fd, 0666 & ~mask);
@@ -193,24 +217,34 @@ void TextFile::MoveEarlierAside() {
     // A link or a FIFO in a companion's place is refused as the results
     // file's would be, before anything moves.
     if (S_ISDIR(cs.st_mode))
-      IoError(EISDIR, c);
+      Refuse(EISDIR, c);
     if (!S_ISREG(cs.st_mode))
-      IoError(kAccessDenied, c, kNotRegularReason);
+      Refuse(kAccessDenied, c, kNotRegularReason);
     present.push_back(c);
   }
-  if (!regular_ || (!resultsThere && present.empty()))
+  if (!regular_ || (!resultsThere && present.empty())) {
+    created_ = false;
     return;
+  }
+  // Every file of the set is taken before any moves: a run whose results
+  // file was renamed still holds its ZANFEL.CSV, and must keep it.
+  const CompanionLocks held = LockCompanions(present);
   std::vector<std::string> all{path_};
   all.insert(all.end(), companions_.begin(), companions_.end());
-  const std::string suffix = ".~" + std::to_string(NextBackupNumber(all)) + "~";
+  const std::string number = NextBackupNumber(all);
+  if (number.empty())
+    Refuse(errno, DirectoryOf(path_));
+  const std::string suffix = ".~" + number + "~";
   std::string tempPath;
   const int newFd = NewLockedFile(path_, tempPath);
+  if (newFd < 0)
+    Refuse(errno, path_);
   Moves moves;
   const auto fail = [&](int error, const std::string &path) {
     moves.Undo();
     (void)::unlink(tempPath.c_str());
     ::close(newFd);
-    IoError(error, path);
+    Refuse(error, path);
   };
   // An empty results file is no loss and stays out of the set. A file
   // system without hard links gets the plain rename.
@@ -218,6 +252,8 @@ void TextFile::MoveEarlierAside() {
     ;
   else if (::link(path_.c_str(), (path_ + suffix).c_str()) == 0)
     moves.linked = path_ + suffix;
+  else if (errno == EEXIST) // taken since the names were read
+    fail(errno, path_ + suffix);
   else if (errno != EPERM && errno != ENOTSUP && errno != EMLINK && errno != ENOSYS)
     fail(errno, path_);
   else if (::rename(path_.c_str(), (path_ + suffix).c_str()) == 0)
@@ -231,6 +267,7 @@ void TextFile::MoveEarlierAside() {
   }
   if (::rename(tempPath.c_str(), path_.c_str()) != 0)
     fail(errno, path_);
+  created_ = false;
   ::close(lockFd_);
   lockFd_ = newFd;
   if (resultsThere)
@@ -240,6 +277,43 @@ void TextFile::MoveEarlierAside() {
     line += ", " + NameOf(present[i]) + suffix;
   line += "\n";
   WriteAll(2, line.data(), line.size());
+}
+
+// Each companion opened and locked as a run takes its files; one that
+// another run holds ends this run before anything moves. A companion this
+// run may not open is moved as it is.
+TextFile::CompanionLocks TextFile::LockCompanions(const std::vector<std::string> &paths) {
+  CompanionLocks held;
+  for (const std::string &c : paths) {
+    const int fd = OpenRegularFile(c, O_RDONLY);
+    if (fd == kNotRegular)
+      Refuse(kAccessDenied, c, kNotRegularReason); // put there since it was looked at
+    if (fd < 0)
+      continue;
+    held.fds.push_back(fd);
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+      Refuse(kAccessDenied, c, kInUseReason);
+  }
+  return held;
+}
+
+TextFile::CompanionLocks::~CompanionLocks() {
+  for (const int fd : fds)
+    ::close(fd);
+}
+
+// A results file this run made for nothing goes again, so that a refused
+// run leaves every file as it was; only while the name is still that file.
+void TextFile::Refuse(int error, const std::string &path, const char *reason) {
+  struct stat mine {
+  }, named{};
+  if (created_ && fstat(lockFd_, &mine) == 0 && lstat(path_.c_str(), &named) == 0 &&
+      mine.st_dev == named.st_dev && mine.st_ino == named.st_ino)
+    (void)::unlink(path_.c_str());
+  created_ = false;
+  if (reason)
+    IoError(error, path, reason);
+  IoError(error, path);
 }
 
 void TextFile::Publish(off_t whole, bool writing, int fd) {
@@ -261,13 +335,30 @@ void TextFile::ReleaseLock() {
   lockFd_ = -1;
 }
 
+// The file as it is, or one this run makes (`created_`): a run refused
+// before it begins removes what it made.
+int TextFile::OpenOrCreate() {
+  created_ = false;
+  int fd = -1;
+  for (int attempt = 0; attempt < 3; ++attempt) { // the name may come and go meanwhile
+    fd = OpenRegularFile(path_, O_WRONLY);
+    if (fd != -1 || errno != ENOENT)
+      return fd;
+    fd = OpenRegularFile(path_, O_WRONLY | O_CREAT | O_EXCL);
+    created_ = fd >= 0;
+    if (fd != -1 || errno != EEXIST)
+      return fd;
+  }
+  return fd;
+}
+
 // Opens the file without changing it and takes its lock; the lock belongs to
 // the open file, so it goes with the process however that ends. Only a
 // regular file is taken: a symbolic link, a FIFO or a device in its place
 // ends the program before any byte changes. -1 with errno set when the file
 // cannot be opened and `mustExist` (nothing is reported then).
 int TextFile::OpenLocked(bool mustExist) {
-  const int fd = OpenRegularFile(path_, mustExist ? O_RDWR : O_WRONLY | O_CREAT);
+  const int fd = mustExist ? OpenRegularFile(path_, O_RDWR) : OpenOrCreate();
   if (fd == kNotRegular)
     IoError(kAccessDenied, path_, kNotRegularReason);
   if (fd < 0) {
@@ -280,7 +371,7 @@ int TextFile::OpenLocked(bool mustExist) {
     // A file system without locks still takes the results.
     if (error == EWOULDBLOCK) {
       ::close(fd);
-      IoError(kAccessDenied, path_, "in use by another run");
+      IoError(kAccessDenied, path_, kInUseReason);
     }
   }
   regular_ = true;
@@ -291,8 +382,19 @@ int TextFile::TakeExisting(std::string &bytes) {
   if (lockFd_ >= 0)
     ReleaseLock();
   const int fd = OpenLocked(true);
-  if (fd < 0)
-    return errno;
+  if (fd < 0) {
+    const int error = errno;
+    // A file the resume may read but not write is refused as a run that
+    // cannot write its file is: the I/O error, before anything changes.
+    if (error == EACCES || error == EPERM || error == EROFS) {
+      const int readable = OpenRegularFile(path_, O_RDONLY);
+      if (readable >= 0) {
+        ::close(readable);
+        IoError(error, path_);
+      }
+    }
+    return error;
+  }
   lockFd_ = fd;
   lockedPath_ = path_;
   return ReadRegularFile(fd, bytes);

@@ -35,8 +35,10 @@ public:
   // The next Rewrite first keeps what an earlier run left: this file and
   // these companions beside it (names in the same directory) move aside
   // together under the next free ".~N~" suffix, with one line on standard
-  // error saying where. A failure to keep them is an I/O error before
-  // anything has changed.
+  // error saying where. Every file of the set is locked before any moves (a
+  // companion another run holds refuses this one). A failure to keep them
+  // is an I/O error before anything has changed; a results file this run
+  // created is removed again.
   void KeepEarlier(std::vector<std::string> companions);
   // Takes the file for this run (an exclusive lock, kept until the object
   // goes; another run holding it ends the program before any byte changes),
@@ -68,6 +70,17 @@ public:
 
 private:
   int OpenLocked(bool mustExist);
+  int OpenOrCreate();
+  // The companions' own locks, held while the set moves aside.
+  struct CompanionLocks {
+    std::vector<int> fds;
+    CompanionLocks() = default;
+    CompanionLocks(CompanionLocks &&) = default;
+    ~CompanionLocks();
+  };
+  CompanionLocks LockCompanions(const std::vector<std::string> &paths);
+  // The I/O error that refuses the run, the file it created first removed.
+  [[noreturn]] void Refuse(int error, const std::string &path, const char *reason = nullptr);
   void TakeFile(); // open and locked for this run, nothing pending
   void ReleaseLock();
   void MoveEarlierAside();
@@ -88,8 +101,9 @@ private:
   std::vector<std::string> companions_;
   bool keepEarlier_ = false;
   bool regular_ = false;
-  off_t whole_ = 0; // end of the last whole record
-  int slot_ = -1;   // entry in the end hook's table, or -1
+  bool created_ = false; // made by this run, and nothing moved aside yet
+  off_t whole_ = 0;      // end of the last whole record
+  int slot_ = -1;        // entry in the end hook's table, or -1
   std::chrono::steady_clock::time_point lastSync_;
 };
 

@@ -10,8 +10,11 @@
 
 namespace zanfel {
 
-bool WriteWholeFile(const std::string &path, WholeFileWriter write, void *ctx) {
+bool WriteWholeFile(const std::string &path, WholeFileWriter write, void *ctx,
+                    std::string *failed) {
   const std::string beside = path + ".part";
+  if (failed)
+    *failed = beside;
   // The partial file's name is fixed: whatever another user planted there (a
   // link to their own file, a FIFO) goes, and the file is made anew.
   if (unlink(beside.c_str()) != 0 && errno != ENOENT)
@@ -33,6 +36,8 @@ bool WriteWholeFile(const std::string &path, WholeFileWriter write, void *ctx) {
   if (ok && std::rename(beside.c_str(), path.c_str()) != 0) {
     ok = false;
     error = errno;
+    if (failed)
+      *failed = path;
   }
   if (!ok) {
     unlink(beside.c_str());
@@ -41,14 +46,14 @@ bool WriteWholeFile(const std::string &path, WholeFileWriter write, void *ctx) {
   return ok;
 }
 
-bool WriteWholeFile(const std::string &path, std::string_view text) {
+bool WriteWholeFile(const std::string &path, std::string_view text, std::string *failed) {
   return WriteWholeFile(
       path,
       [](int fd, void *ctx) {
         const auto &t = *static_cast<std::string_view *>(ctx);
         return WriteAll(fd, t.data(), t.size());
       },
-      &text);
+      &text, failed);
 }
 
 } // namespace zanfel

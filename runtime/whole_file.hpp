@@ -9,11 +9,14 @@
 namespace zanfel {
 
 // `write` fills the open descriptor and returns false with errno set when it
-// cannot. False with errno set when the file could not be put in place.
+// cannot. False with errno set when the file could not be put in place; then
+// `failed`, when given, names the file the failure is about: the partial file,
+// or `path` itself when the finished file could not take its place.
 using WholeFileWriter = bool (*)(int fd, void *ctx);
-bool WriteWholeFile(const std::string &path, WholeFileWriter write, void *ctx);
+bool WriteWholeFile(const std::string &path, WholeFileWriter write, void *ctx,
+                    std::string *failed = nullptr);
 
 // The same with the bytes of `text`.
-bool WriteWholeFile(const std::string &path, std::string_view text);
+bool WriteWholeFile(const std::string &path, std::string_view text, std::string *failed = nullptr);
 
 } // namespace zanfel

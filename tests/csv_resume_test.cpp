@@ -4,23 +4,42 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <linux/fs.h>
 #include <map>
 #include <random>
 #include <regex>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include "app/run_program.hpp"
 #include "app/scripted_hooks.hpp"
 #include "continuation/families.hpp"
 #include "runtime/end_cause.hpp"
 #include "support/quiet_observer.hpp"
 #include "support/test_support.hpp"
+
+// A hang-up at the first read of a file, once armed: this program's own
+// pread() stands in for the C library's.
+namespace {
+bool hangUpAtRead = false;
+} // namespace
+
+extern "C" ssize_t pread(int fd, void *buf, size_t n, off_t at) {
+  if (fd > 2 && hangUpAtRead) {
+    hangUpAtRead = false;
+    raise(SIGHUP);
+  }
+  return syscall(SYS_pread64, fd, buf, n, at);
+}
 
 namespace zanfel {
 namespace {
@@ -809,6 +828,97 @@ TEST(Resume, FilesOfOtherKindsAreRefusedBeforeAnythingChanges) {
         }
         EXPECT_EQ(Listing(dir), before); // the target and "nowhere" among them
       }
+}
+
+// A file this process may read but not write while the object lives:
+// read-only, or for root (whom permissions do not bind) immutable. False
+// when the file system keeps no such flag.
+class ReadOnly {
+public:
+  explicit ReadOnly(const std::string &path) : path_(path) {
+    if (geteuid() != 0) {
+      held_ = chmod(path.c_str(), 0444) == 0;
+      return;
+    }
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int flags = 0;
+    held_ = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+            (flags |= FS_IMMUTABLE_FL, ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+    close(fd);
+  }
+  ReadOnly(const ReadOnly &) = delete;
+  ReadOnly &operator=(const ReadOnly &) = delete;
+  ~ReadOnly() {
+    if (geteuid() != 0) {
+      chmod(path_.c_str(), 0644);
+      return;
+    }
+    const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    int flags = 0;
+    if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+      flags &= ~FS_IMMUTABLE_FL;
+      ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    }
+    close(fd);
+  }
+  bool Held() const { return held_; }
+
+private:
+  std::string path_;
+  bool held_ = false;
+};
+
+// A resume that may read a file but not write it ends with the I/O error a
+// run gets for a file it cannot open for writing (5), before anything
+// changes; 66 stays for a file that is missing or cannot be read.
+TEST(Resume, AFileThatCannotBeWrittenIsAnIoError) {
+  const TempDir baseTmp;
+  const std::string base = baseTmp.Path();
+  testing::RunRecordedBody(base, RunShootC2, 3);
+  for (const char *name : {"ZANFEL.RES", "ZANFEL.CSV"}) {
+    SCOPED_TRACE(name);
+    const TempDir dirTmp;
+    const std::string dir = dirTmp.Path();
+    CopyResults(base, dir);
+    const std::string before = Snapshot(dir);
+    const ReadOnly readOnly(dir + "/" + name);
+    if (!readOnly.Held())
+      GTEST_SKIP() << "no read-only file here";
+    const ChildResult r =
+        RunInChild(dir, Stdin::EndOfFile, [] { return RunScripted(ResumeShootC2, 0); });
+    EXPECT_EQ(r.status, 5) << r.err;
+    const std::string reason = geteuid() == 0 ? "Operation not permitted" : "Permission denied";
+    EXPECT_EQ(r.out, "Runtime error 5: " + std::string(name) + ": " + reason + "\n");
+    EXPECT_EQ(Snapshot(dir), before);
+  }
+}
+
+// A hang-up while the resume reads its files: the summary on the terminal
+// counts the whole records the results file holds, not "no records".
+TEST(Resume, AHangUpAtTheFirstReadCountsTheRecordsThere) {
+  const TempDir dirTmp;
+  const std::string dir = dirTmp.Path();
+  testing::RunRecordedBody(dir, RunShootC2, 3);
+  const std::string res = ReadFile(dir + "/ZANFEL.RES");
+  // Nine whole records and one cut short (no resume would take them: the
+  // hang-up comes first).
+  WriteFile(dir + "/ZANFEL.RES", res + res + res + res.substr(0, res.size() / 4));
+  testing::ChildSetup setup;
+  setup.dir = dir;
+  setup.err = testing::Sink::Terminal;
+  setup.display = "";
+  const ChildResult r = testing::RunChild(setup, [] {
+    setenv("TERM", "xterm", 1);
+    const char *argv[] = {"shoot_c2", "--resume", nullptr};
+    hangUpAtRead = true;
+    return RunProgram({InfoShootC2(), RunShootC2, ResumeShootC2, SettingsErrorC2}, 2, argv);
+  });
+  EXPECT_EQ(r.status, 128 + SIGHUP);
+  EXPECT_EQ(r.signal, SIGHUP);
+  const std::string path = std::filesystem::canonical(dir).string() + "/ZANFEL.RES";
+  EXPECT_NE(r.terminal.find("shoot_c2: hang-up (SIGHUP); 9 records in " + path + "; no picture"),
+            std::string::npos)
+      << r.terminal;
 }
 
 // A sweep that ended early (shoot_c2 at the iteration limit) ends there again

@@ -116,6 +116,10 @@ TEST(CommandLine, ReadsItsOptionsAndRejectsAnythingElse) {
   EXPECT_EQ(o.ntrial, 3);
   EXPECT_EQ(o.budgets, 10);
   EXPECT_FALSE(Parse({}).settings.tolf.has_value());
+  line = Parse({"--dir", dir, "--dir", dir + "/", "--from=2", "--from", "3", "--threads=4"});
+  EXPECT_EQ(line.action, Action::Run);
+  EXPECT_EQ(line.dir, dir + "/");
+  EXPECT_EQ(line.settings.from, 3.0L);
 
   const struct {
     std::vector<std::string> args;
@@ -160,6 +164,18 @@ TEST(CommandLine, ReadsItsOptionsAndRejectsAnythingElse) {
       {{"--records", "2.5"}, "not '2.5'"},
       {{"--budgets"}, "option --budgets needs a value"},
       {{"--tolfX=1"}, "unknown argument '--tolfX=1'"},
+      // Reals are decimal text, as whole numbers are: no hexadecimal.
+      {{"--from", "0x1p3"}, "--from wants decimal text, not '0x1p3'"},
+      {{"--step=-0X1p-7"}, "--step wants decimal text, not '-0X1p-7'"},
+      {{"--range", "1:0x10"}, "--range wants decimal text, not '1:0x10'"},
+      {{"--tolf", "0x1p-40"}, "--tolf wants decimal text"},
+      {{"--continuation", "arclength", "--max-step", "0x1"}, "--max-step wants decimal text"},
+      {{"--records", "0x10"}, "--records wants a whole number from 1"},
+      // An option given twice: each value is checked, the last one counts.
+      {{"--dir", "/no/such/dir", "--dir", dir}, "--dir /no/such/dir: No such file or directory"},
+      {{"--dir", dir, "--dir=/no/such/dir"}, "--dir /no/such/dir: No such file"},
+      {{"--threads", "0", "--threads", "2"}, "--threads wants a whole number"},
+      {{"--from", "1", "--from", "nan"}, "--from wants a finite number, not 'nan'"},
   };
   for (const auto &w : wrong) {
     SCOPED_TRACE(w.args.front());

@@ -493,6 +493,21 @@ TEST(FaultInjection, ASecondRunInTheSameFolderEndsBeforeChangingAnything) {
   const std::string during = ReadFile(dir / "ZANFEL.RES");
   EXPECT_EQ(during.compare(0, before.size(), before), 0) << "the first run's records changed";
 
+  // The user keeps the results so far under another name while the first
+  // run goes on: its ZANFEL.CSV, still written, refuses the second run, which
+  // leaves no file of its own behind.
+  // (No ASSERT while the first run goes: it must still get its key.)
+  EXPECT_EQ(rename((dir / "ZANFEL.RES").c_str(), (dir / "saved.RES").c_str()), 0);
+  const auto beside =
+      testing::RunProgram(dir.path, testing::Stdin::EndOfFile, ProgramPath("shoot_c2"));
+  EXPECT_EQ(beside.status, 5);
+  EXPECT_EQ(beside.out, "Runtime error 5: ZANFEL.CSV: in use by another run\n");
+  EXPECT_EQ(Entries(dir.path), (std::vector<std::string>{"ZANFEL.CSV", "saved.RES"}));
+  const size_t rows = ReadFile(dir / "ZANFEL.CSV").size();
+  EXPECT_TRUE(WaitUntil([&] { return ReadFile(dir / "ZANFEL.CSV").size() > rows; }, 20))
+      << "the first run writes on under the name";
+  EXPECT_EQ(rename((dir / "saved.RES").c_str(), (dir / "ZANFEL.RES").c_str()), 0);
+
   EXPECT_EQ(write(key[1], "k", 1), 1);
   close(key[1]);
   EXPECT_EQ(Finish(first), 0);
@@ -506,6 +521,36 @@ TEST(FaultInjection, ASecondRunInTheSameFolderEndsBeforeChangingAnything) {
   close(null);
   EXPECT_EQ(third.status, kIterationLimitStatus);
   EXPECT_EQ(ReadFile(dir / "ZANFEL.RES"), Golden("shoot_c2", "ZANFEL.RES"));
+}
+
+// A directory or a link where a picture belongs refuses a run in an empty
+// folder at once, and the run leaves nothing of its own: no results file.
+TEST(FaultInjection, ARefusedRunLeavesEveryFileAsItWas) {
+  const struct {
+    const char *what;
+    std::function<void(const std::string &)> plant;
+    std::string report;
+  } cases[] = {
+      {"a directory as ZANFEL.PNG",
+       [](const std::string &path) { std::filesystem::create_directory(path + "/ZANFEL.PNG"); },
+       "Runtime error 5: ZANFEL.PNG: Is a directory\n"},
+      {"a link as ZANFEL.SVG",
+       [](const std::string &path) {
+         std::filesystem::create_symlink("nowhere", path + "/ZANFEL.SVG");
+       },
+       "Runtime error 5: ZANFEL.SVG: not a regular file\n"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    c.plant(dir.path);
+    const std::vector<std::string> before = Entries(dir.path);
+    const auto r =
+        testing::RunProgram(dir.path, testing::Stdin::EndOfFile, ProgramPath("shoot_c2"));
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.out, c.report);
+    EXPECT_EQ(Entries(dir.path), before);
+  }
 }
 
 // The X server ends in the middle of a sweep: the window counts as closed.

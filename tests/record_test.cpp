@@ -324,6 +324,31 @@ TEST_F(RecordTest, ARewriteKeepsTheEarlierRunsFilesUnderOneNumber) {
   EXPECT_EQ(testing::Entries(other.Path()), std::vector<std::string>{"ZANFEL.RES"});
 }
 
+// The numbers of the kept sets are text of any length: beside a number past
+// 64 bits the next set takes the one above it, and the one after that, as
+// beside any other.
+TEST_F(RecordTest, KeptSetNumbersBeyondSixtyFourBitsCountOn) {
+  const std::string res = dir + "/ZANFEL.RES", csv = dir + "/ZANFEL.CSV";
+  testing::WriteFile(res + ".~99999999999999999999999~", "oldest");
+  testing::WriteFile(csv + ".~18446744073709551616~", "2^64");
+  for (const char *number : {"100000000000000000000000", "100000000000000000000001"}) {
+    testing::WriteFile(res, "records");
+    testing::WriteFile(csv, "rows");
+    const testing::ChildResult r = testing::RunInChild(dir, testing::Stdin::DevNull, [&] {
+      TextFile f;
+      f.Assign(res);
+      f.KeepEarlier({csv});
+      f.Rewrite();
+      return 0;
+    });
+    const std::string suffix = std::string(".~") + number + "~";
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.err, "Earlier results kept as " + res + suffix + ", ZANFEL.CSV" + suffix + "\n");
+    EXPECT_EQ(ReadFile(res + suffix) + ReadFile(csv + suffix), "recordsrows");
+  }
+  EXPECT_EQ(testing::Entries(dir).size(), 7u);
+}
+
 TEST_F(RecordTest, MissingDirectoryEndsWithPathNotFound) {
   const std::string path = dir + "/missing/ZANFEL.RES";
   testing::ChildResult r = testing::RunInChild(dir, testing::Stdin::DevNull, [&] {
