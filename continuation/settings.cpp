@@ -1,6 +1,7 @@
 #include "continuation/settings.hpp"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 #include "report/csv.hpp"
@@ -185,6 +186,31 @@ std::string ParseSettingsText(std::string_view text, SettingOptions &o) {
     if (std::find(seen.begin(), seen.end(), always) == seen.end())
       return std::string(always) + " is missing";
   return CombinationError(o);
+}
+
+namespace {
+
+// Whether a step of this size moves P away from `from` at all, and is a
+// normal number (a subnormal one moves nothing in a few more operations).
+bool MovesP(REAL from, REAL step) {
+  return fabsl(step) >= LDBL_MIN && from + fabsl(step) != from && from - fabsl(step) != from;
+}
+
+} // namespace
+
+std::string StepError(REAL from, const SweepSettings &sweep, const ContinuationChoice &c) {
+  const auto cannot = [&](std::string_view what, REAL step) {
+    return std::string(what) + " " + ShortReal(step) + " cannot move P from " + ShortReal(from);
+  };
+  if (!MovesP(from, sweep.DP))
+    return cannot("the step", sweep.DP);
+  if (!c.AlongArc())
+    return "";
+  if (!MovesP(from, c.MinStep(sweep.DP)))
+    return cannot("the smallest step along the curve", c.MinStep(sweep.DP));
+  if (!MovesP(from, c.MaxStep(sweep.DP)))
+    return cannot("the largest step along the curve", c.MaxStep(sweep.DP));
+  return "";
 }
 
 std::string StartError(REAL from, const SweepSettings &sweep) {

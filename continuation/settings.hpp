@@ -237,9 +237,16 @@ std::string ParseSettingsText(std::string_view text, SettingOptions &o);
 
 // What is wrong with a start outside the range of the sweep it starts, or "".
 std::string StartError(REAL from, const SweepSettings &sweep);
+// What is wrong with a step that could never carry the sweep on from its
+// start (P + DP == P, a subnormal step, step bounds along the curve that
+// cannot move P): such a run would write the same P forever or end in a
+// trap; "" when nothing.
+std::string StepError(REAL from, const SweepSettings &sweep, const ContinuationChoice &c);
 template <class Table> std::string SettingsError(const Table &table, const SettingOptions &o) {
   RunSettings<Table> s = Settle(table, o);
-  return StartError(StartP(s.table), OptionSweep(s.table));
+  if (std::string error = StartError(StartP(s.table), OptionSweep(s.table)); !error.empty())
+    return error;
+  return StepError(StartP(s.table), OptionSweep(s.table), s.continuation);
 }
 
 } // namespace zanfel

@@ -388,6 +388,32 @@ TEST(SettingsLine, ASettingGivenAgainMustBeTheRunsOwn) {
   EXPECT_NE(conflict(abserr).find("--abserr"), std::string::npos);
 }
 
+// A run whose step cannot move P would write the same P forever, or end
+// along the curve in a trap: refused before it starts.
+TEST(SettingsLine, AStepThatCannotMovePIsRefused) {
+  const auto error = [](std::initializer_list<std::pair<const char *, const char *>> given) {
+    SettingOptions o;
+    std::string e;
+    for (const auto &[name, value] : given) {
+      EXPECT_TRUE(ParseSettingOption(name, value, o, e));
+      EXPECT_EQ(e, "") << name;
+    }
+    return SettingsError(kShootC1, o);
+  };
+  EXPECT_EQ(error({}), "");
+  EXPECT_EQ(error({{"--from", "1"}, {"--step", "1e-19"}}), "");
+  EXPECT_NE(error({{"--from", "1"}, {"--step", "1e-25"}}).find("the step 1e-25 cannot move P"),
+            std::string::npos);
+  EXPECT_NE(error({{"--from", "0"}, {"--step", "1e-4950"}}).find("cannot move P"),
+            std::string::npos); // subnormal
+  EXPECT_NE(error({{"--continuation", "arclength"}, {"--max-step", "1e-4950"}})
+                .find("the largest step along the curve"),
+            std::string::npos);
+  EXPECT_NE(error({{"--continuation", "arclength"}, {"--min-step", "1e-30"}})
+                .find("the smallest step along the curve"),
+            std::string::npos);
+}
+
 TEST(Resume, ShootB1StoppedAndResumedEqualsAnUnstoppedRun) {
   const TempDir wholeTmp, dirTmp, otherTmp;
   const std::string whole = wholeTmp.Path(), dir = dirTmp.Path(), other = otherTmp.Path();
