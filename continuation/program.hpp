@@ -65,6 +65,7 @@ template <class Model> void Solve(Program<Model> &s) {
       [&s](GLNARRAY<N> &, INT16 n, GLNBYN<N> &ALPHA, GLNARRAY<N> &BETA) {
         s.observer.AtSafePoint(s.g.P); // a stop ends a long solve between its iterations
         s.trace.NoteTrajectories(n + 1, s.memo.Record(s.g, n, ALPHA, BETA));
+        s.trace.NoteJacobian(ALPHA, n);
       },
       &s.trace);
   s.memo.Reuse(s.g, N, s.ALPHA, s.BETA);

@@ -99,6 +99,10 @@ TEST(Examples, BratuLowerBranchUpToTheFold) {
   EXPECT_NE(res.find("h:=  1.00000000   ;x[1]:=  0.54935273\r\n"), std::string::npos);
   EXPECT_TRUE(Exists(dir.File("ZANFEL.SVG")));
   EXPECT_TRUE(Exists(dir.File("ZANFEL.PNG")));
+  // Past the fold no step of P helps, and the end says what does.
+  EXPECT_TRUE(csv.ends_with(": the curve turns back before this P (try --continuation "
+                            "arclength)\n"))
+      << csv.substr(csv.rfind("\n#"));
 
   std::size_t resCut = 0; // after 30 records of six lines each
   for (int i = 0; i < 6 * 30; ++i)
