@@ -59,6 +59,21 @@ void PicturesAtStop() {
   curve_picture::WriteNow(summary::ReasonText(EndWay::Signal, InterruptSignal()));
 }
 
+// The six programs' own runs keep the window exactly as it always was, its
+// range fault included: no setting that moves the curve (the sweep, Newton's
+// limits, the budgets), the natural continuation, a fresh start. --records,
+// --threads, --dir and --no-window leave every point where it was. A program
+// of one's own, or a run that goes elsewhere, has a frame not made for its
+// curve: the window clips what it cannot show.
+OffFrame OffFrameOf(const CommandLine &line, bool ownProgram) {
+  const SettingOptions &o = line.settings;
+  const bool settingsOwn =
+      o.from || o.step || o.P1 || o.P2 || o.tolf || o.tolx || o.ntrial || o.budgets;
+  const bool asAlways = !ownProgram && !settingsOwn && !line.resume &&
+                        line.continuation.strategy == Strategy::Natural;
+  return asAlways ? OffFrame::RangeFault : OffFrame::Clip;
+}
+
 } // namespace
 
 int RunProgram(const char *name, ConfiguredBody body, ConfiguredBody resumeBody,
@@ -89,7 +104,8 @@ int RunProgram(const char *name, ConfiguredBody body, ConfiguredBody resumeBody,
   curve_picture::Start(name);
   Hooks hooks;
   hooks.waitForEnter = progress::WaitForEnterShowingProgress;
-  RunObserver observer(hooks);
+  // Only a program of one's own brings its --help text.
+  RunObserver observer(hooks, OffFrameOf(line, what != nullptr));
   const int status = body(observer, line.settings);
   EndIfInterrupted(); // a stop that came after the last wait
   progress::EraseLine();

@@ -152,6 +152,24 @@ TEST(Examples, BratuRoundTheFoldAlongTheArclength) {
   EXPECT_LT(worst, 1e-8L); // reached: 3e-9, on the upper branch
 }
 
+// A program of one's own whose frame is far too small for its curve: the
+// window clips what no 16-bit coordinate can place and the sweep goes on to
+// where Newton's method ends it, the fold, with both pictures written.
+TEST(Examples, ACurveFarBeyondItsFrameIsClippedAndTheSweepGoesOn) {
+  TempDir dir;
+  ChildSetup setup;
+  setup.dir = dir.Path();
+  setup.timeoutSeconds = 600;
+  const std::string program = BuiltPath("tests/tools/small_frame");
+  const ChildResult run = RunChild(setup, [&] { return ExecProgram(program, {}); });
+  EXPECT_EQ(run.status, kIterationLimitStatus) << run.out << run.err;
+  const std::vector<Row> rows = CsvRows(ReadFile(dir.File("ZANFEL.CSV")));
+  ASSERT_EQ(rows.size(), 57u);           // lambda = 0, 1/16, ..., 3.5, as bratu's
+  EXPECT_GT(rows.back().at("X1"), 3.0L); // 3,000 ticks above the frame's top
+  EXPECT_TRUE(Exists(dir.File("ZANFEL.PNG")));
+  EXPECT_TRUE(Exists(dir.File("ZANFEL.SVG")));
+}
+
 // From mu = 0 up by 1/32: the published y'(0) at mu = 1 and 5. Single
 // shooting ends near mu = 8.4: there y'(0) is about 2e-3, and a Newton step
 // a little too large puts the pole of the trajectory (near x = ln(8/s)/mu)
