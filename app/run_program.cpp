@@ -92,6 +92,8 @@ int RunProgram(const char *name, ConfiguredBody body, ConfiguredBody resumeBody,
       return RefuseResume(name);
     body = resumeBody;
   }
+  // Only a program of one's own brings its --help text.
+  const bool ownProgram = what != nullptr;
   StayRunningInBackground();
   InstallFaultHandling();
   InstallInterruptHandlers();
@@ -101,11 +103,10 @@ int RunProgram(const char *name, ConfiguredBody body, ConfiguredBody resumeBody,
   summary::Start(name, ResultsPath(), BesidePath("ZANFEL.PNG"), BesidePath("ZANFEL.SVG"));
   if (line.continuation.strategy == Strategy::Arclength)
     summary::CountFolds();
-  curve_picture::Start(name);
+  curve_picture::Start(name, ownProgram ? "P" : "H");
   Hooks hooks;
   hooks.waitForEnter = progress::WaitForEnterShowingProgress;
-  // Only a program of one's own brings its --help text.
-  RunObserver observer(hooks, OffFrameOf(line, what != nullptr));
+  RunObserver observer(hooks, OffFrameOf(line, ownProgram));
   const int status = body(observer, line.settings);
   EndIfInterrupted(); // a stop that came after the last wait
   progress::EraseLine();

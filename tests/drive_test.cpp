@@ -681,12 +681,22 @@ TEST(Install, PutsTheProgramsTheManualAndTheManualPages) {
   const auto r = testing::RunProgram(prefix, Stdin::DevNull, cmake,
                                      {"--install", ZANFEL_BINARY_DIR, "--prefix", prefix});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(ReadFile(prefix + "/share/doc/zanfel/README.md"),
-            ReadFile(std::string(ZANFEL_SOURCE_DIR) + "/README.md"));
+  const std::string readme = ReadFile(std::string(ZANFEL_SOURCE_DIR) + "/README.md");
+  EXPECT_EQ(ReadFile(prefix + "/share/doc/zanfel/README.md"), readme);
+  // Every picture the manual shows, where its relative link finds it.
+  const std::regex picture(R"(!\[[^\]]*\]\(([^)]+)\))");
+  int pictures = 0;
+  for (auto it = std::sregex_iterator(readme.begin(), readme.end(), picture);
+       it != std::sregex_iterator(); ++it, ++pictures)
+    EXPECT_TRUE(Exists(prefix + "/share/doc/zanfel/" + (*it)[1].str())) << (*it)[1];
+  EXPECT_GE(pictures, 2);
   for (const std::string program : kPrograms) {
     EXPECT_EQ(access((prefix + "/bin/" + program).c_str(), X_OK), 0) << program;
     const std::string page = ReadFile(prefix + "/share/man/man1/" + program + ".1");
     EXPECT_NE(page.find("--threads"), std::string::npos) << program << ".1";
+    const std::size_t seeAlso = page.find("SEE ALSO");
+    EXPECT_NE(seeAlso, std::string::npos) << program << ".1";
+    EXPECT_NE(page.find("share/doc/zanfel", seeAlso), std::string::npos) << program << ".1";
   }
 }
 
