@@ -29,20 +29,22 @@ INT16 RunObserver::Row(REAL value) const {
   return PlotRow(frame_, value, settings_.YI, settings_.MY2);
 }
 
+PixelPoint RunObserver::Pixel(REAL H, REAL value) const {
+  return PlotPoint(frame_, H, settings_.XI, settings_.MX1, value, settings_.YI, settings_.MY2);
+}
+
 void RunObserver::MoveTo(REAL H, REAL value) {
   if (offFrame_ == OffFrame::RangeFault)
     graph::MoveTo(Column(H), Row(value));
   else
-    pen_.MoveTo(
-        PlotPoint(frame_, H, settings_.XI, settings_.MX1, value, settings_.YI, settings_.MY2));
+    pen_.MoveTo(Pixel(H, value));
 }
 
 void RunObserver::LineTo(REAL H, REAL value) {
   if (offFrame_ == OffFrame::RangeFault)
     graph::LineTo(Column(H), Row(value));
   else
-    pen_.LineTo(
-        PlotPoint(frame_, H, settings_.XI, settings_.MX1, value, settings_.YI, settings_.MY2));
+    pen_.LineTo(Pixel(H, value));
 }
 
 void RunObserver::DrawFrame(const PassStart &pass) {

@@ -49,6 +49,7 @@ private:
   void DrawFrame(const PassStart &pass);
   INT16 Column(REAL H) const;
   INT16 Row(REAL value) const;
+  PixelPoint Pixel(REAL H, REAL value) const;
   void MoveTo(REAL H, REAL value);
   void LineTo(REAL H, REAL value);
 
