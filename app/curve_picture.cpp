@@ -22,6 +22,7 @@ namespace zanfel::curve_picture {
 namespace {
 
 std::string programName = "ZANFEL";
+std::string acrossName = "H";
 const std::vector<CurvePoint> *watched = nullptr;
 const char *plottedName = "";
 // Read by the summary of the run on its way out.
@@ -56,8 +57,9 @@ void AtFatalEnd(int status, bool runtimeError) {
 
 } // namespace
 
-void Start(std::string_view program) {
+void Start(std::string_view program, std::string_view across) {
   programName = std::string(program);
+  acrossName = std::string(across);
 }
 
 void Watch(const std::vector<CurvePoint> &curve, const char *plotted) {
@@ -89,7 +91,7 @@ bool WriteNow(std::string_view ended) {
     for (const CurvePoint &p : *watched)
       samples.push_back({p.pass, p.H, p.value, p.kind, p.P});
   }
-  const svg::Labels labels{programName, "H", plottedName};
+  const svg::Labels labels{programName, acrossName, plottedName};
   const bool written =
       WriteWholeFile(PicturePath(), svg::CurvePicture(samples, labels, ended), &failedPath);
   saved = saved || written;

@@ -13,8 +13,10 @@ struct CurvePoint;
 
 namespace curve_picture {
 
-// The program named in the title; "ZANFEL" until it is set.
-void Start(std::string_view program);
+// The program named in the title ("ZANFEL" until it is set) and the name of
+// the value its curve is plotted against: H in the six programs, P in a
+// program of one's own, which has no H of its own.
+void Start(std::string_view program, std::string_view across = "H");
 
 // From this pass's frame on, the pictures show `curve` with the vertical
 // axis named `plotted`, and a fatal end writes one. Call after the frame is

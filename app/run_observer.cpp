@@ -29,6 +29,24 @@ INT16 RunObserver::Row(REAL value) const {
   return PlotRow(frame_, value, settings_.YI, settings_.MY2);
 }
 
+PixelPoint RunObserver::Pixel(REAL H, REAL value) const {
+  return PlotPoint(frame_, H, settings_.XI, settings_.MX1, value, settings_.YI, settings_.MY2);
+}
+
+void RunObserver::MoveTo(REAL H, REAL value) {
+  if (offFrame_ == OffFrame::RangeFault)
+    graph::MoveTo(Column(H), Row(value));
+  else
+    pen_.MoveTo(Pixel(H, value));
+}
+
+void RunObserver::LineTo(REAL H, REAL value) {
+  if (offFrame_ == OffFrame::RangeFault)
+    graph::LineTo(Column(H), Row(value));
+  else
+    pen_.LineTo(Pixel(H, value));
+}
+
 void RunObserver::DrawFrame(const PassStart &pass) {
   settings_ = pass.frame;
   SYSKORD(frame_, settings_.MX1, settings_.MX2, settings_.MY1, settings_.MY2, settings_.XI,
@@ -46,11 +64,11 @@ void RunObserver::PassBegun(const PassStart &pass) {
 }
 
 void RunObserver::CurveStarted(REAL H, REAL value) {
-  graph::MoveTo(Column(H), Row(value));
+  MoveTo(H, value);
 }
 
 void RunObserver::Solved(REAL H, REAL value) {
-  graph::LineTo(Column(H), Row(value));
+  LineTo(H, value);
 }
 
 void RunObserver::Recorded(const CurvePoint &point, REAL P, long records, int iterations) {
@@ -76,8 +94,8 @@ void RunObserver::Resumed(const PassStart &pass, const std::vector<CurvePoint> &
   bool first = true;
   for (const CurvePoint &p : curve_) {
     if (first)
-      graph::MoveTo(Column(p.H), Row(p.value));
-    graph::LineTo(Column(p.H), Row(p.value));
+      MoveTo(p.H, p.value);
+    LineTo(p.H, p.value);
     first = false;
   }
   progress::NoteSweep(pass);

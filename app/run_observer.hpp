@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "continuation/observer.hpp"
+#include "plot/curve_pen.hpp"
 #include "plot/syskord.hpp"
 #include "runtime/console.hpp"
 
@@ -19,9 +20,16 @@ struct Hooks {
   void (*waitForEnter)() = WaitForEnter;
 };
 
+// How the window draws a curve point its frame cannot place: as the six
+// programs always have in their own runs (a pixel position beyond 16 bits
+// ends the run with the range fault), or cut at the window's edge, which
+// every other run does: its frame was not made for its curve.
+enum class OffFrame { RangeFault, Clip };
+
 class RunObserver final : public SweepObserver {
 public:
-  explicit RunObserver(const Hooks &hooks) : hooks_(hooks) {}
+  explicit RunObserver(const Hooks &hooks, OffFrame offFrame = OffFrame::RangeFault)
+      : hooks_(hooks), offFrame_(offFrame) {}
   RunObserver(const RunObserver &) = delete;
   RunObserver &operator=(const RunObserver &) = delete;
 
@@ -41,8 +49,13 @@ private:
   void DrawFrame(const PassStart &pass);
   INT16 Column(REAL H) const;
   INT16 Row(REAL value) const;
+  PixelPoint Pixel(REAL H, REAL value) const;
+  void MoveTo(REAL H, REAL value);
+  void LineTo(REAL H, REAL value);
 
   Hooks hooks_;
+  OffFrame offFrame_;
+  CurvePen pen_;
   // The window's frame of the current pass and its world-to-pixel mapping.
   Frame frame_;
   FrameSettings settings_{};

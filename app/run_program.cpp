@@ -84,6 +84,21 @@ void PicturesAtStop() {
   FatalEnd(outcome.status);
 }
 
+// The six programs' own runs keep the window exactly as it always was, its
+// range fault included: no setting that moves the curve (the sweep, Newton's
+// limits, the budgets), the natural continuation, a fresh start. --records,
+// --threads, --dir and --no-window leave every point where it was. A program
+// of one's own, or a run that goes elsewhere, has a frame not made for its
+// curve: the window clips what it cannot show.
+OffFrame OffFrameOf(const CommandLine &line, bool ownProgram) {
+  const SettingOptions &o = line.settings;
+  const bool settingsOwn = o.from || o.step || o.P1 || o.P2 || o.tolf || o.tolx || o.ntrial ||
+                           o.budgets || o.relerr || o.abserr || o.minStep || o.maxStep;
+  const bool asAlways = !ownProgram && !settingsOwn && !line.resume &&
+                        o.strategy.value_or(Strategy::Natural) == Strategy::Natural;
+  return asAlways ? OffFrame::RangeFault : OffFrame::Clip;
+}
+
 } // namespace
 
 int ConcludeRun(const RunOutcome &outcome) {
@@ -109,6 +124,7 @@ int RunProgram(const ProgramDescription &program, int argc, const char *const *a
       return RefuseResume(name);
     body = program.resume;
   }
+  const bool ownProgram = program.info.ownProblem;
   StayRunningInBackground();
   InstallFaultHandling();
   InstallInterruptHandlers();
@@ -118,10 +134,10 @@ int RunProgram(const ProgramDescription &program, int argc, const char *const *a
   summary::Start(name, ResultsPath(), BesidePath("ZANFEL.PNG"), BesidePath("ZANFEL.SVG"));
   if (line.resume)
     summary::CountRecordsInFile();
-  curve_picture::Start(name);
+  curve_picture::Start(name, ownProgram ? "P" : "H");
   Hooks hooks;
   hooks.waitForEnter = progress::WaitForEnterShowingProgress;
-  RunObserver observer(hooks);
+  RunObserver observer(hooks, OffFrameOf(line, ownProgram));
   const int status = ConcludeRun(body(observer, line.settings));
   EndIfInterrupted(); // a stop that came after the last wait
   progress::EraseLine();

@@ -6,6 +6,9 @@
 # A program from its main file: linked with the engine and the application,
 # optimised at link time where the project is, put in bin/ of the build and
 # installed, with a manual page made from its --help.
+# The manual pages point to the installed manual.
+set(ZANFEL_SEE_ALSO ${CMAKE_CURRENT_LIST_DIR}/see_also.h2m)
+
 function(zanfel_program name main)
   add_executable(${name} ${main})
   if(ZANFEL_LINK_TIME_OPTIMISATION)
@@ -23,8 +26,8 @@ function(zanfel_program name main)
     add_custom_command(OUTPUT ${page}
       COMMAND ${HELP2MAN} --no-info --section=1
               "--name=boundary-value problem by shooting and continuation"
-              --output=${page} $<TARGET_FILE:${name}>
-      DEPENDS ${name}
+              --include=${ZANFEL_SEE_ALSO} --output=${page} $<TARGET_FILE:${name}>
+      DEPENDS ${name} ${ZANFEL_SEE_ALSO}
       COMMENT "Manual page of ${name}")
     add_custom_target(${name}_man_page ALL DEPENDS ${page})
     install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -92,8 +92,12 @@ RunOutcome ResumeOwnProblem(std::string_view program, const OwnProblem<Model> &p
 // What a program of your own says of itself: its text, its table's sweep.
 template <class Model> ProgramInfo OwnInfo(const char *name, const OwnProblem<Model> &problem) {
   const OwnRun<Model> run(problem);
-  return {name, problem.what, run.settings.start.P, run.settings.sweep,
-          SweepRuleText(UpwardsOf(problem))};
+  return {name,
+          problem.what,
+          run.settings.start.P,
+          run.settings.sweep,
+          SweepRuleText(UpwardsOf(problem)),
+          true};
 }
 
 // What is wrong with the options for this problem's table; "" when nothing.

@@ -84,7 +84,10 @@ template <class Model> [[nodiscard]] Failure Solve(Program<Model> &s) {
         s.observer.AtSafePoint(s.g.P); // a stop ends a long solve between its iterations
         const UsrfunResult r = s.memo.Record(s.g, n, ALPHA, BETA);
         s.trace.NoteTrajectories(n + 1, r.cutShort);
-        return !r.invalidCall;
+        if (r.invalidCall)
+          return false;
+        s.trace.NoteJacobian(ALPHA, n);
+        return true;
       },
       &s.trace);
   if (status != NewtonStatus::Converged)

@@ -16,6 +16,9 @@ struct ProgramInfo {
   REAL from = 0.0L; // the table's start P of what --from sets
   SweepSettings sweep{};
   std::string sweepMeaning; // what --from, --step and --range set, with the step rule
+  // A program of one's own: P is its horizontal axis, and its frame was not
+  // made for the curve of every run.
+  bool ownProblem = false;
 };
 
 // "P from P0 upwards by |DP|": a sweep as its settings give it; `addStep` is

@@ -79,13 +79,24 @@ std::string StalledDetail(const LimitDiagnosis &d) {
          TwoDigits(d.largestX) + " (try --tolf " + TwoDigits(LooserTolerance(d.lowestF)) + ")";
 }
 
+std::string NotConvergedHead(const LimitDiagnosis &d) {
+  return "Newton did not converge in NTRIAL = " + std::to_string(d.settings.NTRIAL) +
+         " iterations: residuals between " + TwoDigits(d.lowestF) + " and " +
+         TwoDigits(d.highestF) + " in the last " + std::to_string(d.kept);
+}
+
+// Past a fold a smaller step or more iterations only fail again.
+std::string TurningDetail(const LimitDiagnosis &d) {
+  return NotConvergedHead(d) + ", the Jacobian's determinant changing sign " +
+         std::to_string(d.signChanges) +
+         " times: the curve turns back before this P (try --continuation arclength)";
+}
+
 std::string NotConvergedDetail(const LimitDiagnosis &d) {
-  const std::string ntrial = std::to_string(d.settings.NTRIAL);
   if (d.iterations == 0)
-    return "NTRIAL = " + ntrial + " allows no iteration (try --ntrial 100)";
-  return "Newton did not converge in NTRIAL = " + ntrial + " iterations: residuals between " +
-         TwoDigits(d.lowestF) + " and " + TwoDigits(d.highestF) + " in the last " +
-         std::to_string(d.kept) + " (try a smaller --step or a larger --ntrial)";
+    return "NTRIAL = " + std::to_string(d.settings.NTRIAL) +
+           " allows no iteration (try --ntrial 100)";
+  return NotConvergedHead(d) + " (try a smaller --step or a larger --ntrial)";
 }
 
 } // namespace
@@ -115,6 +126,7 @@ LimitDiagnosis DiagnoseIterationLimit(const NewtonTrace &trace, const SolveSetti
   d.cutShortLastJacobian = trace.cutShortLastJacobian;
   d.largestX = trace.largestX;
   d.kept = trace.Kept();
+  d.signChanges = trace.signChanges;
   if (d.kept > 0) {
     d.lowestF = LowestF(trace, 0, d.kept);
     d.highestF = trace.Oldest(0).ERRF;
@@ -129,6 +141,8 @@ LimitDiagnosis DiagnoseIterationLimit(const NewtonTrace &trace, const SolveSetti
     d.kind = LimitKind::Diverged;
   else if (Stalled(trace, d))
     d.kind = LimitKind::Stalled;
+  else if (d.signChanges >= kTurningSignChanges)
+    d.kind = LimitKind::Turning;
   else
     d.kind = LimitKind::NotConverged;
   return d;
@@ -142,6 +156,8 @@ std::string IterationLimitDetail(const LimitDiagnosis &d) {
     return DivergedDetail(d);
   case LimitKind::Stalled:
     return StalledDetail(d);
+  case LimitKind::Turning:
+    return TurningDetail(d);
   case LimitKind::NotConverged:
     break;
   }

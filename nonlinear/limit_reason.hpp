@@ -19,8 +19,12 @@ namespace zanfel {
 // - Stalled: the residuals of the last iterations stay near the tolerance
 //   (within kNearTolerance of TOLF) and no longer decrease: the residual test
 //   asks for more than the arithmetic of the trajectories gives.
+// - Turning: the iterates wander without diverging while the Jacobian's
+//   determinant keeps changing sign: they lie on both sides of where the
+//   curve turns back in P, and no solution is near (a fold). No step of P
+//   gets past it; following the curve along its arclength does.
 // - NotConverged: anything else (slow or wandering iterations).
-enum class LimitKind { Budgets, Diverged, Stalled, NotConverged };
+enum class LimitKind { Budgets, Diverged, Stalled, Turning, NotConverged };
 
 struct LimitDiagnosis {
   LimitKind kind = LimitKind::NotConverged;
@@ -34,12 +38,15 @@ struct LimitDiagnosis {
   REAL latestF = 0.0L;  // the residual norm of the last iteration
   REAL largestX = 0.0L; // the largest |X[I]| the solve reached
   int kept = 0;         // the last iterations looked at
+  int signChanges = 0;  // of the Jacobian's determinant between iterates
 };
 
 // A stall counts as near the tolerance within this factor of TOLF.
 constexpr REAL kNearTolerance = 1.0E6L;
 // Divergence: the last residual norm this far above the smallest.
 constexpr REAL kGrowth = 1.0E3L;
+// A turning curve: the determinant's sign back and forth at least this often.
+constexpr int kTurningSignChanges = 2;
 
 LimitDiagnosis DiagnoseIterationLimit(const NewtonTrace &trace, const SolveSettings &settings);
 

@@ -1,14 +1,47 @@
 // What one solve leaves behind for the diagnosis of an iteration-limit end:
 // the residual and correction norms of its last iterations, the largest
-// unknown it reached and the trajectories its residual calls cut short.
+// unknown it reached, the trajectories its residual calls cut short and how
+// often the sign of the Jacobian's determinant changed between iterates.
 // Fixed storage, filled by plain stores: nothing is allocated per iteration.
 #pragma once
 
 #include <cmath>
+#include <utility>
 
+#include "runtime/masked_traps.hpp"
 #include "runtime/types.hpp"
 
 namespace zanfel {
+
+// The sign of the determinant of A[1..N][1..N] (0 when it is singular), by
+// elimination with partial pivoting on a copy. Traps are masked: the sign is
+// a diagnosis and must never end the run that asks for it.
+template <int NP> int DeterminantSign(const GLNBYN<NP> &A, int N) {
+  const MaskedTraps masked;
+  GLNBYN<NP> a = A;
+  int sign = 1;
+  for (int j = 1; j <= N; ++j) {
+    int pivot = j;
+    for (int i = j + 1; i <= N; ++i)
+      if (fabsl(a(i, j)) > fabsl(a(pivot, j)))
+        pivot = i;
+    if (!(a(pivot, j) != 0.0L)) // zero or NaN: no sign to tell
+      return 0;
+    if (pivot != j) {
+      sign = -sign;
+      for (int k = j; k <= N; ++k)
+        std::swap(a(pivot, k), a(j, k));
+    }
+    if (a(j, j) < 0.0L)
+      sign = -sign;
+    for (int i = j + 1; i <= N; ++i) {
+      const REAL f = a(i, j) / a(j, j);
+      for (int k = j + 1; k <= N; ++k)
+        a(i, k) = a(i, k) - f * a(j, k);
+    }
+  }
+  return sign;
+}
 
 struct NewtonTrace {
   static constexpr int kKept = 8;
@@ -29,6 +62,12 @@ struct NewtonTrace {
   long cutShort = 0;     // of them, cut short by the evaluation budget
   int trajectoriesLastJacobian = 0;
   int cutShortLastJacobian = 0;
+  // The sign of the latest Jacobian's determinant (0: none yet, or
+  // singular), and how often it flipped between two iterates: iterates on
+  // both sides of a singular Jacobian, over and over, are what a solve beyond
+  // a fold of the curve gives, where no solution is near.
+  int jacobianSign = 0;
+  int signChanges = 0;
 
   void Start() { *this = NewtonTrace{}; }
 
@@ -39,6 +78,15 @@ struct NewtonTrace {
     cutShort += cut;
     trajectoriesLastJacobian = run;
     cutShortLastJacobian = cut;
+  }
+
+  // From the caller's residual routine: the (negated) Jacobian it returns.
+  template <int NP> void NoteJacobian(const GLNBYN<NP> &ALPHA, INT16 N) {
+    const int sign = DeterminantSign(ALPHA, N);
+    if (sign != 0 && jacobianSign != 0 && sign != jacobianSign)
+      ++signChanges;
+    if (sign != 0)
+      jacobianSign = sign;
   }
 
   void NoteResiduals(REAL ERRF) {

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <map>
 
 namespace zanfel::svg {
@@ -16,6 +17,12 @@ namespace {
 constexpr double kWidth = 800, kHeight = 500;
 constexpr double kLeft = 80, kTop = 60, kBottom = 440;
 constexpr double kRightAlone = 780, kRightWithLegend = 670;
+// The title: its first baseline, the distance between its lines, and the
+// characters a line holds at its size.
+constexpr double kTitleBaseline = 24, kTitleLine = 20;
+constexpr std::size_t kTitleChars = 84;
+// The fold notes: the height and the width of a character at their size.
+constexpr double kNoteHeight = 12, kNoteChar = 7;
 // Far beyond the plot area a coordinate only has to keep the direction of
 // the lines that leave it; the bound keeps the numbers short.
 constexpr double kFarOut = 1.0e6;
@@ -28,6 +35,12 @@ struct Point {
   int pass;
   double x, y;
 };
+
+// Characters, not bytes: the title's dash is three bytes.
+std::size_t Utf8Length(std::string_view text) {
+  return static_cast<std::size_t>(
+      std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
 
 double ToDouble(REAL v) {
   if (std::isnan(v))
@@ -120,6 +133,34 @@ std::string Title(const Labels &labels, std::size_t records, std::size_t passes,
   if (!ended.empty())
     t += " \u2014 " + std::string(ended);
   return t;
+}
+
+// The title's lines: broken at spaces so that none is longer than the page
+// shows at the title's size (a word longer than that stands alone).
+std::vector<std::string> Wrapped(std::string_view text, std::size_t width) {
+  std::vector<std::string> lines(1);
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t space = text.find(' ', at);
+    const std::string_view word =
+        text.substr(at, space == std::string_view::npos ? std::string_view::npos : space - at);
+    std::string &line = lines.back();
+    if (!line.empty() && Utf8Length(line) + 1 + Utf8Length(word) > width)
+      lines.emplace_back(word);
+    else
+      line += (line.empty() ? "" : " ") + std::string(word);
+    at = space == std::string_view::npos ? text.size() : space + 1;
+  }
+  return lines;
+}
+
+void TitleText(std::string &out, const std::vector<std::string> &lines) {
+  out += "<text id=\"title\" x=\"" + Num(kWidth / 2) + "\" y=\"" + Num(kTitleBaseline) +
+         "\" text-anchor=\"middle\" font-size=\"16\">\n";
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    out += "<tspan x=\"" + Num(kWidth / 2) + "\" y=\"" +
+           Num(kTitleBaseline + kTitleLine * double(i)) + "\">" + Escaped(lines[i]) + "</tspan>\n";
+  out += "</text>\n";
 }
 
 void Text(std::string &out, double x, double y, std::string_view anchor, std::string_view attrs,
@@ -267,9 +308,94 @@ std::string FoldValue(REAL v) {
   return text;
 }
 
-// The folds: a diamond on each, and its note beside it.
+struct Box {
+  double left, top, right, bottom;
+};
+
+// Whether the segment from a to b passes through the box (Liang and Barsky).
+bool MeetsBox(Point a, Point b, const Box &box) {
+  const double dx = b.x - a.x, dy = b.y - a.y;
+  const double p[4] = {-dx, dx, -dy, dy};
+  const double q[4] = {a.x - box.left, box.right - a.x, a.y - box.top, box.bottom - a.y};
+  double t0 = 0, t1 = 1;
+  for (int k = 0; k < 4; ++k) {
+    if (p[k] == 0) {
+      if (q[k] < 0)
+        return false;
+      continue;
+    }
+    const double t = q[k] / p[k];
+    if (p[k] < 0)
+      t0 = std::max(t0, t);
+    else
+      t1 = std::min(t1, t);
+  }
+  return t0 <= t1;
+}
+
+// A note's place: the text's anchor point and how it stands there.
+struct NotePlace {
+  double x, y;
+  const char *anchor;
+};
+
+Box NoteBox(const NotePlace &at, double width) {
+  const double left = at.anchor[0] == 's'   ? at.x
+                      : at.anchor[0] == 'e' ? at.x - width
+                                            : at.x - width / 2;
+  return {left, at.y - kNoteHeight + 2, left + width, at.y + 3};
+}
+
+// The lines of the curves as drawn, in page coordinates.
+using Segments = std::vector<std::pair<Point, Point>>;
+
+Segments CurveSegments(const Mapping &m, const std::map<int, std::vector<Point>> &passes) {
+  Segments segments;
+  for (const auto &[pass, points] : passes)
+    for (std::size_t i = 1; i < points.size(); ++i)
+      segments.push_back({{pass, m.Column(points[i - 1].x), m.Row(points[i - 1].y)},
+                          {pass, m.Column(points[i].x), m.Row(points[i].y)}});
+  return segments;
+}
+
+// Beside the diamond at (x, y), where the note's text crosses the fewest
+// lines of the curves (none, wherever there is room for that), inside the
+// page: the first such place of the nearest ones, right, left and centred,
+// on the diamond's height, then above and below it.
+NotePlace PlaceOfNote(double x, double y, double width, const Segments &segments) {
+  NotePlace best{x + 10, y - 8, "start"};
+  std::size_t fewest = std::numeric_limits<std::size_t>::max();
+  for (double dy : {-8.0, 4.0, -20.0, 18.0, -34.0, 32.0})
+    for (const NotePlace &at : {NotePlace{x + 10, y + dy, "start"},
+                                NotePlace{x - 10, y + dy, "end"}, NotePlace{x, y + dy, "middle"}}) {
+      const Box box = NoteBox(at, width);
+      if (box.left < 0 || box.right > kWidth || box.top < 0)
+        continue;
+      const std::size_t crossed = static_cast<std::size_t>(
+          std::count_if(segments.begin(), segments.end(),
+                        [&](const auto &s) { return MeetsBox(s.first, s.second, box); }));
+      if (crossed < fewest) {
+        best = at;
+        fewest = crossed;
+      }
+      if (crossed == 0)
+        return best;
+    }
+  return best;
+}
+
+// A fold's note: its P, and where the curve is plotted against another
+// value, that value there too.
+std::string FoldNote(const Sample &s, const Labels &labels) {
+  std::string note = "fold: P = " + FoldValue(s.P);
+  if (labels.xName != "P")
+    note += ", " + labels.xName + " = " + FoldValue(s.x);
+  return note;
+}
+
+// The folds: a diamond on each, and its note beside it, off the curve.
 void Folds(std::string &out, const Mapping &m, std::span<const Sample> samples,
-           const Labels &labels) {
+           const Labels &labels, const Segments &segments) {
   out += "<g id=\"folds\" stroke=\"#aa0000\" fill=\"none\" stroke-width=\"1.5\">\n";
   for (const Sample &s : samples) {
     if (s.kind != RecordKind::Fold)
@@ -278,10 +404,9 @@ void Folds(std::string &out, const Mapping &m, std::span<const Sample> samples,
     out += "<path class=\"fold\" d=\"M" + Num(x) + " " + Num(y - 6) + " L" + Num(x + 6) + " " +
            Num(y) + " L" + Num(x) + " " + Num(y + 6) + " L" + Num(x - 6) + " " + Num(y) +
            " Z\"/>\n";
-    const bool rightHalf = x > (m.left + m.right) / 2;
-    Text(out, rightHalf ? x - 10 : x + 10, y - 8, rightHalf ? "end" : "start",
-         " class=\"fold-note\" stroke=\"none\" fill=\"#aa0000\"",
-         "fold: P = " + FoldValue(s.P) + ", " + labels.xName + " = " + FoldValue(s.x));
+    const std::string note = FoldNote(s, labels);
+    const NotePlace at = PlaceOfNote(x, y, kNoteChar * double(note.size()), segments);
+    Text(out, at.x, at.y, at.anchor, " class=\"fold-note\" stroke=\"none\" fill=\"#aa0000\"", note);
   }
   out += "</g>\n";
 }
@@ -296,13 +421,17 @@ std::string Picture(std::span<const Sample> samples, const Labels &labels, std::
     ys.push_back(p.y);
   }
   const bool legend = passes.size() > 1;
-  const Mapping m{FullRange(xs), BulkRange(ys), kLeft, legend ? kRightWithLegend : kRightAlone,
-                  kTop,          kBottom};
+  const std::string title = Title(labels, samples.size(), passes.size(), ended);
+  const std::vector<std::string> titleLines = Wrapped(title, kTitleChars);
+  // A title of several lines moves everything under it down.
+  const double below = kTitleLine * double(titleLines.size() - 1);
+  const Mapping m{FullRange(xs), BulkRange(ys),  kLeft, legend ? kRightWithLegend : kRightAlone,
+                  kTop + below,  kBottom + below};
   const auto beyond =
       std::count_if(ys.begin(), ys.end(), [&](double y) { return y < m.y.low || y > m.y.high; });
 
-  const std::string title = Title(labels, samples.size(), passes.size(), ended);
-  const std::string width = std::to_string(int(kWidth)), height = std::to_string(int(kHeight));
+  const std::string width = std::to_string(int(kWidth)),
+                    height = std::to_string(int(kHeight + below));
   std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                     "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" +
                     width + "\" height=\"" + height + "\" viewBox=\"0 0 " + width + " " + height +
@@ -313,11 +442,11 @@ std::string Picture(std::span<const Sample> samples, const Labels &labels, std::
          "\" width=\"" + Num(m.right - m.left) + "\" height=\"" + Num(m.bottom - m.top) +
          "\"/></clipPath></defs>\n";
   out += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
-  Text(out, kWidth / 2, 24, "middle", " id=\"title\" font-size=\"16\"", title);
+  TitleText(out, titleLines);
   if (beyond > 0) {
     const auto [lo, hi] = std::minmax_element(ys.begin(), ys.end());
     const double step = NiceTicks({*lo, *hi}, 7).step;
-    Text(out, kWidth / 2, 44, "middle", " id=\"beyond-note\" fill=\"#aa0000\"",
+    Text(out, kWidth / 2, 44 + below, "middle", " id=\"beyond-note\" fill=\"#aa0000\"",
          std::to_string(beyond) + (beyond == 1 ? " point lies" : " points lie") +
              " beyond the vertical range (triangles on the edge); the values run from " +
              TickText(*lo, step / 100) + " to " + TickText(*hi, step / 100));
@@ -329,7 +458,7 @@ std::string Picture(std::span<const Sample> samples, const Labels &labels, std::
   out += "</g>\n";
   if (std::any_of(samples.begin(), samples.end(),
                   [](const Sample &s) { return s.kind == RecordKind::Fold; }))
-    Folds(out, m, samples, labels);
+    Folds(out, m, samples, labels, CurveSegments(m, passes));
   if (legend)
     Legend(out, m, LegendEntries(passes));
   out += "</svg>\n";

@@ -36,4 +36,22 @@ trap ':' INT TERM
 status=0
 "$root/build/bin/$program" "$@" </dev/null || status=$?
 echo "results: $dir/ZANFEL.RES  plot: $dir/ZANFEL.PNG and ZANFEL.SVG  exit status: $status"
+# A sweep that ended early (statuses 10 to 12) closed ZANFEL.CSV with a line
+# that says why and what to try: the console shows it too (the program's own
+# summary line goes to a terminal only), with the command that tries it.
+case "$status" in
+10 | 11 | 12)
+  why="$(tail -n 1 "$dir/ZANFEL.CSV" 2>/dev/null || true)"
+  case "$why" in
+  "# ended early: "*)
+    echo "$program ${why#\# }"
+    try="$(echo "$why" | sed -n 's/.*(try \(--[^)]*\))$/\1/p')"
+    case "$try" in
+    *" or "* | "") echo "the options: sh scripts/run.sh $program --help" ;;
+    *) echo "to go further: sh scripts/run.sh $program $try" ;;
+    esac
+    ;;
+  esac
+  ;;
+esac
 exit "$status"

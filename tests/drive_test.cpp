@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <optional>
 #include <poll.h>
 #include <regex>
 #include <sys/wait.h>
@@ -641,6 +642,57 @@ TEST(RunScript, AnUnknownProgramIsAnErrorThatListsTheSix) {
   EXPECT_TRUE(std::filesystem::is_empty(dir));
 }
 
+// The children of the tests see the same environment whatever the caller's
+// (cron's TERM=dumb, a desktop's display, a locale of its own), on pipes and
+// on a terminal alike: the suite's expectations do not depend on who runs it.
+TEST(ChildEnvironment, IsTheSameWhateverTheCallerHas) {
+  const std::vector<std::pair<const char *, const char *>> caller = {
+      {"TERM", "dumb"},
+      {"LC_ALL", "ru_RU.KOI8-R"},
+      {"LANG", "de_DE.ISO-8859-1"},
+      {"DISPLAY", ":77"},
+      {"WAYLAND_DISPLAY", "wayland-7"}};
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+  for (const auto &[name, value] : caller) {
+    const char *was = std::getenv(name);
+    saved.emplace_back(name, was ? std::optional<std::string>(was) : std::nullopt);
+    setenv(name, value, 1);
+  }
+  const std::string probe = "echo \"TERM=$TERM LC_ALL=${LC_ALL-} LANG=${LANG-} "
+                            "DISPLAY=${DISPLAY-} WAYLAND=${WAYLAND_DISPLAY-}\"";
+  const TempDir dir;
+  const auto onPipes = testing::RunProgram(dir.Path(), Stdin::DevNull, "/bin/sh", {"-c", probe});
+  TerminalRun run;
+  run.dir = dir.Path();
+  run.stdoutOnTerminal = true;
+  const auto onTerminal = RunOnTerminal(run, Exec({"/bin/sh", "-c", probe}));
+  for (const auto &[name, value] : saved)
+    value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+  const std::string expected = "TERM=xterm LC_ALL= LANG= DISPLAY= WAYLAND=";
+  EXPECT_EQ(onPipes.out, expected + "\n");
+  EXPECT_EQ(VisibleLines(onTerminal.screen), std::vector<std::string>{expected});
+}
+
+// A run that ends early says on the console why, and the command that goes
+// further, from the CSV's closing line; the program's own output is as it
+// always is (the console bytes of the reference run before run.sh's lines).
+TEST(RunScript, AnEarlyEndSaysWhyAndHowToGoFurther) {
+  const std::string source = ZANFEL_SOURCE_DIR;
+  if (std::filesystem::path(ZANFEL_BINARY_DIR) != std::filesystem::path(source + "/build"))
+    GTEST_SKIP() << "run.sh builds and runs build/ of the sources, not this build";
+  const TempDir dirTmp;
+  const auto r = testing::RunProgram(dirTmp.Path(), Stdin::DevNull, "/bin/sh",
+                                     {source + "/scripts/run.sh", "shoot_c2", "--threads", "1"});
+  EXPECT_EQ(r.status, kIterationLimitStatus) << r.err;
+  const std::string tail =
+      "results: " + dirTmp.Path() + "/ZANFEL.RES  plot: " + dirTmp.Path() +
+      "/ZANFEL.PNG and ZANFEL.SVG  exit status: 10\n"
+      "shoot_c2 ended early: iteration limit at P = 1.26437262: residuals stalled at 2.9e-15 "
+      "above TOLF = 1e-15 while |X| reaches 2e4 (try --tolf 1e-13)\n"
+      "to go further: sh scripts/run.sh shoot_c2 --tolf 1e-13\n";
+  EXPECT_TRUE(r.out.ends_with(Golden("shoot_c2", "stdout.bin") + tail)) << r.out;
+}
+
 TEST(Install, PutsTheProgramsTheManualAndTheManualPages) {
   const std::string cmake = testing::FindProgram("cmake");
   ASSERT_FALSE(cmake.empty());
@@ -649,12 +701,22 @@ TEST(Install, PutsTheProgramsTheManualAndTheManualPages) {
   const auto r = testing::RunProgram(prefix, Stdin::DevNull, cmake,
                                      {"--install", ZANFEL_BINARY_DIR, "--prefix", prefix});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(ReadFile(prefix + "/share/doc/zanfel/README.md"),
-            ReadFile(std::string(ZANFEL_SOURCE_DIR) + "/README.md"));
+  const std::string readme = ReadFile(std::string(ZANFEL_SOURCE_DIR) + "/README.md");
+  EXPECT_EQ(ReadFile(prefix + "/share/doc/zanfel/README.md"), readme);
+  // Every picture the manual shows, where its relative link finds it.
+  const std::regex picture(R"(!\[[^\]]*\]\(([^)]+)\))");
+  int pictures = 0;
+  for (auto it = std::sregex_iterator(readme.begin(), readme.end(), picture);
+       it != std::sregex_iterator(); ++it, ++pictures)
+    EXPECT_TRUE(Exists(prefix + "/share/doc/zanfel/" + (*it)[1].str())) << (*it)[1];
+  EXPECT_GE(pictures, 2);
   for (const std::string program : kPrograms) {
     EXPECT_EQ(access((prefix + "/bin/" + program).c_str(), X_OK), 0) << program;
     const std::string page = ReadFile(prefix + "/share/man/man1/" + program + ".1");
     EXPECT_NE(page.find("--threads"), std::string::npos) << program << ".1";
+    const std::size_t seeAlso = page.find("SEE ALSO");
+    EXPECT_NE(seeAlso, std::string::npos) << program << ".1";
+    EXPECT_NE(page.find("share/doc/zanfel", seeAlso), std::string::npos) << program << ".1";
   }
 }
 

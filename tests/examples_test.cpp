@@ -102,6 +102,10 @@ TEST(Examples, BratuLowerBranchUpToTheFold) {
   EXPECT_NE(res.find("h:=  1.00000000   ;x[1]:=  0.54935273\r\n"), std::string::npos);
   EXPECT_TRUE(Exists(dir.File("ZANFEL.SVG")));
   EXPECT_TRUE(Exists(dir.File("ZANFEL.PNG")));
+  // Past the fold no step of P helps, and the end says what does.
+  EXPECT_TRUE(csv.ends_with(": the curve turns back before this P (try --continuation "
+                            "arclength)\n"))
+      << csv.substr(csv.rfind("\n#"));
 
   std::size_t resCut = 0; // after 30 records of six lines each
   for (int i = 0; i < 6 * 30; ++i)
@@ -212,11 +216,29 @@ TEST(Examples, AnOwnTableWithANegativeStepSweepsDownwards) {
             "P from 3 downwards by 0.25");
 }
 
+// A program of one's own whose frame is far too small for its curve: the
+// window clips what no 16-bit coordinate can place and the sweep goes on to
+// where Newton's method ends it, the fold, with both pictures written.
+TEST(Examples, ACurveFarBeyondItsFrameIsClippedAndTheSweepGoesOn) {
+  TempDir dir;
+  ChildSetup setup;
+  setup.dir = dir.Path();
+  setup.timeoutSeconds = 600;
+  const std::string program = BuiltPath("tests/tools/small_frame");
+  const ChildResult run = RunChild(setup, [&] { return ExecProgram(program, {}); });
+  EXPECT_EQ(run.status, kIterationLimitStatus) << run.out << run.err;
+  const std::vector<Row> rows = CsvRows(ReadFile(dir.File("ZANFEL.CSV")));
+  ASSERT_EQ(rows.size(), 57u);           // lambda = 0, 1/16, ..., 3.5, as bratu's
+  EXPECT_GT(rows.back().at("X1"), 3.0L); // 3,000 ticks above the frame's top
+  EXPECT_TRUE(Exists(dir.File("ZANFEL.PNG")));
+  EXPECT_TRUE(Exists(dir.File("ZANFEL.SVG")));
+}
+
 // From mu = 0 up by 1/32: the published y'(0) at mu = 1 and 5. Single
 // shooting ends near mu = 8.4: there y'(0) is about 2e-3, and a Newton step
 // a little too large puts the pole of the trajectory (near x = ln(8/s)/mu)
 // inside [0, 1], where sinh overflows (status 205). The published value at
-// mu = 10 (3.58e-4) is out of its reach.
+// mu = 10 (3.58e-4) is out of this sweep's reach.
 TEST(Examples, TroeschUpToWhereSingleShootingEnds) {
   TempDir dir;
   const ChildResult run = RunExample(dir, "troesch");
@@ -234,6 +256,31 @@ TEST(Examples, TroeschUpToWhereSingleShootingEnds) {
     ASSERT_EQ(rows[p.row].at("P"), p.mu);
     EXPECT_LT(RelativeError(rows[p.row].at("X1"), p.s), p.tolerance) << "mu = " << p.mu;
   }
+}
+
+// What goes further, as the README says: a step of 0.005 reaches mu = 10
+// (the published y'(0) = 3.5833778463880e-4) and ends near mu = 12; along
+// the arclength with more integrator budgets the sweep reaches the end of
+// its range, mu = 20.
+TEST(Examples, TroeschFurtherWithASmallerStepOrAlongTheArclength) {
+  TempDir small;
+  const ChildResult run = RunExample(small, "troesch", {"--step", "0.005"});
+  EXPECT_EQ(run.status, 205) << run.out << run.err;
+  const std::vector<Row> rows = CsvRows(ReadFile(small.File("ZANFEL.CSV")));
+  ASSERT_GT(rows.size(), 2000u);
+  EXPECT_LT(fabsl(rows[2000].at("P") - 10.0L), 1e-12L); // 2000 steps of 0.005 in 80 bits
+  EXPECT_LT(RelativeError(rows[2000].at("X1"), 3.5833778463880e-4L), 4e-9L); // reached: 3.5e-9
+  EXPECT_GT(rows.back().at("P"), 11.5L);
+  EXPECT_LT(rows.back().at("P"), 12.5L);
+
+  TempDir arc;
+  const ChildResult along =
+      RunExample(arc, "troesch", {"--continuation", "arclength", "--budgets", "10"});
+  EXPECT_EQ(along.status, 0) << along.err;
+  const std::vector<Row> arcRows = CsvRows(ReadFile(arc.File("ZANFEL.CSV")));
+  ASSERT_FALSE(arcRows.empty());
+  EXPECT_GT(arcRows.back().at("P"), 19.9L); // the next step leaves the range
+  EXPECT_NE(ReadFile(arc.File("ZANFEL.SVG")).find("P left its range"), std::string::npos);
 }
 
 } // namespace

@@ -103,10 +103,7 @@ pid_t Start(const Launch &l) {
   Place(in, 0);
   Place(out, 1);
   Place(err, 2);
-  for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER", "XDG_RUNTIME_DIR"})
-    unsetenv(name);
-  if (!l.display.empty())
-    setenv("DISPLAY", l.display.c_str(), 1);
+  testing::UseChildEnvironment(l.display);
   if (!l.term.empty())
     setenv("TERM", l.term.c_str(), 1);
   if (l.fileSizeLimit > 0) {

@@ -469,14 +469,21 @@ struct TraceRow {
   REAL largestX;
   LimitKind kind;
   const char *detail;
+  // The Jacobian's determinant changes sign at these iterations (a bit each).
+  unsigned long flips = 0;
 };
 
 NewtonTrace Traced(const TraceRow &row) {
   NewtonTrace t;
   GLNARRAY<1> x;
   x[1] = row.largestX;
+  GLNBYN<1> jacobian;
+  jacobian(1, 1) = 2.0L;
   for (int k = 1; k <= row.iterations; ++k) {
     t.NoteTrajectories(5, k <= row.cut % 1000 ? row.cut / 1000 : 0);
+    if (k < 64 && (row.flips >> k & 1) != 0)
+      jacobian(1, 1) = -jacobian(1, 1);
+    t.NoteJacobian(jacobian, 1);
     t.NoteResiduals(row.f(k));
     t.NoteCorrection(row.f(k) / 3.0L, x, 1);
   }
@@ -515,7 +522,48 @@ const TraceRow kLimits[] = {
      "last 8 (try a smaller --step or a larger --ntrial)"},
     {"no iteration at all", 0, [](int) { return 0.0L; }, 0, 1, 0.0L, LimitKind::NotConverged,
      "NTRIAL = 0 allows no iteration (try --ntrial 100)"},
+    {"wandering iterates on both sides of a singular Jacobian", 100,
+     [](int k) { return k % 2 ? 0.03L : 0.12L; }, 0, 1, 4.0L, LimitKind::Turning,
+     "Newton did not converge in NTRIAL = 100 iterations: residuals between 0.03 and 0.12 in the "
+     "last 8, the Jacobian's determinant changing sign 2 times: the curve turns back before this "
+     "P (try --continuation arclength)",
+     1ul << 10 | 1ul << 40},
+    {"one change of sign is no turning curve", 100, [](int k) { return k % 2 ? 0.1L : 0.3L; }, 0, 1,
+     2.0L, LimitKind::NotConverged,
+     "Newton did not converge in NTRIAL = 100 iterations: residuals between 0.1 and 0.3 in the "
+     "last 8 (try a smaller --step or a larger --ntrial)",
+     1ul << 30},
+    {"trajectories cut short outweigh a turning Jacobian", 100, [](int) { return 0.1L; },
+     5 * 1000 + 88, 1, 1.0L, LimitKind::Budgets,
+     "440 trajectories of the last solve ran out of integrator evaluations (try --budgets 4)",
+     0x5555ul},
 };
+
+// The sign of a determinant through the pivoting: row swaps, negative
+// pivots, a singular matrix.
+TEST(LimitReason, TheDeterminantsSignThroughThePivoting) {
+  const struct {
+    const char *what;
+    REAL a[3][3];
+    int sign;
+  } rows[] = {
+      {"the identity", {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, 1},
+      {"two rows swapped", {{0, 1, 0}, {1, 0, 0}, {0, 0, 1}}, -1},
+      {"a zero pivot on the diagonal, det = -2", {{0, 2, 0}, {1, 5, 0}, {0, 0, 1}}, -1},
+      {"negative pivots, det = 6", {{-1, 0, 0}, {4, -2, 0}, {7, 8, 3}}, 1},
+      {"elimination after swaps, det = 4", {{2, 1, 1}, {4, 3, 3}, {8, 7, 9}}, 1},
+      {"elimination after swaps, det = -4", {{2, 1, 1}, {4, 3, 3}, {8, 7, 5}}, -1},
+      {"rank two", {{1, 2, 3}, {2, 4, 6}, {1, 1, 1}}, 0},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.what);
+    GLNBYN<3> a;
+    for (int i = 1; i <= 3; ++i)
+      for (int j = 1; j <= 3; ++j)
+        a(i, j) = row.a[i - 1][j - 1];
+    EXPECT_EQ(DeterminantSign(a, 3), row.sign);
+  }
+}
 
 TEST(LimitReason, ClassifiesTheEndFromTheSolvesCounts) {
   for (const TraceRow &row : kLimits) {

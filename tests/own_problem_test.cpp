@@ -35,6 +35,34 @@ int Shell(const std::string &dir, const std::string &command) {
   return RunProgram(dir, Stdin::DevNull, "/bin/sh", {"-c", command}).status;
 }
 
+// The text of `line` with every `from` replaced by `to`.
+std::string Replaced(std::string line, const std::string &from, const std::string &to) {
+  for (std::size_t at = 0; (at = line.find(from, at)) != std::string::npos; at += to.size())
+    line.replace(at, from.size(), to);
+  return line;
+}
+
+// The README's commands, as printed but for where this build is: the first
+// line configures and builds (with the quicker link it offers), the comment
+// of the second is the run with --dir.
+struct Commands {
+  std::string build, runInOut;
+};
+
+Commands ReadmeCommands(const std::string &readme) {
+  const std::string sh = CodeBlock(readme, "zanfel_add_program(linear linear.hpp)", "sh");
+  const std::size_t end = sh.find('\n');
+  const std::size_t comment = sh.find("# or: ", end);
+  if (end == std::string::npos || comment == std::string::npos)
+    return {};
+  const std::string first = Replaced(sh.substr(0, end), "$HOME/zanfel/build", ZANFEL_BINARY_DIR);
+  const std::string options =
+      " -DCMAKE_CXX_COMPILER=" + std::string(ZANFEL_CXX) + " -DZANFEL_LINK_TIME_OPTIMISATION=OFF";
+  const std::size_t configured = first.find(" && ");
+  return {first.substr(0, configured) + options + first.substr(configured),
+          sh.substr(comment + 6, sh.find('\n', comment) - comment - 6)};
+}
+
 TEST(OwnProblem, TheReadmeSectionMakesAWorkingProgram) {
   const std::string readme = ReadFile(ZANFEL_SOURCE_DIR "/README.md");
   const std::string header = CodeBlock(readme, "## Solving your own problem", "cpp");
@@ -42,17 +70,14 @@ TEST(OwnProblem, TheReadmeSectionMakesAWorkingProgram) {
   ASSERT_NE(header, "");
   ASSERT_NE(cmake, "");
   EXPECT_LT(Lines(header) + Lines(cmake), 50);
+  const Commands commands = ReadmeCommands(readme);
+  ASSERT_NE(commands.build, "");
 
   TempDir dir;
   WriteFile(dir.File("linear.hpp"), header);
   WriteFile(dir.File("CMakeLists.txt"), cmake);
-  const std::string configure = std::string(ZANFEL_CMAKE) + " -S . -B build -G '" +
-                                ZANFEL_GENERATOR + "' -DCMAKE_CXX_COMPILER=" + ZANFEL_CXX +
-                                " -DCMAKE_BUILD_TYPE=" + ZANFEL_BUILD_TYPE +
-                                " -DZanfel_DIR=" + ZANFEL_BINARY_DIR +
-                                " -DZANFEL_LINK_TIME_OPTIMISATION=OFF > cmake.log 2>&1";
-  ASSERT_EQ(Shell(dir.Path(), configure), 0) << ReadFile(dir.File("cmake.log"));
-  ASSERT_EQ(Shell(dir.Path(), std::string(ZANFEL_CMAKE) + " --build build > build.log 2>&1"), 0)
+  ASSERT_EQ(Shell(dir.Path(), "(" + commands.build + ") > build.log 2>&1"), 0)
+      << commands.build << "\n"
       << ReadFile(dir.File("build.log"));
 
   ChildSetup setup;
@@ -79,6 +104,10 @@ TEST(OwnProblem, TheReadmeSectionMakesAWorkingProgram) {
   EXPECT_EQ(rows, 41);
   EXPECT_TRUE(Exists(dir.File("ZANFEL.RES")));
   EXPECT_TRUE(Exists(dir.File("ZANFEL.PNG")));
+  EXPECT_EQ(Shell(dir.Path(), commands.runInOut + " > run.log 2>&1 < /dev/null"), 0)
+      << commands.runInOut << "\n"
+      << ReadFile(dir.File("run.log"));
+  EXPECT_EQ(CsvWithoutComments(ReadFile(dir.File("out/ZANFEL.CSV"))), CsvWithoutComments(csv));
 }
 
 } // namespace

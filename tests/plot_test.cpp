@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cfenv>
+#include <cfloat>
 #include <cstdlib>
 #include <sstream>
 #include <string>
 #include <unistd.h>
 
 #include "graph/graph.hpp"
+#include "plot/curve_pen.hpp"
 #include "support/test_support.hpp"
 
 namespace {
@@ -150,6 +153,43 @@ TEST(Syskord, CoordinatesBeyondSixteenBitsEndTheProgram) {
   });
   EXPECT_EQ(r.status, 215);
   EXPECT_EQ(r.out, "Runtime error 215\n");
+}
+
+// Outside the programs' own runs the curve is clipped instead: a line towards
+// a point beyond 16 bits is cut at a box far outside the window, keeping its
+// direction; a line with both ends beyond the box draws nothing; a point
+// that is not finite breaks the curve. Lines within 16 bits are the calls
+// of the plain mapping. Traps are on, as in a run.
+TEST(CurvePen, ClipsWhatTheWindowCannotPlaceAndGoesOn) {
+  const TempDir scratch;
+  const ChildResult r = RunInChild(scratch.Path(), Stdin::DevNull, [] {
+    NoDisplay();
+    feenableexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
+    Frame f;
+    zanfel::SYSKORD(f, 0, 4, -4, 4, 1.0L, 1.0L);
+    graph::RecordCallsTo("plot.log");
+    zanfel::CurvePen pen;
+    const auto at = [&f](REAL u, REAL v) { return zanfel::PlotPoint(f, u, 1.0L, 0, v, 1.0L, 4); };
+    pen.MoveTo(at(1.0L, 0.0L));
+    pen.LineTo(at(2.0L, 1.0L));
+    pen.LineTo(at(2.0L, 1000.0L)); // row -52135.5
+    pen.LineTo(at(3.0L, 1000.0L));
+    pen.LineTo(at(3.0L, 0.0L));
+    pen.LineTo(at(4.0L, LDBL_MAX)); // an infinite row
+    pen.LineTo(at(4.0L, 1.0L));
+    pen.LineTo(at(3.0L, 2.0L));
+    graph::RecordCallsTo("");
+    // The line cut at the box still crosses the window up to its top row.
+    return graph::CanvasPixel(320, 0) == 15 && graph::CanvasPixel(449, 0) == 15 ? 0 : 3;
+  });
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(ReadFile(scratch.File("plot.log")), "MoveTo 190 240\n"
+                                                "LineTo 320 187\n"
+                                                "LineTo 320 -8192\n"
+                                                "MoveTo 449 -8192\n"
+                                                "LineTo 449 240\n"
+                                                "MoveTo 579 187\n"
+                                                "LineTo 449 135\n");
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <regex>
 #include <signal.h>
 #include <sstream>
 #include <sys/resource.h>
@@ -173,6 +174,99 @@ TEST_F(SvgPicture, ExtremeValuesNeitherTrapNorLeaveTheNumberFormat) {
   EXPECT_EQ(r.status, 0) << r.out;
   for (int k = 0; k < 3; ++k)
     EXPECT_TRUE(Parsed(ReadFile(dir + "/" + std::to_string(k) + ".svg")).WellFormed()) << k;
+}
+
+// A reason longer than the page is wide: the title wraps at spaces into
+// lines the page holds, and everything under it moves down to make room.
+TEST_F(SvgPicture, ALongTitleWrapsAndThePlotMakesRoomForIt) {
+  const std::string why = "ended early: iteration limit at P = 3.56250000: Newton did not "
+                          "converge in NTRIAL = 100 iterations: residuals between 0.029 and "
+                          "0.12 in the last 8, the Jacobian's determinant changing sign 52 "
+                          "times: the curve turns back before this P (try --continuation "
+                          "arclength)";
+  const std::string svg = svg::CurvePicture(PoleSamples(), kLabels, why);
+  const Parsed p(svg);
+  ASSERT_TRUE(p.WellFormed());
+  EXPECT_EQ(p.Text("title"), "shoot_t \u2014 61 records \u2014 " + why);
+  const std::regex line("<tspan x=\"400.00\" y=\"([0-9.]+)\">([^<]*)</tspan>");
+  std::vector<double> baselines;
+  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), line); it != std::sregex_iterator();
+       ++it) {
+    baselines.push_back(std::stod((*it)[1]));
+    EXPECT_LE((*it)[2].length(), 86u) << (*it)[2]; // 84 characters, the dashes 3 bytes each
+  }
+  ASSERT_GE(baselines.size(), 3u);
+  const int more = 20 * int(baselines.size() - 1); // the room the lines after the first take
+  for (std::size_t i = 0; i < baselines.size(); ++i)
+    EXPECT_EQ(baselines[i], 24.0 + 20.0 * double(i));
+  const auto at = [](int v) { return std::to_string(v) + ".00\""; };
+  EXPECT_NE(svg.find("height=\"" + std::to_string(500 + more) + "\""), std::string::npos);
+  EXPECT_NE(svg.find("<rect id=\"frame\" x=\"80.00\" y=\"" + at(60 + more)), std::string::npos);
+  EXPECT_NE(svg.find("<text x=\"400.00\" y=\"" + at(44 + more) +
+                     " text-anchor=\"middle\" id=\"beyond-note\""),
+            std::string::npos)
+      << "the note of the points beyond, under the title";
+}
+
+// The page box a fold note's text takes, from its x, y and anchor.
+struct NoteBox {
+  double left, top, right, bottom;
+};
+
+// Whether the segment a-b meets the box (tested at fine steps along it).
+bool Meets(double ax, double ay, double bx, double by, const NoteBox &b) {
+  for (int k = 0; k <= 1000; ++k) {
+    const double x = ax + (bx - ax) * k / 1000, y = ay + (by - ay) * k / 1000;
+    if (x >= b.left && x <= b.right && y >= b.top && y <= b.bottom)
+      return true;
+  }
+  return false;
+}
+
+// Bratu's curve along the arclength: up the lower branch to the fold at the
+// right, then back and up the upper branch. The note stands off the curve,
+// and names P alone where P is what runs across.
+TEST_F(SvgPicture, AFoldNoteStandsOffTheCurveAndNamesWhatRunsAcross) {
+  // The closed form in theta: s = theta tanh(theta/4), lambda = theta^2 /
+  // (2 cosh^2(theta/4)); the fold where s = 4.
+  REAL lo = 4.0L, hi = 6.0L;
+  for (int i = 0; i < 100; ++i) {
+    const REAL mid = 0.5L * (lo + hi);
+    (mid * tanhl(mid / 4.0L) < 4.0L ? lo : hi) = mid;
+  }
+  std::vector<REAL> thetas;
+  for (int k = 0; k <= 40; ++k)
+    thetas.push_back(0.3L * k);
+  thetas.insert(std::upper_bound(thetas.begin(), thetas.end(), lo), lo);
+  std::vector<svg::Sample> samples;
+  for (const REAL theta : thetas) {
+    const REAL c = coshl(theta / 4.0L), lambda = theta * theta / (2.0L * c * c);
+    samples.push_back({1, lambda, theta * tanhl(theta / 4.0L),
+                       theta == lo ? RecordKind::Fold : RecordKind::Plain, lambda});
+  }
+  for (const bool own : {true, false}) {
+    const svg::Labels labels{"bratu", own ? "P" : "H", "u'(0)"};
+    const std::string svg = svg::CurvePicture(samples, labels, "stopped by a key");
+    const std::regex note("<text x=\"([-0-9.]+)\" y=\"([-0-9.]+)\" text-anchor=\"(\\w+)\" "
+                          "class=\"fold-note\"[^>]*>([^<]*)</text>");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(svg, m, note)) << svg;
+    EXPECT_EQ(m[4].str().rfind("fold: P = ", 0), 0u);
+    EXPECT_EQ(m[4].str().find(", H = ") != std::string::npos, !own) << m[4];
+    const double x = std::stod(m[1]), y = std::stod(m[2]), width = 7.0 * m[4].length();
+    const double left = m[3] == "start" ? x : m[3] == "end" ? x - width : x - width / 2;
+    const NoteBox box{left, y - 10, left + width, y + 3};
+    const std::regex points("<polyline points=\"([^\"]*)\"");
+    ASSERT_TRUE(std::regex_search(svg, m, points));
+    std::istringstream in(m[1].str());
+    double px = 0, py = 0, qx, qy;
+    char comma;
+    for (int k = 0; in >> qx >> comma >> qy; ++k, px = qx, py = qy) {
+      if (k > 0) {
+        EXPECT_FALSE(Meets(px, py, qx, qy, box)) << "segment " << k << " crosses the note";
+      }
+    }
+  }
 }
 
 TEST(SvgRules, JumpsAreSignChangesAgainstTheTrendOrAcrossTheWholeWindow) {

@@ -77,13 +77,7 @@ Plumbing Prepare(const ChildSetup &setup) {
     _exit(121);
   for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
     signal(sig, SIG_DFL);
-  if (setup.display) {
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
-    unsetenv("SDL_VIDEODRIVER");
-    if (!setup.display->empty())
-      setenv("DISPLAY", setup.display->c_str(), 1);
-  }
+  UseChildEnvironment(setup.display);
   switch (setup.in) {
   case Stdin::DevNull: {
     const int fd = open("/dev/null", O_RDONLY);
@@ -139,6 +133,23 @@ bool Drain(const Source &s) {
 }
 
 } // namespace
+
+void UseChildEnvironment(const std::string &display) {
+  std::vector<std::string> locale;
+  for (char **e = environ; *e; ++e) {
+    const std::string entry(*e);
+    const std::string name = entry.substr(0, entry.find('='));
+    if (name == "LANG" || name == "LANGUAGE" || name.starts_with("LC_"))
+      locale.push_back(name);
+  }
+  for (const std::string &name : locale)
+    unsetenv(name.c_str());
+  for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER", "XDG_RUNTIME_DIR"})
+    unsetenv(name);
+  if (!display.empty())
+    setenv("DISPLAY", display.c_str(), 1);
+  setenv("TERM", "xterm", 1);
+}
 
 ChildResult RunChild(const ChildSetup &setup, const std::function<int()> &body,
                      const Watch &watch) {

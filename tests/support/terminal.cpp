@@ -1,4 +1,5 @@
 #include "support/terminal.hpp"
+#include "support/test_support.hpp"
 
 #include <chrono>
 #include <csignal>
@@ -22,6 +23,7 @@ void SetUpChild(const TerminalRun &run, int slave) {
     _exit(121);
   for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
     signal(sig, SIG_DFL);
+  UseChildEnvironment();
   for (const auto &name : run.unset)
     unsetenv(name.c_str());
   for (const auto &[name, value] : run.set)

@@ -15,8 +15,10 @@ struct TerminalRun {
   bool stdinOnTerminal = true; // otherwise /dev/null
   bool stderrOnTerminal = true;
   bool stdoutOnTerminal = false; // otherwise the file stdout.bin in dir
-  std::vector<std::string> unset = {"DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER"};
-  std::vector<std::pair<std::string, std::string>> set; // environment added
+  // Over the children's standard environment (UseChildEnvironment: no
+  // display, TERM=xterm, no locale), variables removed, then set.
+  std::vector<std::string> unset;
+  std::vector<std::pair<std::string, std::string>> set;
 };
 
 struct TerminalOutcome {

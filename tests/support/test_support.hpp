@@ -97,14 +97,20 @@ enum class Stdin { DevNull, EndOfFile, Closed, PendingByte, Open, PendingByteThe
 // the child writes, or the pseudo-terminal.
 enum class Sink { File, Pipe, Terminal };
 
+// The environment every child of a test starts from, whatever the caller's
+// (a CI runner's TERM=dumb, a desktop's DISPLAY, a Russian locale): TERM=xterm,
+// no locale variable at all (LANG, LC_*: a terminal then gets UTF-8), and no
+// display but `display` when it is not empty (no Wayland or SDL driver
+// choice either). A test that needs another value sets it after this.
+void UseChildEnvironment(const std::string &display = "");
+
 struct ChildSetup {
   std::string dir; // working directory
   Stdin in = Stdin::EndOfFile;
   Sink out = Sink::File;
   Sink err = Sink::File;
-  // DISPLAY of the child: unchanged when absent; no display at all (also no
-  // Wayland or SDL driver choice) when empty.
-  std::optional<std::string> display;
+  // DISPLAY of the child; none when empty.
+  std::string display;
   // Killed, and the test failed, after this long; 0: no limit.
   int timeoutSeconds = 0;
   // Arguments of a built program (RunBuilt).
