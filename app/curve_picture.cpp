@@ -41,7 +41,8 @@ void AtFatalEnd(int status, bool runtimeError) {
   if (!watched)
     return;
   try {
-    if (NotedFatalCause() == FatalCause::IterationLimit)
+    if (NotedFatalCause() == FatalCause::IterationLimit ||
+        NotedFatalCause() == FatalCause::StartNotSolved)
       summary::ExplainIterationLimit();
     if (NotedFatalCause() != FatalCause::Unknown)
       AppendCsvEndNote(

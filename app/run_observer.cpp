@@ -80,6 +80,10 @@ void RunObserver::Recorded(const CurvePoint &point, REAL P, long records, int it
   summary::NoteRecords(records, all, point.pass);
 }
 
+void RunObserver::SettingsChanged(long fromRecord, const std::string &changes) {
+  summary::NoteSettingsChange(fromRecord, changes);
+}
+
 void RunObserver::Resumed(const PassStart &pass, const std::vector<CurvePoint> &curve, REAL P,
                           long records) {
   if (pass.alongArc)

@@ -42,6 +42,7 @@ public:
   void Recorded(const CurvePoint &point, REAL P, long records, int iterations) override;
   void Resumed(const PassStart &pass, const std::vector<CurvePoint> &curve, REAL P,
                long records) override;
+  void SettingsChanged(long fromRecord, const std::string &changes) override;
   void SweepEnded(SweepEnd why) override;
   void RunEnding() override;
 

@@ -78,6 +78,11 @@ void PicturesAtStop() {
     // The integrator's message is written already, in trajectory order.
     NoteFatalCause(FatalCause::InvalidIntegratorCall);
     FatalEnd(kInvalidIntegratorCallStatus);
+  case Failure::StartNotSolved:
+    summary::WatchSolve(&outcome.trace, &outcome.solve);
+    NoteFatalCause(FatalCause::StartNotSolved);
+    WriteMessageLine("no start on the curve");
+    FatalEnd(kStartNotSolvedStatus);
   case Failure::None:
     break;
   }

@@ -38,6 +38,7 @@ bool stderrIsTerminal = false;
 const NewtonTrace *watchedTrace = nullptr;
 const SolveSettings *watchedSolve = nullptr;
 char limitDetail[512] = "";
+char settingsChange[512] = ""; // "from record 124: --budgets 16 (was 4)"
 
 void Copy(char *to, size_t size, std::string_view from) {
   const size_t n = from.size() < size - 1 ? from.size() : size - 1;
@@ -144,6 +145,13 @@ void Reason(Line &line, EndWay way, int code) {
   case FatalCause::InvalidIntegratorCall:
     line << "invalid integrator call";
     return;
+  case FatalCause::StartNotSolved:
+    line << "no start on the curve";
+    if (havePText)
+      line << " at P = " << pText;
+    if (limitDetail[0])
+      line << ": " << limitDetail;
+    return;
   case FatalCause::SingularMatrix:
   case FatalCause::Unknown:
     break;
@@ -208,9 +216,14 @@ void WatchSolve(const NewtonTrace *trace, const SolveSettings *solve) {
 }
 
 void ExplainIterationLimit() {
-  if (watchedTrace && watchedSolve)
-    Copy(limitDetail, sizeof limitDetail,
-         IterationLimitDetail(DiagnoseIterationLimit(*watchedTrace, *watchedSolve)));
+  if (!watchedTrace || !watchedSolve)
+    return;
+  // A solve that stopped before its last iteration was stopped by a
+  // trajectory, whose message is on the console.
+  const bool limit = watchedTrace->iterations >= watchedSolve->NTRIAL;
+  Copy(limitDetail, sizeof limitDetail,
+       limit ? IterationLimitDetail(DiagnoseIterationLimit(*watchedTrace, *watchedSolve))
+             : std::string("a trajectory of its solve did not reach its end (the message above)"));
 }
 
 void CountRecordsInFile() {
@@ -236,6 +249,11 @@ void NoteP(REAL P) {
 
 const char *NotedPText() {
   return pText;
+}
+
+void NoteSettingsChange(long fromRecord, const std::string &changes) {
+  Copy(settingsChange, sizeof settingsChange,
+       "from record " + std::to_string(fromRecord) + ": " + changes);
 }
 
 void CountFolds() {
@@ -277,6 +295,8 @@ size_t Compose(char *buf, size_t size, EndWay way, int code, bool waiting) {
     line << ", the last pass's " << records;
   line << " in ";
   line << resultsFile << "; ";
+  if (settingsChange[0])
+    line << "other settings " << settingsChange << "; ";
   if (const long folds = foldCount; folds >= 0)
     line << folds << (folds == 1 ? " fold passed; " : " folds passed; ");
   // During the final wait the picture is still to be written, when the

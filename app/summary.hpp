@@ -34,6 +34,9 @@ void NoteP(REAL P); // the P being solved for
 // That P as the line writes it ("3.80364898"); empty before any.
 const char *NotedPText();
 void NoteSweepEnd(const char *why);
+// A resume went on with other solver settings from this record on: the line
+// says which, so that nobody takes the files for those of a single run.
+void NoteSettingsChange(long fromRecord, const std::string &changes);
 // Along the arclength: the line counts the folds passed, from none.
 void CountFolds();
 void NoteFold();

@@ -40,10 +40,14 @@ inline std::string ArclengthNote(const ContinuationChoice &c) {
 template <class Model> using ArcVector = GLNARRAY<Model::N + 1>;
 template <class Model> using ArcMatrix = GLNBYN<Model::N + 1>;
 
-// How a solve along the curve ended: solved; failed (its trajectories or
-// Newton's method gave out: a shorter step may do); or at a singular matrix,
-// which ends the run as it ends a natural sweep.
-enum class Attempt { Solved, Failed, SingularMatrix };
+// How a solve along the curve ended: solved; failed (Newton's method ran out
+// of iterations, or a trajectory was refused: a shorter step may do); or at a
+// singular matrix, which ends the run as it ends a natural sweep.
+enum class Attempt { Solved, IterationLimit, InvalidCall, SingularMatrix };
+
+inline bool Failed(Attempt a) {
+  return a == Attempt::IterationLimit || a == Attempt::InvalidCall;
+}
 
 template <class Model> ArcVector<Model> PointOf(const Program<Model> &s) {
   ArcVector<Model> Z;
@@ -59,68 +63,95 @@ template <class Model> void LoadPoint(Program<Model> &s, const ArcVector<Model> 
   s.g.P = Z[Model::N + 1];
 }
 
-template <int NA> REAL Distance(const GLNARRAY<NA> &a, const GLNARRAY<NA> &b) {
+// Lengths along the curve measure each unknown in units of its size at the
+// base of the step (in its own units where it is below 1), P as it is: a step
+// of a given length then moves P alike whether the unknowns are ones or
+// thousands, and the step bounds, which come from the program's step of P,
+// mean what they say. The scale of a point depends on that point alone, so a
+// resumed sweep measures as the unstopped one did.
+template <int NA> GLNARRAY<NA> ScaleAt(const GLNARRAY<NA> &Z) {
+  GLNARRAY<NA> scale;
+  for (int I = 1; I < NA; ++I)
+    scale[I] = fmaxl(1.0L, fabsl(Z[I]));
+  scale[NA] = 1.0L;
+  return scale;
+}
+
+template <int NA>
+REAL Distance(const GLNARRAY<NA> &a, const GLNARRAY<NA> &b, const GLNARRAY<NA> &scale) {
   REAL sum = 0.0L;
-  for (int I = 1; I <= NA; ++I)
-    sum += (b[I] - a[I]) * (b[I] - a[I]);
+  for (int I = 1; I <= NA; ++I) {
+    const REAL d = (b[I] - a[I]) / scale[I];
+    sum += d * d;
+  }
   return sqrtl(sum);
 }
 
-// The unit vector from a to b.
-template <int NA> GLNARRAY<NA> Direction(const GLNARRAY<NA> &a, const GLNARRAY<NA> &b) {
-  const REAL length = Distance(a, b);
+// The unit vector from a to b, in the scaled coordinates.
+template <int NA>
+GLNARRAY<NA> Direction(const GLNARRAY<NA> &a, const GLNARRAY<NA> &b, const GLNARRAY<NA> &scale) {
+  const REAL length = Distance(a, b, scale);
   GLNARRAY<NA> d;
   for (int I = 1; I <= NA; ++I)
-    d[I] = (b[I] - a[I]) / length;
+    d[I] = (b[I] - a[I]) / scale[I] / length;
   return d;
 }
 
-// The point of the curve at distance `step` from `base` along `dir`
-// (dir . (Z - base) = step), from the guess base + step dir. On success the
+// The point of the curve at distance `step` from `base` along `dir`, both
+// in the coordinates scaled by `scale` (dir . (Z - base) / scale = step),
+// from the guess base + step dir scale. On success the
 // program state is the point's, with the end values of its own trajectory,
 // and `jacobian` the augmented (negated) Jacobian of the last iteration; on
-// failure the state is undefined.
+// failure the state is undefined. With `trace`, the solve is traced there
+// for the diagnosis of a failure that ends the run.
 template <class Model>
 [[nodiscard]] Attempt SolveAlong(Program<Model> &s, const ArcVector<Model> &base,
                                  const ArcVector<Model> &dir, REAL step,
-                                 ArcMatrix<Model> &jacobian) {
+                                 const ArcVector<Model> &scale, ArcMatrix<Model> &jacobian,
+                                 NewtonTrace *trace = nullptr) {
   constexpr int NA = Model::N + 1;
   ArcVector<Model> Z;
   for (int I = 1; I <= NA; ++I)
-    Z[I] = base[I] + step * dir[I];
+    Z[I] = base[I] + step * dir[I] * scale[I];
   s.g.ITER = 0;
   auto usrfun = [&](GLNARRAY<NA> &Zi, INT16, ArcMatrix<Model> &A, GLNARRAY<NA> &B) {
     s.observer.AtSafePoint(Zi[NA]);
     LoadPoint(s, Zi);
     if (!USRFUNWithParameter<Model>(s.g, A, B))
       return false;
+    if (trace) {
+      trace->NoteTrajectories(Model::N + 2, 0);
+      trace->NoteJacobian(A, Model::N);
+    }
     REAL along = -step;
     for (int J = 1; J <= NA; ++J) {
-      along += dir[J] * (Zi[J] - base[J]);
-      A(NA, J) = -dir[J];
+      along += dir[J] * (Zi[J] - base[J]) / scale[J];
+      A(NA, J) = -dir[J] / scale[J];
     }
     B[NA] = along;
     jacobian = A;
     return true;
   };
   switch (MNEWT(s.g.solve.NTRIAL, Z, static_cast<INT16>(NA), s.g.solve.TOLX, s.g.solve.TOLF,
-                s.g.ITER, usrfun)) {
+                s.g.ITER, usrfun, trace)) {
   case NewtonStatus::Converged:
     break;
   case NewtonStatus::SingularMatrix:
     return Attempt::SingularMatrix;
   case NewtonStatus::IterationLimit:
+    return Attempt::IterationLimit;
   case NewtonStatus::ResidualsFailed:
-    return Attempt::Failed;
+    return Attempt::InvalidCall;
   }
   LoadPoint(s, Z);
-  return TrajectoryAtPoint<Model>(s.g) ? Attempt::Solved : Attempt::Failed;
+  return TrajectoryAtPoint<Model>(s.g) ? Attempt::Solved : Attempt::InvalidCall;
 }
 
 // dP/ds at a solved point, along the tangent that goes the way of the solve's
-// direction: from the augmented Jacobian, whose last row is -dir. False for a
-// Jacobian with an all-zero row.
-template <int NA> [[nodiscard]] bool SlopeOfP(GLNBYN<NA> jacobian, REAL &slope) {
+// direction, s measured with `scale`: from the augmented Jacobian, whose last
+// row is -dir / scale. False for a Jacobian with an all-zero row.
+template <int NA>
+[[nodiscard]] bool SlopeOfP(GLNBYN<NA> jacobian, const GLNARRAY<NA> &scale, REAL &slope) {
   GLINDX<NA> INDX;
   REAL D;
   if (!LUDCMP(jacobian, static_cast<INT16>(NA), INDX, D))
@@ -130,8 +161,10 @@ template <int NA> [[nodiscard]] bool SlopeOfP(GLNBYN<NA> jacobian, REAL &slope) 
   tau[NA] = -1.0L;
   LUBKSB(jacobian, static_cast<INT16>(NA), INDX, tau);
   REAL norm = 0.0L;
-  for (int I = 1; I <= NA; ++I)
-    norm += tau[I] * tau[I];
+  for (int I = 1; I <= NA; ++I) {
+    const REAL t = tau[I] / scale[I];
+    norm += t * t;
+  }
   slope = tau[NA] / sqrtl(norm);
   return true;
 }
@@ -156,13 +189,15 @@ public:
   }
 
   // From the start point: its record first, solved again at its P as the
-  // natural sweep's is, then the sweep.
+  // natural sweep's is, then the sweep. A start that cannot be solved ends
+  // the run with the reason in the trace: there is no shorter step to try.
   [[nodiscard]] Failure Run() {
     switch (RecordStart()) {
     case Attempt::Solved:
       break;
-    case Attempt::Failed:
-      return End(SweepEnd::MinStep);
+    case Attempt::IterationLimit:
+    case Attempt::InvalidCall:
+      return Failure::StartNotSolved;
     case Attempt::SingularMatrix:
       return Failure::SingularMatrix;
     }
@@ -183,7 +218,7 @@ public:
     lastRecorded_ = last.Z;
     step_ = s_.DP;
     if (before) {
-      dir_ = Direction(before->Z, last.Z);
+      dir_ = Direction(before->Z, last.Z, ScaleAt(last.Z));
       Grow(lastIter);
     }
     return Follow();
@@ -195,10 +230,11 @@ private:
       s_.observer.AtSafePoint(s_.g.P);
       const unsigned long messagesBefore = MessageCount();
       ArcMatrix<Model> jacobian;
-      const Attempt attempt = SolveAlong(s_, last_.Z, dir_, step_, jacobian);
+      const ArcVector<Model> scale = ScaleAt(last_.Z);
+      const Attempt attempt = SolveAlong(s_, last_.Z, dir_, step_, scale, jacobian);
       if (attempt == Attempt::SingularMatrix)
         return Failure::SingularMatrix;
-      if (attempt == Attempt::Failed) {
+      if (Failed(attempt)) {
         step_ = step_ / 2.0L;
         if (step_ < minStep_)
           return End(SweepEnd::MinStep);
@@ -207,13 +243,13 @@ private:
       if (s_.g.P > s_.P2 || s_.g.P < s_.P1)
         return End(SweepEnd::LeftRange);
       ArcPoint<Model> next{PointOf(s_)};
-      if (!SlopeOfP(jacobian, next.slope))
+      if (!SlopeOfP(jacobian, scale, next.slope))
         return Failure::SingularMatrix;
       if (std::signbit(next.slope) != std::signbit(last_.slope))
         if (const Failure failure = PassFold(next); failure != Failure::None)
           return failure;
       Record(next, messagesBefore, RecordKind::Plain);
-      dir_ = Direction(last_.Z, next.Z);
+      dir_ = Direction(last_.Z, next.Z, ScaleAt(next.Z));
       last_ = next;
       Grow(s_.g.ITER);
       if (Enough())
@@ -240,18 +276,20 @@ private:
     lastRecorded_ = PointOf(s_);
     ArcMatrix<Model> jacobian;
     const unsigned long messagesBefore = MessageCount();
-    if (const Attempt attempt = SolveAlong(s_, lastRecorded_, dir_, 0.0L, jacobian);
+    const ArcVector<Model> scale = ScaleAt(lastRecorded_);
+    if (const Attempt attempt =
+            SolveAlong(s_, lastRecorded_, dir_, 0.0L, scale, jacobian, &s_.trace);
         attempt != Attempt::Solved)
       return attempt;
     last_ = {PointOf(s_)};
-    if (!SlopeOfP(jacobian, last_.slope))
+    if (!SlopeOfP(jacobian, scale, last_.slope))
       return Attempt::SingularMatrix;
     Record(last_, messagesBefore, RecordKind::Plain);
     return Attempt::Solved;
   }
 
   void Record(const ArcPoint<Model> &point, unsigned long messagesBefore, RecordKind kind) {
-    s_.arclength += Distance(lastRecorded_, point.Z);
+    s_.arclength += Distance(lastRecorded_, point.Z, ScaleAt(lastRecorded_));
     lastRecorded_ = point.Z;
     s_.DP = step_;
     s_.slope = point.slope;
@@ -265,8 +303,9 @@ private:
   [[nodiscard]] Failure PassFold(const ArcPoint<Model> &next) {
     const typename Model::Globals atNext = s_.g;
     const unsigned long messagesAtFold = MessageCount();
-    const ArcVector<Model> chord = Direction(last_.Z, next.Z);
-    const REAL length = Distance(last_.Z, next.Z);
+    const ArcVector<Model> scale = ScaleAt(last_.Z);
+    const ArcVector<Model> chord = Direction(last_.Z, next.Z, scale);
+    const REAL length = Distance(last_.Z, next.Z, scale);
     REAL lo = 0.0L, hi = length, fLo = last_.slope, fHi = next.slope;
     int side = 0;
     bool located = false;
@@ -274,13 +313,13 @@ private:
     for (int k = 0; k < kFoldIterations; ++k) {
       const REAL sigma = (lo * fHi - hi * fLo) / (fHi - fLo);
       ArcMatrix<Model> jacobian;
-      const Attempt attempt = SolveAlong(s_, last_.Z, chord, sigma, jacobian);
+      const Attempt attempt = SolveAlong(s_, last_.Z, chord, sigma, scale, jacobian);
       if (attempt == Attempt::SingularMatrix)
         return Failure::SingularMatrix;
-      if (attempt == Attempt::Failed)
+      if (Failed(attempt))
         break;
       located = true;
-      if (!SlopeOfP(jacobian, f))
+      if (!SlopeOfP(jacobian, scale, f))
         return Failure::SingularMatrix;
       if (fabsl(f) <= kFoldTolerance || hi - lo <= kFoldTolerance * length)
         break;

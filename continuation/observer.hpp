@@ -69,6 +69,9 @@ public:
   // A resumed sweep: the curve of the records kept, the last P, the count.
   virtual void Resumed(const PassStart &pass, const std::vector<CurvePoint> &curve, REAL P,
                        long records) = 0;
+  // A resume goes on with other solver settings from record `fromRecord`
+  // on: `changes` says which ("--budgets 16 (was 4)").
+  virtual void SettingsChanged(long fromRecord, const std::string &changes) = 0;
   virtual void SweepEnded(SweepEnd why) = 0;
   // The results files are closed: the final wait, the window closed, the
   // pictures written.

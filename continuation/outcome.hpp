@@ -15,6 +15,7 @@ enum class Failure {
   IterationLimit,        // Newton's method ran out of iterations ("ntial malo")
   SingularMatrix,        // a Jacobian with an all-zero row
   InvalidIntegratorCall, // the integrator refused a trajectory
+  StartNotSolved,        // along the arclength: the first point, before any step
 };
 
 struct RunOutcome {

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <type_traits>
 
 #include "report/csv.hpp"
 #include "runtime/write_all.hpp"
@@ -50,13 +51,6 @@ std::string Conflict(std::string_view name, const std::optional<REAL> &given, RE
   return std::string(name) + " " + ShortReal(*given) + " is not this run's " + ShortReal(recorded);
 }
 
-std::string Conflict(std::string_view name, const std::optional<long> &given, long recorded) {
-  if (!given || *given == recorded)
-    return "";
-  return std::string(name) + " " + std::to_string(*given) + " is not this run's " +
-         std::to_string(recorded);
-}
-
 std::string Conflict(std::string_view name, const std::optional<Strategy> &given,
                      Strategy recorded) {
   if (!given || *given == recorded)
@@ -76,7 +70,7 @@ std::string Conflict(std::string_view name, const std::optional<REAL> &given, RE
 
 } // namespace
 
-std::string SettingsConflict(REAL from, const SweepSettings &sweep, const SolveSettings &solve,
+std::string SettingsConflict(REAL from, const SweepSettings &sweep,
                              const ContinuationChoice &continuation, const SettingOptions &given) {
   std::string range;
   if (given.P1 && (*given.P1 != sweep.P1 || *given.P2 != sweep.P2))
@@ -84,17 +78,45 @@ std::string SettingsConflict(REAL from, const SweepSettings &sweep, const SolveS
             ShortReal(sweep.P1) + ":" + ShortReal(sweep.P2);
   for (const std::string &c :
        {Conflict("--from", given.from, from), Conflict("--step", given.step, sweep.DP), range,
-        Conflict("--tolf", given.tolf, solve.TOLF), Conflict("--tolx", given.tolx, solve.TOLX),
-        Conflict("--ntrial", given.ntrial, solve.NTRIAL),
-        Conflict("--budgets", given.budgets, solve.budgets),
-        Conflict("--relerr", given.relerr, solve.RELERR),
-        Conflict("--abserr", given.abserr, solve.ABSERR),
         Conflict("--continuation", given.strategy, continuation.strategy),
         Conflict("--min-step", given.minStep, continuation.minStep, "default |DP|/1024"),
         Conflict("--max-step", given.maxStep, continuation.maxStep, "default 10|DP|")})
     if (!c.empty())
       return c + " (ZANFEL.CSV keeps the run's settings; give the same or none)";
   return "";
+}
+
+namespace {
+
+// One solver setting given over the one in force: its new value, and the
+// part of the change's description ("--budgets 16 (was 4)").
+template <class T, class U>
+void Change(std::string &changes, std::string_view name, const std::optional<T> &given,
+            U &inForce) {
+  if (!given || static_cast<U>(*given) == inForce)
+    return;
+  const auto text = [](auto v) {
+    if constexpr (std::is_floating_point_v<decltype(v)>)
+      return ShortReal(v);
+    else
+      return std::to_string(v);
+  };
+  changes += (changes.empty() ? "" : ", ") + std::string(name) + " " + text(*given) + " (was " +
+             text(inForce) + ")";
+  inForce = static_cast<U>(*given);
+}
+
+} // namespace
+
+std::string ChangeSolverSettings(SolveSettings &solve, const SettingOptions &given) {
+  std::string changes;
+  Change(changes, "--tolf", given.tolf, solve.TOLF);
+  Change(changes, "--tolx", given.tolx, solve.TOLX);
+  Change(changes, "--ntrial", given.ntrial, solve.NTRIAL);
+  Change(changes, "--budgets", given.budgets, solve.budgets);
+  Change(changes, "--relerr", given.relerr, solve.RELERR);
+  Change(changes, "--abserr", given.abserr, solve.ABSERR);
+  return changes;
 }
 
 int ReadResumeFiles(std::string_view program, TextFile &res, TextFile &csv, ResumeFiles &files) {
@@ -168,6 +190,12 @@ std::string Printable(std::string_view text) {
   if (text.size() > kShown)
     shown += "... (" + std::to_string(text.size()) + " bytes)";
   return shown;
+}
+
+bool IsSettingsLinePrefix(std::string_view tail) {
+  static constexpr std::size_t kLongest = 4096;
+  return tail.find('\n') == std::string_view::npos && tail.size() < kLongest &&
+         (kSettingsFromRow.starts_with(tail) || tail.starts_with(kSettingsFromRow));
 }
 
 bool IsRowPrefix(std::string_view tail, const std::vector<CsvColumn> &columns) {

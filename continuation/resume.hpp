@@ -36,11 +36,49 @@ struct ResumeFiles {
   bool alongArc = false;    // the rows of a sweep along the arclength
 };
 
+// Text from a file as one line of a message: bytes outside printable ASCII
+// as \xNN, and at most a few dozen of them.
+std::string Printable(std::string_view text);
+
 // Why options given with --resume cannot go on with the recorded settings:
-// "--tolf 1e-13 is not this run's 1e-12 ...", or "" when every option given
-// is the run's own.
-std::string SettingsConflict(REAL from, const SweepSettings &sweep, const SolveSettings &solve,
+// "--step 0.02 is not this run's 0.01 ...", or "" when every sweep setting
+// given (start, step, range, the way of continuation and its step bounds) is
+// the run's own. The solver's settings are free to change.
+std::string SettingsConflict(REAL from, const SweepSettings &sweep,
                              const ContinuationChoice &continuation, const SettingOptions &given);
+
+// The solver settings given with --resume (Newton's tolerances and
+// iterations, the budgets, the integrator's tolerances) put over those in
+// force; what changed ("--budgets 16 (was 4), --tolf 1e-12 (was 1e-10)"),
+// or "" when nothing did.
+std::string ChangeSolverSettings(SolveSettings &solve, const SettingOptions &given);
+
+// What is wrong with a "# settings from row" line met before row `nextRow`
+// of the run `run`, or "" when it is one a resume wrote; its solver settings
+// in `solve` then.
+template <class Table>
+std::string SettingsLineFault(std::string_view line, const RunSettings<Table> &run, long nextRow,
+                              SolveSettings &solve) {
+  long row;
+  std::string_view text;
+  if (!ParseSettingsFromRow(line, row, text))
+    return Printable(line) + " is not a settings line";
+  if (row != nextRow)
+    return "the settings line names row " + std::to_string(row);
+  SettingOptions o;
+  if (const std::string error = ParseSettingsText(text, o); !error.empty())
+    return "the settings line: " + error;
+  Table t = run.table;
+  if (const std::string conflict = SettingsConflict(StartP(t), OptionSweep(t), run.continuation, o);
+      !conflict.empty())
+    return "the settings line changes a sweep setting: " + conflict.substr(0, conflict.find(" ("));
+  solve = Settle(run.table, o).solve;
+  return "";
+}
+
+// Whether `tail` (no line end) is the start of a settings line: what a run
+// cut off while writing one leaves.
+bool IsSettingsLinePrefix(std::string_view tail);
 
 // The run's settings as its CSV head records them, with the given options
 // checked against them; 0, or the status after the message.
@@ -53,8 +91,7 @@ int RecordedSettings(std::string_view program, const ResumeFiles &files, const T
   run = Settle(table, recorded);
   run.records = given.records.value_or(0);
   Table t = run.table;
-  const std::string conflict =
-      SettingsConflict(StartP(t), OptionSweep(t), run.solve, run.continuation, given);
+  const std::string conflict = SettingsConflict(StartP(t), OptionSweep(t), run.continuation, given);
   return conflict.empty() ? 0 : CannotResume(program, kResumeBadData, conflict);
 }
 
@@ -67,10 +104,6 @@ int ReadResumeFiles(std::string_view program, TextFile &res, TextFile &csv, Resu
 // after the message.
 int CheckHeaderRow(std::string_view program, const ResumeFiles &files,
                    const std::vector<std::string> &columns);
-
-// Text from a file as one line of a message: bytes outside printable ASCII
-// as \xNN, and at most a few dozen of them.
-std::string Printable(std::string_view text);
 
 // Whether `tail` (no line end) is the start of a row with these columns:
 // what a run cut off while writing a row leaves.
@@ -101,7 +134,7 @@ int CheckTails(std::string_view program, const ResumeFiles &f, const SweepRules<
                std::size_t rowsEnd, long rows, std::size_t resKeep, const std::string &lastRecord,
                long shared) {
   const std::string_view csvTail = std::string_view(f.csv).substr(rowsEnd);
-  if (!IsRowPrefix(csvTail, CsvColumnTable(rules, f.alongArc)))
+  if (!IsRowPrefix(csvTail, CsvColumnTable(rules, f.alongArc)) && !IsSettingsLinePrefix(csvTail))
     return CannotResume(program, kResumeBadData,
                         "ZANFEL.CSV: after row " + std::to_string(rows) + ": " +
                             Printable(csvTail) + " is not the start of a row");
@@ -167,9 +200,11 @@ template <class Model> struct ArcRows {
 // in `curve`. 0, or the status after the message.
 template <class Model>
 int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
-                        const OnePassSettings<Model> &settings, const SweepRules<Model> &rules,
-                        Program<Model> &s, long &shared, std::size_t &csvKeep, std::size_t &resKeep,
-                        std::vector<CurvePoint> &curve, ArcRows<Model> *arc = nullptr) {
+                        const RunSettings<OnePassSettings<Model>> &run,
+                        const SweepRules<Model> &rules, Program<Model> &s, long &shared,
+                        std::size_t &csvKeep, std::size_t &resKeep, std::vector<CurvePoint> &curve,
+                        ArcRows<Model> *arc = nullptr) {
+  const OnePassSettings<Model> &settings = run.table;
   CsvRow<Model::N, Model::NOUT> row, last;
   row.alongArc = arc != nullptr;
   shared = 0;
@@ -189,6 +224,15 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
   for (std::size_t end; (end = f.csv.find('\n', csvKeep)) != std::string::npos;) {
     const std::string_view line(f.csv.data() + csvKeep, end - csvKeep);
     const std::string where = "ZANFEL.CSV: row " + std::to_string(shared + 1);
+    if (line.starts_with("#")) { // the rows from here on solved with other settings
+      const std::string fault = pending ? "a settings line between a fold and the row of its step"
+                                        : SettingsLineFault(line, run, shared + 1, s.g.solve);
+      if (!fault.empty())
+        return CannotResume(program, kResumeBadData,
+                            "ZANFEL.CSV: before row " + std::to_string(shared + 1) + ": " + fault);
+      csvKeep = rowsEnd = end + 1;
+      continue;
+    }
     if (!ParseCsvRow(line, rules.layout, row) || row.record != shared + 1 || row.pass != 1)
       return CannotResume(program, kResumeBadData,
                           where + " is not a row of this sweep: " + Printable(line));
@@ -256,6 +300,17 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
   return 0;
 }
 
+// A resume that goes on with the solver settings of `s` where the run's were
+// others: the CSV says from which row they hold, the observer what changed.
+template <class Model>
+void NoteSettingsChange(Program<Model> &s, RunSettings<OnePassSettings<Model>> run, long fromRow,
+                        const std::string &changed) {
+  run.solve = s.g.solve;
+  s.CSV.Write(SettingsFromRowLine(fromRow, SettingsText(run)));
+  s.CSV.WriteThrough();
+  s.observer.SettingsChanged(fromRow, changed);
+}
+
 // The arclength sweep after the last row loaded in `s`.
 template <class Model>
 [[nodiscard]] Failure ResumeAlongArc(Program<Model> &s, const SweepRules<Model> &rules,
@@ -302,7 +357,7 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
     // Values a file was given by hand are judged, not computed with: none
     // of them may end the program with a trap.
     const MaskedTraps masked;
-    if (const int status = MatchRowsAndRecords(program, files, settings, rules, s, shared, csvKeep,
+    if (const int status = MatchRowsAndRecords(program, files, run, rules, s, shared, csvKeep,
                                                resKeep, curve, alongArc ? &arc : nullptr))
       return EndedWith(status);
   }
@@ -322,8 +377,11 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
                                       ShortReal(s.P2) + "] after record " +
                                       std::to_string(shared)));
 
+  const std::string changed = ChangeSolverSettings(s.g.solve, options);
   s.FAIL.Append(static_cast<long long>(resKeep));
   s.CSV.Append(static_cast<long long>(csvKeep));
+  if (!changed.empty())
+    NoteSettingsChange(s, run, shared + 1, changed);
   observer.Resumed({s.pass, settings.frame, false, rules.plotted, settings.start.P, s.P1, s.P2,
                     rules.addStep, s.continuation.AlongArc()},
                    curve, lastP, s.records);

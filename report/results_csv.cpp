@@ -87,6 +87,21 @@ std::string CsvHeaderRow(const std::vector<std::string> &columns) {
   return row + '\n';
 }
 
+std::string SettingsFromRowLine(long row, std::string_view settings) {
+  return std::string(kSettingsFromRow) + std::to_string(row) + ": " + std::string(settings) + '\n';
+}
+
+bool ParseSettingsFromRow(std::string_view line, long &row, std::string_view &settings) {
+  if (!line.starts_with(kSettingsFromRow))
+    return false;
+  line.remove_prefix(kSettingsFromRow.size());
+  const std::size_t colon = line.find(": ");
+  if (colon == std::string_view::npos || !ParseLong(line.substr(0, colon), row) || row < 1)
+    return false;
+  settings = line.substr(colon + 2);
+  return true;
+}
+
 void AppendCsvEndNote(std::string_view why) {
   // Opened as the run's own files are: a link planted meanwhile is not
   // written through.

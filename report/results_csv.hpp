@@ -144,6 +144,13 @@ std::string CsvHead(std::string_view program, const std::vector<std::string> &sw
 // The last line of ZANFEL.CSV after a sweep that ended early by a failure:
 // "# ended early: <why>", appended to the file if it is there; best effort.
 void AppendCsvEndNote(std::string_view why);
+// A resume that goes on with other solver settings writes, before the first
+// row it adds, "# settings from row K: <settings>": the rows from K on were
+// solved with those (the head's "# settings:" line keeps the first start's).
+inline constexpr std::string_view kSettingsFromRow = "# settings from row ";
+std::string SettingsFromRowLine(long row, std::string_view settings);
+// Reads such a line (without its line end); false when it is not one.
+bool ParseSettingsFromRow(std::string_view line, long &row, std::string_view &settings);
 // One "sweep" note of the head: start, step and range of P, and the rule by
 // which the step changes.
 std::string SweepNoteText(std::string_view what, REAL startP, REAL DP, REAL P1, REAL P2,

@@ -5,13 +5,20 @@
 
 namespace zanfel {
 
-enum class FatalCause { Unknown, IterationLimit, InvalidIntegratorCall, SingularMatrix };
+enum class FatalCause {
+  Unknown,
+  IterationLimit,
+  InvalidIntegratorCall,
+  SingularMatrix,
+  StartNotSolved,
+};
 
 // Distinct from the run-time error numbers, the command-line statuses
 // (64-66) and the ends by signal (128+N).
 constexpr int kIterationLimitStatus = 10;        // "ntial malo"
 constexpr int kInvalidIntegratorCallStatus = 11; // the integrator's bad-call end
 constexpr int kSingularMatrixStatus = 12;        // reported as run-time error 200
+constexpr int kStartNotSolvedStatus = 13;        // along the arclength, before any record
 
 // Noted just before the fatal end. Async-signal-safe to read.
 void NoteFatalCause(FatalCause cause);

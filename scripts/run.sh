@@ -36,11 +36,11 @@ trap ':' INT TERM
 status=0
 "$root/build/bin/$program" "$@" </dev/null || status=$?
 echo "results: $dir/ZANFEL.RES  plot: $dir/ZANFEL.PNG and ZANFEL.SVG  exit status: $status"
-# A sweep that ended early (statuses 10 to 12) closed ZANFEL.CSV with a line
+# A sweep that ended early (statuses 10 to 13) closed ZANFEL.CSV with a line
 # that says why and what to try: the console shows it too (the program's own
 # summary line goes to a terminal only), with the command that tries it.
 case "$status" in
-10 | 11 | 12)
+10 | 11 | 12 | 13)
   why="$(tail -n 1 "$dir/ZANFEL.CSV" 2>/dev/null || true)"
   case "$why" in
   "# ended early: "*)
@@ -48,6 +48,14 @@ case "$status" in
     try="$(echo "$why" | sed -n 's/.*(try \(--[^)]*\))$/\1/p')"
     case "$try" in
     *" or "* | "") echo "the options: sh scripts/run.sh $program --help" ;;
+    --budgets* | --tolf* | --tolx* | --ntrial*)
+      # The solver's settings may change on a resume, which goes on from
+      # the last record; shoot_a1 and shoot_a2 do not resume.
+      case "$program" in
+      shoot_a*) echo "to go further: sh scripts/run.sh $program $try" ;;
+      *) echo "to go further: sh scripts/run.sh $program --resume $try" ;;
+      esac
+      ;;
     *) echo "to go further: sh scripts/run.sh $program $try" ;;
     esac
     ;;

@@ -363,7 +363,7 @@ TEST(SettingsLine, ReadsBackEverySettingAndRefusesALineNoRunWrote) {
 TEST(SettingsLine, ASettingGivenAgainMustBeTheRunsOwn) {
   const RunSettings<OnePassSettings<FamilyC>> run = Settle(kShootC1, {});
   const auto conflict = [&](const SettingOptions &given) {
-    return SettingsConflict(run.table.start.P, run.table.sweep, run.solve, run.continuation, given);
+    return SettingsConflict(run.table.start.P, run.table.sweep, run.continuation, given);
   };
   SettingOptions same;
   same.P1 = run.table.sweep.P1;
@@ -383,9 +383,17 @@ TEST(SettingsLine, ASettingGivenAgainMustBeTheRunsOwn) {
   bound.maxStep = 0.1L;
   EXPECT_NE(conflict(bound).find("--max-step 0.1 is not this run's default 10|DP|"),
             std::string::npos);
-  SettingOptions abserr;
-  abserr.abserr = 1e-12L;
-  EXPECT_NE(conflict(abserr).find("--abserr"), std::string::npos);
+  SettingOptions solver; // the solver's settings may change on a resume
+  solver.abserr = 1e-12L;
+  solver.budgets = 16;
+  solver.tolf = 1e-13L;
+  EXPECT_EQ(conflict(solver), "");
+  SolveSettings solve = run.solve;
+  EXPECT_EQ(ChangeSolverSettings(solve, solver),
+            "--tolf 1e-13 (was 1e-15), --budgets 16 (was 1), --abserr 1e-12 (was 1e-15)");
+  EXPECT_EQ(solve.budgets, 16);
+  EXPECT_EQ(solve.ABSERR, 1e-12L);
+  EXPECT_EQ(ChangeSolverSettings(solve, solver), ""); // now the ones in force
 }
 
 // A run whose step cannot move P would write the same P forever, or end
@@ -489,9 +497,9 @@ template <long N> RunOutcome DoubleStepRun(SweepObserver &o) {
 template <long N> RunOutcome DoubleStepResumed(SweepObserver &o) {
   return ResumeShootB1(o, DoubleStep(N));
 }
-RunOutcome ResumedWithRecordsOnly(SweepObserver &o) {
+template <long N = 9> RunOutcome ResumedWithRecordsOnly(SweepObserver &o) {
   SettingOptions given;
-  given.records = 9;
+  given.records = N;
   return ResumeShootB1(o, given);
 }
 RunOutcome ResumedWithAnotherStep(SweepObserver &o) {
@@ -499,10 +507,66 @@ RunOutcome ResumedWithAnotherStep(SweepObserver &o) {
   given.step = -0.01L;
   return ResumeShootB1(o, given);
 }
-RunOutcome ResumedWithAnotherTolerance(SweepObserver &o) {
+// Resumes with the solver's settings given: other budgets and residual
+// test, the same budgets again, the budgets back.
+template <long N, long Budgets> RunOutcome ResumedWithBudgets(SweepObserver &o) {
   SettingOptions given;
-  given.tolf = 1e-14L;
+  given.budgets = Budgets;
+  if (N == 6)
+    given.tolf = 1e-14L;
+  given.records = N;
   return ResumeShootB1(o, given);
+}
+
+// A resume that changes the solver's settings goes on from the last record
+// with them: the CSV keeps its rows and says before the next one which
+// settings hold from there; a later resume goes on with those (the same
+// given again are no change, others one more line). A settings line cut off
+// by the end of a run is dropped; one that names another row is refused.
+TEST(Resume, OtherSolverSettingsHoldFromTheRowTheCsvNames) {
+  const TempDir dirTmp;
+  const std::string dir = dirTmp.Path();
+  ASSERT_EQ(testing::RunRecordedBody(dir, DoubleStepRun<4>, 0).status, 0);
+  const std::string before = ReadFile(dir + "/ZANFEL.CSV");
+  const auto lines = [&](const std::string &csv) {
+    std::vector<std::string> found;
+    for (std::size_t at = 0; (at = csv.find("\n# settings from row ", at)) != std::string::npos;)
+      found.push_back(csv.substr(at + 1, csv.find('\n', at + 1) - at - 1));
+    return found;
+  };
+  const ChildResult r = testing::RunRecordedBody(dir, ResumedWithBudgets<6, 4>, 0);
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::string csv = ReadFile(dir + "/ZANFEL.CSV");
+  EXPECT_EQ(csv.substr(0, before.size()), before);
+  EXPECT_EQ(ExpectPlainCsv(csv, 28), 6);
+  ASSERT_EQ(lines(csv).size(), 1u) << csv;
+  const std::string first = lines(csv)[0];
+  EXPECT_TRUE(first.starts_with("# settings from row 5: --from ")) << first;
+  SettingOptions o;
+  EXPECT_EQ(ParseSettingsText(first.substr(first.find(": ") + 2), o), "");
+  EXPECT_EQ(o.budgets, 4);
+  EXPECT_EQ(o.tolf, 1e-14L);
+  EXPECT_EQ(o.step, -0.02L);
+
+  EXPECT_EQ(testing::RunRecordedBody(dir, ResumedWithBudgets<8, 4>, 0).status, 0);
+  EXPECT_EQ(lines(ReadFile(dir + "/ZANFEL.CSV")).size(), 1u); // 4 is the budgets in force
+  EXPECT_EQ(testing::RunRecordedBody(dir, ResumedWithBudgets<9, 1>, 0).status, 0);
+  csv = ReadFile(dir + "/ZANFEL.CSV");
+  ASSERT_EQ(lines(csv).size(), 2u);
+  EXPECT_TRUE(lines(csv)[1].starts_with("# settings from row 9: ")) << lines(csv)[1];
+  EXPECT_NE(lines(csv)[1].find(" --budgets 1 "), std::string::npos);
+  EXPECT_EQ(ExpectPlainCsv(csv, 28), 9);
+
+  WriteFile(dir + "/ZANFEL.CSV", ReadFile(dir + "/ZANFEL.CSV") + "# settings from ro");
+  EXPECT_EQ(testing::RunRecordedBody(dir, ResumedWithRecordsOnly<10>, 0).status, 0);
+  csv = ReadFile(dir + "/ZANFEL.CSV");
+  EXPECT_EQ(csv.find("# settings from ro\n"), std::string::npos);
+  EXPECT_EQ(ExpectPlainCsv(csv, 28), 10);
+
+  const std::size_t at = csv.find("# settings from row 9: ");
+  WriteFile(dir + "/ZANFEL.CSV", csv.substr(0, at) + "# settings from row 3" + csv.substr(at + 20));
+  ExpectRefused(dir, ResumedWithRecordsOnly<11>, kResumeBadData,
+                "ZANFEL.CSV: before row 9: the settings line names row 3");
 }
 
 // --records N ends the sweep after exactly N records, as a key would; the
@@ -528,13 +592,11 @@ TEST(Resume, RecordsStopASweepThatGoesOnWithMoreRecords) {
   CopyResults(dir, other);
   ExpectRefused(other, ResumedWithAnotherStep, kResumeBadData,
                 "--step -0.01 is not this run's -0.02");
-  ExpectRefused(other, ResumedWithAnotherTolerance, kResumeBadData,
-                "--tolf 1e-14 is not this run's 1e-15");
 
   // On to 6 with the settings given again, then to 9 with none but --records.
   const ChildResult part = testing::RunRecordedBody(dir, DoubleStepResumed<6>, 0);
   EXPECT_EQ(ExpectPlainCsv(ReadFile(dir + "/ZANFEL.CSV"), 28), 6);
-  const ChildResult r = testing::RunRecordedBody(dir, ResumedWithRecordsOnly, 0);
+  const ChildResult r = testing::RunRecordedBody(dir, ResumedWithRecordsOnly<>, 0);
   ChildResult parts = stopped;
   parts.out += part.out;
   ExpectSameAsUnstopped(whole, dir, w, parts, r);

@@ -689,7 +689,7 @@ TEST(RunScript, AnEarlyEndSaysWhyAndHowToGoFurther) {
       "/ZANFEL.PNG and ZANFEL.SVG  exit status: 10\n"
       "shoot_c2 ended early: iteration limit at P = 1.26437262: residuals stalled at 2.9e-15 "
       "above TOLF = 1e-15 while |X| reaches 2e4 (try --tolf 1e-13)\n"
-      "to go further: sh scripts/run.sh shoot_c2 --tolf 1e-13\n";
+      "to go further: sh scripts/run.sh shoot_c2 --resume --tolf 1e-13\n";
   EXPECT_TRUE(r.out.ends_with(Golden("shoot_c2", "stdout.bin") + tail)) << r.out;
 }
 

@@ -16,6 +16,7 @@ public:
   void Solved(REAL, REAL) override {}
   void Recorded(const CurvePoint &, REAL, long, int) override {}
   void Resumed(const PassStart &, const std::vector<CurvePoint> &, REAL, long) override {}
+  void SettingsChanged(long, const std::string &) override {}
   void SweepEnded(SweepEnd) override {}
   void RunEnding() override {}
 };
