@@ -530,7 +530,8 @@ TEST(Resume, OtherSolverSettingsHoldFromTheRowTheCsvNames) {
   const std::string before = ReadFile(dir + "/ZANFEL.CSV");
   const auto lines = [&](const std::string &csv) {
     std::vector<std::string> found;
-    for (std::size_t at = 0; (at = csv.find("\n# settings from row ", at)) != std::string::npos;)
+    for (std::size_t at = 0; (at = csv.find("\n# settings from row ", at)) != std::string::npos;
+         ++at)
       found.push_back(csv.substr(at + 1, csv.find('\n', at + 1) - at - 1));
     return found;
   };
