@@ -108,6 +108,14 @@ const char *SignalName(int sig) {
   }
 }
 
+// " at P = ...: <why the solve gave out>", as far as it is known.
+void AtPBecause(Line &line) {
+  if (havePText)
+    line << " at P = " << pText;
+  if (limitDetail[0])
+    line << ": " << limitDetail;
+}
+
 void Reason(Line &line, EndWay way, int code) {
   switch (way) {
   case EndWay::Normal: {
@@ -137,20 +145,14 @@ void Reason(Line &line, EndWay way, int code) {
   switch (NotedFatalCause()) {
   case FatalCause::IterationLimit:
     line << "iteration limit";
-    if (havePText)
-      line << " at P = " << pText;
-    if (limitDetail[0])
-      line << ": " << limitDetail;
+    AtPBecause(line);
     return;
   case FatalCause::InvalidIntegratorCall:
     line << "invalid integrator call";
     return;
   case FatalCause::StartNotSolved:
     line << "no start on the curve";
-    if (havePText)
-      line << " at P = " << pText;
-    if (limitDetail[0])
-      line << ": " << limitDetail;
+    AtPBecause(line);
     return;
   case FatalCause::SingularMatrix:
   case FatalCause::Unknown:
