@@ -85,6 +85,22 @@ std::string FatalEndText(int status, bool runtimeError, bool noRecord) {
   return noRecord ? "ended in the first solve: " + why : "ended early: " + why;
 }
 
+// What the checks of the records found, for the title: "right to at
+// least D digits (checked: K of R)"; "" when no record was checked.
+std::string CheckNote(const std::vector<CurvePoint> &curve) {
+  CheckTally t;
+  for (const CurvePoint &p : curve)
+    t.Note(p.digits);
+  if (t.checked == 0)
+    return "";
+  std::string note =
+      t.checked > t.failed ? "right to at least " + std::to_string(t.least) + " digits " : "";
+  note += "(checked: " + std::to_string(t.checked) + " of " + std::to_string(curve.size());
+  if (t.failed > 0)
+    note += ", " + std::to_string(t.failed) + " failed";
+  return note + ")";
+}
+
 bool WriteNow(std::string_view ended) {
   std::vector<svg::Sample> samples;
   if (watched) {
@@ -92,7 +108,8 @@ bool WriteNow(std::string_view ended) {
     for (const CurvePoint &p : *watched)
       samples.push_back({p.pass, p.H, p.value, p.kind, p.P});
   }
-  const svg::Labels labels{programName, acrossName, plottedName};
+  const svg::Labels labels{programName, acrossName, plottedName,
+                           watched ? CheckNote(*watched) : ""};
   const bool written =
       WriteWholeFile(PicturePath(), svg::CurvePicture(samples, labels, ended), &failedPath);
   saved = saved || written;

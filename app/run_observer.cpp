@@ -75,6 +75,7 @@ void RunObserver::Recorded(const CurvePoint &point, REAL P, long records, int it
   curve_.push_back(point);
   if (point.kind == RecordKind::Fold)
     summary::NoteFold();
+  summary::NoteCheck(point.digits);
   const long all = static_cast<long>(curve_.size());
   progress::AfterRecord(P, all, iterations, point.value, false);
   summary::NoteRecords(records, all, point.pass);
@@ -89,9 +90,11 @@ void RunObserver::Resumed(const PassStart &pass, const std::vector<CurvePoint> &
   if (pass.alongArc)
     summary::CountFolds();
   curve_ = curve;
-  for (const CurvePoint &p : curve_)
+  for (const CurvePoint &p : curve_) {
     if (p.kind == RecordKind::Fold)
       summary::NoteFold();
+    summary::NoteCheck(p.digits);
+  }
   DrawFrame(pass);
   // The curve as the rows give it: from the first point (the run's initial
   // solve lies there as well) through every other.

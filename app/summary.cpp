@@ -11,6 +11,7 @@
 #include "app/curve_picture.hpp"
 #include "graph/graph.hpp"
 #include "nonlinear/limit_reason.hpp"
+#include "report/check_columns.hpp"
 #include "report/format.hpp"
 #include "runtime/end_cause.hpp"
 
@@ -30,6 +31,7 @@ REAL lastP = 0.0L;
 bool havePText = false;
 volatile long recordCount = 0;
 volatile long foldCount = -1; // not counted: no fold can be passed
+CheckTally checks;            // of the records checked, written before the line reads it
 volatile long runRecordCount = 0;
 volatile int passCount = 1;
 volatile sig_atomic_t countInFile = 0; // the records are those the file holds
@@ -268,6 +270,10 @@ void NoteFold() {
     foldCount = foldCount + 1;
 }
 
+void NoteCheck(int digits) {
+  checks.Note(digits);
+}
+
 void NoteSweepEnd(const char *why) {
   sweepEnd = why;
 }
@@ -301,6 +307,14 @@ size_t Compose(char *buf, size_t size, EndWay way, int code, bool waiting) {
     line << "other settings " << settingsChange << "; ";
   if (const long folds = foldCount; folds >= 0)
     line << folds << (folds == 1 ? " fold passed; " : " folds passed; ");
+  if (checks.checked > 0) {
+    if (checks.checked > checks.failed)
+      line << "records right to at least " << long(checks.least) << " digits ";
+    line << "(checked: " << checks.checked << " of " << inRun;
+    if (checks.failed > 0)
+      line << ", " << checks.failed << " failed";
+    line << "); ";
+  }
   // During the final wait the picture is still to be written, when the
   // window closes.
   const bool png = waiting || graph::PictureSaved();

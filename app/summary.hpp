@@ -40,6 +40,10 @@ void NoteSettingsChange(long fromRecord, const std::string &changes);
 // Along the arclength: the line counts the folds passed, from none.
 void CountFolds();
 void NoteFold();
+// With --check-digits: the check of a record found `digits` right (or
+// failed, kCheckFailed); the line says to how many digits every checked
+// record is right. kNotChecked is no check.
+void NoteCheck(int digits);
 // How the last sweep stopped, as noted; null before any sweep stopped.
 const char *NotedSweepEnd();
 

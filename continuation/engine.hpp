@@ -56,6 +56,7 @@ void TakeSettings(Program<Model> &s, const RunSettings<Table> &settings) {
   s.g.solve = settings.solve;
   s.continuation = settings.continuation;
   s.recordLimit = settings.records;
+  s.check = settings.check;
 }
 
 // ZANFEL.CSV beside the results file, created after it, empty but for its
@@ -72,7 +73,7 @@ void CreateCsvFile(Program<Model> &s, std::string_view program, const SweepRules
   std::vector<std::string> notes = sweepNotes;
   if (alongArc)
     notes.push_back(ArclengthNote(s.continuation));
-  s.CSV.Write(CsvHead(program, notes, CsvColumns(rules, alongArc),
+  s.CSV.Write(CsvHead(program, notes, CsvColumns(rules, alongArc, s.check.on),
                       {solve.NTRIAL, solve.TOLX, solve.TOLF, solve.RELERR, solve.ABSERR},
                       DiffersFromTable(settings, table) ? SettingsText(settings) : ""));
   s.CSV.WriteThrough();

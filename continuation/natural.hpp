@@ -9,14 +9,20 @@ namespace zanfel {
 // What follows a record: H for the next solve, the next P, and the step
 // shrunk after a solve that needed NTRIAL iterations. True when P has left
 // [P1, P2]. A resumed sweep goes on from its last row through this too.
+template <class Model> REAL NextP(const Program<Model> &s, const SweepRules<Model> &rules) {
+  return rules.addStep ? s.g.P + s.DP : s.g.P - s.DP;
+}
+template <class Model> bool OutsideRange(const Program<Model> &s, REAL P) {
+  return P > s.P2 || P < s.P1;
+}
 template <class Model> bool StepOn(Program<Model> &s, const SweepRules<Model> &rules) {
   // H assigned again, deliberately: the record cannot have changed it, and
   // the sweep has always done it here.
   s.g.H = rules.scale(s);
-  s.g.P = rules.addStep ? s.g.P + s.DP : s.g.P - s.DP;
+  s.g.P = NextP(s, rules);
   if (s.g.ITER >= s.g.solve.NTRIAL)
     s.DP = kStepShrink * s.DP;
-  return s.g.P > s.P2 || s.g.P < s.P1;
+  return OutsideRange(s, s.g.P);
 }
 
 // The continuation: solve, plot, record, step P, shrink the step after a
@@ -29,7 +35,7 @@ template <class Model>
     const unsigned long messagesBefore = MessageCount();
     if (const Failure failure = Solve(s); failure != Failure::None)
       return failure;
-    RecordPoint(s, rules, messagesBefore);
+    RecordPoint(s, rules, messagesBefore, RecordKind::Plain, OutsideRange(s, NextP(s, rules)));
     const bool leftRange = StepOn(s, rules);
     const bool enough = s.recordLimit > 0 && s.records - s.passFirst >= s.recordLimit;
     if (leftRange || enough || s.observer.KeyPressed()) {

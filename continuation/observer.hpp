@@ -22,13 +22,15 @@ enum class SweepEnd { LeftRange, Key, Records, MinStep };
 
 // One point of the plotted curve per record: the pass it belongs to (counted
 // from 1 in the run), H and the plotted end value; the record's kind (a fold:
-// a turning point of the curve in P), and its P.
+// a turning point of the curve in P), its P, and with --check-digits the
+// digits its check found right (kNotChecked, kCheckFailed).
 struct CurvePoint {
   int pass;
   REAL H;
   REAL value;
   RecordKind kind = RecordKind::Plain;
   REAL P = 0.0L;
+  int digits = kNotChecked;
 };
 
 // A pass about to start: its number in the run, its frame, and what the

@@ -9,6 +9,7 @@
 
 #include "continuation/observer.hpp"
 #include "continuation/outcome.hpp"
+#include "continuation/record_check.hpp"
 #include "continuation/settings.hpp"
 #include "continuation/strategy.hpp"
 #include "continuation/usrfun_memo.hpp"
@@ -49,6 +50,7 @@ template <ShootingModel Model> struct Program {
   REAL arclength = 0.0L;           // along the curve, from the run's first point
   REAL slope = 0.0L;               // dP/ds at the point being recorded
   long folds = 0;
+  CheckChoice check; // which records are checked, in which arithmetic
 
   explicit Program(SweepObserver &o) : observer(o) {}
 };
@@ -126,20 +128,22 @@ template <class Model> struct SweepRules {
 
 // The CSV's columns under these rules, and their names.
 template <class Model>
-std::vector<CsvColumn> CsvColumnTable(const SweepRules<Model> &rules, bool alongArc) {
+std::vector<CsvColumn> CsvColumnTable(const SweepRules<Model> &rules, bool alongArc,
+                                      bool withCheck = false) {
   return CsvColumnTable<Model::N, Model::NOUT>(
-      rules.layout, {rules.vColumn, rules.dgColumn, rules.zColumn}, alongArc);
+      rules.layout, {rules.vColumn, rules.dgColumn, rules.zColumn}, alongArc, withCheck);
 }
 template <class Model>
-std::vector<std::string> CsvColumns(const SweepRules<Model> &rules, bool alongArc = false) {
-  return NamesOf(CsvColumnTable(rules, alongArc));
+std::vector<std::string> CsvColumns(const SweepRules<Model> &rules, bool alongArc = false,
+                                    bool withCheck = false) {
+  return NamesOf(CsvColumnTable(rules, alongArc, withCheck));
 }
 
 // The row of ZANFEL.CSV for the record just written, handed to the file at
 // once like the record.
 template <class Model>
 void WriteCsvRow(Program<Model> &s, const SweepRules<Model> &rules, unsigned long messages,
-                 RecordKind kind) {
+                 RecordKind kind, const RecordCheck<Model::N> &check) {
   CsvRow<Model::N, Model::NOUT> row;
   row.record = ++s.csvRows;
   row.pass = s.pass;
@@ -154,26 +158,31 @@ void WriteCsvRow(Program<Model> &s, const SweepRules<Model> &rules, unsigned lon
   row.kind = kind;
   row.s = s.arclength;
   row.slope = s.slope;
+  PutCheck(row, s.check, check);
   s.CSV.Write(FormatCsvRow(row, rules.layout));
   s.CSV.WriteThrough();
 }
 
 // What the sweep has solved becomes a record of this kind: the point
-// plotted, the record and its row written, the observer told.
+// plotted, the record checked if the run checks it, the record and its row
+// written, the observer told. `lastOfSweep`: the sweep ends after it.
 template <class Model>
 void RecordPoint(Program<Model> &s, const SweepRules<Model> &rules, unsigned long messagesBefore,
-                 RecordKind kind = RecordKind::Plain) {
+                 RecordKind kind = RecordKind::Plain, bool lastOfSweep = false) {
   // The point is plotted where the last trajectory left H.
   s.observer.Solved(s.g.H, s.g.YOUT[rules.plotIndex]);
   s.g.H = rules.scale(s);
   s.H1 = rules.partner(s);
   // The record first, then its row: a run cut off between the two leaves
   // the results file one record ahead, which a resume cuts back.
+  const bool limitReached = s.recordLimit > 0 && s.records + 1 - s.passFirst >= s.recordLimit;
+  const RecordCheck<Model::N> check = CheckIfWanted<Model>(
+      s.check, s.csvRows + 1, s.g, rules.plotIndex, kind, lastOfSweep || limitReached);
   WriteRecord(s.FAIL, rules.layout, s.g.H, s.H1, s.g.X, s.g.YOUT);
   ++s.records;
-  WriteCsvRow(s, rules, MessageCount() - messagesBefore, kind);
-  s.observer.Recorded({s.pass, s.g.H, s.g.YOUT[rules.plotIndex], kind, s.g.P}, s.g.P, s.records,
-                      s.g.ITER);
+  WriteCsvRow(s, rules, MessageCount() - messagesBefore, kind, check);
+  s.observer.Recorded({s.pass, s.g.H, s.g.YOUT[rules.plotIndex], kind, s.g.P, check.digits}, s.g.P,
+                      s.records, s.g.ITER);
 }
 
 } // namespace zanfel

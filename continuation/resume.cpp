@@ -215,6 +215,13 @@ bool IsRowPrefix(std::string_view tail, const std::vector<CsvColumn> &columns) {
         return false;
       continue;
     }
+    if (columns[i].type == FieldType::Check) {
+      if (!IsCheckFieldPrefix(f, torn))
+        return false;
+      if (torn)
+        return true;
+      continue;
+    }
     if (f.find_first_not_of("0123456789.e+-") != std::string_view::npos)
       return false;
     if (torn)

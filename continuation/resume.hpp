@@ -34,6 +34,7 @@ struct ResumeFiles {
   std::size_t firstRow = 0; // where the rows of the CSV start
   std::string settings;     // the "# settings:" line's value; "" for the table's own
   bool alongArc = false;    // the rows of a sweep along the arclength
+  bool withCheck = false;   // the rows have the check's columns
 };
 
 // Text from a file as one line of a message: bytes outside printable ASCII
@@ -134,7 +135,8 @@ int CheckTails(std::string_view program, const ResumeFiles &f, const SweepRules<
                std::size_t rowsEnd, long rows, std::size_t resKeep, const std::string &lastRecord,
                long shared) {
   const std::string_view csvTail = std::string_view(f.csv).substr(rowsEnd);
-  if (!IsRowPrefix(csvTail, CsvColumnTable(rules, f.alongArc)) && !IsSettingsLinePrefix(csvTail))
+  if (!IsRowPrefix(csvTail, CsvColumnTable(rules, f.alongArc, f.withCheck)) &&
+      !IsSettingsLinePrefix(csvTail))
     return CannotResume(program, kResumeBadData,
                         "ZANFEL.CSV: after row " + std::to_string(rows) + ": " +
                             Printable(csvTail) + " is not the start of a row");
@@ -207,6 +209,7 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
   const OnePassSettings<Model> &settings = run.table;
   CsvRow<Model::N, Model::NOUT> row, last;
   row.alongArc = arc != nullptr;
+  row.withCheck = run.check.on;
   shared = 0;
   csvKeep = f.firstRow;
   resKeep = 0;
@@ -280,8 +283,8 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
     ++shared;
     csvKeep = end + 1;
     resKeep += record.text.size();
-    curve.push_back(
-        {static_cast<int>(row.pass), s.g.H, s.g.YOUT[rules.plotIndex], row.kind, row.P});
+    curve.push_back({static_cast<int>(row.pass), s.g.H, s.g.YOUT[rules.plotIndex], row.kind, row.P,
+                     row.digits.value});
     if (!arc)
       leftRange = StepOn(s, rules);
   }
@@ -338,13 +341,15 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
   ResumeFiles files;
   if (const int status = ReadResumeFiles(program, s.FAIL, s.CSV, files))
     return EndedWith(status);
-  RunSettings<OnePassSettings<Model>> run{table, kSolve, {}, 0};
+  RunSettings<OnePassSettings<Model>> run{table, kSolve, {}, 0, {}};
   if (const int status = RecordedSettings(program, files, table, options, run))
     return EndedWith(status);
   // The way of continuation is the recorded one, and the rows are its own.
   const bool alongArc = run.continuation.AlongArc();
   files.alongArc = alongArc;
-  if (const int status = CheckHeaderRow(program, files, CsvColumns(rules, alongArc)))
+  files.withCheck = run.check.on;
+  if (const int status =
+          CheckHeaderRow(program, files, CsvColumns(rules, alongArc, files.withCheck)))
     return EndedWith(status);
   const OnePassSettings<Model> &settings = run.table;
   TakeSettings(s, run);

@@ -36,6 +36,19 @@ std::string Quoted(std::string_view name, std::string_view value, std::string_vi
   return std::string(name) + " wants " + std::string(wants) + ", not '" + std::string(value) + "'";
 }
 
+// The check's tolerances are fractions of the run's: a run it checks needs
+// both above 0.
+std::string CheckCombinationError(const SettingOptions &o) {
+  if (o.checkPrecision && !o.checkDigits)
+    return "--check-digits-precision goes with --check-digits";
+  if (!o.checkDigits)
+    return "";
+  for (const auto &[name, tol] : {std::pair{"--relerr", o.relerr}, std::pair{"--abserr", o.abserr}})
+    if (tol && !(*tol > 0.0L))
+      return std::string("--check-digits wants ") + name + " above 0, not " + ShortReal(*tol);
+  return "";
+}
+
 bool ParseRange(std::string_view value, SettingOptions &o, std::string &error) {
   const std::size_t colon = value.find(':');
   REAL P1 = 0.0L, P2 = 0.0L;
@@ -95,9 +108,40 @@ bool ParseWholeOption(std::string_view name, std::string_view value, long high,
 
 } // namespace
 
-const std::string_view kSettingNames[13] = {
-    "--from",    "--step",   "--range",  "--records",      "--tolf",     "--tolx",    "--ntrial",
-    "--budgets", "--relerr", "--abserr", "--continuation", "--min-step", "--max-step"};
+const std::string_view kSettingNames[14] = {"--from",         "--step",
+                                            "--range",        "--records",
+                                            "--tolf",         "--tolx",
+                                            "--ntrial",       "--budgets",
+                                            "--relerr",       "--abserr",
+                                            "--continuation", "--min-step",
+                                            "--max-step",     "--check-digits-precision"};
+
+std::string ParseCheckDigits(const char *value, SettingOptions &o) {
+  long K = 0;
+  if (value && !ParseWholeNumber(value, 1, 1000000000, K))
+    return Quoted("--check-digits", value, "a whole number K of 1 or more");
+  o.checkDigits = K;
+  return "";
+}
+
+CheckChoice CheckChoiceOf(const SettingOptions &o) {
+  CheckChoice c;
+  c.on = o.checkDigits.has_value();
+  c.every = o.checkDigits.value_or(0);
+  c.precision = static_cast<int>(o.checkPrecision.value_or(80));
+  return c;
+}
+
+std::string CheckText(const CheckChoice &check) {
+  if (!check.on)
+    return "";
+  std::string text = " --check-digits";
+  if (check.every > 0)
+    text += " " + std::to_string(check.every);
+  if (check.precision != 80)
+    text += " --check-digits-precision " + std::to_string(check.precision);
+  return text;
+}
 
 bool ParseSettingOption(std::string_view name, std::string_view value, SettingOptions &o,
                         std::string &error) {
@@ -122,6 +166,12 @@ bool ParseSettingOption(std::string_view name, std::string_view value, SettingOp
     return ParseStepBound(name, value, name == "--min-step" ? o.minStep : o.maxStep, error);
   if (name == "--range")
     return ParseRange(value, o, error);
+  if (name == "--check-digits-precision") {
+    if (value != "80" && value != "128")
+      error = Quoted(name, value, "80 or 128");
+    o.checkPrecision = value == "128" ? 128 : 80;
+    return true;
+  }
   if (name == "--ntrial")
     return ParseWholeOption(name, value, INT16_MAX, o.ntrial, error);
   if (name == "--budgets")
@@ -136,7 +186,7 @@ std::string CombinationError(const SettingOptions &o) {
     return "--min-step and --max-step go with --continuation arclength";
   if (o.minStep && o.maxStep && *o.minStep > *o.maxStep)
     return "--min-step is greater than --max-step";
-  return "";
+  return CheckCombinationError(o);
 }
 
 std::string SettingsText(REAL from, const SweepSettings &sweep, const SolveSettings &solve,
@@ -170,6 +220,14 @@ std::string ParseSettingsText(std::string_view text, SettingOptions &o) {
   std::string error;
   std::vector<std::string_view> seen;
   for (std::size_t i = 0; i < words.size(); i += 2) {
+    if (words[i] == "--check-digits") {
+      const bool bare = i + 1 >= words.size() || words[i + 1].starts_with("--");
+      const std::string K = bare ? "" : std::string(words[i + 1]);
+      if (std::string e = ParseCheckDigits(bare ? nullptr : K.c_str(), o); !e.empty())
+        return e;
+      i -= bare ? 1 : 0;
+      continue;
+    }
     if (i + 1 >= words.size() || words[i] == "--records" ||
         !ParseSettingOption(words[i], words[i + 1], o, error))
       return "'" + std::string(words[i]) + "' is not a setting with its value";

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "check/check_choice.hpp"
 #include "continuation/strategy.hpp"
 #include "models/family_a.hpp"
 #include "models/family_b.hpp"
@@ -144,6 +145,9 @@ struct SettingOptions {
   std::optional<long> ntrial, budgets, records;
   std::optional<Strategy> strategy;
   std::optional<REAL> minStep, maxStep;
+  // --check-digits: 0 bare (labelled records and the last), K every K-th too.
+  std::optional<long> checkDigits;
+  std::optional<long> checkPrecision; // --check-digits-precision: 80 or 128
 };
 
 // The settings one run uses: the program's table with the options over it.
@@ -153,6 +157,7 @@ template <class Table> struct RunSettings {
   SolveSettings solve = kSolve;
   ContinuationChoice continuation;
   long records = 0; // records after which a sweep stops as a key would; 0: no limit
+  CheckChoice check;
 };
 
 // The start P and the sweep that --from, --step and --range set: a
@@ -177,8 +182,10 @@ inline SweepSettings &OptionSweep(ShootA2Settings &t) {
   return t.sweep;
 }
 
+CheckChoice CheckChoiceOf(const SettingOptions &o);
+
 template <class Table> RunSettings<Table> Settle(const Table &table, const SettingOptions &o) {
-  RunSettings<Table> s{table, kSolve, {}, 0};
+  RunSettings<Table> s{table, kSolve, {}, 0, {}};
   SweepSettings &sweep = OptionSweep(s.table);
   StartP(s.table) = o.from.value_or(StartP(s.table));
   sweep.DP = o.step.value_or(sweep.DP);
@@ -194,6 +201,7 @@ template <class Table> RunSettings<Table> Settle(const Table &table, const Setti
   s.continuation.minStep = o.minStep.value_or(0.0L);
   s.continuation.maxStep = o.maxStep.value_or(0.0L);
   s.records = o.records.value_or(0);
+  s.check = CheckChoiceOf(o);
   return s;
 }
 
@@ -204,10 +212,12 @@ template <class Table> RunSettings<Table> Settle(const Table &table, const Setti
 template <class Table> std::string SettingsText(const RunSettings<Table> &s) {
   Table t = s.table;
   const SweepSettings &sweep = OptionSweep(t);
-  return SettingsText(StartP(t), sweep, s.solve, s.continuation);
+  return SettingsText(StartP(t), sweep, s.solve, s.continuation) + CheckText(s.check);
 }
 std::string SettingsText(REAL from, const SweepSettings &sweep, const SolveSettings &solve,
                          const ContinuationChoice &continuation);
+// The check's part of the settings text, "" for a run without one.
+std::string CheckText(const CheckChoice &check);
 
 // Whether a run's settings differ from its program's table.
 template <class Table> bool DiffersFromTable(const RunSettings<Table> &s, const Table &table) {
@@ -216,8 +226,14 @@ template <class Table> bool DiffersFromTable(const RunSettings<Table> &s, const 
 
 // The setting options, each with a value: --from, --step, --range,
 // --records, --tolf, --tolx, --ntrial, --budgets, --relerr, --abserr,
-// --continuation, --min-step, --max-step.
-extern const std::string_view kSettingNames[13];
+// --continuation, --min-step, --max-step, --check-digits-precision.
+// (--check-digits, whose value may be left out, is read by
+// ParseCheckDigits.)
+extern const std::string_view kSettingNames[14];
+
+// --check-digits with its value K, or bare when `value` is null: the error,
+// or "".
+std::string ParseCheckDigits(const char *value, SettingOptions &o);
 
 // Reads the value of setting option `name` into `o`. False when `name` is not
 // one of them; otherwise `error` holds what is wrong with the value, or is

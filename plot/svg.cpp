@@ -132,6 +132,8 @@ std::string Title(const Labels &labels, std::size_t records, std::size_t passes,
     t += " in " + std::to_string(passes) + " passes";
   if (!ended.empty())
     t += " \u2014 " + std::string(ended);
+  if (!labels.note.empty())
+    t += " \u2014 " + labels.note;
   return t;
 }
 

@@ -28,6 +28,7 @@ struct Labels {
   std::string program; // first in the title
   std::string xName;   // horizontal axis
   std::string yName;   // vertical axis
+  std::string note{};  // last in the title when not empty
 };
 
 // The picture: axes scaled to the samples with tick values, the title

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "report/check_columns.hpp"
 #include "report/csv.hpp"
 #include "report/format.hpp"
 #include "report/record.hpp"
@@ -37,6 +38,11 @@ template <int N, int NOUT> struct CsvRow {
   RecordKind kind = RecordKind::Plain;
   REAL s = 0.0L;
   REAL slope = 0.0L;
+  // With --check-digits only: what the record's check found.
+  bool withCheck = false;
+  CheckDigits digits;
+  Array1<CheckedValue, 1, N> checkX;
+  CheckedValue checkV; // the checked plotted value
 };
 
 // The end values with a column, in column order: the N residuals, then y2(1)
@@ -61,7 +67,8 @@ struct ColumnName {
 
 // The columns of a row, in order, each with its name and its field: record,
 // pass, P, H, ITER, X1..XN, r1..rN, <v>, <dg>, <z>, messages, DP, and along
-// the arclength label, s, dPds. `visit(name, field)` is called once per
+// the arclength label, s, dPds, and with a check digits, check_X1..check_XN,
+// check_<v>. `visit(name, field)` is called once per
 // column with the field's member (long, INT16, REAL or RecordKind): the
 // writer, the parser, the names and the field types all come from here.
 template <class Row, class Visit>
@@ -87,10 +94,16 @@ void VisitCsvColumns(Row &row, const RecordLayout &L, const EndColumnNames &name
     visit(ColumnName{"s"}, row.s);
     visit(ColumnName{"dPds"}, row.slope);
   }
+  if (row.withCheck) {
+    visit(ColumnName{"digits"}, row.digits);
+    for (int I = 1; I <= N; ++I)
+      visit(ColumnName{"check_X", I}, row.checkX[I]);
+    visit(ColumnName{"check_v"}, row.checkV);
+  }
 }
 
 // How a column's fields are written: whole numbers, reals, or labels.
-enum class FieldType { Integer, Real, Label };
+enum class FieldType { Integer, Real, Label, Check };
 constexpr FieldType TypeOf(const long &) {
   return FieldType::Integer;
 }
@@ -103,6 +116,12 @@ constexpr FieldType TypeOf(const REAL &) {
 constexpr FieldType TypeOf(const RecordKind &) {
   return FieldType::Label;
 }
+constexpr FieldType TypeOf(const CheckDigits &) {
+  return FieldType::Check;
+}
+constexpr FieldType TypeOf(const CheckedValue &) {
+  return FieldType::Check;
+}
 
 struct CsvColumn {
   std::string name;
@@ -113,9 +132,10 @@ struct CsvColumn {
 // values.
 template <int N, int NOUT>
 std::vector<CsvColumn> CsvColumnTable(const RecordLayout &L, const EndColumnNames &names,
-                                      bool alongArc) {
+                                      bool alongArc, bool withCheck = false) {
   CsvRow<N, NOUT> row;
   row.alongArc = alongArc;
+  row.withCheck = withCheck;
   std::vector<CsvColumn> columns;
   VisitCsvColumns(row, L, names, N, [&](const ColumnName &name, const auto &field) {
     columns.push_back({name.Text(), TypeOf(field)});
@@ -169,6 +189,12 @@ inline void Put(std::string &line, REAL v) {
 inline void Put(std::string &line, RecordKind k) {
   line += LabelOf(k);
 }
+inline void Put(std::string &line, CheckDigits d) {
+  PutCheck(line, d);
+}
+inline void Put(std::string &line, const CheckedValue &v) {
+  PutCheck(line, v);
+}
 inline bool Get(std::string_view f, long &v) {
   return ParseLong(f, v);
 }
@@ -184,6 +210,12 @@ inline bool Get(std::string_view f, REAL &v) {
 }
 inline bool Get(std::string_view f, RecordKind &k) {
   return KindOfLabel(f, k);
+}
+inline bool Get(std::string_view f, CheckDigits &d) {
+  return GetCheck(f, d);
+}
+inline bool Get(std::string_view f, CheckedValue &v) {
+  return GetCheck(f, v);
 }
 } // namespace csv_detail
 
@@ -203,7 +235,7 @@ std::string FormatCsvRow(const CsvRow<N, NOUT> &row, const RecordLayout &L) {
 
 // One row without its line end; false unless every field is there and whole.
 // A row along the arclength (row.alongArc set by the caller) has its three
-// more fields.
+// more fields, a row of a checked run (row.withCheck) its check fields.
 template <int N, int NOUT>
 bool ParseCsvRow(std::string_view line, const RecordLayout &L, CsvRow<N, NOUT> &row) {
   const std::vector<std::string_view> f = SplitFields(line);

@@ -6,6 +6,7 @@
 #include <concepts>
 
 #include "runtime/types.hpp"
+#include "shooting/real_math.hpp"
 #include "shooting/solve_settings.hpp"
 
 namespace zanfel {
@@ -128,11 +129,28 @@ concept ModelWithoutScale = requires {
 template <ModelWithoutScale M> struct ScaleIsP : M {
   using Globals = typename M::Globals;
   using Params = typename Globals::Params;
-  static void INITVAL(Globals &g, const GLNARRAY<M::N> &X, View1<REAL> y) {
+  // Over the model's real type: a model generic over it stays generic.
+  template <class Unknowns, class State>
+  static void INITVAL(Globals &g, const Unknowns &X, State y) {
     g.H = g.P;
     M::INITVAL(g, X, y);
   }
   static REAL HAfterTrajectory(const Globals &g, const GLNARRAY<M::N> &, REAL) { return g.P; }
+};
+
+// A model whose three hooks are templates over the real type R, written with
+// the functions of shooting/real_math.hpp (Exp, Sinh, ...) and with every
+// constant and every value of its state converted to R (R(g.P)): the
+// accuracy check can then solve it in R = WIDE. The unknowns, the state and
+// the end values are R; P, H and the parameters stay REAL, which R holds
+// exactly. A model written over REAL alone still runs and is checked in
+// REAL.
+template <class M, class R>
+concept GenericOver = requires(typename M::Globals &g, R t, View1<const R> y, View1<R> yp,
+                               const Array1<R, 1, M::N> &X, Array1<R, 1, M::NOUT> &YOUT) {
+  M::DIFEQN(g, t, y, yp);
+  M::INITVAL(g, X, yp);
+  M::OUTVAL(g, X, y, YOUT);
 };
 
 // The parameters of a model that has none.
