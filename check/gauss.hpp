@@ -179,7 +179,7 @@ public:
           z *= h;
           const R scale = Abs(y[k]) + Abs(z) + tol_.ABSERR + Epsilon<R>();
           const R d = Abs(z - Z_[i][k]) / scale;
-          change = d > change ? d : change;
+          change = d > change || d != d ? d : change; // a NaN is the largest change
           Z_[i][k] = z;
         }
       if (change <= Epsilon<R>() * R(4)) {
@@ -219,8 +219,8 @@ private:
       const R allowed = tol_.RELERR * Abs(half_[k]) + tol_.ABSERR;
       if (allowed > R(0)) {
         const R r = error / allowed;
-        ratio = r > ratio ? r : ratio;
-      } else if (error > R(0)) {
+        ratio = r > ratio || r != r ? r : ratio;
+      } else if (error != R(0)) {
         ratio = R(1e30L);
       }
     }

@@ -38,7 +38,9 @@ std::vector<Row> CsvRows(const std::string &csv) {
     }
     Row row;
     for (std::size_t i = 0; i < fields.size() && i < names.size(); ++i)
-      if (names[i] == "label") // along the arclength: "fold" or empty
+      if (fields[i].empty()) // a record not checked has no check columns
+        continue;
+      else if (names[i] == "label") // along the arclength: "fold" or empty
         row["fold"] = fields[i] == "fold" ? 1.0L : 0.0L;
       else
         EXPECT_TRUE(ParseReal(fields[i], row[names[i]])) << line;
@@ -62,8 +64,9 @@ REAL BratuLambdaAt(REAL s) {
 }
 
 ChildResult RunExample(const TempDir &dir, const std::string &name,
-                       const std::vector<std::string> &args = {}) {
+                       const std::vector<std::string> &args = {}, Sink err = Sink::File) {
   ChildSetup setup;
+  setup.err = err; // the last line is written to a terminal only
   setup.dir = dir.Path();
   setup.display = "";
   setup.timeoutSeconds = 600;
@@ -281,6 +284,153 @@ TEST(Examples, TroeschFurtherWithASmallerStepOrAlongTheArclength) {
   ASSERT_FALSE(arcRows.empty());
   EXPECT_GT(arcRows.back().at("P"), 19.9L); // the next step leaves the range
   EXPECT_NE(ReadFile(arc.File("ZANFEL.SVG")).find("P left its range"), std::string::npos);
+}
+
+// ---- How many digits are right: the check's column against the truth.
+
+// The significant digits `value` has right against `exact` (a zero exact
+// value only by zero).
+int TrueDigits(REAL value, REAL exact) {
+  if (value == exact)
+    return 99;
+  return exact == 0.0L ? 0 : static_cast<int>(floorl(-log10l(fabsl(value - exact) / fabsl(exact))));
+}
+
+// Bratu's s at lambda on the lower branch, from the closed form: theta by
+// bisection below the fold's theta, s = theta tanh(theta/4).
+REAL BratuSlopeAt(REAL lambda) {
+  if (lambda == 0.0L)
+    return 0.0L;
+  REAL lo = 0.0L, hi = 4.798714560L;
+  for (int i = 0; i < 200; ++i) {
+    const REAL mid = 0.5L * (lo + hi);
+    const REAL c = coshl(mid / 4.0L);
+    (mid * mid / (2.0L * c * c) < lambda ? lo : hi) = mid;
+  }
+  const REAL theta = 0.5L * (lo + hi);
+  return theta * tanhl(theta / 4.0L);
+}
+
+// The checked rows' digits against the digits their unknown and plotted
+// value truly have: never more, at most one fewer. The number of rows
+// checked, and the least digits among them.
+struct Checked {
+  int rows = 0, least = 99;
+};
+Checked ExpectDigitsFollowTheTruth(const std::vector<Row> &rows, REAL (*exact)(REAL),
+                                   const char *plotted) {
+  Checked c;
+  for (const Row &row : rows) {
+    if (!row.contains("digits"))
+      continue;
+    const REAL s = exact(row.at("P"));
+    const int truth = std::min(TrueDigits(row.at("X1"), s), TrueDigits(row.at(plotted), s));
+    const int digits = static_cast<int>(row.at("digits"));
+    EXPECT_LE(digits, truth) << "P = " << row.at("P");
+    EXPECT_GE(digits, truth - 1) << "P = " << row.at("P");
+    EXPECT_GE(TrueDigits(row.at("check_X1"), s), digits + 1) << "P = " << row.at("P");
+    ++c.rows;
+    c.least = std::min(c.least, digits);
+  }
+  return c;
+}
+
+// Every record of Bratu's lower branch checked; the column, the last line
+// and the picture's title say what the closed form says.
+TEST(CheckDigits, BratuEveryRecordAgainstTheClosedForm) {
+  TempDir dir;
+  const ChildResult run =
+      RunExample(dir, "bratu", {"--range", "0:3.5", "--check-digits", "1"}, Sink::Terminal);
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  const std::vector<Row> rows = CsvRows(ReadFile(dir.File("ZANFEL.CSV")));
+  ASSERT_EQ(rows.size(), 57u);
+  const Checked c = ExpectDigitsFollowTheTruth(rows, BratuSlopeAt, "du_0");
+  EXPECT_EQ(c.rows, 57);
+  EXPECT_EQ(c.least, 0); // lambda = 0: the plotted 1e-14 against s = 0
+  EXPECT_NE(run.terminal.find("records right to at least 0 digits (checked: 57 of 57); "),
+            std::string::npos)
+      << run.terminal;
+  EXPECT_NE(ReadFile(dir.File("ZANFEL.SVG")).find("right to at least 0 digits (checked: 57 of 57)"),
+            std::string::npos);
+}
+
+// Troesch's s at mu = 0..5 (tests/tools/troesch_reference.py, 30 digits).
+REAL TroeschSlopeAt(REAL mu) {
+  static const REAL s[] = {1.0L,
+                           0.84520268530995105991159649914L,
+                           0.518621219269340208582204789331L,
+                           0.255604215562933109923621795582L,
+                           0.111880164770748841924061241662L,
+                           0.045750461406318740099277325334L};
+  EXPECT_EQ(mu, floorl(mu));
+  return s[static_cast<int>(mu)];
+}
+
+// Every 32nd record (mu = 0, 1, ..., 5) and the last, at the built-in
+// tolerances and at the tightest the run's integrator takes, where the
+// digits rise, checked in 80 bits and in binary128.
+TEST(CheckDigits, TroeschAtTwoTolerancesInBothArithmetics) {
+  const struct {
+    std::vector<std::string> args;
+    int least, atMu1;
+  } cases[] = {
+      {{}, 8, 11},
+      {{"--relerr", "2e-12", "--abserr", "1e-18"}, 11, 13},
+      {{"--relerr", "2e-12", "--abserr", "1e-18", "--check-digits-precision", "128"}, 11, 13}};
+  for (const auto &k : cases) {
+    TempDir dir;
+    std::vector<std::string> args{"--range", "0:5", "--check-digits", "32"};
+    args.insert(args.end(), k.args.begin(), k.args.end());
+    const ChildResult run = RunExample(dir, "troesch", args, Sink::Terminal);
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    const std::vector<Row> rows = CsvRows(ReadFile(dir.File("ZANFEL.CSV")));
+    ASSERT_EQ(rows.size(), 161u);
+    const Checked c = ExpectDigitsFollowTheTruth(rows, TroeschSlopeAt, "dy_0");
+    EXPECT_EQ(c.rows, 6);
+    EXPECT_EQ(c.least, k.least) << k.args.size();
+    EXPECT_EQ(rows[32].at("digits"), k.atMu1);
+    EXPECT_NE(run.terminal.find("records right to at least " + std::to_string(k.least) +
+                                " digits (checked: 6 of 161); "),
+              std::string::npos)
+        << run.terminal;
+  }
+}
+
+// A run stopped after 20 records and resumed ends with the unbroken run's
+// files, the check's columns included.
+TEST(CheckDigits, AResumedRunChecksAsTheUnbrokenOne) {
+  TempDir dir;
+  const std::vector<std::string> args{"--range", "0:3", "--check-digits", "7"};
+  ASSERT_EQ(RunExample(dir, "bratu", args).status, 0);
+  const std::string csv = ReadFile(dir.File("ZANFEL.CSV"));
+  const std::string res = ReadFile(dir.File("ZANFEL.RES"));
+  std::size_t resCut = 0;
+  for (int i = 0; i < 6 * 20; ++i)
+    resCut = res.find("\r\n", resCut) + 2;
+  TempDir again;
+  WriteFile(again.File("ZANFEL.CSV"), csv.substr(0, csv.find("\n21,") + 1));
+  WriteFile(again.File("ZANFEL.RES"), res.substr(0, resCut));
+  const ChildResult resumed = RunExample(again, "bratu", {"--resume"}, Sink::Terminal);
+  EXPECT_EQ(resumed.status, 0) << resumed.terminal;
+  EXPECT_EQ(ReadFile(again.File("ZANFEL.CSV")), csv);
+  EXPECT_NE(resumed.terminal.find("(checked: 8 of 49)"), std::string::npos) << resumed.terminal;
+}
+
+// What the check cannot take: one line, status 64, and no file touched.
+TEST(CheckDigits, RefusesWhatItCannotTake) {
+  TempDir dir;
+  for (const std::vector<std::string> &args : {std::vector<std::string>{"--check-digits", "0"},
+                                               {"--check-digits=-2"},
+                                               {"--check-digits", "x"},
+                                               {"--check-digits", "--check-digits-precision", "64"},
+                                               {"--check-digits-precision", "128"},
+                                               {"--check-digits", "--relerr", "0"},
+                                               {"--abserr", "-1e-20", "--check-digits"}}) {
+    const ChildResult run = RunExample(dir, "bratu", args);
+    EXPECT_EQ(run.status, 64) << args[0];
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_FALSE(Exists(dir.File("ZANFEL.CSV"))) << args[0];
+  }
 }
 
 } // namespace
