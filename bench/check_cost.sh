@@ -1,0 +1,32 @@
+#!/bin/sh
+# The cost of the accuracy check against the cost of a record's own solve:
+# each program run without and with a check of every record, best of
+# REPEAT runs, no window; the difference over the records is one check.
+# Usage: sh bench/check_cost.sh [BIN_DIR] [REPEAT]
+set -eu
+bin=${1:-build/bin}
+repeat=${2:-5}
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+best() { # best wall time in ms of REPEAT runs of "$@"
+  b=""
+  i=0
+  while [ "$i" -lt "$repeat" ]; do
+    rm -f "$dir"/ZANFEL.*
+    t0=$(date +%s%N)
+    TERM=xterm "$@" --dir "$dir" --no-window </dev/null >/dev/null 2>&1 || true
+    t=$(( ($(date +%s%N) - t0) / 1000000 ))
+    if [ -z "$b" ] || [ "$t" -lt "$b" ]; then b=$t; fi
+    i=$((i + 1))
+  done
+  echo "$b"
+}
+row() { # name records plain-ms checked-ms
+  echo "$1" "$2" "$3" "$4" | awk '{printf "%-20s %5d records  solve %8.3f ms/record  check %8.3f ms/record  ratio %6.1f\n", $1, $2, $3/$2, ($4-$3)/$2, ($4-$3)/$3}'
+}
+plain=$(best "$bin/bratu" --range 0:3.5)
+row bratu/80-bit 57 "$plain" "$(best "$bin/bratu" --range 0:3.5 --check-digits 1)"
+row bratu/binary128 57 "$plain" \
+  "$(best "$bin/bratu" --range 0:3.5 --check-digits 1 --check-digits-precision 128)"
+plain=$(best "$bin/shoot_c1" --records 200)
+row shoot_c1/80-bit 200 "$plain" "$(best "$bin/shoot_c1" --records 200 --check-digits 1)"
