@@ -38,10 +38,10 @@ std::vector<Row> CsvRows(const std::string &csv) {
     }
     Row row;
     for (std::size_t i = 0; i < fields.size() && i < names.size(); ++i)
-      if (fields[i].empty()) // a record not checked has no check columns
-        continue;
-      else if (names[i] == "label") // along the arclength: "fold" or empty
+      if (names[i] == "label") // along the arclength: "fold" or empty
         row["fold"] = fields[i] == "fold" ? 1.0L : 0.0L;
+      else if (fields[i].empty()) // a record not checked has no check columns
+        continue;
       else
         EXPECT_TRUE(ParseReal(fields[i], row[names[i]])) << line;
     rows.push_back(row);
