@@ -111,6 +111,14 @@ bool SettingOption(int argc, const char *const *argv, int &i, SettingOptions &o,
       ParseSettingOption(name, value, o, error);
     return true;
   }
+  for (std::string_view name : kSpecialNames) {
+    std::string value;
+    if (!OptionValue(name, argc, argv, i, value, error))
+      continue;
+    if (error.empty())
+      ParseSpecialOption(name, value, o.special, error);
+    return true;
+  }
   return false;
 }
 
@@ -132,6 +140,8 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
       line.resume = true;
     } else if (arg == "--no-window") {
       line.noWindow = true;
+    } else if (arg == "--reverse") {
+      line.settings.special.reverse = true;
     } else if (OptionValue("--dir", argc, argv, i, value, error)) {
       line.dir = value;
       dirs.push_back(value);
@@ -149,6 +159,9 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
     error = DirectoryError(dirs[k]);
   if (error.empty() && !line.resume)
     error = CombinationError(line.settings);
+  if (error.empty() && line.resume &&
+      (!line.settings.special.startAt.empty() || line.settings.special.reverse))
+    error = "--start-at starts a new run; --resume goes on with the one here";
   if (!error.empty()) {
     line.action = CommandLine::Action::Error;
     line.error = error;

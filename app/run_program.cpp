@@ -123,6 +123,12 @@ int RunProgram(const ProgramDescription &program, int argc, const char *const *a
     Write(2, UsageError(name, error));
     return kUsageStatus;
   }
+  if (!line.settings.special.startAt.empty() && !program.resume) {
+    // Family A starts every pass from a fixed guess: there is no one start.
+    Write(2, UsageError(name, "--start-at is not for this program: its passes start from fixed "
+                              "guesses"));
+    return kUsageStatus;
+  }
   ConfiguredBody body = program.run;
   if (line.resume) {
     if (!program.resume)

@@ -22,13 +22,15 @@ enum class SweepEnd { LeftRange, Key, Records, MinStep };
 
 // One point of the plotted curve per record: the pass it belongs to (counted
 // from 1 in the run), H and the plotted end value; the record's kind (a fold:
-// a turning point of the curve in P), and its P.
+// a turning point of the curve in P), its P, and the running number of a
+// numbered kind (fold2).
 struct CurvePoint {
   int pass;
   REAL H;
   REAL value;
   RecordKind kind = RecordKind::Plain;
   REAL P = 0.0L;
+  long number = 0;
 };
 
 // A pass about to start: its number in the run, its frame, and what the
@@ -44,6 +46,10 @@ struct PassStart {
   REAL startP, P1, P2;
   bool upwards;
   bool alongArc = false;
+  // The CSV labels the records (along the arclength, or with special points
+  // asked for); `userPoints`: --at names values of P.
+  bool labelled = false;
+  bool userPoints = false;
 };
 
 class SweepObserver {

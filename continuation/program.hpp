@@ -48,7 +48,18 @@ template <ShootingModel Model> struct Program {
   ContinuationChoice continuation; // the run's, from its settings
   REAL arclength = 0.0L;           // along the curve, from the run's first point
   REAL slope = 0.0L;               // dP/ds at the point being recorded
-  long folds = 0;
+  long folds = 0;                  // fold records so far, which number the next
+  long users = 0;                  // user points (--at) so far
+  SpecialOptions special;          // the run's special points and profiles
+  bool labelled = false;           // ZANFEL.CSV has the label column
+  // The last row written and where it starts in ZANFEL.CSV: the end of a
+  // sweep labels it again.
+  CsvRow<N, Model::NOUT> lastRow;
+  long long lastRowStart = -1;
+  // Along the arclength, a start from an earlier run's record goes on in
+  // the direction that run had there.
+  GLNARRAY<N + 1> startDirection;
+  bool haveStartDirection = false;
 
   explicit Program(SweepObserver &o) : observer(o) {}
 };
@@ -126,21 +137,23 @@ template <class Model> struct SweepRules {
 
 // The CSV's columns under these rules, and their names.
 template <class Model>
-std::vector<CsvColumn> CsvColumnTable(const SweepRules<Model> &rules, bool alongArc) {
+std::vector<CsvColumn> CsvColumnTable(const SweepRules<Model> &rules, bool alongArc,
+                                      bool labelled = false) {
   return CsvColumnTable<Model::N, Model::NOUT>(
-      rules.layout, {rules.vColumn, rules.dgColumn, rules.zColumn}, alongArc);
+      rules.layout, {rules.vColumn, rules.dgColumn, rules.zColumn}, alongArc, labelled);
 }
 template <class Model>
-std::vector<std::string> CsvColumns(const SweepRules<Model> &rules, bool alongArc = false) {
-  return NamesOf(CsvColumnTable(rules, alongArc));
+std::vector<std::string> CsvColumns(const SweepRules<Model> &rules, bool alongArc = false,
+                                    bool labelled = false) {
+  return NamesOf(CsvColumnTable(rules, alongArc, labelled));
 }
 
 // The row of ZANFEL.CSV for the record just written, handed to the file at
 // once like the record.
 template <class Model>
 void WriteCsvRow(Program<Model> &s, const SweepRules<Model> &rules, unsigned long messages,
-                 RecordKind kind) {
-  CsvRow<Model::N, Model::NOUT> row;
+                 const RecordLabel &label) {
+  CsvRow<Model::N, Model::NOUT> &row = s.lastRow;
   row.record = ++s.csvRows;
   row.pass = s.pass;
   row.P = s.g.P;
@@ -151,11 +164,28 @@ void WriteCsvRow(Program<Model> &s, const SweepRules<Model> &rules, unsigned lon
   row.messages = static_cast<long>(messages);
   row.DP = s.DP;
   row.alongArc = s.continuation.AlongArc();
-  row.kind = kind;
+  row.labelled = s.labelled;
+  row.label = label;
   row.s = s.arclength;
   row.slope = s.slope;
+  s.lastRowStart = s.CSV.Written();
   s.CSV.Write(FormatCsvRow(row, rules.layout));
   s.CSV.WriteThrough();
+}
+
+// The label of the next record of this kind: a fold or a user point takes
+// the next running number of its kind.
+template <class Model> RecordLabel NextLabel(Program<Model> &s, RecordKind kind) {
+  switch (kind) {
+  case RecordKind::Fold:
+    return {kind, ++s.folds};
+  case RecordKind::User:
+    return {kind, ++s.users};
+  case RecordKind::Plain:
+  case RecordKind::End:
+    break;
+  }
+  return {kind, 0};
 }
 
 // What the sweep has solved becomes a record of this kind: the point
@@ -163,6 +193,7 @@ void WriteCsvRow(Program<Model> &s, const SweepRules<Model> &rules, unsigned lon
 template <class Model>
 void RecordPoint(Program<Model> &s, const SweepRules<Model> &rules, unsigned long messagesBefore,
                  RecordKind kind = RecordKind::Plain) {
+  const RecordLabel label = NextLabel(s, kind);
   // The point is plotted where the last trajectory left H.
   s.observer.Solved(s.g.H, s.g.YOUT[rules.plotIndex]);
   s.g.H = rules.scale(s);
@@ -171,9 +202,9 @@ void RecordPoint(Program<Model> &s, const SweepRules<Model> &rules, unsigned lon
   // the results file one record ahead, which a resume cuts back.
   WriteRecord(s.FAIL, rules.layout, s.g.H, s.H1, s.g.X, s.g.YOUT);
   ++s.records;
-  WriteCsvRow(s, rules, MessageCount() - messagesBefore, kind);
-  s.observer.Recorded({s.pass, s.g.H, s.g.YOUT[rules.plotIndex], kind, s.g.P}, s.g.P, s.records,
-                      s.g.ITER);
+  WriteCsvRow(s, rules, MessageCount() - messagesBefore, label);
+  s.observer.Recorded({s.pass, s.g.H, s.g.YOUT[rules.plotIndex], kind, s.g.P, label.number}, s.g.P,
+                      s.records, s.g.ITER);
 }
 
 } // namespace zanfel

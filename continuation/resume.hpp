@@ -90,6 +90,9 @@ int RecordedSettings(std::string_view program, const ResumeFiles &files, const T
     return CannotResume(program, kResumeBadData, "ZANFEL.CSV: the settings line: " + error);
   run = Settle(table, recorded);
   run.records = given.records.value_or(0);
+  if (const std::string conflict = SpecialConflict(given.special, recorded.special);
+      !conflict.empty())
+    return CannotResume(program, kResumeBadData, conflict);
   Table t = run.table;
   const std::string conflict = SettingsConflict(StartP(t), OptionSweep(t), run.continuation, given);
   return conflict.empty() ? 0 : CannotResume(program, kResumeBadData, conflict);
@@ -187,7 +190,6 @@ std::string RowFault(const CsvRow<Model::N, Model::NOUT> &row, const Program<Mod
 template <class Model> struct ArcRows {
   CsvRow<Model::N, Model::NOUT> before; // the last step's row before the last row
   bool haveBefore = false;
-  long folds = 0;
 };
 
 // Walks the rows and the records side by side: each row must follow from
@@ -207,6 +209,7 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
   const OnePassSettings<Model> &settings = run.table;
   CsvRow<Model::N, Model::NOUT> row, last;
   row.alongArc = arc != nullptr;
+  row.labelled = s.labelled;
   shared = 0;
   csvKeep = f.firstRow;
   resKeep = 0;
@@ -221,6 +224,8 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
   long pendingShared = 0;
   std::size_t pendingCsv = csvKeep, pendingRes = 0, pendingCurve = 0;
   bool pending = false;
+  LabelCounts counts, pendingCounts;
+  std::size_t lastStart = csvKeep;
   for (std::size_t end; (end = f.csv.find('\n', csvKeep)) != std::string::npos;) {
     const std::string_view line(f.csv.data() + csvKeep, end - csvKeep);
     const std::string where = "ZANFEL.CSV: row " + std::to_string(shared + 1);
@@ -239,9 +244,16 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
     if (leftRange)
       return CannotResume(program, kResumeBadData,
                           where + ": P = " + FullReal(row.P) + " follows the end of the sweep");
-    if (const std::string fault = RowFault(row, s, rules, settings.sweep.DP, arc != nullptr);
+    const bool inserted = IsInsertedRow(row, s, shared);
+    if (std::string fault = LabelFault(row, s, counts, inserted); !fault.empty())
+      return CannotResume(program, kResumeBadData, where + ": " + fault);
+    if (const std::string fault =
+            RowFault(row, s, rules, settings.sweep.DP, arc != nullptr || inserted);
         !fault.empty())
       return CannotResume(program, kResumeBadData, where + ": " + fault);
+    // An inserted row is off the chain of steps that the rows after it follow.
+    const typename Model::Globals chain = s.g;
+    const REAL chainDP = s.DP;
     LoadRow(s, row);
     s.H1 = rules.partner(s);
     TextBuffer record;
@@ -258,41 +270,50 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
                               std::to_string(shared + 1));
     }
     lastRecord = record.text;
-    const bool fold = row.alongArc && row.kind == RecordKind::Fold;
     if (!pending) {
       pendingShared = shared;
       pendingCsv = csvKeep;
       pendingRes = resKeep;
       pendingCurve = curve.size();
+      pendingCounts = counts;
     }
-    pending = fold;
-    if (arc && !fold) {
+    // A special point between two steps counts only with the step after it
+    // (the sweep writes them after one step).
+    pending = inserted;
+    counts.Note(row.label);
+    if (arc && !inserted) {
       if (shared > 0) {
         arc->before = last;
         arc->haveBefore = true;
       }
       last = row;
-    } else if (!arc) {
+    } else if (!arc && !inserted) {
       last = row;
     }
-    if (arc && fold)
-      ++arc->folds;
+    if (!inserted)
+      lastStart = csvKeep;
     ++shared;
     csvKeep = end + 1;
     resKeep += record.text.size();
-    curve.push_back(
-        {static_cast<int>(row.pass), s.g.H, s.g.YOUT[rules.plotIndex], row.kind, row.P});
-    if (!arc)
+    curve.push_back(CurvePointOfRow(row, s.g.H, s.g.YOUT[rules.plotIndex]));
+    if (inserted && !arc) {
+      s.g = chain;
+      s.DP = chainDP;
+    } else if (!arc)
       leftRange = StepOn(s, rules);
   }
-  if (pending) { // a fold without the row after it: cut back before it
+  if (pending) { // a special point without the row after it: cut back before it
     shared = pendingShared;
     csvKeep = pendingCsv;
     resKeep = pendingRes;
     curve.resize(pendingCurve);
-    --arc->folds;
-    lastRecord.clear(); // the fold's record stays in the tail of the results file
+    counts = pendingCounts;
+    lastRecord.clear(); // its record stays in the tail of the results file
   }
+  s.folds = counts.folds;
+  s.users = counts.users;
+  s.lastRow = last;
+  s.lastRowStart = static_cast<long long>(lastStart);
   const long rows = rowsEnd > csvKeep ? shared + 1 : shared;
   if (const int status = CheckTails(program, f, rules, rowsEnd, rows, resKeep, lastRecord, shared))
     return status;
@@ -338,13 +359,15 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
   ResumeFiles files;
   if (const int status = ReadResumeFiles(program, s.FAIL, s.CSV, files))
     return EndedWith(status);
-  RunSettings<OnePassSettings<Model>> run{table, kSolve, {}, 0};
+  RunSettings<OnePassSettings<Model>> run{table, kSolve, {}, 0, {}};
   if (const int status = RecordedSettings(program, files, table, options, run))
     return EndedWith(status);
   // The way of continuation is the recorded one, and the rows are its own.
   const bool alongArc = run.continuation.AlongArc();
   files.alongArc = alongArc;
-  if (const int status = CheckHeaderRow(program, files, CsvColumns(rules, alongArc)))
+  if (const int status = CheckHeaderRow(
+          program, files,
+          CsvColumns(rules, alongArc, alongArc || LabelsInNaturalSweep(run.special))))
     return EndedWith(status);
   const OnePassSettings<Model> &settings = run.table;
   TakeSettings(s, run);
@@ -361,7 +384,6 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
                                                resKeep, curve, alongArc ? &arc : nullptr))
       return EndedWith(status);
   }
-  s.folds = arc.folds;
   if (shared == 0)
     return EndedWith(
         CannotResume(program, kResumeBadData,
@@ -380,13 +402,15 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
   const std::string changed = ChangeSolverSettings(s.g.solve, options);
   s.FAIL.Append(static_cast<long long>(resKeep));
   s.CSV.Append(static_cast<long long>(csvKeep));
+  ReopenSweepEnd(s, rules);
   if (!changed.empty())
     NoteSettingsChange(s, run, shared + 1, changed);
   observer.Resumed({s.pass, settings.frame, false, rules.plotted, settings.start.P, s.P1, s.P2,
-                    rules.addStep, s.continuation.AlongArc()},
+                    rules.addStep, s.continuation.AlongArc(), s.labelled, !s.special.at.empty()},
                    curve, lastP, s.records);
   const Failure failure =
       alongArc ? ResumeAlongArc(s, rules, settings.sweep.DP, arc) : Sweep(s, rules);
+  LabelSweepEnd(s, rules);
   if (failure != Failure::None)
     return FailedRun(s, failure);
   EndRun(s);

@@ -102,6 +102,8 @@ const std::string_view kSettingNames[13] = {
 bool ParseSettingOption(std::string_view name, std::string_view value, SettingOptions &o,
                         std::string &error) {
   error.clear();
+  if (name != "--start-at" && ParseSpecialOption(name, value, o.special, error))
+    return true;
   if (std::find(std::begin(kSettingNames), std::end(kSettingNames), name) ==
       std::end(kSettingNames))
     return false;
@@ -136,7 +138,7 @@ std::string CombinationError(const SettingOptions &o) {
     return "--min-step and --max-step go with --continuation arclength";
   if (o.minStep && o.maxStep && *o.minStep > *o.maxStep)
     return "--min-step is greater than --max-step";
-  return "";
+  return SpecialCombinationError(o.special);
 }
 
 std::string SettingsText(REAL from, const SweepSettings &sweep, const SolveSettings &solve,

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "continuation/special_options.hpp"
 #include "continuation/strategy.hpp"
 #include "models/family_a.hpp"
 #include "models/family_b.hpp"
@@ -144,6 +145,7 @@ struct SettingOptions {
   std::optional<long> ntrial, budgets, records;
   std::optional<Strategy> strategy;
   std::optional<REAL> minStep, maxStep;
+  SpecialOptions special;
 };
 
 // The settings one run uses: the program's table with the options over it.
@@ -153,6 +155,7 @@ template <class Table> struct RunSettings {
   SolveSettings solve = kSolve;
   ContinuationChoice continuation;
   long records = 0; // records after which a sweep stops as a key would; 0: no limit
+  SpecialOptions special;
 };
 
 // The start P and the sweep that --from, --step and --range set: a
@@ -178,7 +181,7 @@ inline SweepSettings &OptionSweep(ShootA2Settings &t) {
 }
 
 template <class Table> RunSettings<Table> Settle(const Table &table, const SettingOptions &o) {
-  RunSettings<Table> s{table, kSolve, {}, 0};
+  RunSettings<Table> s{table, kSolve, {}, 0, {}};
   SweepSettings &sweep = OptionSweep(s.table);
   StartP(s.table) = o.from.value_or(StartP(s.table));
   sweep.DP = o.step.value_or(sweep.DP);
@@ -194,6 +197,7 @@ template <class Table> RunSettings<Table> Settle(const Table &table, const Setti
   s.continuation.minStep = o.minStep.value_or(0.0L);
   s.continuation.maxStep = o.maxStep.value_or(0.0L);
   s.records = o.records.value_or(0);
+  s.special = o.special;
   return s;
 }
 
@@ -204,7 +208,7 @@ template <class Table> RunSettings<Table> Settle(const Table &table, const Setti
 template <class Table> std::string SettingsText(const RunSettings<Table> &s) {
   Table t = s.table;
   const SweepSettings &sweep = OptionSweep(t);
-  return SettingsText(StartP(t), sweep, s.solve, s.continuation);
+  return SettingsText(StartP(t), sweep, s.solve, s.continuation) + SpecialSettingsText(s.special);
 }
 std::string SettingsText(REAL from, const SweepSettings &sweep, const SolveSettings &solve,
                          const ContinuationChoice &continuation);
@@ -242,9 +246,24 @@ std::string StartError(REAL from, const SweepSettings &sweep);
 // cannot move P): such a run would write the same P forever or end in a
 // trap; "" when nothing.
 std::string StepError(REAL from, const SweepSettings &sweep, const ContinuationChoice &c);
+// The solution components of a program's model (what a profile holds).
+template <class Model> constexpr int ComponentsOf(const OnePassSettings<Model> &) {
+  return Model::NEQN;
+}
+constexpr int ComponentsOf(const ShootA1Settings &) {
+  return FamilyA<4>::NEQN;
+}
+constexpr int ComponentsOf(const ShootA2Settings &) {
+  return FamilyA<5>::NEQN;
+}
+
 template <class Table> std::string SettingsError(const Table &table, const SettingOptions &o) {
   RunSettings<Table> s = Settle(table, o);
   if (std::string error = StartError(StartP(s.table), OptionSweep(s.table)); !error.empty())
+    return error;
+  if (std::string error = SpecialRangeError(o.special, OptionSweep(s.table).P1,
+                                            OptionSweep(s.table).P2, ComponentsOf(table));
+      !error.empty())
     return error;
   return StepError(StartP(s.table), OptionSweep(s.table), s.continuation);
 }

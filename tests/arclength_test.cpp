@@ -135,8 +135,9 @@ std::size_t Count(const std::string &text, const std::string &what) {
   return n;
 }
 
-// The checks every arclength run passes: s growing, no iteration-limit end.
-// The index of the one fold row.
+// The checks every arclength run passes: s growing, no iteration-limit end,
+// the one fold labelled fold1 and the last row end. The index of the fold
+// row.
 std::size_t ExpectRunWithOneFold(const ChildResult &r, const std::vector<Row> &rows) {
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out.find(testing::kIterationLimit), std::string::npos) << r.out;
@@ -145,9 +146,11 @@ std::size_t ExpectRunWithOneFold(const ChildResult &r, const std::vector<Row> &r
     if (i > 0) {
       EXPECT_GT(rows[i].s, rows[i - 1].s) << "row " << i + 1;
     }
-    if (rows[i].label == "fold") {
+    if (rows[i].label == "fold1") {
       ++folds;
       fold = i;
+    } else if (i + 1 == rows.size()) {
+      EXPECT_EQ(rows[i].label, "end");
     } else {
       EXPECT_EQ(rows[i].label, "") << "row " << i + 1;
     }
@@ -316,7 +319,7 @@ TEST(Arclength, ResumedSweepEqualsAnUnstoppedRun) {
   EXPECT_EQ(stopped.out + r.out, w.out);
   EXPECT_NE(ReadFile(stoppedDir.File("ZANFEL.SVG")).find("class=\"fold\""), std::string::npos);
 
-  const std::size_t foldRow = csv.find(",fold,");
+  const std::size_t foldRow = csv.find(",fold1,");
   ASSERT_NE(foldRow, std::string::npos);
   const std::size_t folds = Rows(csv.substr(0, csv.find('\n', foldRow) + 1), 1).size();
   std::size_t resCut = 0;

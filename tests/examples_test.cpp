@@ -38,8 +38,8 @@ std::vector<Row> CsvRows(const std::string &csv) {
     }
     Row row;
     for (std::size_t i = 0; i < fields.size() && i < names.size(); ++i)
-      if (names[i] == "label") // along the arclength: "fold" or empty
-        row["fold"] = fields[i] == "fold" ? 1.0L : 0.0L;
+      if (names[i] == "label") // along the arclength: "fold1", "end" or empty
+        row["fold"] = fields[i].starts_with("fold") ? 1.0L : 0.0L;
       else
         EXPECT_TRUE(ParseReal(fields[i], row[names[i]])) << line;
     rows.push_back(row);
