@@ -390,13 +390,14 @@ private:
       s_.observer.AtSafePoint(Pk);
       const unsigned long messagesBefore = MessageCount();
       ArcMatrix<Model> jacobian;
-      const Attempt attempt = SolveAlong(s_, guess, alongP, 0.0L, jacobian);
+      const ArcVector<Model> scale = ScaleAt(guess);
+      const Attempt attempt = SolveAlong(s_, guess, alongP, 0.0L, scale, jacobian);
       if (attempt == Attempt::SingularMatrix)
         return Failure::SingularMatrix;
-      if (attempt == Attempt::Failed)
+      if (Failed(attempt))
         continue;
       ArcPoint<Model> user{PointOf(s_)};
-      if (!SlopeOfP(jacobian, user.slope))
+      if (!SlopeOfP(jacobian, scale, user.slope))
         return Failure::SingularMatrix;
       user.slope = Pb < Pa ? -fabsl(user.slope) : fabsl(user.slope);
       Record(user, messagesBefore, RecordKind::User);
