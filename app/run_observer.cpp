@@ -1,6 +1,7 @@
 #include "app/run_observer.hpp"
 
 #include "app/curve_picture.hpp"
+#include "app/profile_picture.hpp"
 #include "app/progress.hpp"
 #include "app/summary.hpp"
 #include "graph/graph.hpp"
@@ -54,6 +55,7 @@ void RunObserver::DrawFrame(const PassStart &pass) {
   // A window shown now and gone later was closed by the user.
   progress::NoteWindow();
   curve_picture::Watch(curve_, pass.plotted);
+  profile_picture::Watch(pass.profileComponent);
   if (pass.alongArc)
     summary::CountFolds();
 }

@@ -21,8 +21,8 @@ template <class Model>
   ++s.pass;
   s.passFirst = s.records;
   s.observer.PassBegun({s.pass, frame, checkGraphResult, rules.plotted, s.g.P, sweep.P1, sweep.P2,
-                        rules.addStep, s.continuation.AlongArc(), s.labelled,
-                        !s.special.at.empty()});
+                        rules.addStep, s.continuation.AlongArc(), s.labelled, !s.special.at.empty(),
+                        ProfiledComponent(s.special)});
   if (const Failure failure = Solve(s); failure != Failure::None)
     return failure;
   s.observer.CurveStarted(s.g.H, s.g.YOUT[rules.plotIndex]);
@@ -37,7 +37,8 @@ template <class Model>
 
 // What an earlier run left beside the results file is kept, not emptied.
 inline void KeepEarlierResults(TextFile &results) {
-  results.KeepEarlier({CsvPath(), BesidePath("ZANFEL.PNG"), BesidePath("ZANFEL.SVG")});
+  results.KeepEarlier({CsvPath(), BesidePath("ZANFEL.PNG"), BesidePath("ZANFEL.SVG"),
+                       ProfilesPath(), BesidePath(kProfilesPicture)});
 }
 
 // Both files are taken before the results file is emptied, the earlier
@@ -49,6 +50,10 @@ template <class Model> void CreateResultsFile(Program<Model> &s) {
   KeepEarlierResults(s.FAIL);
   s.FAIL.Take();
   s.CSV.Take();
+  if (s.special.profiles.Any()) {
+    s.profiles.file.Assign(ProfilesPath());
+    s.profiles.file.Take();
+  }
   s.FAIL.Rewrite();
 }
 
@@ -80,6 +85,7 @@ void CreateCsvFile(Program<Model> &s, std::string_view program, const SweepRules
                       {solve.NTRIAL, solve.TOLX, solve.TOLF, solve.RELERR, solve.ABSERR},
                       DiffersFromTable(settings, table) ? SettingsText(settings) : ""));
   s.CSV.WriteThrough();
+  CreateProfilesFile(s.profiles, s.special.profiles, program);
 }
 
 // How the step of a sweep changes as it goes, for the CSV head.
@@ -105,6 +111,8 @@ std::string SweepNote(std::string_view what, REAL startP, const SweepSettings &s
 template <class Model> void EndRun(Program<Model> &s) {
   s.FAIL.Close();
   s.CSV.Close();
+  if (s.profiles.file.IsOpen())
+    s.profiles.file.Close();
   s.observer.RunEnding();
 }
 

@@ -50,6 +50,7 @@ struct PassStart {
   // asked for); `userPoints`: --at names values of P.
   bool labelled = false;
   bool userPoints = false;
+  long profileComponent = 0; // the component ZANFEL.PROFILES.svg shows; 0: no profiles
 };
 
 class SweepObserver {

@@ -9,6 +9,7 @@
 
 #include "continuation/observer.hpp"
 #include "continuation/outcome.hpp"
+#include "continuation/profiles.hpp"
 #include "continuation/settings.hpp"
 #include "continuation/strategy.hpp"
 #include "continuation/usrfun_memo.hpp"
@@ -60,6 +61,7 @@ template <ShootingModel Model> struct Program {
   // the direction that run had there.
   GLNARRAY<N + 1> startDirection;
   bool haveStartDirection = false;
+  ProfileBook<Model> profiles; // --profiles: ZANFEL.PROFILES.csv
 
   explicit Program(SweepObserver &o) : observer(o) {}
 };
@@ -114,6 +116,8 @@ template <class Model> [[nodiscard]] Failure Solve(Program<Model> &s) {
 template <class Model> RunOutcome FailedRun(Program<Model> &s, Failure failure) {
   s.FAIL.HoldUntilExit();
   s.CSV.HoldUntilExit();
+  if (s.profiles.file.IsOpen())
+    s.profiles.file.HoldUntilExit();
   RunOutcome outcome;
   outcome.failure = failure;
   outcome.trace = s.trace;
@@ -194,6 +198,7 @@ template <class Model>
 void RecordPoint(Program<Model> &s, const SweepRules<Model> &rules, unsigned long messagesBefore,
                  RecordKind kind = RecordKind::Plain) {
   const RecordLabel label = NextLabel(s, kind);
+  NoteRecordState(s.profiles, s.special.profiles, s.g);
   // The point is plotted where the last trajectory left H.
   s.observer.Solved(s.g.H, s.g.YOUT[rules.plotIndex]);
   s.g.H = rules.scale(s);
@@ -203,6 +208,7 @@ void RecordPoint(Program<Model> &s, const SweepRules<Model> &rules, unsigned lon
   WriteRecord(s.FAIL, rules.layout, s.g.H, s.H1, s.g.X, s.g.YOUT);
   ++s.records;
   WriteCsvRow(s, rules, MessageCount() - messagesBefore, label);
+  ProfileRecord(s.profiles, s.special.profiles, s.lastRow.record, label);
   s.observer.Recorded({s.pass, s.g.H, s.g.YOUT[rules.plotIndex], kind, s.g.P, label.number}, s.g.P,
                       s.records, s.g.ITER);
 }

@@ -393,12 +393,17 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
   s.P1 = settings.sweep.P1;
   s.P2 = settings.sweep.P2;
   const REAL lastP = s.g.P;
+  const typename Model::Globals lastState = s.g;
   if (!alongArc && StepOn(s, rules))
     return EndedWith(CannotResume(program, kResumeBadData,
                                   "the sweep has ended: P left [" + ShortReal(s.P1) + ", " +
                                       ShortReal(s.P2) + "] after record " +
                                       std::to_string(shared)));
 
+  std::string why;
+  if (ResumeProfiles(s.profiles, s.special.profiles, program, lastState, shared, s.lastRow.label,
+                     why) != 0)
+    return EndedWith(CannotResume(program, kResumeNoInput, why));
   const std::string changed = ChangeSolverSettings(s.g.solve, options);
   s.FAIL.Append(static_cast<long long>(resKeep));
   s.CSV.Append(static_cast<long long>(csvKeep));
@@ -406,7 +411,8 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
   if (!changed.empty())
     NoteSettingsChange(s, run, shared + 1, changed);
   observer.Resumed({s.pass, settings.frame, false, rules.plotted, settings.start.P, s.P1, s.P2,
-                    rules.addStep, s.continuation.AlongArc(), s.labelled, !s.special.at.empty()},
+                    rules.addStep, s.continuation.AlongArc(), s.labelled, !s.special.at.empty(),
+                    ProfiledComponent(s.special)},
                    curve, lastP, s.records);
   const Failure failure =
       alongArc ? ResumeAlongArc(s, rules, settings.sweep.DP, arc) : Sweep(s, rules);

@@ -67,6 +67,11 @@ inline bool LabelsInNaturalSweep(const SpecialOptions &o) {
   return !o.at.empty() || o.profiles.Any();
 }
 
+// The component a run's profile picture shows, 0 when it writes no profiles.
+inline long ProfiledComponent(const SpecialOptions &o) {
+  return o.profiles.Any() ? o.profiles.Component() : 0;
+}
+
 // Why special-point options given with --resume cannot go on with the
 // recorded ones, or "" (none given, or the same).
 std::string SpecialConflict(const SpecialOptions &given, const SpecialOptions &recorded);

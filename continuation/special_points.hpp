@@ -73,6 +73,7 @@ template <class Model> void LabelSweepEnd(Program<Model> &s, const SweepRules<Mo
   s.CSV.CutBack(s.lastRowStart);
   s.CSV.Write(FormatCsvRow(s.lastRow, rules.layout));
   s.CSV.WriteThrough();
+  RelabelLastProfile(s.profiles, s.special.profiles, s.lastRow.record, s.lastRow.label);
 }
 
 } // namespace zanfel
@@ -150,6 +151,7 @@ template <class Model> void ReopenSweepEnd(Program<Model> &s, const SweepRules<M
   s.CSV.CutBack(s.lastRowStart);
   s.CSV.Write(FormatCsvRow(s.lastRow, rules.layout));
   s.CSV.WriteThrough();
+  RelabelLastProfile(s.profiles, s.special.profiles, s.lastRow.record, s.lastRow.label);
 }
 
 } // namespace zanfel

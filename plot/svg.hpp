@@ -28,6 +28,11 @@ struct Labels {
   std::string program; // first in the title
   std::string xName;   // horizontal axis
   std::string yName;   // vertical axis
+  // Names of the passes when they are curves of another kind (the profiles
+  // of records): the legend names each one, and the title counts them as
+  // `seriesCounted` ("profile") instead of records.
+  std::vector<std::string> series = {};
+  std::string seriesCounted = {};
 };
 
 // The picture: axes scaled to the samples with tick values, the title
