@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -30,6 +31,12 @@ REAL lastP = 0.0L;
 bool havePText = false;
 volatile long recordCount = 0;
 volatile long foldCount = -1; // not counted: no fold can be passed
+volatile long userCount = -1; // not counted: --at names no value
+// The labelled records so far, one line each, and the last record's line,
+// which the table shows as the end.
+char labelTable[8192] = "";
+volatile size_t labelTableSize = 0;
+char lastRecordLine[160] = "";
 volatile long runRecordCount = 0;
 volatile int passCount = 1;
 volatile sig_atomic_t countInFile = 0; // the records are those the file holds
@@ -185,10 +192,30 @@ long RecordsInFile() {
   return lines / 6;
 }
 
+// One line of the table of labelled records.
+std::string TableLine(std::string_view label, REAL P, REAL value) {
+  char line[160];
+  std::snprintf(line, sizeof line, "  %-8.*s %22.15Lg %22.15Lg\n", int(label.size()), label.data(),
+                P, value);
+  return line;
+}
+
+// The table of the labelled records, the last one as the end, before the
+// summary line. Async-signal-safe.
+void SayLabelTable() {
+  if (!lastRecordLine[0])
+    return;
+  static constexpr char kHead[] = "  label                         P                  value\n";
+  WriteAll(2, kHead, sizeof kHead - 1);
+  WriteAll(2, labelTable, labelTableSize);
+  WriteAll(2, lastRecordLine, std::strlen(lastRecordLine));
+}
+
 // The last word: on standard error when that is a terminal.
 void SayOnTerminal(EndWay way, int code) {
   if (!stderrIsTerminal)
     return;
+  SayLabelTable();
   char buf[10240];
   size_t n = Compose(buf, sizeof buf - 1, way, code, false);
   buf[n++] = '\n';
@@ -263,6 +290,29 @@ void CountFolds() {
     foldCount = 0;
 }
 
+void CountUserPoints() {
+  if (userCount < 0)
+    userCount = 0;
+}
+
+void NoteUserPoint() {
+  if (userCount >= 0)
+    userCount = userCount + 1;
+}
+
+void NoteLabelledRecord(std::string_view label, REAL P, REAL value) {
+  if (label.empty()) {
+    Copy(lastRecordLine, sizeof lastRecordLine, TableLine("end", P, value));
+    return;
+  }
+  const std::string line = TableLine(label, P, value);
+  if (labelTableSize + line.size() >= sizeof labelTable)
+    return; // the table shows the first ones
+  std::memcpy(labelTable + labelTableSize, line.data(), line.size());
+  labelTableSize = labelTableSize + line.size();
+  Copy(lastRecordLine, sizeof lastRecordLine, "");
+}
+
 void NoteFold() {
   if (foldCount >= 0)
     foldCount = foldCount + 1;
@@ -301,6 +351,8 @@ size_t Compose(char *buf, size_t size, EndWay way, int code, bool waiting) {
     line << "other settings " << settingsChange << "; ";
   if (const long folds = foldCount; folds >= 0)
     line << folds << (folds == 1 ? " fold passed; " : " folds passed; ");
+  if (const long users = userCount; users >= 0)
+    line << users << (users == 1 ? " user point; " : " user points; ");
   // During the final wait the picture is still to be written, when the
   // window closes.
   const bool png = waiting || graph::PictureSaved();

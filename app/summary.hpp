@@ -40,6 +40,14 @@ void NoteSettingsChange(long fromRecord, const std::string &changes);
 // Along the arclength: the line counts the folds passed, from none.
 void CountFolds();
 void NoteFold();
+// --at names values of P: the summary counts the user points; each one
+// noted.
+void CountUserPoints();
+void NoteUserPoint();
+// A record of a run whose CSV labels its records: its label ("" for a plain
+// one) and its place on the curve, for the table a terminal gets at the end
+// (the labelled records, and the last one as the end).
+void NoteLabelledRecord(std::string_view label, REAL P, REAL value);
 // How the last sweep stopped, as noted; null before any sweep stopped.
 const char *NotedSweepEnd();
 
