@@ -41,10 +41,10 @@ inline void KeepEarlierResults(TextFile &results) {
                        ProfilesPath(), BesidePath(kProfilesPicture)});
 }
 
-// Both files are taken before the results file is emptied, the earlier
-// run's moved aside first: a CSV that cannot be written (not a regular file,
-// in use) ends the run with nothing changed.
-template <class Model> void CreateResultsFile(Program<Model> &s) {
+// Every file of the run is taken before any is emptied, the earlier run's
+// moved aside first: a CSV that cannot be written (not a regular file, in
+// use) ends the run with nothing changed.
+template <class Model> void TakeResultsFiles(Program<Model> &s) {
   s.FAIL.Assign(ResultsPath());
   s.CSV.Assign(CsvPath());
   KeepEarlierResults(s.FAIL);
@@ -54,6 +54,9 @@ template <class Model> void CreateResultsFile(Program<Model> &s) {
     s.profiles.file.Assign(ProfilesPath());
     s.profiles.file.Take();
   }
+}
+template <class Model> void CreateResultsFile(Program<Model> &s) {
+  TakeResultsFiles(s);
   s.FAIL.Rewrite();
 }
 

@@ -11,6 +11,7 @@
 #include "continuation/own_problem.hpp"
 #include "report/csv.hpp"
 #include "runtime/end_cause.hpp"
+#include "support/example_runs.hpp"
 #include "support/test_support.hpp"
 
 #include "examples/bratu/bratu.hpp"
@@ -19,61 +20,6 @@ namespace zanfel {
 namespace {
 
 using namespace testing;
-
-// The rows of ZANFEL.CSV by column name.
-using Row = std::map<std::string, REAL>;
-
-std::vector<Row> CsvRows(const std::string &csv) {
-  std::vector<Row> rows;
-  std::vector<std::string> names;
-  std::size_t at = 0;
-  for (std::size_t end; (end = csv.find('\n', at)) != std::string::npos; at = end + 1) {
-    const std::string_view line(csv.data() + at, end - at);
-    if (line.starts_with('#'))
-      continue;
-    const std::vector<std::string_view> fields = SplitFields(line);
-    if (names.empty()) {
-      names.assign(fields.begin(), fields.end());
-      continue;
-    }
-    Row row;
-    for (std::size_t i = 0; i < fields.size() && i < names.size(); ++i)
-      if (names[i] == "label") // along the arclength: "fold1", "end" or empty
-        row["fold"] = fields[i].starts_with("fold") ? 1.0L : 0.0L;
-      else
-        EXPECT_TRUE(ParseReal(fields[i], row[names[i]])) << line;
-    rows.push_back(row);
-  }
-  return rows;
-}
-
-// Bratu's branch: s = theta tanh(theta/4) rises with theta, so it has one
-// root theta for every s >= 0 (below 4 on the lower branch, above on the
-// upper); lambda = theta^2 / (2 cosh^2(theta/4)).
-REAL BratuLambdaAt(REAL s) {
-  REAL lo = 0.0L, hi = 200.0L; // s(200) > 100
-  for (int i = 0; i < 200; ++i) {
-    const REAL mid = 0.5L * (lo + hi);
-    (mid * tanhl(mid / 4.0L) < s ? lo : hi) = mid;
-  }
-  const REAL theta = 0.5L * (lo + hi);
-  const REAL c = coshl(theta / 4.0L);
-  return theta * theta / (2.0L * c * c);
-}
-
-ChildResult RunExample(const TempDir &dir, const std::string &name,
-                       const std::vector<std::string> &args = {}) {
-  ChildSetup setup;
-  setup.dir = dir.Path();
-  setup.display = "";
-  setup.timeoutSeconds = 600;
-  setup.args = args;
-  return RunBuilt(setup, name);
-}
-
-REAL RelativeError(REAL value, REAL exact) {
-  return fabsl(value - exact) / fabsl(exact);
-}
 
 // From lambda = 0 up by 1/16 until Newton fails past the fold (the next
 // lambda, 3.5625, has no solution): every record on the closed form, the
