@@ -245,7 +245,7 @@ private:
         continue;
       }
       if (s_.g.P > s_.P2 || s_.g.P < s_.P1)
-        return End(SweepEnd::LeftRange);
+        return LeaveRange();
       ArcPoint<Model> next{PointOf(s_)};
       if (!SlopeOfP(jacobian, scale, next.slope))
         return Failure::SingularMatrix;
@@ -260,6 +260,16 @@ private:
       if (s_.observer.KeyPressed())
         return End(SweepEnd::Key);
     }
+  }
+
+  // The point solved lies beyond the range: the values of --at the curve
+  // crosses on the way there are still recorded.
+  Failure LeaveRange() {
+    if (!s_.special.at.empty())
+      if (const Failure failure = RecordCrossings(last_, ArcPoint<Model>{PointOf(s_)});
+          failure != Failure::None)
+        return failure;
+    return End(SweepEnd::LeftRange);
   }
 
   void Grow(INT16 iterations) {
