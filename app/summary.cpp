@@ -203,7 +203,7 @@ std::string TableLine(std::string_view label, REAL P, REAL value) {
 // The table of the labelled records, the last one as the end, before the
 // summary line. Async-signal-safe.
 void SayLabelTable() {
-  if (!lastRecordLine[0])
+  if (labelTableSize == 0 && !lastRecordLine[0])
     return;
   static constexpr char kHead[] = "  label                         P                  value\n";
   WriteAll(2, kHead, sizeof kHead - 1);

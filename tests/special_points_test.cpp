@@ -128,8 +128,9 @@ TEST(SpecialPoints, BratuAlongTheCurveCrossingsProfilesAndAStartFromTheFold) {
   const TempDir one, two, fromFold;
   // From lambda = 0.5: the end, where the upper branch leaves the range, is
   // still a solution the integrator holds to nine digits.
-  const std::vector<std::string> args{"--continuation", "arclength", "--from", "0.5", "--range",
-                                      "0.5:4", "--at", "1", "--profiles", "labelled"};
+  const std::vector<std::string> args{"--continuation", "arclength", "--from", "0.5",
+                                      "--range",        "0.5:4",     "--at",   "1",
+                                      "--profiles",     "labelled"};
   std::vector<std::string> oneThread = args, twoThreads = args;
   oneThread.insert(oneThread.end(), {"--threads", "1"});
   twoThreads.insert(twoThreads.end(), {"--threads", "2"});
@@ -164,9 +165,9 @@ TEST(SpecialPoints, BratuAlongTheCurveCrossingsProfilesAndAStartFromTheFold) {
   EXPECT_NE(svg.find("<title>bratu \u2014 3 profiles"), std::string::npos);
   EXPECT_NE(svg.find(">fold1, P = 3.5138307"), std::string::npos);
 
-  const ChildResult started = RunExample(
-      fromFold, "bratu",
-      {"--start-at", one.File("ZANFEL.CSV") + ":fold1", "--continuation", "arclength", "--at", "1"});
+  const ChildResult started = RunExample(fromFold, "bratu",
+                                         {"--start-at", one.File("ZANFEL.CSV") + ":fold1",
+                                          "--continuation", "arclength", "--at", "1"});
   EXPECT_EQ(started.status, 0) << started.out << started.err;
   const std::string after = ReadFile(fromFold.File("ZANFEL.CSV"));
   EXPECT_NE(after.find("# started at: " + one.File("ZANFEL.CSV") + ":fold1"), std::string::npos);

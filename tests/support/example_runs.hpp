@@ -58,7 +58,7 @@ inline REAL BratuLambdaAt(REAL s) {
 }
 
 inline ChildResult RunExample(const TempDir &dir, const std::string &name,
-                       const std::vector<std::string> &args = {}) {
+                              const std::vector<std::string> &args = {}) {
   ChildSetup setup;
   setup.dir = dir.Path();
   setup.display = "";
