@@ -15,6 +15,7 @@
 
 #include "app/scripted_hooks.hpp"
 #include "continuation/families.hpp"
+#include "continuation/special_options.hpp"
 #include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/signals.hpp"
@@ -163,6 +164,19 @@ void ShootB1HundredRecordsArclength(benchmark::State &state) {
       },
       100);
 }
+// The same 100 records with every one's profile: one trajectory more each,
+// against the N + 1 of every Newton iteration.
+void ShootB1HundredRecordsProfiled(benchmark::State &state) {
+  Driver(
+      state,
+      +[](SweepObserver &o) {
+        SettingOptions profiled;
+        std::string error;
+        ParseSpecialOption("--profiles", "all", profiled.special, error);
+        return RunShootB1(o, profiled);
+      },
+      100);
+}
 void ShootC1WholeRun(benchmark::State &state) {
   Driver(state, RunShootC1, 0);
 }
@@ -236,6 +250,13 @@ BENCHMARK(ShootB1HundredRecordsNatural)
     ->Unit(benchmark::kSecond);
 BENCHMARK(ShootB1HundredRecordsArclength)
     ->Name("driver/shoot_b1_100_records_arclength")
+    ->Arg(1)
+    ->Arg(2)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kSecond);
+BENCHMARK(ShootB1HundredRecordsProfiled)
+    ->Name("driver/shoot_b1_100_records_profiled")
     ->Arg(1)
     ->Arg(2)
     ->UseManualTime()
