@@ -56,6 +56,9 @@ void TakeSettings(Program<Model> &s, const RunSettings<Table> &settings) {
   s.g.solve = settings.solve;
   s.continuation = settings.continuation;
   s.recordLimit = settings.records;
+  if constexpr (kTakesSegments<Model>)
+    if (settings.cuts.Multiple())
+      s.segments = std::make_unique<SegmentedShooting<Model>>(settings.cuts);
 }
 
 // ZANFEL.CSV beside the results file, created after it, empty but for its

@@ -4,12 +4,14 @@
 // everything else to its observer.
 #pragma once
 
+#include <memory>
 #include <string_view>
 #include <vector>
 
 #include "continuation/observer.hpp"
 #include "continuation/outcome.hpp"
 #include "continuation/settings.hpp"
+#include "continuation/segmented_solve.hpp"
 #include "continuation/strategy.hpp"
 #include "continuation/usrfun_memo.hpp"
 #include "nonlinear/mnewt.hpp"
@@ -49,25 +51,12 @@ template <ShootingModel Model> struct Program {
   REAL arclength = 0.0L;           // along the curve, from the run's first point
   REAL slope = 0.0L;               // dP/ds at the point being recorded
   long folds = 0;
+  // The node states and work areas of multiple shooting; none for one
+  // segment.
+  std::unique_ptr<SegmentedShooting<Model>> segments;
 
   explicit Program(SweepObserver &o) : observer(o) {}
 };
-
-// The failure of a solve that ended as `status`; only a converged one is
-// none. USRFUN fails only on an invalid integrator call.
-inline Failure FailureOf(NewtonStatus status) {
-  switch (status) {
-  case NewtonStatus::Converged:
-    break;
-  case NewtonStatus::IterationLimit:
-    return Failure::IterationLimit;
-  case NewtonStatus::SingularMatrix:
-    return Failure::SingularMatrix;
-  case NewtonStatus::ResidualsFailed:
-    return Failure::InvalidIntegratorCall;
-  }
-  return Failure::None;
-}
 
 // MNEWT from the current unknowns with the limits of s.g.solve, traced in
 // s.trace, then USRFUN once more so that YOUT and H hold the end values of the
@@ -75,6 +64,9 @@ inline Failure FailureOf(NewtonStatus status) {
 // MNEWT's last one, its results are taken as they are. A failure returns at
 // once, with nothing done after it.
 template <class Model> [[nodiscard]] Failure Solve(Program<Model> &s) {
+  if constexpr (kTakesSegments<Model>)
+    if (s.segments)
+      return SolveOnSegments(*s.segments, s.g, s.trace, [&s] { s.observer.AtSafePoint(s.g.P); });
   constexpr INT16 N = Model::N;
   const SolveSettings &limits = s.g.solve;
   // MNEWT iterates the program-wide unknowns: the X it hands back is s.g.X.

@@ -338,7 +338,7 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
   ResumeFiles files;
   if (const int status = ReadResumeFiles(program, s.FAIL, s.CSV, files))
     return EndedWith(status);
-  RunSettings<OnePassSettings<Model>> run{table, kSolve, {}, 0};
+  RunSettings<OnePassSettings<Model>> run{table, kSolve, {}, 0, {}};
   if (const int status = RecordedSettings(program, files, table, options, run))
     return EndedWith(status);
   // The way of continuation is the recorded one, and the rows are its own.
