@@ -76,6 +76,7 @@ void PicturesAtStop() {
     FatalRuntimeError(kDivisionByZero, kSingularMatrixStatus);
   case Failure::InvalidIntegratorCall:
     // The integrator's message is written already, in trajectory order.
+    summary::NoteInvalidSegment(outcome.trace.invalidSegment);
     NoteFatalCause(FatalCause::InvalidIntegratorCall);
     FatalEnd(kInvalidIntegratorCallStatus);
   case Failure::StartNotSolved:

@@ -44,10 +44,20 @@ inline void KeepEarlierResults(TextFile &results) {
 template <class Model> void CreateResultsFile(Program<Model> &s) {
   s.FAIL.Assign(ResultsPath());
   s.CSV.Assign(CsvPath());
-  KeepEarlierResults(s.FAIL);
+  if (s.segments) {
+    s.NODES.Assign(NodesPath());
+    s.FAIL.KeepEarlier(
+        {CsvPath(), BesidePath("ZANFEL.PNG"), BesidePath("ZANFEL.SVG"), NodesPath()});
+  } else {
+    KeepEarlierResults(s.FAIL);
+  }
   s.FAIL.Take();
   s.CSV.Take();
+  if (s.segments)
+    s.NODES.Take();
   s.FAIL.Rewrite();
+  if (s.segments)
+    s.NODES.Rewrite();
 }
 
 // The run's settings and its record limit in the program state.
@@ -104,6 +114,8 @@ std::string SweepNote(std::string_view what, REAL startP, const SweepSettings &s
 template <class Model> void EndRun(Program<Model> &s) {
   s.FAIL.Close();
   s.CSV.Close();
+  if (s.NODES.IsOpen())
+    s.NODES.Close();
   s.observer.RunEnding();
 }
 

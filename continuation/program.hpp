@@ -10,8 +10,9 @@
 
 #include "continuation/observer.hpp"
 #include "continuation/outcome.hpp"
-#include "continuation/settings.hpp"
+#include "continuation/segment_nodes.hpp"
 #include "continuation/segmented_solve.hpp"
+#include "continuation/settings.hpp"
 #include "continuation/strategy.hpp"
 #include "continuation/usrfun_memo.hpp"
 #include "nonlinear/mnewt.hpp"
@@ -38,7 +39,8 @@ template <ShootingModel Model> struct Program {
   GLNARRAY<N> BETA;
   GLNBYN<N> ALPHA;
   TextFile FAIL;
-  TextFile CSV; // ZANFEL.CSV, the same records at full precision
+  TextFile CSV;   // ZANFEL.CSV, the same records at full precision
+  TextFile NODES; // ZANFEL.NODES, the node states of a run with segments
   UsrfunMemo<Model> memo;
   NewtonTrace trace; // of the latest solve, for the reason of an iteration-limit end
   long records = 0;
@@ -95,6 +97,8 @@ template <class Model> [[nodiscard]] Failure Solve(Program<Model> &s) {
 template <class Model> RunOutcome FailedRun(Program<Model> &s, Failure failure) {
   s.FAIL.HoldUntilExit();
   s.CSV.HoldUntilExit();
+  if (s.NODES.IsOpen())
+    s.NODES.HoldUntilExit();
   RunOutcome outcome;
   outcome.failure = failure;
   outcome.trace = s.trace;
@@ -159,8 +163,13 @@ void RecordPoint(Program<Model> &s, const SweepRules<Model> &rules, unsigned lon
   s.observer.Solved(s.g.H, s.g.YOUT[rules.plotIndex]);
   s.g.H = rules.scale(s);
   s.H1 = rules.partner(s);
-  // The record first, then its row: a run cut off between the two leaves
-  // the results file one record ahead, which a resume cuts back.
+  // The node states first, then the record, then its row: a run cut off
+  // between them leaves the results file one record ahead (or the node
+  // states), which a resume cuts back.
+  if (s.segments) {
+    s.NODES.Write(NodesLine(s.records + 1, *s.segments));
+    s.NODES.WriteThrough();
+  }
   WriteRecord(s.FAIL, rules.layout, s.g.H, s.H1, s.g.X, s.g.YOUT);
   ++s.records;
   WriteCsvRow(s, rules, MessageCount() - messagesBefore, kind);

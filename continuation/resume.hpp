@@ -311,6 +311,24 @@ void NoteSettingsChange(Program<Model> &s, RunSettings<OnePassSettings<Model>> r
   s.observer.SettingsChanged(fromRow, changed);
 }
 
+// A run with segments goes on from the node states of its last shared
+// record (ZANFEL.NODES, cut back after them); 0, or the status after the
+// message.
+template <class Model> int ResumeNodes(std::string_view program, Program<Model> &s, long shared) {
+  if (!s.segments)
+    return 0;
+  s.NODES.Assign(NodesPath());
+  std::string bytes;
+  std::size_t keep = 0;
+  if (s.NODES.TakeExisting(bytes) != 0)
+    return CannotResume(program, kResumeNoInput, "no ZANFEL.NODES to read the node states from");
+  if (!ReadNodesLine(bytes, shared, *s.segments, keep))
+    return CannotResume(program, kResumeBadData,
+                        "ZANFEL.NODES holds no node states of record " + std::to_string(shared));
+  s.NODES.Append(static_cast<long long>(keep));
+  return 0;
+}
+
 // The arclength sweep after the last row loaded in `s`.
 template <class Model>
 [[nodiscard]] Failure ResumeAlongArc(Program<Model> &s, const SweepRules<Model> &rules,
@@ -377,6 +395,8 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
                                       ShortReal(s.P2) + "] after record " +
                                       std::to_string(shared)));
 
+  if (const int status = ResumeNodes(program, s, shared))
+    return EndedWith(status);
   const std::string changed = ChangeSolverSettings(s.g.solve, options);
   s.FAIL.Append(static_cast<long long>(resKeep));
   s.CSV.Append(static_cast<long long>(csvKeep));

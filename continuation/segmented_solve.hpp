@@ -88,9 +88,8 @@ template <ShootingModel Model, class SafePoint>
   };
   GLNARRAY<MS::NZ> Z = ms.Z;
   ms.haveCall = false;
-  const NewtonStatus status =
-      MNEWT(limits.NTRIAL, Z, static_cast<INT16>(ms.Order()), limits.TOLX, limits.TOLF, g.ITER,
-            usrfun, &trace);
+  const NewtonStatus status = MNEWT(limits.NTRIAL, Z, static_cast<INT16>(ms.Order()), limits.TOLX,
+                                    limits.TOLF, g.ITER, usrfun, &trace);
   if (status != NewtonStatus::Converged)
     return FailureOf(status);
   ms.Z = Z;

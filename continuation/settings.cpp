@@ -96,9 +96,9 @@ bool ParseWholeOption(std::string_view name, std::string_view value, long high,
 } // namespace
 
 const std::string_view kSettingNames[15] = {
-    "--from",    "--step",   "--range",  "--records",      "--tolf",     "--tolx",
-    "--ntrial",  "--budgets", "--relerr", "--abserr",      "--continuation", "--min-step",
-    "--max-step", "--segments", "--nodes"};
+    "--from",         "--step",     "--range",    "--records",  "--tolf",
+    "--tolx",         "--ntrial",   "--budgets",  "--relerr",   "--abserr",
+    "--continuation", "--min-step", "--max-step", "--segments", "--nodes"};
 
 bool ParseSettingOption(std::string_view name, std::string_view value, SettingOptions &o,
                         std::string &error) {

@@ -155,7 +155,7 @@ template <class Table> struct RunSettings {
   SolveSettings solve = kSolve;
   ContinuationChoice continuation;
   long records = 0; // records after which a sweep stops as a key would; 0: no limit
-  SegmentCuts cuts;  // of the multiple shooting; one segment: single shooting
+  SegmentCuts cuts; // of the multiple shooting; one segment: single shooting
 };
 
 // The start P and the sweep that --from, --step and --range set: a

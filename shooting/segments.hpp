@@ -93,8 +93,8 @@ template <ShootingModel Model> struct SegmentedShooting {
 };
 
 // The integration of one piece, for a worker thread.
-template <ShootingModel Model> void RunPiece(typename SegmentedShooting<Model>::Piece &p,
-                                             const SegmentCuts &cuts) {
+template <ShootingModel Model>
+void RunPiece(typename SegmentedShooting<Model>::Piece &p, const SegmentCuts &cuts) {
   struct Work {
     typename SegmentedShooting<Model>::Piece *piece;
     const SegmentCuts *cuts;
@@ -139,8 +139,7 @@ void LoadPiece(SegmentedShooting<Model> &ms, int j, const typename Model::Global
 }
 
 // The model's unknowns and the state of node k in Z.
-template <ShootingModel Model, int NZ>
-GLNARRAY<Model::N> ModelUnknowns(const GLNARRAY<NZ> &Z) {
+template <ShootingModel Model, int NZ> GLNARRAY<Model::N> ModelUnknowns(const GLNARRAY<NZ> &Z) {
   GLNARRAY<Model::N> X;
   for (int I = 1; I <= Model::N; ++I)
     X[I] = Z[I];
