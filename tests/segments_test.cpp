@@ -126,7 +126,7 @@ TEST(SegmentsTest, NodeStatesCarryFromOneSolveToTheNext) {
   for (int J = 2; J <= ms->Order(); ++J)
     EXPECT_TRUE(SameBits(read->Z[J], ms->Z[J])) << J;
   EXPECT_FALSE(ReadNodesLine(file, 8, *read, keep));                       // torn
-  EXPECT_FALSE(ReadNodesLine(std::string("6,1,2,3,4\n"), 6, *read, keep)); // too few
+  EXPECT_FALSE(ReadNodesLine(std::string("6,1,2,3\n"), 6, *read, keep)); // too few
 }
 
 // Where the start guess cannot be integrated across a segment (at mu = 30
