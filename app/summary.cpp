@@ -38,7 +38,7 @@ bool stderrIsTerminal = false;
 const NewtonTrace *watchedTrace = nullptr;
 const SolveSettings *watchedSolve = nullptr;
 char limitDetail[512] = "";
-char settingsChange[512] = ""; // "from record 124: --budgets 16 (was 4)"
+char settingsChange[512] = "";   // "from record 124: --budgets 16 (was 4)"
 volatile int invalidSegment = 0; // the segment of an invalid integrator call; 0: none
 
 void Copy(char *to, size_t size, std::string_view from) {

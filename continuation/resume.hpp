@@ -47,6 +47,11 @@ std::string Printable(std::string_view text);
 std::string SettingsConflict(REAL from, const SweepSettings &sweep,
                              const ContinuationChoice &continuation, const SettingOptions &given);
 
+// Why the segments given with --resume (--segments, --nodes) are not the
+// run's `recorded` ones, in the same words; "" when none are given or they
+// are the same. The node states of ZANFEL.NODES hold only at the run's nodes.
+std::string CutsConflict(const SegmentCuts &recorded, const SettingOptions &given);
+
 // The solver settings given with --resume (Newton's tolerances and
 // iterations, the budgets, the integrator's tolerances) put over those in
 // force; what changed ("--budgets 16 (was 4), --tolf 1e-12 (was 1e-10)"),
@@ -72,6 +77,8 @@ std::string SettingsLineFault(std::string_view line, const RunSettings<Table> &r
   if (const std::string conflict = SettingsConflict(StartP(t), OptionSweep(t), run.continuation, o);
       !conflict.empty())
     return "the settings line changes a sweep setting: " + conflict.substr(0, conflict.find(" ("));
+  if (!SameCuts(o.cuts.value_or(SegmentCuts{}), run.cuts))
+    return "the settings line changes the segments";
   solve = Settle(run.table, o).solve;
   return "";
 }
@@ -91,7 +98,9 @@ int RecordedSettings(std::string_view program, const ResumeFiles &files, const T
   run = Settle(table, recorded);
   run.records = given.records.value_or(0);
   Table t = run.table;
-  const std::string conflict = SettingsConflict(StartP(t), OptionSweep(t), run.continuation, given);
+  std::string conflict = SettingsConflict(StartP(t), OptionSweep(t), run.continuation, given);
+  if (conflict.empty())
+    conflict = CutsConflict(run.cuts, given);
   return conflict.empty() ? 0 : CannotResume(program, kResumeBadData, conflict);
 }
 

@@ -310,8 +310,10 @@ std::map<REAL, REAL> TroeschClosedForm() {
 
 // Multiple shooting goes where single shooting cannot: from mu = 1 up by
 // 0.25 to mu = 30, every record's y'(0) on the closed form, without a
-// message of the integrator; then the same sweep stopped after 40 records
-// and resumed (its node states from ZANFEL.NODES) ends with the same files.
+// message of the integrator; then the same sweep stopped after 40 records,
+// resumed for 30 with other budgets and resumed again to its end (its node
+// states from ZANFEL.NODES each time, its cuts from the settings lines)
+// ends with the same files. Other segments than the run's are refused.
 TEST(Examples, TroeschToThirtyOnSegments) {
   const std::vector<std::string> recipe = {"--from",   "1",     "--step",  "0.25",
                                            "--range",  "0:30",  "--nodes", kTroeschNodes,
@@ -341,11 +343,33 @@ TEST(Examples, TroeschToThirtyOnSegments) {
   std::vector<std::string> stopped = recipe;
   stopped.insert(stopped.end(), {"--records", "40"});
   ASSERT_EQ(RunExample(part, "troesch", stopped).status, 0);
+  const ChildResult changed =
+      RunExample(part, "troesch", {"--resume", "--budgets", "8", "--records", "30"});
+  EXPECT_EQ(changed.status, 0) << changed.err;
   const ChildResult resumed = RunExample(part, "troesch", {"--resume"});
   EXPECT_EQ(resumed.status, 0) << resumed.err;
+  const std::string partCsv = ReadFile(part.File("ZANFEL.CSV"));
+  const std::size_t from = partCsv.find("# settings from row 41: ");
+  ASSERT_NE(from, std::string::npos) << partCsv;
+  EXPECT_NE(partCsv.find(" --budgets 8 --", from), std::string::npos);
+  EXPECT_NE(partCsv.find(" --nodes 1.25", from), std::string::npos);
   EXPECT_EQ(ReadFile(part.File("ZANFEL.RES")), ReadFile(dir.File("ZANFEL.RES")));
   EXPECT_EQ(ReadFile(part.File("ZANFEL.NODES")), nodes);
-  EXPECT_EQ(CsvWithoutComments(ReadFile(part.File("ZANFEL.CSV"))), CsvWithoutComments(csv));
+  EXPECT_EQ(CsvWithoutComments(partCsv), CsvWithoutComments(csv));
+
+  const ChildResult other = RunExample(part, "troesch", {"--resume", "--segments", "4"});
+  EXPECT_EQ(other.status, 65);
+  EXPECT_NE(other.err.find("--segments 4 is not this run's --nodes"), std::string::npos)
+      << other.err;
+  EXPECT_EQ(ReadFile(part.File("ZANFEL.NODES")), nodes);
+  // A settings line whose cuts were taken off by hand.
+  const std::size_t cut = partCsv.find(" --nodes ", from);
+  WriteFile(part.File("ZANFEL.CSV"),
+            partCsv.substr(0, cut) + partCsv.substr(partCsv.find('\n', cut)));
+  const ChildResult edited = RunExample(part, "troesch", {"--resume"});
+  EXPECT_EQ(edited.status, 65);
+  EXPECT_NE(edited.err.find("the settings line changes the segments"), std::string::npos)
+      << edited.err;
 }
 
 // One segment is single shooting to the byte; four agree with it to 1e-9

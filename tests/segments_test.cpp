@@ -125,7 +125,7 @@ TEST(SegmentsTest, NodeStatesCarryFromOneSolveToTheNext) {
   EXPECT_EQ(keep, file.size() - 5);
   for (int J = 2; J <= ms->Order(); ++J)
     EXPECT_TRUE(SameBits(read->Z[J], ms->Z[J])) << J;
-  EXPECT_FALSE(ReadNodesLine(file, 8, *read, keep));                       // torn
+  EXPECT_FALSE(ReadNodesLine(file, 8, *read, keep));                     // torn
   EXPECT_FALSE(ReadNodesLine(std::string("6,1,2,3\n"), 6, *read, keep)); // too few
 }
 
