@@ -146,7 +146,7 @@ std::string CombinationError(const SettingOptions &o) {
   if (o.minStep && o.maxStep && *o.minStep > *o.maxStep)
     return "--min-step is greater than --max-step";
   if (o.strategy == Strategy::Arclength && o.cuts && o.cuts->Multiple())
-    return "--segments and --nodes go with the natural continuation";
+    return "--segments and --nodes go with the natural continuation, not --continuation arclength";
   return "";
 }
 
