@@ -19,6 +19,16 @@ namespace {
 // keeps a typing slip from starting thousands.
 constexpr int kMaxThreads = 1024;
 
+// Multiple shooting, for a program of one's own.
+std::string SegmentsHelp() {
+  return "  --segments M  multiple shooting: cut [0, 1] into M equal segments, from 1 to " +
+         std::to_string(kSegmentCap) +
+         "\n"
+         "                (default: 1, single shooting); the node states are written\n"
+         "                to ZANFEL.NODES; natural continuation only\n"
+         "  --nodes T1,... the same at chosen interior nodes, increasing inside (0, 1)\n";
+}
+
 std::string SettingsHelp(const ProgramInfo &d) {
   return "Settings over the built-in ones (each also as --name=VALUE; numbers are read\n"
          "exactly as decimal text and echoed at full precision in ZANFEL.CSV):\n"
@@ -56,7 +66,7 @@ std::string SettingsHelp(const ProgramInfo &d) {
          ShortReal(kSolve.RELERR) +
          ")\n"
          "  --abserr X    the integrator's absolute tolerance (default: " +
-         ShortReal(kSolve.ABSERR) + ")\n";
+         ShortReal(kSolve.ABSERR) + ")\n" + (d.ownProblem ? SegmentsHelp() : "");
 }
 
 bool StartsWith(std::string_view s, std::string_view prefix) {

@@ -45,7 +45,8 @@ bool stderrIsTerminal = false;
 const NewtonTrace *watchedTrace = nullptr;
 const SolveSettings *watchedSolve = nullptr;
 char limitDetail[512] = "";
-char settingsChange[512] = ""; // "from record 124: --budgets 16 (was 4)"
+char settingsChange[512] = "";   // "from record 124: --budgets 16 (was 4)"
+volatile int invalidSegment = 0; // the segment of an invalid integrator call; 0: none
 
 void Copy(char *to, size_t size, std::string_view from) {
   const size_t n = from.size() < size - 1 ? from.size() : size - 1;
@@ -156,6 +157,8 @@ void Reason(Line &line, EndWay way, int code) {
     return;
   case FatalCause::InvalidIntegratorCall:
     line << "invalid integrator call";
+    if (invalidSegment > 0)
+      line << " in segment " << long(invalidSegment);
     return;
   case FatalCause::StartNotSolved:
     line << "no start on the curve";
@@ -242,6 +245,10 @@ const char *NotedSweepEnd() {
 void WatchSolve(const NewtonTrace *trace, const SolveSettings *solve) {
   watchedTrace = trace;
   watchedSolve = solve;
+}
+
+void NoteInvalidSegment(int segment) {
+  invalidSegment = segment;
 }
 
 void ExplainIterationLimit() {

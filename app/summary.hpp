@@ -54,6 +54,9 @@ const char *NotedSweepEnd();
 // The solve that ran into its iteration limit: its trace and limits explain
 // the end. Both must stay until the program ends.
 void WatchSolve(const NewtonTrace *trace, const SolveSettings *solve);
+// The segment whose trajectory the integrator refused (multiple shooting),
+// for the line after "invalid integrator call"; 0: none.
+void NoteInvalidSegment(int segment);
 // On the way to an iteration-limit end, outside any signal handler: works
 // out from the watched trace why the limit was reached, so that the line
 // and the pictures say it ("...: 443 trajectories of the last solve ran out

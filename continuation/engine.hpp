@@ -38,7 +38,7 @@ template <class Model>
 // What an earlier run left beside the results file is kept, not emptied.
 inline void KeepEarlierResults(TextFile &results) {
   results.KeepEarlier({CsvPath(), BesidePath("ZANFEL.PNG"), BesidePath("ZANFEL.SVG"),
-                       ProfilesPath(), BesidePath(kProfilesPicture)});
+                       ProfilesPath(), BesidePath(kProfilesPicture), NodesPath()});
 }
 
 // Every file of the run is taken before any is emptied, the earlier run's
@@ -47,9 +47,13 @@ inline void KeepEarlierResults(TextFile &results) {
 template <class Model> void TakeResultsFiles(Program<Model> &s) {
   s.FAIL.Assign(ResultsPath());
   s.CSV.Assign(CsvPath());
+  if (s.segments)
+    s.NODES.Assign(NodesPath());
   KeepEarlierResults(s.FAIL);
   s.FAIL.Take();
   s.CSV.Take();
+  if (s.segments)
+    s.NODES.Take();
   if (s.special.profiles.Any()) {
     s.profiles.file.Assign(ProfilesPath());
     s.profiles.file.Take();
@@ -58,6 +62,8 @@ template <class Model> void TakeResultsFiles(Program<Model> &s) {
 template <class Model> void CreateResultsFile(Program<Model> &s) {
   TakeResultsFiles(s);
   s.FAIL.Rewrite();
+  if (s.segments)
+    s.NODES.Rewrite();
 }
 
 // The run's settings and its record limit in the program state.
@@ -68,6 +74,9 @@ void TakeSettings(Program<Model> &s, const RunSettings<Table> &settings) {
   s.recordLimit = settings.records;
   s.special = settings.special;
   s.labelled = s.continuation.AlongArc() || LabelsInNaturalSweep(s.special);
+  if constexpr (kTakesSegments<Model>)
+    if (settings.cuts.Multiple())
+      s.segments = std::make_unique<SegmentedShooting<Model>>(settings.cuts);
 }
 
 // ZANFEL.CSV beside the results file, created after it, empty but for its
@@ -116,6 +125,8 @@ template <class Model> void EndRun(Program<Model> &s) {
   s.CSV.Close();
   if (s.profiles.file.IsOpen())
     s.profiles.file.Close();
+  if (s.NODES.IsOpen())
+    s.NODES.Close();
   s.observer.RunEnding();
 }
 

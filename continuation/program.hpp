@@ -4,12 +4,15 @@
 // everything else to its observer.
 #pragma once
 
+#include <memory>
 #include <string_view>
 #include <vector>
 
 #include "continuation/observer.hpp"
 #include "continuation/outcome.hpp"
 #include "continuation/profiles.hpp"
+#include "continuation/segment_nodes.hpp"
+#include "continuation/segmented_solve.hpp"
 #include "continuation/settings.hpp"
 #include "continuation/strategy.hpp"
 #include "continuation/usrfun_memo.hpp"
@@ -37,7 +40,8 @@ template <ShootingModel Model> struct Program {
   GLNARRAY<N> BETA;
   GLNBYN<N> ALPHA;
   TextFile FAIL;
-  TextFile CSV; // ZANFEL.CSV, the same records at full precision
+  TextFile CSV;   // ZANFEL.CSV, the same records at full precision
+  TextFile NODES; // ZANFEL.NODES, the node states of a run with segments
   UsrfunMemo<Model> memo;
   NewtonTrace trace; // of the latest solve, for the reason of an iteration-limit end
   long records = 0;
@@ -62,25 +66,12 @@ template <ShootingModel Model> struct Program {
   GLNARRAY<N + 1> startDirection;
   bool haveStartDirection = false;
   ProfileBook<Model> profiles; // --profiles: ZANFEL.PROFILES.csv
+  // The node states and work areas of multiple shooting; none for one
+  // segment.
+  std::unique_ptr<SegmentedShooting<Model>> segments;
 
   explicit Program(SweepObserver &o) : observer(o) {}
 };
-
-// The failure of a solve that ended as `status`; only a converged one is
-// none. USRFUN fails only on an invalid integrator call.
-inline Failure FailureOf(NewtonStatus status) {
-  switch (status) {
-  case NewtonStatus::Converged:
-    break;
-  case NewtonStatus::IterationLimit:
-    return Failure::IterationLimit;
-  case NewtonStatus::SingularMatrix:
-    return Failure::SingularMatrix;
-  case NewtonStatus::ResidualsFailed:
-    return Failure::InvalidIntegratorCall;
-  }
-  return Failure::None;
-}
 
 // MNEWT from the current unknowns with the limits of s.g.solve, traced in
 // s.trace, then USRFUN once more so that YOUT and H hold the end values of the
@@ -88,6 +79,9 @@ inline Failure FailureOf(NewtonStatus status) {
 // MNEWT's last one, its results are taken as they are. A failure returns at
 // once, with nothing done after it.
 template <class Model> [[nodiscard]] Failure Solve(Program<Model> &s) {
+  if constexpr (kTakesSegments<Model>)
+    if (s.segments)
+      return SolveOnSegments(*s.segments, s.g, s.trace, [&s] { s.observer.AtSafePoint(s.g.P); });
   constexpr INT16 N = Model::N;
   const SolveSettings &limits = s.g.solve;
   // MNEWT iterates the program-wide unknowns: the X it hands back is s.g.X.
@@ -118,6 +112,8 @@ template <class Model> RunOutcome FailedRun(Program<Model> &s, Failure failure) 
   s.CSV.HoldUntilExit();
   if (s.profiles.file.IsOpen())
     s.profiles.file.HoldUntilExit();
+  if (s.NODES.IsOpen())
+    s.NODES.HoldUntilExit();
   RunOutcome outcome;
   outcome.failure = failure;
   outcome.trace = s.trace;
@@ -203,8 +199,13 @@ void RecordPoint(Program<Model> &s, const SweepRules<Model> &rules, unsigned lon
   s.observer.Solved(s.g.H, s.g.YOUT[rules.plotIndex]);
   s.g.H = rules.scale(s);
   s.H1 = rules.partner(s);
-  // The record first, then its row: a run cut off between the two leaves
-  // the results file one record ahead, which a resume cuts back.
+  // The node states first, then the record, then its row: a run cut off
+  // between them leaves the results file one record ahead (or the node
+  // states), which a resume cuts back.
+  if (s.segments) {
+    s.NODES.Write(NodesLine(s.records + 1, *s.segments));
+    s.NODES.WriteThrough();
+  }
   WriteRecord(s.FAIL, rules.layout, s.g.H, s.H1, s.g.X, s.g.YOUT);
   ++s.records;
   WriteCsvRow(s, rules, MessageCount() - messagesBefore, label);

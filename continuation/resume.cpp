@@ -67,6 +67,16 @@ std::string SettingsConflict(REAL from, const SweepSettings &sweep,
   return "";
 }
 
+std::string CutsConflict(const SegmentCuts &recorded, const SettingOptions &given) {
+  if (!given.cuts || SameCuts(*given.cuts, recorded))
+    return "";
+  const auto text = [](const SegmentCuts &c) {
+    return c.Multiple() ? SegmentCutsText(c).substr(1) : std::string("one segment");
+  };
+  return text(*given.cuts) + " is not this run's " + text(recorded) +
+         " (ZANFEL.CSV keeps the run's settings; give the same or none)";
+}
+
 namespace {
 
 // One solver setting given over the one in force: its new value, and the

@@ -47,6 +47,11 @@ std::string Printable(std::string_view text);
 std::string SettingsConflict(REAL from, const SweepSettings &sweep,
                              const ContinuationChoice &continuation, const SettingOptions &given);
 
+// Why the segments given with --resume (--segments, --nodes) are not the
+// run's `recorded` ones, in the same words; "" when none are given or they
+// are the same. The node states of ZANFEL.NODES hold only at the run's nodes.
+std::string CutsConflict(const SegmentCuts &recorded, const SettingOptions &given);
+
 // The solver settings given with --resume (Newton's tolerances and
 // iterations, the budgets, the integrator's tolerances) put over those in
 // force; what changed ("--budgets 16 (was 4), --tolf 1e-12 (was 1e-10)"),
@@ -72,6 +77,8 @@ std::string SettingsLineFault(std::string_view line, const RunSettings<Table> &r
   if (const std::string conflict = SettingsConflict(StartP(t), OptionSweep(t), run.continuation, o);
       !conflict.empty())
     return "the settings line changes a sweep setting: " + conflict.substr(0, conflict.find(" ("));
+  if (!SameCuts(o.cuts.value_or(SegmentCuts{}), run.cuts))
+    return "the settings line changes the segments";
   solve = Settle(run.table, o).solve;
   return "";
 }
@@ -94,7 +101,9 @@ int RecordedSettings(std::string_view program, const ResumeFiles &files, const T
       !conflict.empty())
     return CannotResume(program, kResumeBadData, conflict);
   Table t = run.table;
-  const std::string conflict = SettingsConflict(StartP(t), OptionSweep(t), run.continuation, given);
+  std::string conflict = SettingsConflict(StartP(t), OptionSweep(t), run.continuation, given);
+  if (conflict.empty())
+    conflict = CutsConflict(run.cuts, given);
   return conflict.empty() ? 0 : CannotResume(program, kResumeBadData, conflict);
 }
 
@@ -332,6 +341,24 @@ void NoteSettingsChange(Program<Model> &s, RunSettings<OnePassSettings<Model>> r
   s.observer.SettingsChanged(fromRow, changed);
 }
 
+// A run with segments goes on from the node states of its last shared
+// record (ZANFEL.NODES, cut back after them); 0, or the status after the
+// message.
+template <class Model> int ResumeNodes(std::string_view program, Program<Model> &s, long shared) {
+  if (!s.segments)
+    return 0;
+  s.NODES.Assign(NodesPath());
+  std::string bytes;
+  std::size_t keep = 0;
+  if (s.NODES.TakeExisting(bytes) != 0)
+    return CannotResume(program, kResumeNoInput, "no ZANFEL.NODES to read the node states from");
+  if (!ReadNodesLine(bytes, shared, *s.segments, keep))
+    return CannotResume(program, kResumeBadData,
+                        "ZANFEL.NODES holds no node states of record " + std::to_string(shared));
+  s.NODES.Append(static_cast<long long>(keep));
+  return 0;
+}
+
 // The arclength sweep after the last row loaded in `s`.
 template <class Model>
 [[nodiscard]] Failure ResumeAlongArc(Program<Model> &s, const SweepRules<Model> &rules,
@@ -359,7 +386,7 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
   ResumeFiles files;
   if (const int status = ReadResumeFiles(program, s.FAIL, s.CSV, files))
     return EndedWith(status);
-  RunSettings<OnePassSettings<Model>> run{table, kSolve, {}, 0, {}};
+  RunSettings<OnePassSettings<Model>> run{table, kSolve, {}, 0, {}, {}};
   if (const int status = RecordedSettings(program, files, table, options, run))
     return EndedWith(status);
   // The way of continuation is the recorded one, and the rows are its own.
@@ -400,6 +427,8 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
                                       ShortReal(s.P2) + "] after record " +
                                       std::to_string(shared)));
 
+  if (const int status = ResumeNodes(program, s, shared))
+    return EndedWith(status);
   std::string why;
   if (ResumeProfiles(s.profiles, s.special.profiles, program, lastState, shared, s.lastRow.label,
                      why) != 0)

@@ -95,9 +95,10 @@ bool ParseWholeOption(std::string_view name, std::string_view value, long high,
 
 } // namespace
 
-const std::string_view kSettingNames[13] = {
-    "--from",    "--step",   "--range",  "--records",      "--tolf",     "--tolx",    "--ntrial",
-    "--budgets", "--relerr", "--abserr", "--continuation", "--min-step", "--max-step"};
+const std::string_view kSettingNames[15] = {
+    "--from",         "--step",     "--range",    "--records",  "--tolf",
+    "--tolx",         "--ntrial",   "--budgets",  "--relerr",   "--abserr",
+    "--continuation", "--min-step", "--max-step", "--segments", "--nodes"};
 
 bool ParseSettingOption(std::string_view name, std::string_view value, SettingOptions &o,
                         std::string &error) {
@@ -108,6 +109,14 @@ bool ParseSettingOption(std::string_view name, std::string_view value, SettingOp
       std::end(kSettingNames))
     return false;
   const bool whole = name == "--records" || name == "--ntrial" || name == "--budgets";
+  if (name == "--segments" || name == "--nodes") {
+    SegmentCuts cuts;
+    error = name == "--segments" ? ParseSegments(value, cuts) : ParseNodes(value, cuts);
+    if (o.cuts)
+      error = "--segments and --nodes: give one of them, once";
+    o.cuts = cuts;
+    return true;
+  }
   if (!whole && HoldsHexNumber(value)) {
     error = std::string(name) + " wants decimal text, not '" + std::string(value) + "'";
     return true;
@@ -138,6 +147,12 @@ std::string CombinationError(const SettingOptions &o) {
     return "--min-step and --max-step go with --continuation arclength";
   if (o.minStep && o.maxStep && *o.minStep > *o.maxStep)
     return "--min-step is greater than --max-step";
+  if (o.strategy == Strategy::Arclength && o.cuts && o.cuts->Multiple())
+    return "--segments and --nodes go with the natural continuation, not --continuation arclength";
+  // A profile integrates the whole interval from the unknowns, which is what
+  // multiple shooting avoids.
+  if (o.special.profiles.Any() && o.cuts && o.cuts->Multiple())
+    return "--profiles goes with single shooting, not --segments or --nodes";
   return SpecialCombinationError(o.special);
 }
 

@@ -12,6 +12,7 @@
 #include "models/family_a.hpp"
 #include "models/family_b.hpp"
 #include "models/family_c.hpp"
+#include "shooting/segment_cuts.hpp"
 #include "shooting/solve_settings.hpp"
 
 namespace zanfel {
@@ -146,6 +147,7 @@ struct SettingOptions {
   std::optional<Strategy> strategy;
   std::optional<REAL> minStep, maxStep;
   SpecialOptions special;
+  std::optional<SegmentCuts> cuts; // --segments or --nodes
 };
 
 // The settings one run uses: the program's table with the options over it.
@@ -156,6 +158,7 @@ template <class Table> struct RunSettings {
   ContinuationChoice continuation;
   long records = 0; // records after which a sweep stops as a key would; 0: no limit
   SpecialOptions special;
+  SegmentCuts cuts; // of the multiple shooting; one segment: single shooting
 };
 
 // The start P and the sweep that --from, --step and --range set: a
@@ -181,7 +184,7 @@ inline SweepSettings &OptionSweep(ShootA2Settings &t) {
 }
 
 template <class Table> RunSettings<Table> Settle(const Table &table, const SettingOptions &o) {
-  RunSettings<Table> s{table, kSolve, {}, 0, {}};
+  RunSettings<Table> s{table, kSolve, {}, 0, {}, {}};
   SweepSettings &sweep = OptionSweep(s.table);
   StartP(s.table) = o.from.value_or(StartP(s.table));
   sweep.DP = o.step.value_or(sweep.DP);
@@ -198,6 +201,7 @@ template <class Table> RunSettings<Table> Settle(const Table &table, const Setti
   s.continuation.maxStep = o.maxStep.value_or(0.0L);
   s.records = o.records.value_or(0);
   s.special = o.special;
+  s.cuts = o.cuts.value_or(SegmentCuts{});
   return s;
 }
 
@@ -208,7 +212,8 @@ template <class Table> RunSettings<Table> Settle(const Table &table, const Setti
 template <class Table> std::string SettingsText(const RunSettings<Table> &s) {
   Table t = s.table;
   const SweepSettings &sweep = OptionSweep(t);
-  return SettingsText(StartP(t), sweep, s.solve, s.continuation) + SpecialSettingsText(s.special);
+  return SettingsText(StartP(t), sweep, s.solve, s.continuation) + SegmentCutsText(s.cuts) +
+         SpecialSettingsText(s.special);
 }
 std::string SettingsText(REAL from, const SweepSettings &sweep, const SolveSettings &solve,
                          const ContinuationChoice &continuation);
@@ -220,8 +225,8 @@ template <class Table> bool DiffersFromTable(const RunSettings<Table> &s, const 
 
 // The setting options, each with a value: --from, --step, --range,
 // --records, --tolf, --tolx, --ntrial, --budgets, --relerr, --abserr,
-// --continuation, --min-step, --max-step.
-extern const std::string_view kSettingNames[13];
+// --continuation, --min-step, --max-step, --segments, --nodes.
+extern const std::string_view kSettingNames[15];
 
 // Reads the value of setting option `name` into `o`. False when `name` is not
 // one of them; otherwise `error` holds what is wrong with the value, or is
