@@ -9,19 +9,6 @@ namespace zanfel {
 
 namespace {
 
-// The comma-separated items of a list; an empty item is kept (and refused
-// by the caller).
-std::vector<std::string_view> Items(std::string_view list) {
-  std::vector<std::string_view> items;
-  for (std::size_t at = 0;;) {
-    const std::size_t comma = list.find(',', at);
-    items.push_back(list.substr(at, comma == std::string_view::npos ? comma : comma - at));
-    if (comma == std::string_view::npos)
-      return items;
-    at = comma + 1;
-  }
-}
-
 bool DecimalNumber(std::string_view text, REAL &v) {
   std::string_view digits = text;
   if (!digits.empty() && (digits[0] == '+' || digits[0] == '-'))
@@ -33,7 +20,7 @@ bool DecimalNumber(std::string_view text, REAL &v) {
 
 std::string ParseAt(std::string_view value, SpecialOptions &o) {
   o.at.clear();
-  for (std::string_view item : Items(value)) {
+  for (std::string_view item : CommaSeparated(value)) {
     REAL P = 0.0L;
     if (!DecimalNumber(item, P))
       return "--at wants finite decimal numbers P1,P2,..., not '" + std::string(value) + "'";
@@ -52,7 +39,7 @@ std::string ParseProfiles(std::string_view value, ProfileChoice &p) {
     return "";
   }
   p.which = ProfileWhich::List;
-  for (std::string_view item : Items(value)) {
+  for (std::string_view item : CommaSeparated(value)) {
     long n = 0;
     RecordLabel label;
     const bool number = ParseWholeNumber(item, 1, 1000000000, n);

@@ -44,6 +44,17 @@ std::string ShortReal(REAL v) {
   return FullReal(v);
 }
 
+std::vector<std::string_view> CommaSeparated(std::string_view text) {
+  std::vector<std::string_view> items;
+  for (std::size_t at = 0;;) {
+    const std::size_t comma = text.find(',', at);
+    items.push_back(text.substr(at, comma == std::string_view::npos ? comma : comma - at));
+    if (comma == std::string_view::npos)
+      return items;
+    at = comma + 1;
+  }
+}
+
 bool ParseReal(std::string_view field, REAL &v) {
   if (field.empty() || field.front() == ' ' || field.front() == '\t')
     return false;

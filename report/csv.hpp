@@ -24,6 +24,8 @@ std::string ShortReal(REAL v);
 // of the number (an empty field, blanks, a trailing character).
 bool ParseReal(std::string_view field, REAL &v);
 bool ParseLong(std::string_view field, long &v);
+// The comma-separated fields of a line or items of a list, empty ones kept.
+std::vector<std::string_view> CommaSeparated(std::string_view text);
 // A whole number from `low` to `high` written in digits only (no sign, no
 // blanks, at most 12 of them), as an option takes it.
 bool ParseWholeNumber(std::string_view text, long low, long high, long &n);

@@ -17,22 +17,11 @@ std::string HeaderRow(int NEQN) {
   return row + '\n';
 }
 
-std::vector<std::string_view> Fields(std::string_view line) {
-  std::vector<std::string_view> fields;
-  for (std::size_t at = 0;;) {
-    const std::size_t comma = line.find(',', at);
-    fields.push_back(line.substr(at, comma == std::string_view::npos ? comma : comma - at));
-    if (comma == std::string_view::npos)
-      return fields;
-    at = comma + 1;
-  }
-}
-
 // One row into its profile's fields and point; false when it is not a
 // whole row.
 bool ParseRow(std::string_view line, int NEQN, long &record, std::string_view &label, REAL &P,
               ProfilePoint &point) {
-  const std::vector<std::string_view> f = Fields(line);
+  const std::vector<std::string_view> f = CommaSeparated(line);
   if (f.size() != static_cast<std::size_t>(4 + NEQN) || !ParseLong(f[0], record) || record < 1 ||
       !ParseReal(f[2], P) || !ParseReal(f[3], point.t))
     return false;
