@@ -19,6 +19,16 @@ namespace {
 // keeps a typing slip from starting thousands.
 constexpr int kMaxThreads = 1024;
 
+// Multiple shooting, for a program of one's own.
+std::string SegmentsHelp() {
+  return "  --segments M  multiple shooting: cut [0, 1] into M equal segments, from 1 to " +
+         std::to_string(kSegmentCap) +
+         "\n"
+         "                (default: 1, single shooting); the node states are written\n"
+         "                to ZANFEL.NODES; natural continuation only\n"
+         "  --nodes T1,... the same at chosen interior nodes, increasing inside (0, 1)\n";
+}
+
 std::string SettingsHelp(const ProgramInfo &d) {
   return "Settings over the built-in ones (each also as --name=VALUE; numbers are read\n"
          "exactly as decimal text and echoed at full precision in ZANFEL.CSV):\n"
@@ -56,7 +66,7 @@ std::string SettingsHelp(const ProgramInfo &d) {
          ShortReal(kSolve.RELERR) +
          ")\n"
          "  --abserr X    the integrator's absolute tolerance (default: " +
-         ShortReal(kSolve.ABSERR) + ")\n";
+         ShortReal(kSolve.ABSERR) + ")\n" + (d.ownProblem ? SegmentsHelp() : "");
 }
 
 bool StartsWith(std::string_view s, std::string_view prefix) {
@@ -111,6 +121,14 @@ bool SettingOption(int argc, const char *const *argv, int &i, SettingOptions &o,
       ParseSettingOption(name, value, o, error);
     return true;
   }
+  for (std::string_view name : kSpecialNames) {
+    std::string value;
+    if (!OptionValue(name, argc, argv, i, value, error))
+      continue;
+    if (error.empty())
+      ParseSpecialOption(name, value, o.special, error);
+    return true;
+  }
   return false;
 }
 
@@ -149,6 +167,8 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
       line.resume = true;
     } else if (arg == "--no-window") {
       line.noWindow = true;
+    } else if (arg == "--reverse") {
+      line.settings.special.reverse = true;
     } else if (OptionValue("--dir", argc, argv, i, value, error)) {
       line.dir = value;
       dirs.push_back(value);
@@ -167,6 +187,9 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
     error = DirectoryError(dirs[k]);
   if (error.empty() && !line.resume)
     error = CombinationError(line.settings);
+  if (error.empty() && line.resume &&
+      (!line.settings.special.startAt.empty() || line.settings.special.reverse))
+    error = "--start-at starts a new run; --resume goes on with the one here";
   if (!error.empty()) {
     line.action = CommandLine::Action::Error;
     line.error = error;
@@ -267,9 +290,10 @@ std::string HelpText(const ProgramInfo &info, bool resumes) {
          "                the curve turns back in P. arclength: the unknowns and P are\n"
          "                solved for together a given distance along the curve, so the\n"
          "                sweep goes round such turning points (folds); each fold is\n"
-         "                located and written as a record of its own (label 'fold' in\n"
-         "                ZANFEL.CSV, which gains the columns label and s, the distance\n"
-         "                along the curve), marked on ZANFEL.SVG and counted in the last\n"
+         "                located and written as a record of its own (label fold1,\n"
+         "                fold2, ... in ZANFEL.CSV, which gains the columns label and\n"
+         "                s, the distance along the curve), marked on ZANFEL.SVG and\n"
+         "                counted in the last\n"
          "                line. A failed solve halves the step and tries again; an easy\n"
          "                one doubles it. --resume goes on with such a sweep as it\n"
          "                went.\n"
@@ -277,6 +301,21 @@ std::string HelpText(const ProgramInfo &info, bool resumes) {
          "                X (default: the program's step/1024)\n"
          "  --max-step X  with arclength: the largest step (default: 10 times the\n"
          "                program's step)\n"
+         "Special points (the CSV's label column names them: fold1, fold2, ...,\n"
+         "user1, user2, ... and end, the last record of every sweep; the summary\n"
+         "counts them and a terminal gets a table of them at the end):\n"
+         "  --at P1,P2,... a record at exactly each P the sweep passes (userK); along\n"
+         "                the arclength one at every crossing\n"
+         "  --profiles labelled|all|LIST\n"
+         "                the whole solution y(t) of the labelled records, of all, or\n"
+         "                of the record numbers and labels listed (2,fold1,end) in\n"
+         "                ZANFEL.PROFILES.csv, drawn in ZANFEL.PROFILES.svg\n"
+         "  --profile-component K\n"
+         "                the component y_K the profile picture shows (default: 1)\n"
+         "  --start-at FILE:REF\n"
+         "                start from record REF (a number or a label) of an earlier\n"
+         "                run's ZANFEL.CSV, with this run's settings\n"
+         "  --reverse     with --start-at: go the other way from that record\n"
          "  --check-digits [K]\n"
          "                solve the labelled records and the last of each sweep (with K\n"
          "                also the first and every K-th after it) once more, from the\n"

@@ -1,4 +1,5 @@
 #include "app/curve_picture.hpp"
+#include "app/profile_picture.hpp"
 #include "app/summary.hpp"
 
 #include <cerrno>
@@ -113,7 +114,12 @@ bool WriteNow(std::string_view ended) {
   const bool written =
       WriteWholeFile(PicturePath(), svg::CurvePicture(samples, labels, ended), &failedPath);
   saved = saved || written;
-  return written;
+  if (!written)
+    return false;
+  // The profiles' picture goes with it, under the same rules.
+  if (!profile_picture::WriteNow(programName, &failedPath))
+    return false;
+  return true;
 }
 
 void WriteAtNormalEnd() {

@@ -1,6 +1,7 @@
 #include "app/run_observer.hpp"
 
 #include "app/curve_picture.hpp"
+#include "app/profile_picture.hpp"
 #include "app/progress.hpp"
 #include "app/summary.hpp"
 #include "graph/graph.hpp"
@@ -54,8 +55,22 @@ void RunObserver::DrawFrame(const PassStart &pass) {
   // A window shown now and gone later was closed by the user.
   progress::NoteWindow();
   curve_picture::Watch(curve_, pass.plotted);
+  profile_picture::Watch(pass.profileComponent);
   if (pass.alongArc)
     summary::CountFolds();
+  if (pass.userPoints)
+    summary::CountUserPoints();
+  labelled_ = pass.labelled;
+}
+
+void RunObserver::NoteKind(const CurvePoint &point) {
+  if (point.kind == RecordKind::Fold)
+    summary::NoteFold();
+  if (point.kind == RecordKind::User)
+    summary::NoteUserPoint();
+  summary::NoteCheck(point.digits);
+  if (labelled_)
+    summary::NoteLabelledRecord(LabelText({point.kind, point.number}), point.P, point.value);
 }
 
 void RunObserver::PassBegun(const PassStart &pass) {
@@ -73,9 +88,7 @@ void RunObserver::Solved(REAL H, REAL value) {
 
 void RunObserver::Recorded(const CurvePoint &point, REAL P, long records, int iterations) {
   curve_.push_back(point);
-  if (point.kind == RecordKind::Fold)
-    summary::NoteFold();
-  summary::NoteCheck(point.digits);
+  NoteKind(point);
   const long all = static_cast<long>(curve_.size());
   progress::AfterRecord(P, all, iterations, point.value, false);
   summary::NoteRecords(records, all, point.pass);
@@ -90,12 +103,9 @@ void RunObserver::Resumed(const PassStart &pass, const std::vector<CurvePoint> &
   if (pass.alongArc)
     summary::CountFolds();
   curve_ = curve;
-  for (const CurvePoint &p : curve_) {
-    if (p.kind == RecordKind::Fold)
-      summary::NoteFold();
-    summary::NoteCheck(p.digits);
-  }
   DrawFrame(pass);
+  for (const CurvePoint &p : curve_)
+    NoteKind(p);
   // The curve as the rows give it: from the first point (the run's initial
   // solve lies there as well) through every other.
   bool first = true;

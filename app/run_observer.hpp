@@ -48,6 +48,8 @@ public:
 
 private:
   void DrawFrame(const PassStart &pass);
+  // What the summary counts and tables of a record's kind.
+  void NoteKind(const CurvePoint &point);
   INT16 Column(REAL H) const;
   INT16 Row(REAL value) const;
   PixelPoint Pixel(REAL H, REAL value) const;
@@ -55,6 +57,7 @@ private:
   void LineTo(REAL H, REAL value);
 
   Hooks hooks_;
+  bool labelled_ = false; // the run's CSV labels its records
   OffFrame offFrame_;
   CurvePen pen_;
   // The window's frame of the current pass and its world-to-pixel mapping.

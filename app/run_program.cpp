@@ -76,6 +76,7 @@ void PicturesAtStop() {
     FatalRuntimeError(kDivisionByZero, kSingularMatrixStatus);
   case Failure::InvalidIntegratorCall:
     // The integrator's message is written already, in trajectory order.
+    summary::NoteInvalidSegment(outcome.trace.invalidSegment);
     NoteFatalCause(FatalCause::InvalidIntegratorCall);
     FatalEnd(kInvalidIntegratorCallStatus);
   case Failure::StartNotSolved:
@@ -119,8 +120,18 @@ int RunProgram(const ProgramDescription &program, int argc, const char *const *a
   const int answered = AnswerCommandLine(program, line);
   if (answered >= 0)
     return answered;
+  if (line.settings.cuts && !program.info.ownProblem) {
+    Write(2, UsageError(name, "--segments and --nodes are for programs made from a model header"));
+    return kUsageStatus;
+  }
   if (const std::string error = program.settingsError(line.settings); !error.empty()) {
     Write(2, UsageError(name, error));
+    return kUsageStatus;
+  }
+  if (!line.settings.special.startAt.empty() && !program.resume) {
+    // Family A starts every pass from a fixed guess: there is no one start.
+    Write(2, UsageError(name, "--start-at is not for this program: its passes start from fixed "
+                              "guesses"));
     return kUsageStatus;
   }
   ConfiguredBody body = program.run;

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,7 +32,13 @@ REAL lastP = 0.0L;
 bool havePText = false;
 volatile long recordCount = 0;
 volatile long foldCount = -1; // not counted: no fold can be passed
-CheckTally checks;            // of the records checked, written before the line reads it
+volatile long userCount = -1; // not counted: --at names no value
+// The labelled records so far, one line each, and the last record's line,
+// which the table shows as the end.
+char labelTable[8192] = "";
+volatile size_t labelTableSize = 0;
+char lastRecordLine[160] = "";
+CheckTally checks; // of the records checked, written before the line reads it
 volatile long runRecordCount = 0;
 volatile int passCount = 1;
 volatile sig_atomic_t countInFile = 0; // the records are those the file holds
@@ -40,7 +47,8 @@ bool stderrIsTerminal = false;
 const NewtonTrace *watchedTrace = nullptr;
 const SolveSettings *watchedSolve = nullptr;
 char limitDetail[512] = "";
-char settingsChange[512] = ""; // "from record 124: --budgets 16 (was 4)"
+char settingsChange[512] = "";   // "from record 124: --budgets 16 (was 4)"
+volatile int invalidSegment = 0; // the segment of an invalid integrator call; 0: none
 
 void Copy(char *to, size_t size, std::string_view from) {
   const size_t n = from.size() < size - 1 ? from.size() : size - 1;
@@ -151,6 +159,8 @@ void Reason(Line &line, EndWay way, int code) {
     return;
   case FatalCause::InvalidIntegratorCall:
     line << "invalid integrator call";
+    if (invalidSegment > 0)
+      line << " in segment " << long(invalidSegment);
     return;
   case FatalCause::StartNotSolved:
     line << "no start on the curve";
@@ -187,10 +197,30 @@ long RecordsInFile() {
   return lines / 6;
 }
 
+// One line of the table of labelled records.
+std::string TableLine(std::string_view label, REAL P, REAL value) {
+  char line[160];
+  std::snprintf(line, sizeof line, "  %-8.*s %22.15Lg %22.15Lg\n", int(label.size()), label.data(),
+                P, value);
+  return line;
+}
+
+// The table of the labelled records, the last one as the end, before the
+// summary line. Async-signal-safe.
+void SayLabelTable() {
+  if (labelTableSize == 0 && !lastRecordLine[0])
+    return;
+  static constexpr char kHead[] = "  label                         P                  value\n";
+  WriteAll(2, kHead, sizeof kHead - 1);
+  WriteAll(2, labelTable, labelTableSize);
+  WriteAll(2, lastRecordLine, std::strlen(lastRecordLine));
+}
+
 // The last word: on standard error when that is a terminal.
 void SayOnTerminal(EndWay way, int code) {
   if (!stderrIsTerminal)
     return;
+  SayLabelTable();
   char buf[10240];
   size_t n = Compose(buf, sizeof buf - 1, way, code, false);
   buf[n++] = '\n';
@@ -217,6 +247,10 @@ const char *NotedSweepEnd() {
 void WatchSolve(const NewtonTrace *trace, const SolveSettings *solve) {
   watchedTrace = trace;
   watchedSolve = solve;
+}
+
+void NoteInvalidSegment(int segment) {
+  invalidSegment = segment;
 }
 
 void ExplainIterationLimit() {
@@ -265,6 +299,29 @@ void CountFolds() {
     foldCount = 0;
 }
 
+void CountUserPoints() {
+  if (userCount < 0)
+    userCount = 0;
+}
+
+void NoteUserPoint() {
+  if (userCount >= 0)
+    userCount = userCount + 1;
+}
+
+void NoteLabelledRecord(std::string_view label, REAL P, REAL value) {
+  if (label.empty()) {
+    Copy(lastRecordLine, sizeof lastRecordLine, TableLine("end", P, value));
+    return;
+  }
+  const std::string line = TableLine(label, P, value);
+  if (labelTableSize + line.size() >= sizeof labelTable)
+    return; // the table shows the first ones
+  std::memcpy(labelTable + labelTableSize, line.data(), line.size());
+  labelTableSize = labelTableSize + line.size();
+  Copy(lastRecordLine, sizeof lastRecordLine, "");
+}
+
 void NoteFold() {
   if (foldCount >= 0)
     foldCount = foldCount + 1;
@@ -307,6 +364,8 @@ size_t Compose(char *buf, size_t size, EndWay way, int code, bool waiting) {
     line << "other settings " << settingsChange << "; ";
   if (const long folds = foldCount; folds >= 0)
     line << folds << (folds == 1 ? " fold passed; " : " folds passed; ");
+  if (const long users = userCount; users >= 0)
+    line << users << (users == 1 ? " user point; " : " user points; ");
   if (checks.checked > 0) {
     if (checks.checked > checks.failed)
       line << "records right to at least " << long(checks.least) << " digits ";

@@ -40,6 +40,14 @@ void NoteSettingsChange(long fromRecord, const std::string &changes);
 // Along the arclength: the line counts the folds passed, from none.
 void CountFolds();
 void NoteFold();
+// --at names values of P: the summary counts the user points; each one
+// noted.
+void CountUserPoints();
+void NoteUserPoint();
+// A record of a run whose CSV labels its records: its label ("" for a plain
+// one) and its place on the curve, for the table a terminal gets at the end
+// (the labelled records, and the last one as the end).
+void NoteLabelledRecord(std::string_view label, REAL P, REAL value);
 // With --check-digits: the check of a record found `digits` right (or
 // failed, kCheckFailed); the line says to how many digits every checked
 // record is right. kNotChecked is no check.
@@ -50,6 +58,9 @@ const char *NotedSweepEnd();
 // The solve that ran into its iteration limit: its trace and limits explain
 // the end. Both must stay until the program ends.
 void WatchSolve(const NewtonTrace *trace, const SolveSettings *solve);
+// The segment whose trajectory the integrator refused (multiple shooting),
+// for the line after "invalid integrator call"; 0: none.
+void NoteInvalidSegment(int segment);
 // On the way to an iteration-limit end, outside any signal handler: works
 // out from the watched trace why the limit was reached, so that the line
 // and the pictures say it ("...: 443 trajectories of the last solve ran out

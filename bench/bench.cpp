@@ -15,12 +15,15 @@
 
 #include "app/scripted_hooks.hpp"
 #include "continuation/families.hpp"
+#include "continuation/own_problem.hpp"
 #include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/signals.hpp"
 #include "shooting/shooting.hpp"
 #include "shooting/trajectory_pool.hpp"
 #include "support/first_start.hpp"
+
+#include "examples/troesch/troesch.hpp"
 
 namespace zanfel {
 namespace {
@@ -163,6 +166,19 @@ void ShootB1HundredRecordsArclength(benchmark::State &state) {
       },
       100);
 }
+// The same 100 records with every one's profile: one trajectory more each,
+// against the N + 1 of every Newton iteration.
+void ShootB1HundredRecordsProfiled(benchmark::State &state) {
+  Driver(
+      state,
+      +[](SweepObserver &o) {
+        SettingOptions profiled;
+        std::string error;
+        ParseSpecialOption("--profiles", "all", profiled.special, error);
+        return RunShootB1(o, profiled);
+      },
+      100);
+}
 void ShootC1WholeRun(benchmark::State &state) {
   Driver(state, RunShootC1, 0);
 }
@@ -171,6 +187,49 @@ void ShootC2WholeRun(benchmark::State &state) {
 }
 
 const int kAllThreads = 0; // the CPUs the process may use
+
+// One Jacobian of Troesch's problem at mu = 4 on its solution, on one
+// thread, with M segments (range(0); 1: single shooting's USRFUN): its time,
+// its right-hand-side evaluations and those in whole trajectories at the
+// same point ("trajectories"), against the bound (N + (M - 1) NEQN + M) / M
+// of segments that each cost 1/M of a trajectory.
+void TroeschJacobian(benchmark::State &state) {
+  using Shot = ScaleIsP<Troesch>;
+  using MS = SegmentedShooting<Shot>;
+  SetTrajectoryThreads(1);
+  const int M = static_cast<int>(state.range(0));
+  Shot::Globals g;
+  g.P = g.H = 4.0L;
+  g.X[1] = 0.11188016484509L;
+  auto ms = std::make_unique<MS>(EqualSegments(M));
+  NewtonTrace trace;
+  if (M > 1 && SolveOnSegments(*ms, g, trace, [] {}) != Failure::None)
+    state.SkipWithError("no solution at mu = 4");
+  unsigned long before = Evaluations();
+  RKF<Shot>(g, g.X, g.YOUT);
+  const double whole = static_cast<double>(Evaluations() - before);
+  GLNBYN<1> alpha;
+  GLNARRAY<1> beta;
+  GLNBYN<MS::NZ> A;
+  GLNARRAY<MS::NZ> B;
+  SegmentEnds ends;
+  before = Evaluations();
+  for (auto _ : state) {
+    if (M == 1) {
+      Shot::Globals gc = g;
+      USRFUN<Shot>(gc, 1, alpha, beta);
+    } else {
+      SegmentedUSRFUN(*ms, g, ms->Z, A, B, ends);
+    }
+    benchmark::DoNotOptimize(A);
+  }
+  const double perCall =
+      static_cast<double>(Evaluations() - before) / static_cast<double>(state.iterations());
+  state.counters["rhs/call"] = perCall;
+  state.counters["trajectories"] = perCall / whole;
+  state.counters["bound"] = (1.0 + (M - 1) * 2.0 + M) / M;
+  SetTrajectoryThreads(0);
+}
 
 BENCHMARK(RightHandSide<FamilyA<4>, kShootA1>)->Name("rhs/family_a");
 BENCHMARK(RightHandSide<FamilyB, kShootB1>)->Name("rhs/family_b");
@@ -241,6 +300,13 @@ BENCHMARK(ShootB1HundredRecordsArclength)
     ->UseManualTime()
     ->Iterations(3)
     ->Unit(benchmark::kSecond);
+BENCHMARK(ShootB1HundredRecordsProfiled)
+    ->Name("driver/shoot_b1_100_records_profiled")
+    ->Arg(1)
+    ->Arg(2)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kSecond);
 BENCHMARK(ShootC1WholeRun)
     ->Name("driver/shoot_c1_whole")
     ->Arg(1)
@@ -255,6 +321,12 @@ BENCHMARK(ShootC2WholeRun)
     ->UseManualTime()
     ->Iterations(3)
     ->Unit(benchmark::kSecond);
+BENCHMARK(TroeschJacobian)
+    ->Name("jacobian/troesch_segments")
+    ->Arg(1)
+    ->Arg(4)
+    ->Arg(16)
+    ->Unit(benchmark::kMicrosecond);
 
 } // namespace
 } // namespace zanfel

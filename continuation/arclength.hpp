@@ -5,10 +5,12 @@
 // after a failed solve and grows after an easy one.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
-#include "continuation/program.hpp"
+#include "continuation/special_points.hpp"
 #include "report/format.hpp"
 #include "shooting/parameter_column.hpp"
 
@@ -186,6 +188,8 @@ public:
     // The first step is the natural one: P moves by the program's step, the
     // direction is P's own.
     dir_[Model::N + 1] = rules_.addStep == (programStep > 0.0L) ? 1.0L : -1.0L;
+    if (s.haveStartDirection)
+      dir_ = s.startDirection;
   }
 
   // From the start point: its record first, solved again at its P as the
@@ -241,13 +245,12 @@ private:
         continue;
       }
       if (s_.g.P > s_.P2 || s_.g.P < s_.P1)
-        return End(SweepEnd::LeftRange);
+        return LeaveRange();
       ArcPoint<Model> next{PointOf(s_)};
       if (!SlopeOfP(jacobian, scale, next.slope))
         return Failure::SingularMatrix;
-      if (std::signbit(next.slope) != std::signbit(last_.slope))
-        if (const Failure failure = PassFold(next); failure != Failure::None)
-          return failure;
+      if (const Failure failure = PassSpecialPoints(next); failure != Failure::None)
+        return failure;
       Record(next, messagesBefore, RecordKind::Plain);
       dir_ = Direction(last_.Z, next.Z, ScaleAt(next.Z));
       last_ = next;
@@ -257,6 +260,16 @@ private:
       if (s_.observer.KeyPressed())
         return End(SweepEnd::Key);
     }
+  }
+
+  // The point solved lies beyond the range: the values of --at the curve
+  // crosses on the way there are still recorded.
+  Failure LeaveRange() {
+    if (!s_.special.at.empty())
+      if (const Failure failure = RecordCrossings(last_, ArcPoint<Model>{PointOf(s_)});
+          failure != Failure::None)
+        return failure;
+    return End(SweepEnd::LeftRange);
   }
 
   void Grow(INT16 iterations) {
@@ -284,7 +297,7 @@ private:
     last_ = {PointOf(s_)};
     if (!SlopeOfP(jacobian, scale, last_.slope))
       return Attempt::SingularMatrix;
-    Record(last_, messagesBefore, RecordKind::Plain);
+    Record(last_, messagesBefore, StepKind(s_));
     return Attempt::Solved;
   }
 
@@ -296,19 +309,47 @@ private:
     RecordPoint(s_, rules_, messagesBefore, kind);
   }
 
-  // dP/ds changed sign between the last point and `next`: the fold between
-  // them, by regula falsi (the Illinois variant) on dP/ds over the distance
-  // along their chord, recorded before `next`. The program state is next's
-  // again afterwards.
-  [[nodiscard]] Failure PassFold(const ArcPoint<Model> &next) {
+  // What lies between the last point and `next`: a fold where dP/ds changed
+  // sign, and the crossings of the values of --at, each recorded before
+  // `next` in the order of the curve. The program state is next's again
+  // afterwards.
+  [[nodiscard]] Failure PassSpecialPoints(const ArcPoint<Model> &next) {
+    const bool folds = std::signbit(next.slope) != std::signbit(last_.slope);
+    if (!folds && s_.special.at.empty())
+      return Failure::None;
     const typename Model::Globals atNext = s_.g;
+    if (!folds)
+      return Restored(RecordCrossings(last_, next), atNext);
     const unsigned long messagesAtFold = MessageCount();
+    bool located = false;
+    if (const Failure failure = LocateFold(next, located); failure != Failure::None)
+      return failure;
+    if (!located)
+      return Restored(RecordCrossings(last_, next), atNext);
+    const typename Model::Globals atFold = s_.g;
+    const ArcPoint<Model> fold{PointOf(s_), foldSlope_};
+    const unsigned long foldMessages = MessageCount() - messagesAtFold;
+    if (const Failure failure = RecordCrossings(last_, fold); failure != Failure::None)
+      return failure;
+    s_.g = atFold;
+    Record(fold, MessageCount() - foldMessages, RecordKind::Fold);
+    return Restored(RecordCrossings(fold, next), atNext);
+  }
+
+  Failure Restored(Failure failure, const typename Model::Globals &atNext) {
+    s_.g = atNext;
+    return failure;
+  }
+
+  // The fold between the last point and `next`, by regula falsi (the
+  // Illinois variant) on dP/ds over the distance along their chord; the
+  // program state is the fold's when `located`, its slope in foldSlope_.
+  [[nodiscard]] Failure LocateFold(const ArcPoint<Model> &next, bool &located) {
     const ArcVector<Model> scale = ScaleAt(last_.Z);
     const ArcVector<Model> chord = Direction(last_.Z, next.Z, scale);
     const REAL length = Distance(last_.Z, next.Z, scale);
     REAL lo = 0.0L, hi = length, fLo = last_.slope, fHi = next.slope;
     int side = 0;
-    bool located = false;
     REAL f = 0.0L;
     for (int k = 0; k < kFoldIterations; ++k) {
       const REAL sigma = (lo * fHi - hi * fLo) / (fHi - fLo);
@@ -337,12 +378,52 @@ private:
         side = 1;
       }
     }
-    if (located) {
-      ++s_.folds;
-      Record({PointOf(s_), f}, messagesAtFold, RecordKind::Fold);
-    }
-    s_.g = atNext;
+    foldSlope_ = f;
     return Failure::None;
+  }
+
+  // Each value Pk of --at that the curve crosses from `a` to `b` (P - Pk
+  // changes sign, or reaches 0 at b), recorded at exactly Pk: solved with P
+  // held there, from the chord's point at that P. The slope there has the
+  // sign of P's change from a to b. A crossing whose solve fails is left
+  // out.
+  [[nodiscard]] Failure RecordCrossings(const ArcPoint<Model> &a, const ArcPoint<Model> &b) {
+    constexpr int NP = Model::N + 1;
+    const REAL Pa = a.Z[NP], Pb = b.Z[NP];
+    for (const REAL Pk : CrossedUserPs(Pa, Pb)) {
+      const REAL w = (Pk - Pa) / (Pb - Pa);
+      ArcVector<Model> guess, alongP;
+      for (int I = 1; I < NP; ++I)
+        guess[I] = a.Z[I] + w * (b.Z[I] - a.Z[I]);
+      guess[NP] = Pk;
+      alongP[NP] = 1.0L;
+      s_.observer.AtSafePoint(Pk);
+      const unsigned long messagesBefore = MessageCount();
+      ArcMatrix<Model> jacobian;
+      const ArcVector<Model> scale = ScaleAt(guess);
+      const Attempt attempt = SolveAlong(s_, guess, alongP, 0.0L, scale, jacobian);
+      if (attempt == Attempt::SingularMatrix)
+        return Failure::SingularMatrix;
+      if (Failed(attempt))
+        continue;
+      ArcPoint<Model> user{PointOf(s_)};
+      if (!SlopeOfP(jacobian, scale, user.slope))
+        return Failure::SingularMatrix;
+      user.slope = Pb < Pa ? -fabsl(user.slope) : fabsl(user.slope);
+      Record(user, messagesBefore, RecordKind::User);
+    }
+    return Failure::None;
+  }
+
+  // The values of --at crossed from Pa to Pb, in the order of the crossing.
+  std::vector<REAL> CrossedUserPs(REAL Pa, REAL Pb) const {
+    std::vector<REAL> crossed;
+    for (const REAL Pk : s_.special.at)
+      if ((Pa < Pk && Pk <= Pb) || (Pb <= Pk && Pk < Pa))
+        crossed.push_back(Pk);
+    std::sort(crossed.begin(), crossed.end(),
+              [&](REAL x, REAL y) { return fabsl(x - Pa) < fabsl(y - Pa); });
+    return crossed;
   }
 
   Program<Model> &s_;
@@ -351,6 +432,7 @@ private:
   ArcPoint<Model> last_;
   ArcVector<Model> lastRecorded_;
   ArcVector<Model> dir_;
+  REAL foldSlope_ = 0.0L;
 };
 
 template <class Model>

@@ -8,6 +8,7 @@
 #include "continuation/arclength.hpp"
 #include "continuation/natural.hpp"
 #include "continuation/program.hpp"
+#include "continuation/start_at.hpp"
 
 namespace zanfel {
 
@@ -20,7 +21,8 @@ template <class Model>
   ++s.pass;
   s.passFirst = s.records;
   s.observer.PassBegun({s.pass, frame, checkGraphResult, rules.plotted, s.g.P, sweep.P1, sweep.P2,
-                        rules.addStep, s.continuation.AlongArc()});
+                        rules.addStep, s.continuation.AlongArc(), s.labelled, !s.special.at.empty(),
+                        ProfiledComponent(s.special)});
   if (const Failure failure = Solve(s); failure != Failure::None)
     return failure;
   s.observer.CurveStarted(s.g.H, s.g.YOUT[rules.plotIndex]);
@@ -28,26 +30,40 @@ template <class Model>
   s.DP = sweep.DP;
   s.P1 = sweep.P1;
   s.P2 = sweep.P2;
-  if (s.continuation.AlongArc())
-    return ArclengthSweep(s, rules);
-  return Sweep(s, rules);
+  const Failure failure = s.continuation.AlongArc() ? ArclengthSweep(s, rules) : Sweep(s, rules);
+  LabelSweepEnd(s, rules);
+  return failure;
 }
 
 // What an earlier run left beside the results file is kept, not emptied.
 inline void KeepEarlierResults(TextFile &results) {
-  results.KeepEarlier({CsvPath(), BesidePath("ZANFEL.PNG"), BesidePath("ZANFEL.SVG")});
+  results.KeepEarlier({CsvPath(), BesidePath("ZANFEL.PNG"), BesidePath("ZANFEL.SVG"),
+                       ProfilesPath(), BesidePath(kProfilesPicture), NodesPath()});
 }
 
-// Both files are taken before the results file is emptied, the earlier
-// run's moved aside first: a CSV that cannot be written (not a regular file,
-// in use) ends the run with nothing changed.
-template <class Model> void CreateResultsFile(Program<Model> &s) {
+// Every file of the run is taken before any is emptied, the earlier run's
+// moved aside first: a CSV that cannot be written (not a regular file, in
+// use) ends the run with nothing changed.
+template <class Model> void TakeResultsFiles(Program<Model> &s) {
   s.FAIL.Assign(ResultsPath());
   s.CSV.Assign(CsvPath());
+  if (s.segments)
+    s.NODES.Assign(NodesPath());
   KeepEarlierResults(s.FAIL);
   s.FAIL.Take();
   s.CSV.Take();
+  if (s.segments)
+    s.NODES.Take();
+  if (s.special.profiles.Any()) {
+    s.profiles.file.Assign(ProfilesPath());
+    s.profiles.file.Take();
+  }
+}
+template <class Model> void CreateResultsFile(Program<Model> &s) {
+  TakeResultsFiles(s);
   s.FAIL.Rewrite();
+  if (s.segments)
+    s.NODES.Rewrite();
 }
 
 // The run's settings and its record limit in the program state.
@@ -56,6 +72,11 @@ void TakeSettings(Program<Model> &s, const RunSettings<Table> &settings) {
   s.g.solve = settings.solve;
   s.continuation = settings.continuation;
   s.recordLimit = settings.records;
+  s.special = settings.special;
+  s.labelled = s.continuation.AlongArc() || LabelsInNaturalSweep(s.special);
+  if constexpr (kTakesSegments<Model>)
+    if (settings.cuts.Multiple())
+      s.segments = std::make_unique<SegmentedShooting<Model>>(settings.cuts);
   s.check = settings.check;
 }
 
@@ -73,10 +94,11 @@ void CreateCsvFile(Program<Model> &s, std::string_view program, const SweepRules
   std::vector<std::string> notes = sweepNotes;
   if (alongArc)
     notes.push_back(ArclengthNote(s.continuation));
-  s.CSV.Write(CsvHead(program, notes, CsvColumns(rules, alongArc, s.check.on),
+  s.CSV.Write(CsvHead(program, notes, CsvColumns(rules, alongArc, s.labelled, s.check.on),
                       {solve.NTRIAL, solve.TOLX, solve.TOLF, solve.RELERR, solve.ABSERR},
                       DiffersFromTable(settings, table) ? SettingsText(settings) : ""));
   s.CSV.WriteThrough();
+  CreateProfilesFile(s.profiles, s.special.profiles, program);
 }
 
 // How the step of a sweep changes as it goes, for the CSV head.
@@ -102,25 +124,57 @@ std::string SweepNote(std::string_view what, REAL startP, const SweepSettings &s
 template <class Model> void EndRun(Program<Model> &s) {
   s.FAIL.Close();
   s.CSV.Close();
+  if (s.profiles.file.IsOpen())
+    s.profiles.file.Close();
+  if (s.NODES.IsOpen())
+    s.NODES.Close();
   s.observer.RunEnding();
+}
+
+// --start-at: the record read, and the settings it gives: its P as the
+// start, the step the other way with --reverse. 0, or the status after the
+// message; a record outside this run's range cannot start it.
+template <class Model>
+int SettingsOfStart(std::string_view program, const OnePassSettings<Model> &table,
+                    const SweepRules<Model> &rules, SettingOptions &options,
+                    StartRecord<Model> &start) {
+  if (const int status = ReadStartRecord(program, options.special.startAt, rules, start))
+    return status;
+  options.from = start.row.P;
+  if (options.special.reverse)
+    options.step = -options.step.value_or(table.sweep.DP);
+  if (const std::string error = SettingsError(table, options); !error.empty())
+    return CannotStartAt(program, kStartBadData,
+                         "record " + std::to_string(start.row.record) + ": " + error);
+  return 0;
 }
 
 // A program of one pass (families B and C): the parameters, the results
 // file, the start point, the pass, the end.
 template <class Model>
 RunOutcome RunOnePass(std::string_view program, const OnePassSettings<Model> &table,
-                      const SettingOptions &options, const SweepRules<Model> &rules,
+                      const SettingOptions &given, const SweepRules<Model> &rules,
                       SweepObserver &observer) {
+  SettingOptions options = given;
+  StartRecord<Model> start;
+  const bool startAt = !options.special.startAt.empty();
+  if (startAt)
+    if (const int status = SettingsOfStart(program, table, rules, options, start))
+      return EndedWith(status);
   const RunSettings<OnePassSettings<Model>> run = Settle(table, options);
   const OnePassSettings<Model> &settings = run.table;
   Program<Model> s(observer);
   TakeSettings(s, run);
   s.g.par = settings.par;
   CreateResultsFile(s);
-  CreateCsvFile(s, program, rules,
-                {SweepNote("sweep", settings.start.P, settings.sweep, rules.addStep, run)}, run,
-                table);
+  std::vector<std::string> notes{
+      SweepNote("sweep", settings.start.P, settings.sweep, rules.addStep, run)};
+  if (startAt)
+    notes.push_back(start.note);
+  CreateCsvFile(s, program, rules, notes, run, table);
   LoadStart(s.g, settings.start);
+  if (startAt)
+    LoadStartRecord(s, start, options.special.reverse);
   if (const Failure failure = RunPass(s, rules, settings.frame, settings.sweep, false);
       failure != Failure::None)
     return FailedRun(s, failure);

@@ -45,11 +45,7 @@ RunOutcome RunShootA1(SweepObserver &observer, const SettingOptions &options) {
   TakeSettings(s, run);
   s.PROXOD = 1;
   s.g.par = settings.par;
-  s.FAIL.Assign(ResultsPath());
-  s.CSV.Assign(CsvPath());
-  KeepEarlierResults(s.FAIL); // once, before the first pass empties the file
-  s.FAIL.Take();              // both files before either is emptied
-  s.CSV.Take();
+  TakeResultsFiles(s); // once, before the first pass empties the file
   do {
     s.FAIL.Rewrite();
     s.records = 0; // the file holds this pass's records only

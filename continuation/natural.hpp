@@ -2,7 +2,7 @@
 // solved for at each P from the last ones.
 #pragma once
 
-#include "continuation/program.hpp"
+#include "continuation/special_points.hpp"
 
 namespace zanfel {
 
@@ -27,7 +27,8 @@ template <class Model> bool StepOn(Program<Model> &s, const SweepRules<Model> &r
 
 // The continuation: solve, plot, record, step P, shrink the step after a
 // solve that needed NTRIAL iterations, stop outside [P1, P2] or on a key, or
-// at a solve that failed.
+// at a solve that failed. The values of --at that a step passes get their
+// records between the two.
 template <class Model>
 [[nodiscard]] Failure Sweep(Program<Model> &s, const SweepRules<Model> &rules) {
   for (;;) {
@@ -35,7 +36,8 @@ template <class Model>
     const unsigned long messagesBefore = MessageCount();
     if (const Failure failure = Solve(s); failure != Failure::None)
       return failure;
-    RecordPoint(s, rules, messagesBefore, RecordKind::Plain, OutsideRange(s, NextP(s, rules)));
+    RecordPoint(s, rules, messagesBefore, StepKind(s), OutsideRange(s, NextP(s, rules)));
+    const REAL recordedP = s.g.P;
     const bool leftRange = StepOn(s, rules);
     const bool enough = s.recordLimit > 0 && s.records - s.passFirst >= s.recordLimit;
     if (leftRange || enough || s.observer.KeyPressed()) {
@@ -44,6 +46,9 @@ template <class Model>
                                       : SweepEnd::Key);
       return Failure::None;
     }
+    if (const Failure failure = RecordUserPointsBetween(s, rules, recordedP);
+        failure != Failure::None)
+      return failure;
   }
 }
 

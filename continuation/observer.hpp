@@ -22,14 +22,16 @@ enum class SweepEnd { LeftRange, Key, Records, MinStep };
 
 // One point of the plotted curve per record: the pass it belongs to (counted
 // from 1 in the run), H and the plotted end value; the record's kind (a fold:
-// a turning point of the curve in P), its P, and with --check-digits the
-// digits its check found right (kNotChecked, kCheckFailed).
+// a turning point of the curve in P), its P, the running number of a
+// numbered kind (fold2), and with --check-digits the digits its check found
+// right (kNotChecked, kCheckFailed).
 struct CurvePoint {
   int pass;
   REAL H;
   REAL value;
   RecordKind kind = RecordKind::Plain;
   REAL P = 0.0L;
+  long number = 0;
   int digits = kNotChecked;
 };
 
@@ -46,6 +48,11 @@ struct PassStart {
   REAL startP, P1, P2;
   bool upwards;
   bool alongArc = false;
+  // The CSV labels the records (along the arclength, or with special points
+  // asked for); `userPoints`: --at names values of P.
+  bool labelled = false;
+  bool userPoints = false;
+  long profileComponent = 0; // the component ZANFEL.PROFILES.svg shows; 0: no profiles
 };
 
 class SweepObserver {

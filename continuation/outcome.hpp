@@ -5,6 +5,7 @@
 // closing line, the pictures, the exit status) is the application's choice.
 #pragma once
 
+#include "nonlinear/mnewt.hpp"
 #include "nonlinear/newton_trace.hpp"
 #include "shooting/solve_settings.hpp"
 
@@ -26,6 +27,22 @@ struct RunOutcome {
   NewtonTrace trace;
   SolveSettings solve;
 };
+
+// The failure of a solve that ended as `status`; only a converged one is
+// none. USRFUN fails only on an invalid integrator call.
+inline Failure FailureOf(NewtonStatus status) {
+  switch (status) {
+  case NewtonStatus::Converged:
+    break;
+  case NewtonStatus::IterationLimit:
+    return Failure::IterationLimit;
+  case NewtonStatus::SingularMatrix:
+    return Failure::SingularMatrix;
+  case NewtonStatus::ResidualsFailed:
+    return Failure::InvalidIntegratorCall;
+  }
+  return Failure::None;
+}
 
 // A normal end (or a refusal) with this status.
 inline RunOutcome EndedWith(int status) {

@@ -4,12 +4,16 @@
 // everything else to its observer.
 #pragma once
 
+#include <memory>
 #include <string_view>
 #include <vector>
 
 #include "continuation/observer.hpp"
 #include "continuation/outcome.hpp"
+#include "continuation/profiles.hpp"
 #include "continuation/record_check.hpp"
+#include "continuation/segment_nodes.hpp"
+#include "continuation/segmented_solve.hpp"
 #include "continuation/settings.hpp"
 #include "continuation/strategy.hpp"
 #include "continuation/usrfun_memo.hpp"
@@ -37,7 +41,8 @@ template <ShootingModel Model> struct Program {
   GLNARRAY<N> BETA;
   GLNBYN<N> ALPHA;
   TextFile FAIL;
-  TextFile CSV; // ZANFEL.CSV, the same records at full precision
+  TextFile CSV;   // ZANFEL.CSV, the same records at full precision
+  TextFile NODES; // ZANFEL.NODES, the node states of a run with segments
   UsrfunMemo<Model> memo;
   NewtonTrace trace; // of the latest solve, for the reason of an iteration-limit end
   long records = 0;
@@ -49,27 +54,26 @@ template <ShootingModel Model> struct Program {
   ContinuationChoice continuation; // the run's, from its settings
   REAL arclength = 0.0L;           // along the curve, from the run's first point
   REAL slope = 0.0L;               // dP/ds at the point being recorded
-  long folds = 0;
+  long folds = 0;                  // fold records so far, which number the next
+  long users = 0;                  // user points (--at) so far
+  SpecialOptions special;          // the run's special points and profiles
+  bool labelled = false;           // ZANFEL.CSV has the label column
+  // The last row written and where it starts in ZANFEL.CSV: the end of a
+  // sweep labels it again.
+  CsvRow<N, Model::NOUT> lastRow;
+  long long lastRowStart = -1;
+  // Along the arclength, a start from an earlier run's record goes on in
+  // the direction that run had there.
+  GLNARRAY<N + 1> startDirection;
+  bool haveStartDirection = false;
+  ProfileBook<Model> profiles; // --profiles: ZANFEL.PROFILES.csv
+  // The node states and work areas of multiple shooting; none for one
+  // segment.
+  std::unique_ptr<SegmentedShooting<Model>> segments;
   CheckChoice check; // which records are checked, in which arithmetic
 
   explicit Program(SweepObserver &o) : observer(o) {}
 };
-
-// The failure of a solve that ended as `status`; only a converged one is
-// none. USRFUN fails only on an invalid integrator call.
-inline Failure FailureOf(NewtonStatus status) {
-  switch (status) {
-  case NewtonStatus::Converged:
-    break;
-  case NewtonStatus::IterationLimit:
-    return Failure::IterationLimit;
-  case NewtonStatus::SingularMatrix:
-    return Failure::SingularMatrix;
-  case NewtonStatus::ResidualsFailed:
-    return Failure::InvalidIntegratorCall;
-  }
-  return Failure::None;
-}
 
 // MNEWT from the current unknowns with the limits of s.g.solve, traced in
 // s.trace, then USRFUN once more so that YOUT and H hold the end values of the
@@ -77,6 +81,9 @@ inline Failure FailureOf(NewtonStatus status) {
 // MNEWT's last one, its results are taken as they are. A failure returns at
 // once, with nothing done after it.
 template <class Model> [[nodiscard]] Failure Solve(Program<Model> &s) {
+  if constexpr (kTakesSegments<Model>)
+    if (s.segments)
+      return SolveOnSegments(*s.segments, s.g, s.trace, [&s] { s.observer.AtSafePoint(s.g.P); });
   constexpr INT16 N = Model::N;
   const SolveSettings &limits = s.g.solve;
   // MNEWT iterates the program-wide unknowns: the X it hands back is s.g.X.
@@ -105,6 +112,10 @@ template <class Model> [[nodiscard]] Failure Solve(Program<Model> &s) {
 template <class Model> RunOutcome FailedRun(Program<Model> &s, Failure failure) {
   s.FAIL.HoldUntilExit();
   s.CSV.HoldUntilExit();
+  if (s.profiles.file.IsOpen())
+    s.profiles.file.HoldUntilExit();
+  if (s.NODES.IsOpen())
+    s.NODES.HoldUntilExit();
   RunOutcome outcome;
   outcome.failure = failure;
   outcome.trace = s.trace;
@@ -129,22 +140,22 @@ template <class Model> struct SweepRules {
 // The CSV's columns under these rules, and their names.
 template <class Model>
 std::vector<CsvColumn> CsvColumnTable(const SweepRules<Model> &rules, bool alongArc,
-                                      bool withCheck = false) {
+                                      bool labelled = false, bool withCheck = false) {
   return CsvColumnTable<Model::N, Model::NOUT>(
-      rules.layout, {rules.vColumn, rules.dgColumn, rules.zColumn}, alongArc, withCheck);
+      rules.layout, {rules.vColumn, rules.dgColumn, rules.zColumn}, alongArc, labelled, withCheck);
 }
 template <class Model>
 std::vector<std::string> CsvColumns(const SweepRules<Model> &rules, bool alongArc = false,
-                                    bool withCheck = false) {
-  return NamesOf(CsvColumnTable(rules, alongArc, withCheck));
+                                    bool labelled = false, bool withCheck = false) {
+  return NamesOf(CsvColumnTable(rules, alongArc, labelled, withCheck));
 }
 
 // The row of ZANFEL.CSV for the record just written, handed to the file at
 // once like the record.
 template <class Model>
 void WriteCsvRow(Program<Model> &s, const SweepRules<Model> &rules, unsigned long messages,
-                 RecordKind kind, const RecordCheck<Model::N> &check) {
-  CsvRow<Model::N, Model::NOUT> row;
+                 const RecordLabel &label, const RecordCheck<Model::N> &check) {
+  CsvRow<Model::N, Model::NOUT> &row = s.lastRow;
   row.record = ++s.csvRows;
   row.pass = s.pass;
   row.P = s.g.P;
@@ -155,12 +166,29 @@ void WriteCsvRow(Program<Model> &s, const SweepRules<Model> &rules, unsigned lon
   row.messages = static_cast<long>(messages);
   row.DP = s.DP;
   row.alongArc = s.continuation.AlongArc();
-  row.kind = kind;
+  row.labelled = s.labelled;
+  row.label = label;
   row.s = s.arclength;
   row.slope = s.slope;
   PutCheck(row, s.check, check);
+  s.lastRowStart = s.CSV.Written();
   s.CSV.Write(FormatCsvRow(row, rules.layout));
   s.CSV.WriteThrough();
+}
+
+// The label of the next record of this kind: a fold or a user point takes
+// the next running number of its kind.
+template <class Model> RecordLabel NextLabel(Program<Model> &s, RecordKind kind) {
+  switch (kind) {
+  case RecordKind::Fold:
+    return {kind, ++s.folds};
+  case RecordKind::User:
+    return {kind, ++s.users};
+  case RecordKind::Plain:
+  case RecordKind::End:
+    break;
+  }
+  return {kind, 0};
 }
 
 // What the sweep has solved becomes a record of this kind: the point
@@ -169,20 +197,29 @@ void WriteCsvRow(Program<Model> &s, const SweepRules<Model> &rules, unsigned lon
 template <class Model>
 void RecordPoint(Program<Model> &s, const SweepRules<Model> &rules, unsigned long messagesBefore,
                  RecordKind kind = RecordKind::Plain, bool lastOfSweep = false) {
+  const RecordLabel label = NextLabel(s, kind);
+  NoteRecordState(s.profiles, s.special.profiles, s.g);
   // The point is plotted where the last trajectory left H.
   s.observer.Solved(s.g.H, s.g.YOUT[rules.plotIndex]);
   s.g.H = rules.scale(s);
   s.H1 = rules.partner(s);
-  // The record first, then its row: a run cut off between the two leaves
-  // the results file one record ahead, which a resume cuts back.
+  // The node states first, then the record, then its row: a run cut off
+  // between them leaves the results file one record ahead (or the node
+  // states), which a resume cuts back.
+  if (s.segments) {
+    s.NODES.Write(NodesLine(s.records + 1, *s.segments));
+    s.NODES.WriteThrough();
+  }
   const bool limitReached = s.recordLimit > 0 && s.records + 1 - s.passFirst >= s.recordLimit;
   const RecordCheck<Model::N> check = CheckIfWanted<Model>(
       s.check, s.csvRows + 1, s.g, rules.plotIndex, kind, lastOfSweep || limitReached);
   WriteRecord(s.FAIL, rules.layout, s.g.H, s.H1, s.g.X, s.g.YOUT);
   ++s.records;
-  WriteCsvRow(s, rules, MessageCount() - messagesBefore, kind, check);
-  s.observer.Recorded({s.pass, s.g.H, s.g.YOUT[rules.plotIndex], kind, s.g.P, check.digits}, s.g.P,
-                      s.records, s.g.ITER);
+  WriteCsvRow(s, rules, MessageCount() - messagesBefore, label, check);
+  ProfileRecord(s.profiles, s.special.profiles, s.lastRow.record, label);
+  s.observer.Recorded(
+      {s.pass, s.g.H, s.g.YOUT[rules.plotIndex], kind, s.g.P, label.number, check.digits}, s.g.P,
+      s.records, s.g.ITER);
 }
 
 } // namespace zanfel

@@ -9,25 +9,6 @@
 
 namespace zanfel {
 
-namespace {
-
-// The value of the "# key: value" line of the head, or "" when there is none.
-std::string HeadValue(std::string_view comments, std::string_view key) {
-  const std::string prefix = "# " + std::string(key) + ": ";
-  for (std::size_t at = 0; at < comments.size();) {
-    std::size_t end = comments.find('\n', at);
-    if (end == std::string_view::npos)
-      end = comments.size();
-    const std::string_view line = comments.substr(at, end - at);
-    if (line.starts_with(prefix))
-      return std::string(line.substr(prefix.size()));
-    at = end + 1;
-  }
-  return "";
-}
-
-} // namespace
-
 int CannotResume(std::string_view program, int status, std::string_view why) {
   const std::string line = std::string(program) + ": cannot resume: " + std::string(why) + '\n';
   WriteAll(2, line.data(), line.size());
@@ -84,6 +65,16 @@ std::string SettingsConflict(REAL from, const SweepSettings &sweep,
     if (!c.empty())
       return c + " (ZANFEL.CSV keeps the run's settings; give the same or none)";
   return "";
+}
+
+std::string CutsConflict(const SegmentCuts &recorded, const SettingOptions &given) {
+  if (!given.cuts || SameCuts(*given.cuts, recorded))
+    return "";
+  const auto text = [](const SegmentCuts &c) {
+    return c.Multiple() ? SegmentCutsText(c).substr(1) : std::string("one segment");
+  };
+  return text(*given.cuts) + " is not this run's " + text(recorded) +
+         " (ZANFEL.CSV keeps the run's settings; give the same or none)";
 }
 
 namespace {
@@ -210,8 +201,8 @@ bool IsRowPrefix(std::string_view tail, const std::vector<CsvColumn> &columns) {
     const std::string_view f = fields[i];
     const bool torn = i + 1 == fields.size(); // the field the tear went through
     if (columns[i].type == FieldType::Label) {
-      RecordKind kind;
-      if (torn ? !IsLabelPrefix(f) : !KindOfLabel(f, kind))
+      RecordLabel label;
+      if (torn ? !IsLabelPrefix(f) : !ParseLabel(f, label))
         return false;
       continue;
     }

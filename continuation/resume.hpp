@@ -48,6 +48,11 @@ std::string Printable(std::string_view text);
 std::string SettingsConflict(REAL from, const SweepSettings &sweep,
                              const ContinuationChoice &continuation, const SettingOptions &given);
 
+// Why the segments given with --resume (--segments, --nodes) are not the
+// run's `recorded` ones, in the same words; "" when none are given or they
+// are the same. The node states of ZANFEL.NODES hold only at the run's nodes.
+std::string CutsConflict(const SegmentCuts &recorded, const SettingOptions &given);
+
 // The solver settings given with --resume (Newton's tolerances and
 // iterations, the budgets, the integrator's tolerances) put over those in
 // force; what changed ("--budgets 16 (was 4), --tolf 1e-12 (was 1e-10)"),
@@ -73,6 +78,8 @@ std::string SettingsLineFault(std::string_view line, const RunSettings<Table> &r
   if (const std::string conflict = SettingsConflict(StartP(t), OptionSweep(t), run.continuation, o);
       !conflict.empty())
     return "the settings line changes a sweep setting: " + conflict.substr(0, conflict.find(" ("));
+  if (!SameCuts(o.cuts.value_or(SegmentCuts{}), run.cuts))
+    return "the settings line changes the segments";
   solve = Settle(run.table, o).solve;
   return "";
 }
@@ -91,8 +98,13 @@ int RecordedSettings(std::string_view program, const ResumeFiles &files, const T
     return CannotResume(program, kResumeBadData, "ZANFEL.CSV: the settings line: " + error);
   run = Settle(table, recorded);
   run.records = given.records.value_or(0);
+  if (const std::string conflict = SpecialConflict(given.special, recorded.special);
+      !conflict.empty())
+    return CannotResume(program, kResumeBadData, conflict);
   Table t = run.table;
-  const std::string conflict = SettingsConflict(StartP(t), OptionSweep(t), run.continuation, given);
+  std::string conflict = SettingsConflict(StartP(t), OptionSweep(t), run.continuation, given);
+  if (conflict.empty())
+    conflict = CutsConflict(run.cuts, given);
   return conflict.empty() ? 0 : CannotResume(program, kResumeBadData, conflict);
 }
 
@@ -135,7 +147,7 @@ int CheckTails(std::string_view program, const ResumeFiles &f, const SweepRules<
                std::size_t rowsEnd, long rows, std::size_t resKeep, const std::string &lastRecord,
                long shared) {
   const std::string_view csvTail = std::string_view(f.csv).substr(rowsEnd);
-  if (!IsRowPrefix(csvTail, CsvColumnTable(rules, f.alongArc, f.withCheck)) &&
+  if (!IsRowPrefix(csvTail, CsvColumnTable(rules, f.alongArc, false, f.withCheck)) &&
       !IsSettingsLinePrefix(csvTail))
     return CannotResume(program, kResumeBadData,
                         "ZANFEL.CSV: after row " + std::to_string(rows) + ": " +
@@ -189,7 +201,6 @@ std::string RowFault(const CsvRow<Model::N, Model::NOUT> &row, const Program<Mod
 template <class Model> struct ArcRows {
   CsvRow<Model::N, Model::NOUT> before; // the last step's row before the last row
   bool haveBefore = false;
-  long folds = 0;
 };
 
 // Walks the rows and the records side by side: each row must follow from
@@ -209,6 +220,7 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
   const OnePassSettings<Model> &settings = run.table;
   CsvRow<Model::N, Model::NOUT> row, last;
   row.alongArc = arc != nullptr;
+  row.labelled = s.labelled;
   row.withCheck = run.check.on;
   shared = 0;
   csvKeep = f.firstRow;
@@ -224,6 +236,8 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
   long pendingShared = 0;
   std::size_t pendingCsv = csvKeep, pendingRes = 0, pendingCurve = 0;
   bool pending = false;
+  LabelCounts counts, pendingCounts;
+  std::size_t lastStart = csvKeep;
   for (std::size_t end; (end = f.csv.find('\n', csvKeep)) != std::string::npos;) {
     const std::string_view line(f.csv.data() + csvKeep, end - csvKeep);
     const std::string where = "ZANFEL.CSV: row " + std::to_string(shared + 1);
@@ -242,9 +256,16 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
     if (leftRange)
       return CannotResume(program, kResumeBadData,
                           where + ": P = " + FullReal(row.P) + " follows the end of the sweep");
-    if (const std::string fault = RowFault(row, s, rules, settings.sweep.DP, arc != nullptr);
+    const bool inserted = IsInsertedRow(row, s, shared);
+    if (std::string fault = LabelFault(row, s, counts, inserted); !fault.empty())
+      return CannotResume(program, kResumeBadData, where + ": " + fault);
+    if (const std::string fault =
+            RowFault(row, s, rules, settings.sweep.DP, arc != nullptr || inserted);
         !fault.empty())
       return CannotResume(program, kResumeBadData, where + ": " + fault);
+    // An inserted row is off the chain of steps that the rows after it follow.
+    const typename Model::Globals chain = s.g;
+    const REAL chainDP = s.DP;
     LoadRow(s, row);
     s.H1 = rules.partner(s);
     TextBuffer record;
@@ -261,41 +282,52 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
                               std::to_string(shared + 1));
     }
     lastRecord = record.text;
-    const bool fold = row.alongArc && row.kind == RecordKind::Fold;
     if (!pending) {
       pendingShared = shared;
       pendingCsv = csvKeep;
       pendingRes = resKeep;
       pendingCurve = curve.size();
+      pendingCounts = counts;
     }
-    pending = fold;
-    if (arc && !fold) {
+    // A special point between two steps counts only with the step after it
+    // (the sweep writes them after one step).
+    pending = inserted;
+    counts.Note(row.label);
+    if (arc && !inserted) {
       if (shared > 0) {
         arc->before = last;
         arc->haveBefore = true;
       }
       last = row;
-    } else if (!arc) {
+    } else if (!arc && !inserted) {
       last = row;
     }
-    if (arc && fold)
-      ++arc->folds;
+    if (!inserted)
+      lastStart = csvKeep;
     ++shared;
     csvKeep = end + 1;
     resKeep += record.text.size();
-    curve.push_back({static_cast<int>(row.pass), s.g.H, s.g.YOUT[rules.plotIndex], row.kind, row.P,
-                     row.digits.value});
-    if (!arc)
+    CurvePoint point = CurvePointOfRow(row, s.g.H, s.g.YOUT[rules.plotIndex]);
+    point.digits = row.digits.value;
+    curve.push_back(point);
+    if (inserted && !arc) {
+      s.g = chain;
+      s.DP = chainDP;
+    } else if (!arc)
       leftRange = StepOn(s, rules);
   }
-  if (pending) { // a fold without the row after it: cut back before it
+  if (pending) { // a special point without the row after it: cut back before it
     shared = pendingShared;
     csvKeep = pendingCsv;
     resKeep = pendingRes;
     curve.resize(pendingCurve);
-    --arc->folds;
-    lastRecord.clear(); // the fold's record stays in the tail of the results file
+    counts = pendingCounts;
+    lastRecord.clear(); // its record stays in the tail of the results file
   }
+  s.folds = counts.folds;
+  s.users = counts.users;
+  s.lastRow = last;
+  s.lastRowStart = static_cast<long long>(lastStart);
   const long rows = rowsEnd > csvKeep ? shared + 1 : shared;
   if (const int status = CheckTails(program, f, rules, rowsEnd, rows, resKeep, lastRecord, shared))
     return status;
@@ -312,6 +344,24 @@ void NoteSettingsChange(Program<Model> &s, RunSettings<OnePassSettings<Model>> r
   s.CSV.Write(SettingsFromRowLine(fromRow, SettingsText(run)));
   s.CSV.WriteThrough();
   s.observer.SettingsChanged(fromRow, changed);
+}
+
+// A run with segments goes on from the node states of its last shared
+// record (ZANFEL.NODES, cut back after them); 0, or the status after the
+// message.
+template <class Model> int ResumeNodes(std::string_view program, Program<Model> &s, long shared) {
+  if (!s.segments)
+    return 0;
+  s.NODES.Assign(NodesPath());
+  std::string bytes;
+  std::size_t keep = 0;
+  if (s.NODES.TakeExisting(bytes) != 0)
+    return CannotResume(program, kResumeNoInput, "no ZANFEL.NODES to read the node states from");
+  if (!ReadNodesLine(bytes, shared, *s.segments, keep))
+    return CannotResume(program, kResumeBadData,
+                        "ZANFEL.NODES holds no node states of record " + std::to_string(shared));
+  s.NODES.Append(static_cast<long long>(keep));
+  return 0;
 }
 
 // The arclength sweep after the last row loaded in `s`.
@@ -341,7 +391,7 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
   ResumeFiles files;
   if (const int status = ReadResumeFiles(program, s.FAIL, s.CSV, files))
     return EndedWith(status);
-  RunSettings<OnePassSettings<Model>> run{table, kSolve, {}, 0, {}};
+  RunSettings<OnePassSettings<Model>> run{table, kSolve, {}, 0, {}, {}, {}};
   if (const int status = RecordedSettings(program, files, table, options, run))
     return EndedWith(status);
   // The way of continuation is the recorded one, and the rows are its own.
@@ -349,7 +399,9 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
   files.alongArc = alongArc;
   files.withCheck = run.check.on;
   if (const int status =
-          CheckHeaderRow(program, files, CsvColumns(rules, alongArc, files.withCheck)))
+          CheckHeaderRow(program, files,
+                         CsvColumns(rules, alongArc, alongArc || LabelsInNaturalSweep(run.special),
+                                    files.withCheck)))
     return EndedWith(status);
   const OnePassSettings<Model> &settings = run.table;
   TakeSettings(s, run);
@@ -366,7 +418,6 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
                                                resKeep, curve, alongArc ? &arc : nullptr))
       return EndedWith(status);
   }
-  s.folds = arc.folds;
   if (shared == 0)
     return EndedWith(
         CannotResume(program, kResumeBadData,
@@ -376,22 +427,32 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
   s.P1 = settings.sweep.P1;
   s.P2 = settings.sweep.P2;
   const REAL lastP = s.g.P;
+  const typename Model::Globals lastState = s.g;
   if (!alongArc && StepOn(s, rules))
     return EndedWith(CannotResume(program, kResumeBadData,
                                   "the sweep has ended: P left [" + ShortReal(s.P1) + ", " +
                                       ShortReal(s.P2) + "] after record " +
                                       std::to_string(shared)));
 
+  if (const int status = ResumeNodes(program, s, shared))
+    return EndedWith(status);
+  std::string why;
+  if (ResumeProfiles(s.profiles, s.special.profiles, program, lastState, shared, s.lastRow.label,
+                     why) != 0)
+    return EndedWith(CannotResume(program, kResumeNoInput, why));
   const std::string changed = ChangeSolverSettings(s.g.solve, options);
   s.FAIL.Append(static_cast<long long>(resKeep));
   s.CSV.Append(static_cast<long long>(csvKeep));
+  ReopenSweepEnd(s, rules);
   if (!changed.empty())
     NoteSettingsChange(s, run, shared + 1, changed);
   observer.Resumed({s.pass, settings.frame, false, rules.plotted, settings.start.P, s.P1, s.P2,
-                    rules.addStep, s.continuation.AlongArc()},
+                    rules.addStep, s.continuation.AlongArc(), s.labelled, !s.special.at.empty(),
+                    ProfiledComponent(s.special)},
                    curve, lastP, s.records);
   const Failure failure =
       alongArc ? ResumeAlongArc(s, rules, settings.sweep.DP, arc) : Sweep(s, rules);
+  LabelSweepEnd(s, rules);
   if (failure != Failure::None)
     return FailedRun(s, failure);
   EndRun(s);

@@ -108,13 +108,11 @@ bool ParseWholeOption(std::string_view name, std::string_view value, long high,
 
 } // namespace
 
-const std::string_view kSettingNames[14] = {"--from",         "--step",
-                                            "--range",        "--records",
-                                            "--tolf",         "--tolx",
-                                            "--ntrial",       "--budgets",
-                                            "--relerr",       "--abserr",
-                                            "--continuation", "--min-step",
-                                            "--max-step",     "--check-digits-precision"};
+const std::string_view kSettingNames[16] = {
+    "--from",     "--step",     "--range",        "--records",
+    "--tolf",     "--tolx",     "--ntrial",       "--budgets",
+    "--relerr",   "--abserr",   "--continuation", "--min-step",
+    "--max-step", "--segments", "--nodes",        "--check-digits-precision"};
 
 std::string ParseCheckDigits(const char *value, SettingOptions &o) {
   long K = 0;
@@ -146,10 +144,20 @@ std::string CheckText(const CheckChoice &check) {
 bool ParseSettingOption(std::string_view name, std::string_view value, SettingOptions &o,
                         std::string &error) {
   error.clear();
+  if (name != "--start-at" && ParseSpecialOption(name, value, o.special, error))
+    return true;
   if (std::find(std::begin(kSettingNames), std::end(kSettingNames), name) ==
       std::end(kSettingNames))
     return false;
   const bool whole = name == "--records" || name == "--ntrial" || name == "--budgets";
+  if (name == "--segments" || name == "--nodes") {
+    SegmentCuts cuts;
+    error = name == "--segments" ? ParseSegments(value, cuts) : ParseNodes(value, cuts);
+    if (o.cuts)
+      error = "--segments and --nodes: give one of them, once";
+    o.cuts = cuts;
+    return true;
+  }
   if (!whole && HoldsHexNumber(value)) {
     error = std::string(name) + " wants decimal text, not '" + std::string(value) + "'";
     return true;
@@ -186,6 +194,14 @@ std::string CombinationError(const SettingOptions &o) {
     return "--min-step and --max-step go with --continuation arclength";
   if (o.minStep && o.maxStep && *o.minStep > *o.maxStep)
     return "--min-step is greater than --max-step";
+  if (o.strategy == Strategy::Arclength && o.cuts && o.cuts->Multiple())
+    return "--segments and --nodes go with the natural continuation, not --continuation arclength";
+  // A profile integrates the whole interval from the unknowns, which is what
+  // multiple shooting avoids.
+  if (o.special.profiles.Any() && o.cuts && o.cuts->Multiple())
+    return "--profiles goes with single shooting, not --segments or --nodes";
+  if (const std::string error = SpecialCombinationError(o.special); !error.empty())
+    return error;
   return CheckCombinationError(o);
 }
 

@@ -8,10 +8,12 @@
 #include <string_view>
 
 #include "check/check_choice.hpp"
+#include "continuation/special_options.hpp"
 #include "continuation/strategy.hpp"
 #include "models/family_a.hpp"
 #include "models/family_b.hpp"
 #include "models/family_c.hpp"
+#include "shooting/segment_cuts.hpp"
 #include "shooting/solve_settings.hpp"
 
 namespace zanfel {
@@ -145,6 +147,8 @@ struct SettingOptions {
   std::optional<long> ntrial, budgets, records;
   std::optional<Strategy> strategy;
   std::optional<REAL> minStep, maxStep;
+  SpecialOptions special;
+  std::optional<SegmentCuts> cuts; // --segments or --nodes
   // --check-digits: 0 bare (labelled records and the last), K every K-th too.
   std::optional<long> checkDigits;
   std::optional<long> checkPrecision; // --check-digits-precision: 80 or 128
@@ -157,6 +161,8 @@ template <class Table> struct RunSettings {
   SolveSettings solve = kSolve;
   ContinuationChoice continuation;
   long records = 0; // records after which a sweep stops as a key would; 0: no limit
+  SpecialOptions special;
+  SegmentCuts cuts; // of the multiple shooting; one segment: single shooting
   CheckChoice check;
 };
 
@@ -185,7 +191,7 @@ inline SweepSettings &OptionSweep(ShootA2Settings &t) {
 CheckChoice CheckChoiceOf(const SettingOptions &o);
 
 template <class Table> RunSettings<Table> Settle(const Table &table, const SettingOptions &o) {
-  RunSettings<Table> s{table, kSolve, {}, 0, {}};
+  RunSettings<Table> s{table, kSolve, {}, 0, {}, {}, {}};
   SweepSettings &sweep = OptionSweep(s.table);
   StartP(s.table) = o.from.value_or(StartP(s.table));
   sweep.DP = o.step.value_or(sweep.DP);
@@ -201,6 +207,8 @@ template <class Table> RunSettings<Table> Settle(const Table &table, const Setti
   s.continuation.minStep = o.minStep.value_or(0.0L);
   s.continuation.maxStep = o.maxStep.value_or(0.0L);
   s.records = o.records.value_or(0);
+  s.special = o.special;
+  s.cuts = o.cuts.value_or(SegmentCuts{});
   s.check = CheckChoiceOf(o);
   return s;
 }
@@ -212,7 +220,8 @@ template <class Table> RunSettings<Table> Settle(const Table &table, const Setti
 template <class Table> std::string SettingsText(const RunSettings<Table> &s) {
   Table t = s.table;
   const SweepSettings &sweep = OptionSweep(t);
-  return SettingsText(StartP(t), sweep, s.solve, s.continuation) + CheckText(s.check);
+  return SettingsText(StartP(t), sweep, s.solve, s.continuation) + SegmentCutsText(s.cuts) +
+         SpecialSettingsText(s.special) + CheckText(s.check);
 }
 std::string SettingsText(REAL from, const SweepSettings &sweep, const SolveSettings &solve,
                          const ContinuationChoice &continuation);
@@ -226,10 +235,10 @@ template <class Table> bool DiffersFromTable(const RunSettings<Table> &s, const 
 
 // The setting options, each with a value: --from, --step, --range,
 // --records, --tolf, --tolx, --ntrial, --budgets, --relerr, --abserr,
-// --continuation, --min-step, --max-step, --check-digits-precision.
-// (--check-digits, whose value may be left out, is read by
-// ParseCheckDigits.)
-extern const std::string_view kSettingNames[14];
+// --continuation, --min-step, --max-step, --segments, --nodes,
+// --check-digits-precision. (--check-digits, whose value may be left out,
+// is read by ParseCheckDigits.)
+extern const std::string_view kSettingNames[16];
 
 // --check-digits with its value K, or bare when `value` is null: the error,
 // or "".
@@ -258,9 +267,24 @@ std::string StartError(REAL from, const SweepSettings &sweep);
 // cannot move P): such a run would write the same P forever or end in a
 // trap; "" when nothing.
 std::string StepError(REAL from, const SweepSettings &sweep, const ContinuationChoice &c);
+// The solution components of a program's model (what a profile holds).
+template <class Model> constexpr int ComponentsOf(const OnePassSettings<Model> &) {
+  return Model::NEQN;
+}
+constexpr int ComponentsOf(const ShootA1Settings &) {
+  return FamilyA<4>::NEQN;
+}
+constexpr int ComponentsOf(const ShootA2Settings &) {
+  return FamilyA<5>::NEQN;
+}
+
 template <class Table> std::string SettingsError(const Table &table, const SettingOptions &o) {
   RunSettings<Table> s = Settle(table, o);
   if (std::string error = StartError(StartP(s.table), OptionSweep(s.table)); !error.empty())
+    return error;
+  if (std::string error = SpecialRangeError(o.special, OptionSweep(s.table).P1,
+                                            OptionSweep(s.table).P2, ComponentsOf(table));
+      !error.empty())
     return error;
   return StepError(StartP(s.table), OptionSweep(s.table), s.continuation);
 }

@@ -59,7 +59,10 @@ INT16 MoreBudgets(INT16 budgets) {
 
 std::string BudgetsDetail(const LimitDiagnosis &d) {
   std::string s = std::to_string(d.cutShort) + (d.cutShort == 1 ? " trajectory" : " trajectories") +
-                  " of the last solve ran out of integrator evaluations (";
+                  " of the last solve ran out of integrator evaluations";
+  if (d.segmentsCut != 0)
+    s += " in " + SegmentList(d.segmentsCut);
+  s += " (";
   if (d.settings.budgets > 1)
     s += std::to_string(d.settings.budgets) + " budgets each; ";
   return s + "try --budgets " + std::to_string(MoreBudgets(d.settings.budgets)) + ")";
@@ -117,6 +120,16 @@ std::string TwoDigits(REAL v) {
          (digits == std::string::npos ? "0" : exponent.substr(digits));
 }
 
+std::string SegmentList(unsigned long mask) {
+  std::string list;
+  int count = 0;
+  for (int k = 1; k <= 64; ++k)
+    if (mask >> (k - 1) & 1UL) {
+      list += (count++ > 0 ? ", " : "") + std::to_string(k);
+    }
+  return (count == 1 ? "segment " : "segments ") + list;
+}
+
 LimitDiagnosis DiagnoseIterationLimit(const NewtonTrace &trace, const SolveSettings &settings) {
   LimitDiagnosis d;
   d.settings = settings;
@@ -124,6 +137,7 @@ LimitDiagnosis DiagnoseIterationLimit(const NewtonTrace &trace, const SolveSetti
   d.trajectories = trace.trajectories;
   d.cutShort = trace.cutShort;
   d.cutShortLastJacobian = trace.cutShortLastJacobian;
+  d.segmentsCut = trace.segmentsCut;
   d.largestX = trace.largestX;
   d.kept = trace.Kept();
   d.signChanges = trace.signChanges;

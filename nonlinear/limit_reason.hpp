@@ -33,12 +33,13 @@ struct LimitDiagnosis {
   long trajectories = 0;  // of the solve
   long cutShort = 0;      // of the solve, cut short by the budget
   int cutShortLastJacobian = 0;
-  REAL lowestF = 0.0L;  // the smallest residual norm of the last iterations
-  REAL highestF = 0.0L; // the largest
-  REAL latestF = 0.0L;  // the residual norm of the last iteration
-  REAL largestX = 0.0L; // the largest |X[I]| the solve reached
-  int kept = 0;         // the last iterations looked at
-  int signChanges = 0;  // of the Jacobian's determinant between iterates
+  unsigned long segmentsCut = 0; // with multiple shooting: bit k - 1 for segment k
+  REAL lowestF = 0.0L;           // the smallest residual norm of the last iterations
+  REAL highestF = 0.0L;          // the largest
+  REAL latestF = 0.0L;           // the residual norm of the last iteration
+  REAL largestX = 0.0L;          // the largest |X[I]| the solve reached
+  int kept = 0;                  // the last iterations looked at
+  int signChanges = 0;           // of the Jacobian's determinant between iterates
 };
 
 // A stall counts as near the tolerance within this factor of TOLF.
@@ -56,6 +57,10 @@ std::string IterationLimitDetail(const LimitDiagnosis &d);
 
 // The whole reason: "iteration limit at P = <pText>: <detail>".
 std::string IterationLimitReason(std::string_view pText, const LimitDiagnosis &d);
+
+// "segment 3", "segments 2, 3": the segments of a mask, bit k - 1 for
+// segment k.
+std::string SegmentList(unsigned long mask);
 
 // A value with two significant digits, as the reasons write them: 2.1e-15,
 // 4.7e4, 0.5, 1e-15.

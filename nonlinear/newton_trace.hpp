@@ -68,6 +68,10 @@ struct NewtonTrace {
   // a fold of the curve gives, where no solution is near.
   int jacobianSign = 0;
   int signChanges = 0;
+  // With multiple shooting: the segments (bit k - 1 for segment k) where a
+  // trajectory was cut short, and the segment of an invalid call (0: none).
+  unsigned long segmentsCut = 0;
+  int invalidSegment = 0;
 
   void Start() { *this = NewtonTrace{}; }
 
@@ -78,6 +82,14 @@ struct NewtonTrace {
     cutShort += cut;
     trajectoriesLastJacobian = run;
     cutShortLastJacobian = cut;
+  }
+
+  // From the caller's segmented residual routine: where its trajectories
+  // were cut short or refused.
+  void NoteSegments(unsigned long cut, int invalid) {
+    segmentsCut |= cut;
+    if (invalid != 0)
+      invalidSegment = invalid;
   }
 
   // From the caller's residual routine: the (negated) Jacobian it returns.

@@ -124,6 +124,11 @@ struct Mapping {
 std::string Title(const Labels &labels, std::size_t records, std::size_t passes,
                   std::string_view ended) {
   std::string t = labels.program + " \u2014 ";
+  if (!labels.series.empty()) {
+    const std::size_t n = labels.series.size();
+    t += std::to_string(n) + " " + labels.seriesCounted + (n == 1 ? "" : "s");
+    return ended.empty() ? t : t + " \u2014 " + std::string(ended);
+  }
   if (records == 0)
     t += "no record";
   else
@@ -263,9 +268,14 @@ bool SamePoints(const std::vector<Point> &a, const std::vector<Point> &b) {
 // "pass N", and "pass N = K" for a pass that repeats an earlier one
 // point for point (it hides that one's curve, drawn under it).
 std::vector<std::pair<int, std::string>>
-LegendEntries(const std::map<int, std::vector<Point>> &passes) {
+LegendEntries(const std::map<int, std::vector<Point>> &passes, const Labels &labels) {
   std::vector<std::pair<int, std::string>> entries;
   for (auto it = passes.begin(); it != passes.end(); ++it) {
+    const auto named = static_cast<std::size_t>(it->first - 1);
+    if (named < labels.series.size()) {
+      entries.emplace_back(it->first, labels.series[named]);
+      continue;
+    }
     std::string text = "pass " + std::to_string(it->first);
     for (auto earlier = passes.begin(); earlier != it; ++earlier)
       if (SamePoints(earlier->second, it->second)) {
@@ -422,7 +432,7 @@ std::string Picture(std::span<const Sample> samples, const Labels &labels, std::
     xs.push_back(p.x);
     ys.push_back(p.y);
   }
-  const bool legend = passes.size() > 1;
+  const bool legend = passes.size() > 1 || !labels.series.empty();
   const std::string title = Title(labels, samples.size(), passes.size(), ended);
   const std::vector<std::string> titleLines = Wrapped(title, kTitleChars);
   // A title of several lines moves everything under it down.
@@ -462,7 +472,7 @@ std::string Picture(std::span<const Sample> samples, const Labels &labels, std::
                   [](const Sample &s) { return s.kind == RecordKind::Fold; }))
     Folds(out, m, samples, labels, CurveSegments(m, passes));
   if (legend)
-    Legend(out, m, LegendEntries(passes));
+    Legend(out, m, LegendEntries(passes, labels));
   out += "</svg>\n";
   return out;
 }

@@ -29,6 +29,11 @@ struct Labels {
   std::string xName;   // horizontal axis
   std::string yName;   // vertical axis
   std::string note{};  // last in the title when not empty
+  // Names of the passes when they are curves of another kind (the profiles
+  // of records): the legend names each one, and the title counts them as
+  // `seriesCounted` ("profile") instead of records.
+  std::vector<std::string> series = {};
+  std::string seriesCounted = {};
 };
 
 // The picture: axes scaled to the samples with tick values, the title

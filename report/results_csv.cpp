@@ -102,6 +102,20 @@ bool ParseSettingsFromRow(std::string_view line, long &row, std::string_view &se
   return true;
 }
 
+std::string HeadValue(std::string_view comments, std::string_view key) {
+  const std::string prefix = "# " + std::string(key) + ": ";
+  for (std::size_t at = 0; at < comments.size();) {
+    std::size_t end = comments.find('\n', at);
+    if (end == std::string_view::npos)
+      end = comments.size();
+    const std::string_view line = comments.substr(at, end - at);
+    if (line.starts_with(prefix))
+      return std::string(line.substr(prefix.size()));
+    at = end + 1;
+  }
+  return "";
+}
+
 void AppendCsvEndNote(std::string_view why) {
   // Opened as the run's own files are: a link planted meanwhile is not
   // written through.

@@ -31,11 +31,13 @@ template <int N, int NOUT> struct CsvRow {
   GLNARRAY1<NOUT> YOUT;
   long messages = 0; // integrator messages printed by the record's solve
   REAL DP = 0.0L;    // the step in force when the record was written
-  // Along the arclength only: the record's kind (its label), the arclength
-  // from the run's first point and dP/ds there (what a resumed sweep compares
-  // the next point's with).
+  // Along the arclength only: the arclength from the run's first point and
+  // dP/ds there (what a resumed sweep compares the next point's with). The
+  // record's label has a column along the arclength, and in a natural sweep
+  // that names special points (`labelled`).
   bool alongArc = false;
-  RecordKind kind = RecordKind::Plain;
+  bool labelled = false;
+  RecordLabel label;
   REAL s = 0.0L;
   REAL slope = 0.0L;
   // With --check-digits only: what the record's check found.
@@ -66,10 +68,11 @@ struct ColumnName {
 };
 
 // The columns of a row, in order, each with its name and its field: record,
-// pass, P, H, ITER, X1..XN, r1..rN, <v>, <dg>, <z>, messages, DP, and along
-// the arclength label, s, dPds, and with a check digits, check_X1..check_XN,
-// check_<v>. `visit(name, field)` is called once per
-// column with the field's member (long, INT16, REAL or RecordKind): the
+// pass, P, H, ITER, X1..XN, r1..rN, <v>, <dg>, <z>, messages, DP, then label
+// when labelled or along the arclength, along the arclength s, dPds, and with
+// a check digits, check_X1..check_XN, check_<v>. `visit(name, field)` is
+// called once per
+// column with the field's member (long, INT16, REAL or RecordLabel): the
 // writer, the parser, the names and the field types all come from here.
 template <class Row, class Visit>
 void VisitCsvColumns(Row &row, const RecordLayout &L, const EndColumnNames &names, int N,
@@ -89,8 +92,9 @@ void VisitCsvColumns(Row &row, const RecordLayout &L, const EndColumnNames &name
   visit(ColumnName{names.z}, row.YOUT[yout[std::size_t(N + 2)]]);
   visit(ColumnName{"messages"}, row.messages);
   visit(ColumnName{"DP"}, row.DP);
+  if (row.alongArc || row.labelled)
+    visit(ColumnName{"label"}, row.label);
   if (row.alongArc) {
-    visit(ColumnName{"label"}, row.kind);
     visit(ColumnName{"s"}, row.s);
     visit(ColumnName{"dPds"}, row.slope);
   }
@@ -113,7 +117,7 @@ constexpr FieldType TypeOf(const INT16 &) {
 constexpr FieldType TypeOf(const REAL &) {
   return FieldType::Real;
 }
-constexpr FieldType TypeOf(const RecordKind &) {
+constexpr FieldType TypeOf(const RecordLabel &) {
   return FieldType::Label;
 }
 constexpr FieldType TypeOf(const CheckDigits &) {
@@ -132,9 +136,11 @@ struct CsvColumn {
 // values.
 template <int N, int NOUT>
 std::vector<CsvColumn> CsvColumnTable(const RecordLayout &L, const EndColumnNames &names,
-                                      bool alongArc, bool withCheck = false) {
+                                      bool alongArc, bool labelled = false,
+                                      bool withCheck = false) {
   CsvRow<N, NOUT> row;
   row.alongArc = alongArc;
+  row.labelled = labelled;
   row.withCheck = withCheck;
   std::vector<CsvColumn> columns;
   VisitCsvColumns(row, L, names, N, [&](const ColumnName &name, const auto &field) {
@@ -161,6 +167,9 @@ struct SolveLimits {
 std::string CsvHead(std::string_view program, const std::vector<std::string> &sweepNotes,
                     const std::vector<std::string> &columns, const SolveLimits &limits,
                     const std::string &settings = "");
+// The value of the "# key: value" line of a CSV head, or "" when there is
+// none.
+std::string HeadValue(std::string_view comments, std::string_view key);
 // The last line of ZANFEL.CSV after a sweep that ended early by a failure:
 // "# ended early: <why>", appended to the file if it is there; best effort.
 void AppendCsvEndNote(std::string_view why);
@@ -186,8 +195,8 @@ inline void Put(std::string &line, INT16 v) {
 inline void Put(std::string &line, REAL v) {
   line += FullReal(v);
 }
-inline void Put(std::string &line, RecordKind k) {
-  line += LabelOf(k);
+inline void Put(std::string &line, const RecordLabel &k) {
+  line += LabelText(k);
 }
 inline void Put(std::string &line, CheckDigits d) {
   PutCheck(line, d);
@@ -208,8 +217,8 @@ inline bool Get(std::string_view f, INT16 &v) {
 inline bool Get(std::string_view f, REAL &v) {
   return ParseReal(f, v);
 }
-inline bool Get(std::string_view f, RecordKind &k) {
-  return KindOfLabel(f, k);
+inline bool Get(std::string_view f, RecordLabel &k) {
+  return ParseLabel(f, k);
 }
 inline bool Get(std::string_view f, CheckDigits &d) {
   return GetCheck(f, d);
@@ -235,7 +244,8 @@ std::string FormatCsvRow(const CsvRow<N, NOUT> &row, const RecordLayout &L) {
 
 // One row without its line end; false unless every field is there and whole.
 // A row along the arclength (row.alongArc set by the caller) has its three
-// more fields, a row of a checked run (row.withCheck) its check fields.
+// more fields, a labelled one its label, a row of a checked run (row.withCheck)
+// its check fields.
 template <int N, int NOUT>
 bool ParseCsvRow(std::string_view line, const RecordLayout &L, CsvRow<N, NOUT> &row) {
   const std::vector<std::string_view> f = SplitFields(line);

@@ -446,6 +446,16 @@ void TextFile::Append(long long keep) {
   StartWriting();
 }
 
+void TextFile::CutBack(long long keep) {
+  if (fd_ < 0 || !pending_.empty() || keep > static_cast<long long>(whole_))
+    IoError(EBADF, path_);
+  if (regular_ &&
+      (::ftruncate(fd_, static_cast<off_t>(keep)) != 0 || ::lseek(fd_, 0, SEEK_END) < 0))
+    IoError(errno, path_);
+  whole_ = static_cast<off_t>(keep);
+  Publish(whole_, false, fd_);
+}
+
 void TextFile::StartWriting() {
   lastSync_ = std::chrono::steady_clock::now();
   if (slot_ < 0)

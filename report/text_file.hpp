@@ -60,6 +60,13 @@ public:
   // The data is synced to the disk at most once a second.
   void WriteThrough();
   void Close(); // writes through and syncs; the lock stays
+  // Where the whole records written so far end (what is buffered not
+  // counted).
+  long long Written() const { return static_cast<long long>(whole_); }
+  // Cuts the file back to its first `keep` bytes (at most Written()), which
+  // become its last whole record, and writes on from there: a record written
+  // again with what is known only later. Nothing may be buffered.
+  void CutBack(long long keep);
   // The program is about to end through its exit sequence (a failed run):
   // the object may go, but the file stays locked and its end hook keeps
   // watching its last whole record until the process ends. Nothing pending

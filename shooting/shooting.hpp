@@ -81,36 +81,30 @@ void IntegrateWithBudgets(F &f, INT16 NEQN, ARRAYTYPE Y, REAL &T, REAL TOUT, REA
   CountEvaluations(IWORK[1]);
 }
 
-// One trajectory over 0 <= t <= 1 at the unknowns X (a copy: nothing done to
-// it reaches the caller), with the tolerances and budgets of g.solve. The integrator's work
-// areas are fresh every call. An invalid call returns at once, its message
-// written and YOUT untouched.
+// The integration of y[1..NEQN] from T to TOUT with the tolerances and
+// budgets of g.solve, the integrator's work areas fresh. Its reactions are
+// reported as they come; an invalid call leaves Y as the integrator left it.
 template <ShootingModel Model>
-TrajectoryEnd RKF(typename Model::Globals &g, GLNARRAY<Model::N> X, GLNARRAY1<Model::NOUT> &YOUT) {
+TrajectoryEnd IntegrateSpan(typename Model::Globals &g, Array1<REAL, 1, Model::NEQN> &Y, REAL T,
+                            const REAL TOUT) {
   constexpr int NEQN = Model::NEQN;
-  Array1<REAL, 1, NEQN> Y;
   Array1<REAL, 1, 3 + 6 * NEQN> WORK;
   Array1<INT16, 1, 5> IWORK;
   REAL RELERR = g.solve.RELERR;
   REAL ABSERR = g.solve.ABSERR;
   INT16 IFLAG = 1;
-  REAL T = 0.0L;
-  const REAL TOUT = 1.0L;
-  Model::INITVAL(g, X, View1<REAL>{Y.data()});
 
   typename Trajectory<Model>::RightHandSide f{g};
   IntegrateWithBudgets(f, static_cast<INT16>(NEQN), ARRAYTYPE{Y.data()}, T, TOUT, RELERR, ABSERR,
                        IFLAG, ARRAYTYPE{WORK.data()}, View1<INT16>{IWORK.data()}, g.solve.budgets);
 
-  TrajectoryEnd end = TrajectoryEnd::Reached;
   switch (StatusOf(IFLAG)) {
   case RkfStatus::RelErrRaised:
     ReportTolerance(RELERR, ABSERR);
     break;
   case RkfStatus::TooManyEvaluations:
     ReportTooManySteps();
-    end = TrajectoryEnd::CutShort;
-    break;
+    return TrajectoryEnd::CutShort;
   case RkfStatus::AbsErrNeeded:
     ABSERR = ABSERR * kToleranceLoosening;
     ReportTolerance(RELERR, ABSERR);
@@ -127,6 +121,20 @@ TrajectoryEnd RKF(typename Model::Globals &g, GLNARRAY<Model::N> X, GLNARRAY1<Mo
   case RkfStatus::StepsCutShort:
     break;
   }
+  return TrajectoryEnd::Reached;
+}
+
+// One trajectory over 0 <= t <= 1 at the unknowns X (a copy: nothing done to
+// it reaches the caller), with the tolerances and budgets of g.solve. The integrator's work
+// areas are fresh every call. An invalid call returns at once, its message
+// written and YOUT untouched.
+template <ShootingModel Model>
+TrajectoryEnd RKF(typename Model::Globals &g, GLNARRAY<Model::N> X, GLNARRAY1<Model::NOUT> &YOUT) {
+  Array1<REAL, 1, Model::NEQN> Y;
+  Model::INITVAL(g, X, View1<REAL>{Y.data()});
+  const TrajectoryEnd end = IntegrateSpan<Model>(g, Y, 0.0L, 1.0L);
+  if (end == TrajectoryEnd::InvalidCall)
+    return end;
   Model::OUTVAL(g, X, View1<const REAL>{Y.data()}, YOUT);
   return end;
 }
@@ -167,6 +175,19 @@ UsrfunResult SequentialUSRFUN(typename Model::Globals &g, GLNARRAY<Model::N> &X,
   return result;
 }
 
+// work(ctx) on this thread with its messages captured in `messages` (their
+// count in `count`) and any end of the program held back: one trajectory of
+// a batch, run on a worker thread or the caller's.
+inline DeferredEnd RunCapturingMessages(std::string &messages, unsigned long &count,
+                                        void (*work)(void *), void *ctx) {
+  CaptureMessages(&messages);
+  const unsigned long before = CapturedMessageCount();
+  DeferredEnd end = RunDeferringEnds(work, ctx);
+  count = CapturedMessageCount() - before;
+  CaptureMessages(nullptr);
+  return end;
+}
+
 // The trajectories of one USRFUN call (N+1 of them unless said otherwise),
 // each with what a one-at-a-time run would give it: its own copy of the
 // program-wide variables with the unknowns as they stand when it starts and
@@ -186,17 +207,14 @@ template <ShootingModel Model, int Count = Model::N + 1> struct TrajectoryBatch 
       TrajectoryBatch *batch;
       int index;
     } work{&b, j};
-    CaptureMessages(&b.messages[j]);
-    const unsigned long before = CapturedMessageCount();
-    b.end[j] = RunDeferringEnds(
+    b.end[j] = RunCapturingMessages(
+        b.messages[j], b.messageCount[j],
         [](void *p) {
           const auto &w = *static_cast<Work *>(p);
           w.batch->ends[w.index] =
               RKF<Model>(w.batch->g[w.index], w.batch->X[w.index], w.batch->g[w.index].YOUT);
         },
         &work);
-    b.messageCount[j] = CapturedMessageCount() - before;
-    CaptureMessages(nullptr);
   }
 };
 

@@ -133,20 +133,40 @@ TEST(CsvText, RowReadsBackTheStateItWasWrittenFrom) {
   EXPECT_FALSE(ParseCsvRow(fields.substr(0, fields.size() - 3), kRecordB, back) &&
                SameBits(back.DP, row.DP));
 
-  // Along the arclength: the label names the record's kind, and reads back
-  // as that kind; a label no kind has is not a row.
+  // Along the arclength: the label names the record's kind and its running
+  // number, and reads back as both; a label no kind has, a numbered kind
+  // without its number, or a number where a kind has none, is not a row.
   row.alongArc = back.alongArc = true;
-  row.kind = RecordKind::Fold;
+  row.label = {RecordKind::Fold, 12};
   row.s = RandomBits(rng);
   row.slope = RandomBits(rng);
   const std::string arc = FormatCsvRow(row, kRecordB);
   const std::string_view arcFields(arc.data(), arc.size() - 1);
   ASSERT_TRUE(ParseCsvRow(arcFields, kRecordB, back));
-  EXPECT_EQ(back.kind, RecordKind::Fold);
+  EXPECT_EQ(back.label, (RecordLabel{RecordKind::Fold, 12}));
   EXPECT_EQ(FormatCsvRow(back, kRecordB), arc);
-  std::string otherLabel(arcFields);
-  otherLabel.replace(otherLabel.find(",fold,"), 6, ",bend,");
-  EXPECT_FALSE(ParseCsvRow(otherLabel, kRecordB, back));
+  for (const char *wrong : {",bend12,", ",fold,", ",fold012,", ",fold+1,", ",end1,", ",user0,"}) {
+    std::string otherLabel(arcFields);
+    otherLabel.replace(otherLabel.find(",fold12,"), 8, wrong);
+    EXPECT_FALSE(ParseCsvRow(otherLabel, kRecordB, back)) << wrong;
+  }
+  for (const RecordLabel label :
+       {RecordLabel{RecordKind::User, 3}, RecordLabel{RecordKind::End, 0}, RecordLabel{}}) {
+    row.label = label;
+    ASSERT_TRUE(ParseCsvRow(std::string_view(FormatCsvRow(row, kRecordB))
+                                .substr(0, FormatCsvRow(row, kRecordB).size() - 1),
+                            kRecordB, back));
+    EXPECT_EQ(back.label, label) << LabelText(label);
+  }
+  // A natural sweep with special points has the label column alone.
+  row.alongArc = back.alongArc = false;
+  row.labelled = back.labelled = true;
+  row.label = {RecordKind::User, 1};
+  const std::string labelled = FormatCsvRow(row, kRecordB);
+  EXPECT_TRUE(labelled.ends_with(",user1\n"));
+  ASSERT_TRUE(
+      ParseCsvRow(std::string_view(labelled).substr(0, labelled.size() - 1), kRecordB, back));
+  EXPECT_EQ(back.label, row.label);
 }
 
 // What a run cut off while writing a row leaves is every start of the row,
@@ -156,14 +176,14 @@ TEST(CsvText, EveryStartOfARowIsARowPrefix) {
   std::mt19937_64 rng(11);
   CsvRow<9, 19> row;
   row.alongArc = true;
-  row.kind = RecordKind::Fold;
+  row.label = {RecordKind::Fold, 1};
   for (int I = 1; I <= 9; ++I)
     row.X[I] = RandomBits(rng);
   const std::string line = FormatCsvRow(row, kRecordB);
   const auto columns = CsvColumnTable<9, 19>(kRecordB, {"y2_1", "y8_1", "y20_1"}, true);
   for (std::size_t n = 0; n + 1 < line.size(); ++n)
     EXPECT_TRUE(IsRowPrefix(std::string_view(line).substr(0, n), columns)) << line.substr(0, n);
-  const std::size_t label = line.find(",fold,");
+  const std::size_t label = line.find(",fold1,");
   EXPECT_FALSE(IsRowPrefix(line.substr(0, label) + ",fl", columns));
   EXPECT_FALSE(IsRowPrefix(line.substr(0, label) + ",x,1", columns));
 }

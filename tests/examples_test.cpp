@@ -11,6 +11,7 @@
 #include "continuation/own_problem.hpp"
 #include "report/csv.hpp"
 #include "runtime/end_cause.hpp"
+#include "support/example_runs.hpp"
 #include "support/test_support.hpp"
 
 #include "examples/bratu/bratu.hpp"
@@ -19,64 +20,6 @@ namespace zanfel {
 namespace {
 
 using namespace testing;
-
-// The rows of ZANFEL.CSV by column name.
-using Row = std::map<std::string, REAL>;
-
-std::vector<Row> CsvRows(const std::string &csv) {
-  std::vector<Row> rows;
-  std::vector<std::string> names;
-  std::size_t at = 0;
-  for (std::size_t end; (end = csv.find('\n', at)) != std::string::npos; at = end + 1) {
-    const std::string_view line(csv.data() + at, end - at);
-    if (line.starts_with('#'))
-      continue;
-    const std::vector<std::string_view> fields = SplitFields(line);
-    if (names.empty()) {
-      names.assign(fields.begin(), fields.end());
-      continue;
-    }
-    Row row;
-    for (std::size_t i = 0; i < fields.size() && i < names.size(); ++i)
-      if (names[i] == "label") // along the arclength: "fold" or empty
-        row["fold"] = fields[i] == "fold" ? 1.0L : 0.0L;
-      else if (fields[i].empty()) // a record not checked has no check columns
-        continue;
-      else
-        EXPECT_TRUE(ParseReal(fields[i], row[names[i]])) << line;
-    rows.push_back(row);
-  }
-  return rows;
-}
-
-// Bratu's branch: s = theta tanh(theta/4) rises with theta, so it has one
-// root theta for every s >= 0 (below 4 on the lower branch, above on the
-// upper); lambda = theta^2 / (2 cosh^2(theta/4)).
-REAL BratuLambdaAt(REAL s) {
-  REAL lo = 0.0L, hi = 200.0L; // s(200) > 100
-  for (int i = 0; i < 200; ++i) {
-    const REAL mid = 0.5L * (lo + hi);
-    (mid * tanhl(mid / 4.0L) < s ? lo : hi) = mid;
-  }
-  const REAL theta = 0.5L * (lo + hi);
-  const REAL c = coshl(theta / 4.0L);
-  return theta * theta / (2.0L * c * c);
-}
-
-ChildResult RunExample(const TempDir &dir, const std::string &name,
-                       const std::vector<std::string> &args = {}, Sink err = Sink::File) {
-  ChildSetup setup;
-  setup.err = err; // the last line is written to a terminal only
-  setup.dir = dir.Path();
-  setup.display = "";
-  setup.timeoutSeconds = 600;
-  setup.args = args;
-  return RunBuilt(setup, name);
-}
-
-REAL RelativeError(REAL value, REAL exact) {
-  return fabsl(value - exact) / fabsl(exact);
-}
 
 // From lambda = 0 up by 1/16 until Newton fails past the fold (the next
 // lambda, 3.5625, has no solution): every record on the closed form, the
@@ -431,6 +374,151 @@ TEST(CheckDigits, RefusesWhatItCannotTake) {
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_FALSE(Exists(dir.File("ZANFEL.CSV"))) << args[0];
   }
+}
+
+// The nodes of the README's hard-problem recipe: equal eighths up to 0.75,
+// then closing in on x = 1, where Troesch's solution has its boundary layer
+// (21 segments).
+const char *const kTroeschNodes = "0.125,0.25,0.375,0.5,0.625,0.75,0.85,0.9,0.97,0.99,0.997,0.999,"
+                                  "0.9997,0.9999,0.99997,0.99999,0.999997,0.999999,0.9999997,"
+                                  "0.9999999";
+
+// y'(0) of Troesch's problem on its closed form (its first integral),
+// computed separately at 40 digits: mu = 1, 1.25, ..., 30.
+std::map<REAL, REAL> TroeschClosedForm() {
+  std::map<REAL, REAL> s;
+  const std::string text =
+      ReadFile(std::string(ZANFEL_SOURCE_DIR) + "/tests/data/troesch_closed_form.txt");
+  std::size_t at = 0;
+  for (std::size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+    const std::string line = text.substr(at, end - at);
+    const std::size_t space = line.find(' ');
+    REAL mu = 0.0L, v = 0.0L;
+    EXPECT_TRUE(ParseReal(line.substr(0, space), mu) && ParseReal(line.substr(space + 1), v))
+        << line;
+    s[mu] = v;
+  }
+  return s;
+}
+
+// Multiple shooting goes where single shooting cannot: from mu = 1 up by
+// 0.25 to mu = 30, every record's y'(0) on the closed form, without a
+// message of the integrator; then the same sweep stopped after 40 records,
+// resumed for 30 with other budgets and resumed again to its end (its node
+// states from ZANFEL.NODES each time, its cuts from the settings lines)
+// ends with the same files. Other segments than the run's are refused.
+TEST(Examples, TroeschToThirtyOnSegments) {
+  const std::vector<std::string> recipe = {"--from",   "1",     "--step",  "0.25",
+                                           "--range",  "0:30",  "--nodes", kTroeschNodes,
+                                           "--abserr", "1e-30", "--tolx",  "1e-12"};
+  TempDir dir;
+  const ChildResult run = RunExample(dir, "troesch", recipe);
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(run.out.find("RelErr"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("\r\n"), std::string::npos) << run.out; // the budget's message
+  const std::string csv = ReadFile(dir.File("ZANFEL.CSV"));
+  const std::vector<Row> rows = CsvRows(csv);
+  const std::map<REAL, REAL> exact = TroeschClosedForm();
+  ASSERT_EQ(rows.size(), 117u);
+  ASSERT_EQ(exact.size(), 117u);
+  REAL worst = 0.0L;
+  for (const Row &row : rows) {
+    ASSERT_EQ(exact.count(row.at("P")), 1u) << double(row.at("P"));
+    worst = std::max(worst, RelativeError(row.at("X1"), exact.at(row.at("P"))));
+  }
+  EXPECT_LT(worst, 1e-6L); // reached: 1.2e-8 at mu = 30
+  EXPECT_EQ(rows[36].at("P"), 10.0L);
+  EXPECT_LT(RelativeError(rows[36].at("X1"), 3.583377846308136904e-4L), 1e-7L); // reached: 3.4e-9
+  const std::string nodes = ReadFile(dir.File("ZANFEL.NODES"));
+  EXPECT_EQ(std::count(nodes.begin(), nodes.end(), '\n'), 117);
+
+  TempDir part;
+  std::vector<std::string> stopped = recipe;
+  stopped.insert(stopped.end(), {"--records", "40"});
+  ASSERT_EQ(RunExample(part, "troesch", stopped).status, 0);
+  const ChildResult changed =
+      RunExample(part, "troesch", {"--resume", "--budgets", "8", "--records", "30"});
+  EXPECT_EQ(changed.status, 0) << changed.err;
+  const ChildResult resumed = RunExample(part, "troesch", {"--resume"});
+  EXPECT_EQ(resumed.status, 0) << resumed.err;
+  const std::string partCsv = ReadFile(part.File("ZANFEL.CSV"));
+  const std::size_t from = partCsv.find("# settings from row 41: ");
+  ASSERT_NE(from, std::string::npos) << partCsv;
+  EXPECT_NE(partCsv.find(" --budgets 8 --", from), std::string::npos);
+  EXPECT_NE(partCsv.find(" --nodes 1.25", from), std::string::npos);
+  EXPECT_EQ(ReadFile(part.File("ZANFEL.RES")), ReadFile(dir.File("ZANFEL.RES")));
+  EXPECT_EQ(ReadFile(part.File("ZANFEL.NODES")), nodes);
+  EXPECT_EQ(CsvWithoutComments(partCsv), CsvWithoutComments(csv));
+
+  const ChildResult other = RunExample(part, "troesch", {"--resume", "--segments", "4"});
+  EXPECT_EQ(other.status, 65);
+  EXPECT_NE(other.err.find("--segments 4 is not this run's --nodes"), std::string::npos)
+      << other.err;
+  EXPECT_EQ(ReadFile(part.File("ZANFEL.NODES")), nodes);
+  // A settings line whose cuts were taken off by hand.
+  const std::size_t cut = partCsv.find(" --nodes ", from);
+  WriteFile(part.File("ZANFEL.CSV"),
+            partCsv.substr(0, cut) + partCsv.substr(partCsv.find('\n', cut)));
+  const ChildResult edited = RunExample(part, "troesch", {"--resume"});
+  EXPECT_EQ(edited.status, 65);
+  EXPECT_NE(edited.err.find("the settings line changes the segments"), std::string::npos)
+      << edited.err;
+}
+
+// One segment is single shooting to the byte; four agree with it to 1e-9
+// wherever both converge, with the same bytes on one thread and on two.
+TEST(Examples, BratuOnSegmentsAgreesWithSingleShooting) {
+  TempDir plain, one, four, fourOnTwo;
+  const ChildResult single = RunExample(plain, "bratu");
+  const ChildResult oneSegment = RunExample(one, "bratu", {"--segments", "1"});
+  EXPECT_EQ(oneSegment.status, single.status);
+  EXPECT_EQ(oneSegment.out, single.out);
+  EXPECT_EQ(oneSegment.err, single.err);
+  EXPECT_EQ(ReadFile(one.File("ZANFEL.RES")), ReadFile(plain.File("ZANFEL.RES")));
+  EXPECT_EQ(CsvWithoutComments(ReadFile(one.File("ZANFEL.CSV"))),
+            CsvWithoutComments(ReadFile(plain.File("ZANFEL.CSV"))));
+  EXPECT_FALSE(Exists(one.File("ZANFEL.NODES")));
+
+  const ChildResult segmented = RunExample(four, "bratu", {"--segments", "4", "--threads", "1"});
+  const ChildResult onTwo = RunExample(fourOnTwo, "bratu", {"--segments", "4", "--threads", "2"});
+  EXPECT_EQ(segmented.out, onTwo.out);
+  EXPECT_EQ(segmented.status, onTwo.status);
+  for (const char *file : {"ZANFEL.RES", "ZANFEL.NODES"})
+    EXPECT_EQ(ReadFile(four.File(file)), ReadFile(fourOnTwo.File(file))) << file;
+  const std::vector<Row> a = CsvRows(ReadFile(plain.File("ZANFEL.CSV")));
+  const std::vector<Row> b = CsvRows(ReadFile(four.File("ZANFEL.CSV")));
+  ASSERT_GE(b.size(), 50u);
+  for (std::size_t k = 0; k < std::min(a.size(), b.size()); ++k) {
+    ASSERT_EQ(a[k].at("P"), b[k].at("P"));
+    EXPECT_LT(fabsl(a[k].at("X1") - b[k].at("X1")), 1e-9L * (1.0L + fabsl(a[k].at("X1")))) << k;
+  }
+}
+
+// Cuts the integrator cannot follow, or segments where they cannot go, are
+// refused in one line with status 64.
+TEST(Examples, BadSegmentsAreRefusedInOneLine) {
+  TempDir dir;
+  const std::vector<std::vector<std::string>> bad = {
+      {"--segments", "0"},
+      {"--segments", "33"},
+      {"--nodes", "0.6,0.3"},
+      {"--nodes", "0,0.5"},
+      {"--nodes", "0.5,1"},
+      {"--segments", "4", "--continuation", "arclength"},
+      {"--segments", "2", "--nodes", "0.5"}};
+  for (const auto &args : bad) {
+    const ChildResult run = RunExample(dir, "troesch", args);
+    EXPECT_EQ(run.status, 64) << args[0] << " " << args[1];
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  }
+  ChildSetup setup;
+  setup.dir = dir.Path();
+  setup.display = "";
+  setup.args = {"--segments", "4"};
+  const ChildResult six = RunBuilt(setup, "shoot_c1");
+  EXPECT_EQ(six.status, 64);
+  EXPECT_NE(six.err.find("model header"), std::string::npos) << six.err;
+  EXPECT_FALSE(Exists(dir.File("ZANFEL.RES")));
 }
 
 } // namespace

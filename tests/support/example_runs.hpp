@@ -1,0 +1,83 @@
+// Runs of the example programs and what their files say: the rows of
+// ZANFEL.CSV by column name, and Bratu's closed form.
+#pragma once
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "report/csv.hpp"
+#include "support/test_support.hpp"
+
+namespace zanfel::testing {
+
+// The rows of ZANFEL.CSV by column name.
+using Row = std::map<std::string, REAL>;
+
+inline std::vector<Row> CsvRows(const std::string &csv) {
+  std::vector<Row> rows;
+  std::vector<std::string> names;
+  std::size_t at = 0;
+  for (std::size_t end; (end = csv.find('\n', at)) != std::string::npos; at = end + 1) {
+    const std::string_view line(csv.data() + at, end - at);
+    if (line.starts_with('#'))
+      continue;
+    const std::vector<std::string_view> fields = SplitFields(line);
+    if (names.empty()) {
+      names.assign(fields.begin(), fields.end());
+      continue;
+    }
+    Row row;
+    for (std::size_t i = 0; i < fields.size() && i < names.size(); ++i)
+      if (names[i] == "label") // along the arclength: "fold1", "end" or empty
+        row["fold"] = fields[i].starts_with("fold") ? 1.0L : 0.0L;
+      else if (fields[i].empty()) // a record not checked has no check columns
+        continue;
+      else
+        EXPECT_TRUE(ParseReal(fields[i], row[names[i]])) << line;
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// Bratu's branch: s = theta tanh(theta/4) rises with theta, so it has one
+// root theta for every s >= 0 (below 4 on the lower branch, above on the
+// upper); lambda = theta^2 / (2 cosh^2(theta/4)).
+inline REAL BratuTheta(REAL s) {
+  REAL lo = 0.0L, hi = 200.0L; // s(200) > 100
+  for (int i = 0; i < 200; ++i) {
+    const REAL mid = 0.5L * (lo + hi);
+    (mid * tanhl(mid / 4.0L) < s ? lo : hi) = mid;
+  }
+  return 0.5L * (lo + hi);
+}
+inline REAL BratuLambdaAt(REAL s) {
+  const REAL theta = BratuTheta(s);
+  const REAL c = coshl(theta / 4.0L);
+  return theta * theta / (2.0L * c * c);
+}
+
+inline ChildResult RunExample(const TempDir &dir, const std::string &name,
+                              const std::vector<std::string> &args = {}, Sink err = Sink::File) {
+  ChildSetup setup;
+  setup.err = err; // the last line is written to a terminal only
+  setup.dir = dir.Path();
+  setup.display = "";
+  setup.timeoutSeconds = 600;
+  setup.args = args;
+  return RunBuilt(setup, name);
+}
+
+// The solution on the branch point of parameter theta:
+// u(x) = -2 ln[cosh((x - 1/2) theta/2) / cosh(theta/4)].
+inline REAL BratuU(REAL theta, REAL x) {
+  return -2.0L * logl(coshl((x - 0.5L) * theta / 2.0L) / coshl(theta / 4.0L));
+}
+
+inline REAL RelativeError(REAL value, REAL exact) {
+  return fabsl(value - exact) / fabsl(exact);
+}
+
+} // namespace zanfel::testing
