@@ -80,9 +80,9 @@ long FindStartRow(const std::vector<CsvRow<N, NOUT>> &rows, std::string_view ref
 // The record --start-at names, from a file this program wrote; 0, or the
 // status after the message.
 template <class Model>
-int ReadStartRecord(std::string_view program, std::string_view spec, const SweepRules<Model> &rules,
-                    StartRecord<Model> &start) {
-  const StartAtRef ref = SplitStartAt(spec);
+int ReadStartRecord(std::string_view program, std::string_view startAt,
+                    const SweepRules<Model> &rules, StartRecord<Model> &start) {
+  const StartAtRef ref = SplitStartAt(startAt);
   StartFile f;
   if (const int status = ReadStartFile(program, ref.file, f))
     return status;
@@ -114,7 +114,7 @@ int ReadStartRecord(std::string_view program, std::string_view spec, const Sweep
     start.haveBefore = at > 0 && rows[static_cast<std::size_t>(at - 1)].pass == start.row.pass;
     if (start.haveBefore)
       start.before = rows[static_cast<std::size_t>(at - 1)];
-    start.note = "started at: " + std::string(spec) + ", record " +
+    start.note = "started at: " + std::string(startAt) + ", record " +
                  std::to_string(start.row.record) + ", P = " + FullReal(start.row.P);
     return 0;
   }

@@ -4,6 +4,8 @@
 // form.
 #include <gtest/gtest.h>
 
+#include "support/example_runs.hpp"
+
 #include "check/check.hpp"
 #include "continuation/settings.hpp"
 
@@ -107,19 +109,6 @@ TEST(SharedDigits, CountsAgreementUpToWhatTheCheckHolds) {
   EXPECT_EQ(SharedDigits<WIDE>(WIDE(1) + WIDE(1e-25L), WIDE(1), 30), 24);
 }
 
-// Bratu's s = u'(0) at lambda, on the lower branch: theta from lambda =
-// theta^2 / (2 cosh^2(theta/4)) by bisection below the fold's theta.
-REAL BratuSlope(REAL lambda) {
-  REAL lo = 0.0L, hi = 4.798714560L;
-  for (int i = 0; i < 200; ++i) {
-    const REAL mid = 0.5L * (lo + hi);
-    const REAL c = coshl(mid / 4.0L);
-    (mid * mid / (2.0L * c * c) < lambda ? lo : hi) = mid;
-  }
-  const REAL theta = 0.5L * (lo + hi);
-  return theta * tanhl(theta / 4.0L);
-}
-
 using Shot = ScaleIsP<Bratu>;
 
 // A record of lambda = 1 whose s is wrong by 3e-8 relative: the check
@@ -130,7 +119,7 @@ TEST(CheckRecord, FindsTheDigitsARecordHasRight) {
   Shot::Globals g;
   g.P = 1.0L;
   g.H = 1.0L;
-  const REAL exact = BratuSlope(1.0L);
+  const REAL exact = testing::BratuSlopeAt(1.0L);
   g.X[1] = exact * (1.0L + 3e-8L);
   g.YOUT[2] = g.X[1];
   CheckChoice choice{true, 0, 80};

@@ -239,21 +239,6 @@ int TrueDigits(REAL value, REAL exact) {
   return exact == 0.0L ? 0 : static_cast<int>(floorl(-log10l(fabsl(value - exact) / fabsl(exact))));
 }
 
-// Bratu's s at lambda on the lower branch, from the closed form: theta by
-// bisection below the fold's theta, s = theta tanh(theta/4).
-REAL BratuSlopeAt(REAL lambda) {
-  if (lambda == 0.0L)
-    return 0.0L;
-  REAL lo = 0.0L, hi = 4.798714560L;
-  for (int i = 0; i < 200; ++i) {
-    const REAL mid = 0.5L * (lo + hi);
-    const REAL c = coshl(mid / 4.0L);
-    (mid * mid / (2.0L * c * c) < lambda ? lo : hi) = mid;
-  }
-  const REAL theta = 0.5L * (lo + hi);
-  return theta * tanhl(theta / 4.0L);
-}
-
 // The checked rows' digits against the digits their unknown and plotted
 // value truly have: never more, at most one fewer. The number of rows
 // checked, and the least digits among them.

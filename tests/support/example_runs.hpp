@@ -70,6 +70,21 @@ inline ChildResult RunExample(const TempDir &dir, const std::string &name,
   return RunBuilt(setup, name);
 }
 
+// Bratu's s = u'(0) at lambda on the lower branch (0 at lambda = 0): theta
+// from lambda = theta^2 / (2 cosh^2(theta/4)) by bisection below the fold's.
+inline REAL BratuSlopeAt(REAL lambda) {
+  if (lambda == 0.0L)
+    return 0.0L;
+  REAL lo = 0.0L, hi = 4.798714560L;
+  for (int i = 0; i < 200; ++i) {
+    const REAL mid = 0.5L * (lo + hi);
+    const REAL c = coshl(mid / 4.0L);
+    (mid * mid / (2.0L * c * c) < lambda ? lo : hi) = mid;
+  }
+  const REAL theta = 0.5L * (lo + hi);
+  return theta * tanhl(theta / 4.0L);
+}
+
 // The solution on the branch point of parameter theta:
 // u(x) = -2 ln[cosh((x - 1/2) theta/2) / cosh(theta/4)].
 inline REAL BratuU(REAL theta, REAL x) {
