@@ -46,27 +46,27 @@ std::string SettingsHelp(const ProgramInfo &d) {
          "  --records N   stop each sweep after N records as a key would (default: no\n"
          "                limit); a stopped sweep can go on with --resume --records M\n"
          "  --tolf X      Newton's residual test: 1-norm at most X (default: " +
-         ShortReal(kSolve.TOLF) +
+         ShortReal(d.solve.TOLF) +
          ")\n"
          "  --tolx X      Newton's correction test: 1-norm at most X (1 + |X[N]|)\n"
          "                (default: " +
-         ShortReal(kSolve.TOLX) +
+         ShortReal(d.solve.TOLX) +
          ")\n"
          "  --ntrial N    Newton iterations before \"ntial malo\" ends the run; the step\n"
          "                shrinks after a solve of N iterations (default: " +
-         std::to_string(kSolve.NTRIAL) +
+         std::to_string(d.solve.NTRIAL) +
          ")\n"
          "  --budgets K   a trajectory may use up to K budgets of integrator\n"
          "                evaluations before \"Cлишкoм много шагов\" (default: " +
-         std::to_string(kSolve.budgets) +
+         std::to_string(d.solve.budgets) +
          ")\n"
          "  --relerr X    the integrator's relative tolerance; one below what the\n"
          "                arithmetic resolves is raised, with the integrator's message\n"
          "                (default: " +
-         ShortReal(kSolve.RELERR) +
+         ShortReal(d.solve.RELERR) +
          ")\n"
          "  --abserr X    the integrator's absolute tolerance (default: " +
-         ShortReal(kSolve.ABSERR) + ")\n" + (d.ownProblem ? SegmentsHelp() : "");
+         ShortReal(d.solve.ABSERR) + ")\n" + (d.ownProblem ? SegmentsHelp() : "");
 }
 
 bool StartsWith(std::string_view s, std::string_view prefix) {
@@ -169,6 +169,10 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
       line.noWindow = true;
     } else if (arg == "--reverse") {
       line.settings.special.reverse = true;
+    } else if (arg == "--switch") {
+      line.settings.special.switchBranch = true;
+    } else if (arg == "--branch-points") {
+      line.settings.special.branchPoints = true;
     } else if (OptionValue("--dir", argc, argv, i, value, error)) {
       line.dir = value;
       dirs.push_back(value);
@@ -188,7 +192,8 @@ CommandLine ParseCommandLine(int argc, const char *const *argv) {
   if (error.empty() && !line.resume)
     error = CombinationError(line.settings);
   if (error.empty() && line.resume &&
-      (!line.settings.special.startAt.empty() || line.settings.special.reverse))
+      (!line.settings.special.startAt.empty() || line.settings.special.reverse ||
+       line.settings.special.switchBranch))
     error = "--start-at starts a new run; --resume goes on with the one here";
   if (!error.empty()) {
     line.action = CommandLine::Action::Error;

@@ -68,6 +68,8 @@ void RunObserver::NoteKind(const CurvePoint &point) {
     summary::NoteFold();
   if (point.kind == RecordKind::User)
     summary::NoteUserPoint();
+  if (point.kind == RecordKind::Branch)
+    summary::NoteBranchPoint();
   summary::NoteCheck(point.digits);
   if (labelled_)
     summary::NoteLabelledRecord(LabelText({point.kind, point.number}), point.P, point.value);

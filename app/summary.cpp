@@ -31,8 +31,9 @@ char pText[48] = "";
 REAL lastP = 0.0L;
 bool havePText = false;
 volatile long recordCount = 0;
-volatile long foldCount = -1; // not counted: no fold can be passed
-volatile long userCount = -1; // not counted: --at names no value
+volatile long foldCount = -1;  // not counted: no fold can be passed
+volatile long userCount = -1;  // not counted: --at names no value
+volatile long branchCount = 0; // said only when one is found
 // The labelled records so far, one line each, and the last record's line,
 // which the table shows as the end.
 char labelTable[8192] = "";
@@ -322,6 +323,10 @@ void NoteLabelledRecord(std::string_view label, REAL P, REAL value) {
   Copy(lastRecordLine, sizeof lastRecordLine, "");
 }
 
+void NoteBranchPoint() {
+  branchCount = branchCount + 1;
+}
+
 void NoteFold() {
   if (foldCount >= 0)
     foldCount = foldCount + 1;
@@ -364,6 +369,8 @@ size_t Compose(char *buf, size_t size, EndWay way, int code, bool waiting) {
     line << "other settings " << settingsChange << "; ";
   if (const long folds = foldCount; folds >= 0)
     line << folds << (folds == 1 ? " fold passed; " : " folds passed; ");
+  if (const long branches = branchCount; branches > 0)
+    line << branches << (branches == 1 ? " branch point; " : " branch points; ");
   if (const long users = userCount; users >= 0)
     line << users << (users == 1 ? " user point; " : " user points; ");
   if (checks.checked > 0) {

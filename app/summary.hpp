@@ -43,6 +43,8 @@ void NoteFold();
 // --at names values of P: the summary counts the user points; each one
 // noted.
 void CountUserPoints();
+// The branch points found; the line names them when there are any.
+void NoteBranchPoint();
 void NoteUserPoint();
 // A record of a run whose CSV labels its records: its label ("" for a plain
 // one) and its place on the curve, for the table a terminal gets at the end

@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "continuation/arc_solve.hpp"
 #include "continuation/special_points.hpp"
+#include "nonlinear/regula_falsi.hpp"
 #include "report/format.hpp"
-#include "shooting/parameter_column.hpp"
 
 namespace zanfel {
 
@@ -27,6 +28,9 @@ constexpr INT16 kFewIterations = 4;
 // integrator's accuracy.
 constexpr REAL kFoldTolerance = 1.0E-10L;
 constexpr int kFoldIterations = 30;
+// A branch point is located to the same bracket, within at most this many
+// solves: the determinant comes from the same differences and is no better.
+constexpr int kBranchIterations = 40;
 
 // The head's note on how the sweep follows its curve.
 inline std::string ArclengthNote(const ContinuationChoice &c) {
@@ -37,145 +41,6 @@ inline std::string ArclengthNote(const ContinuationChoice &c) {
   note += "; a fold where dP/ds changes sign, located to |dP/ds| <= 1E-10";
   return note;
 }
-
-// An N+1 vector (X, P) of the curve; P is the last element.
-template <class Model> using ArcVector = GLNARRAY<Model::N + 1>;
-template <class Model> using ArcMatrix = GLNBYN<Model::N + 1>;
-
-// How a solve along the curve ended: solved; failed (Newton's method ran out
-// of iterations, or a trajectory was refused: a shorter step may do); or at a
-// singular matrix, which ends the run as it ends a natural sweep.
-enum class Attempt { Solved, IterationLimit, InvalidCall, SingularMatrix };
-
-inline bool Failed(Attempt a) {
-  return a == Attempt::IterationLimit || a == Attempt::InvalidCall;
-}
-
-template <class Model> ArcVector<Model> PointOf(const Program<Model> &s) {
-  ArcVector<Model> Z;
-  for (int I = 1; I <= Model::N; ++I)
-    Z[I] = s.g.X[I];
-  Z[Model::N + 1] = s.g.P;
-  return Z;
-}
-
-template <class Model> void LoadPoint(Program<Model> &s, const ArcVector<Model> &Z) {
-  for (int I = 1; I <= Model::N; ++I)
-    s.g.X[I] = Z[I];
-  s.g.P = Z[Model::N + 1];
-}
-
-// Lengths along the curve measure each unknown in units of its size at the
-// base of the step (in its own units where it is below 1), P as it is: a step
-// of a given length then moves P alike whether the unknowns are ones or
-// thousands, and the step bounds, which come from the program's step of P,
-// mean what they say. The scale of a point depends on that point alone, so a
-// resumed sweep measures as the unstopped one did.
-template <int NA> GLNARRAY<NA> ScaleAt(const GLNARRAY<NA> &Z) {
-  GLNARRAY<NA> scale;
-  for (int I = 1; I < NA; ++I)
-    scale[I] = fmaxl(1.0L, fabsl(Z[I]));
-  scale[NA] = 1.0L;
-  return scale;
-}
-
-template <int NA>
-REAL Distance(const GLNARRAY<NA> &a, const GLNARRAY<NA> &b, const GLNARRAY<NA> &scale) {
-  REAL sum = 0.0L;
-  for (int I = 1; I <= NA; ++I) {
-    const REAL d = (b[I] - a[I]) / scale[I];
-    sum += d * d;
-  }
-  return sqrtl(sum);
-}
-
-// The unit vector from a to b, in the scaled coordinates.
-template <int NA>
-GLNARRAY<NA> Direction(const GLNARRAY<NA> &a, const GLNARRAY<NA> &b, const GLNARRAY<NA> &scale) {
-  const REAL length = Distance(a, b, scale);
-  GLNARRAY<NA> d;
-  for (int I = 1; I <= NA; ++I)
-    d[I] = (b[I] - a[I]) / scale[I] / length;
-  return d;
-}
-
-// The point of the curve at distance `step` from `base` along `dir`, both
-// in the coordinates scaled by `scale` (dir . (Z - base) / scale = step),
-// from the guess base + step dir scale. On success the
-// program state is the point's, with the end values of its own trajectory,
-// and `jacobian` the augmented (negated) Jacobian of the last iteration; on
-// failure the state is undefined. With `trace`, the solve is traced there
-// for the diagnosis of a failure that ends the run.
-template <class Model>
-[[nodiscard]] Attempt SolveAlong(Program<Model> &s, const ArcVector<Model> &base,
-                                 const ArcVector<Model> &dir, REAL step,
-                                 const ArcVector<Model> &scale, ArcMatrix<Model> &jacobian,
-                                 NewtonTrace *trace = nullptr) {
-  constexpr int NA = Model::N + 1;
-  ArcVector<Model> Z;
-  for (int I = 1; I <= NA; ++I)
-    Z[I] = base[I] + step * dir[I] * scale[I];
-  s.g.ITER = 0;
-  auto usrfun = [&](GLNARRAY<NA> &Zi, INT16, ArcMatrix<Model> &A, GLNARRAY<NA> &B) {
-    s.observer.AtSafePoint(Zi[NA]);
-    LoadPoint(s, Zi);
-    if (!USRFUNWithParameter<Model>(s.g, A, B))
-      return false;
-    if (trace) {
-      trace->NoteTrajectories(Model::N + 2, 0);
-      trace->NoteJacobian(A, Model::N);
-    }
-    REAL along = -step;
-    for (int J = 1; J <= NA; ++J) {
-      along += dir[J] * (Zi[J] - base[J]) / scale[J];
-      A(NA, J) = -dir[J] / scale[J];
-    }
-    B[NA] = along;
-    jacobian = A;
-    return true;
-  };
-  switch (MNEWT(s.g.solve.NTRIAL, Z, static_cast<INT16>(NA), s.g.solve.TOLX, s.g.solve.TOLF,
-                s.g.ITER, usrfun, trace)) {
-  case NewtonStatus::Converged:
-    break;
-  case NewtonStatus::SingularMatrix:
-    return Attempt::SingularMatrix;
-  case NewtonStatus::IterationLimit:
-    return Attempt::IterationLimit;
-  case NewtonStatus::ResidualsFailed:
-    return Attempt::InvalidCall;
-  }
-  LoadPoint(s, Z);
-  return TrajectoryAtPoint<Model>(s.g) ? Attempt::Solved : Attempt::InvalidCall;
-}
-
-// dP/ds at a solved point, along the tangent that goes the way of the solve's
-// direction, s measured with `scale`: from the augmented Jacobian, whose last
-// row is -dir / scale. False for a Jacobian with an all-zero row.
-template <int NA>
-[[nodiscard]] bool SlopeOfP(GLNBYN<NA> jacobian, const GLNARRAY<NA> &scale, REAL &slope) {
-  GLINDX<NA> INDX;
-  REAL D;
-  if (!LUDCMP(jacobian, static_cast<INT16>(NA), INDX, D))
-    return false;
-  // J tau = 0 and dir . tau = 1: tau is a tangent with dir . tau > 0.
-  GLNARRAY<NA> tau;
-  tau[NA] = -1.0L;
-  LUBKSB(jacobian, static_cast<INT16>(NA), INDX, tau);
-  REAL norm = 0.0L;
-  for (int I = 1; I <= NA; ++I) {
-    const REAL t = tau[I] / scale[I];
-    norm += t * t;
-  }
-  slope = tau[NA] / sqrtl(norm);
-  return true;
-}
-
-// A solved point of the curve with the slope of P there.
-template <class Model> struct ArcPoint {
-  ArcVector<Model> Z;
-  REAL slope = 0.0L;
-};
 
 template <class Model> class ArclengthStrategy {
 public:
@@ -225,6 +90,8 @@ public:
       dir_ = Direction(before->Z, last.Z, ScaleAt(last.Z));
       Grow(lastIter);
     }
+    if (const Failure failure = OrientationOfLast(); failure != Failure::None)
+      return failure;
     return Follow();
   }
 
@@ -247,7 +114,7 @@ private:
       if (s_.g.P > s_.P2 || s_.g.P < s_.P1)
         return LeaveRange();
       ArcPoint<Model> next{PointOf(s_)};
-      if (!SlopeOfP(jacobian, scale, next.slope))
+      if (!SlopeOfP(jacobian, scale, next.slope, next.det))
         return Failure::SingularMatrix;
       if (const Failure failure = PassSpecialPoints(next); failure != Failure::None)
         return failure;
@@ -272,6 +139,23 @@ private:
     return End(SweepEnd::LeftRange);
   }
 
+  // The orientation at the last record, which its row does not keep: the
+  // determinant of the bordered Jacobian there, whose sign is what the
+  // unstopped sweep had; the program state is the record's again after.
+  Failure OrientationOfLast() {
+    const typename Model::Globals atLast = s_.g;
+    ArcMatrix<Model> jacobian;
+    const ArcVector<Model> scale = ScaleAt(last_.Z);
+    const Attempt attempt = SolveAlong(s_, last_.Z, dir_, 0.0L, scale, jacobian);
+    s_.g = atLast;
+    if (attempt == Attempt::SingularMatrix)
+      return Failure::SingularMatrix;
+    REAL slope = 0.0L;
+    if (attempt == Attempt::Solved && !SlopeOfP(jacobian, scale, slope, last_.det))
+      return Failure::SingularMatrix;
+    return Failure::None;
+  }
+
   void Grow(INT16 iterations) {
     if (iterations <= kFewIterations)
       step_ = fminl(2.0L * step_, maxStep_);
@@ -290,12 +174,15 @@ private:
     ArcMatrix<Model> jacobian;
     const unsigned long messagesBefore = MessageCount();
     const ArcVector<Model> scale = ScaleAt(lastRecorded_);
+    // A start switched onto another branch steps off the branch point
+    // first: the bordered matrix is singular there.
+    const REAL offset = s_.switchedStart ? step_ : 0.0L;
     if (const Attempt attempt =
-            SolveAlong(s_, lastRecorded_, dir_, 0.0L, scale, jacobian, &s_.trace);
+            SolveAlong(s_, lastRecorded_, dir_, offset, scale, jacobian, &s_.trace);
         attempt != Attempt::Solved)
       return attempt;
     last_ = {PointOf(s_)};
-    if (!SlopeOfP(jacobian, scale, last_.slope))
+    if (!SlopeOfP(jacobian, scale, last_.slope, last_.det))
       return Attempt::SingularMatrix;
     Record(last_, messagesBefore, StepKind(s_));
     return Attempt::Solved;
@@ -309,31 +196,45 @@ private:
     RecordPoint(s_, rules_, messagesBefore, kind);
   }
 
+  // A special point located between two steps: the program state there,
+  // the point, its kind, the messages its location wrote.
+  struct Located {
+    typename Model::Globals g;
+    ArcPoint<Model> point;
+    RecordKind kind;
+    unsigned long messages;
+  };
+
   // What lies between the last point and `next`: a fold where dP/ds changed
-  // sign, and the crossings of the values of --at, each recorded before
-  // `next` in the order of the curve. The program state is next's again
-  // afterwards.
+  // sign, a branch point where the orientation did, and the crossings of the
+  // values of --at, each recorded before `next` in the order of the curve.
+  // The program state is next's again afterwards.
   [[nodiscard]] Failure PassSpecialPoints(const ArcPoint<Model> &next) {
     const bool folds = std::signbit(next.slope) != std::signbit(last_.slope);
-    if (!folds && s_.special.at.empty())
+    const bool branches = std::signbit(next.det) != std::signbit(last_.det);
+    if (!folds && !branches && s_.special.at.empty())
       return Failure::None;
     const typename Model::Globals atNext = s_.g;
-    if (!folds)
-      return Restored(RecordCrossings(last_, next), atNext);
-    const unsigned long messagesAtFold = MessageCount();
-    bool located = false;
-    if (const Failure failure = LocateFold(next, located); failure != Failure::None)
-      return failure;
-    if (!located)
-      return Restored(RecordCrossings(last_, next), atNext);
-    const typename Model::Globals atFold = s_.g;
-    const ArcPoint<Model> fold{PointOf(s_), foldSlope_};
-    const unsigned long foldMessages = MessageCount() - messagesAtFold;
-    if (const Failure failure = RecordCrossings(last_, fold); failure != Failure::None)
-      return failure;
-    s_.g = atFold;
-    Record(fold, MessageCount() - foldMessages, RecordKind::Fold);
-    return Restored(RecordCrossings(fold, next), atNext);
+    std::vector<Located> found;
+    if (folds)
+      if (const Failure failure = LocateFold(next, found); failure != Failure::None)
+        return failure;
+    if (branches)
+      if (const Failure failure = LocateBranch(next, found); failure != Failure::None)
+        return failure;
+    const ArcVector<Model> scale = ScaleAt(last_.Z);
+    std::sort(found.begin(), found.end(), [&](const Located &x, const Located &y) {
+      return Distance(last_.Z, x.point.Z, scale) < Distance(last_.Z, y.point.Z, scale);
+    });
+    ArcPoint<Model> from = last_;
+    for (const Located &point : found) {
+      if (const Failure failure = RecordCrossings(from, point.point); failure != Failure::None)
+        return failure;
+      s_.g = point.g;
+      Record(point.point, MessageCount() - point.messages, point.kind);
+      from = point.point;
+    }
+    return Restored(RecordCrossings(from, next), atNext);
   }
 
   Failure Restored(Failure failure, const typename Model::Globals &atNext) {
@@ -341,18 +242,80 @@ private:
     return failure;
   }
 
-  // The fold between the last point and `next`, by regula falsi (the
-  // Illinois variant) on dP/ds over the distance along their chord; the
-  // program state is the fold's when `located`, its slope in foldSlope_.
-  [[nodiscard]] Failure LocateFold(const ArcPoint<Model> &next, bool &located) {
+  // The fold between the last point and `next`, by regula falsi on dP/ds
+  // over the distance along their chord, added to `found` when located.
+  [[nodiscard]] Failure LocateFold(const ArcPoint<Model> &next, std::vector<Located> &found) {
+    const unsigned long messagesBefore = MessageCount();
+    REAL slope = 0.0L;
+    bool located = false;
+    if (const Failure failure =
+            LocateOnChord(next, {0.0L, 0.0L, last_.slope, next.slope}, kFoldTolerance,
+                          kFoldIterations, &ArcPoint<Model>::slope, located, slope);
+        failure != Failure::None)
+      return failure;
+    if (located)
+      found.push_back(
+          {s_.g, {PointOf(s_), slope}, RecordKind::Fold, MessageCount() - messagesBefore});
+    return Failure::None;
+  }
+
+  // The branch point between the last point and `next`, by regula falsi on
+  // the bordered Jacobian's determinant over the distance along their
+  // chord, that row the chord's own. The ends are solved again on the chord
+  // (the records' determinants come from other rows, and a resumed sweep
+  // has not got them), so that the search depends on the two points alone.
+  // Its slope is the chord's: the bordered matrix is singular there.
+  [[nodiscard]] Failure LocateBranch(const ArcPoint<Model> &next, std::vector<Located> &found) {
+    const unsigned long messagesBefore = MessageCount();
     const ArcVector<Model> scale = ScaleAt(last_.Z);
     const ArcVector<Model> chord = Direction(last_.Z, next.Z, scale);
     const REAL length = Distance(last_.Z, next.Z, scale);
-    REAL lo = 0.0L, hi = length, fLo = last_.slope, fHi = next.slope;
-    int side = 0;
-    REAL f = 0.0L;
-    for (int k = 0; k < kFoldIterations; ++k) {
-      const REAL sigma = (lo * fHi - hi * fLo) / (fHi - fLo);
+    ArcPoint<Model> ends[2];
+    for (int end = 0; end < 2; ++end) {
+      ArcMatrix<Model> jacobian;
+      const Attempt attempt = SolveAlong(s_, last_.Z, chord, end * length, scale, jacobian);
+      if (attempt == Attempt::SingularMatrix)
+        return Failure::SingularMatrix;
+      if (Failed(attempt))
+        return Failure::None;
+      if (!SlopeOfP(jacobian, scale, ends[end].slope, ends[end].det))
+        return Failure::SingularMatrix;
+    }
+    if (std::signbit(ends[0].det) == std::signbit(ends[1].det))
+      return Failure::None;
+    REAL det = 0.0L;
+    bool located = false;
+    if (const Failure failure =
+            LocateOnChord(next, {0.0L, 0.0L, ends[0].det, ends[1].det}, 0.0L, kBranchIterations,
+                          &ArcPoint<Model>::det, located, det);
+        failure != Failure::None)
+      return failure;
+    if (located)
+      found.push_back({s_.g,
+                       {PointOf(s_), chord[Model::N + 1], det},
+                       RecordKind::Branch,
+                       MessageCount() - messagesBefore});
+    return Failure::None;
+  }
+
+  // A zero of the test function `test` (dP/ds or the determinant) between
+  // the last point and `next`, by regula falsi (the Illinois variant) over
+  // the distance along their chord, from the values at the ends in `f`
+  // (their places are filled in here). Stops where the test is at most
+  // `tolerance` in size, the bracket narrower than kFoldTolerance times the
+  // chord, or after `iterations` solves; the program state is the zero's
+  // when `located`, the test's value there in `value`.
+  [[nodiscard]] Failure LocateOnChord(const ArcPoint<Model> &next, FalsiBracket f, REAL tolerance,
+                                      int iterations, REAL ArcPoint<Model>::*test, bool &located,
+                                      REAL &value) {
+    const ArcVector<Model> scale = ScaleAt(last_.Z);
+    const ArcVector<Model> chord = Direction(last_.Z, next.Z, scale);
+    const REAL length = Distance(last_.Z, next.Z, scale);
+    f.lo = 0.0L;
+    f.hi = length;
+    value = 0.0L;
+    for (int k = 0; k < iterations; ++k) {
+      const REAL sigma = f.Next();
       ArcMatrix<Model> jacobian;
       const Attempt attempt = SolveAlong(s_, last_.Z, chord, sigma, scale, jacobian);
       if (attempt == Attempt::SingularMatrix)
@@ -360,25 +323,14 @@ private:
       if (Failed(attempt))
         break;
       located = true;
-      if (!SlopeOfP(jacobian, scale, f))
+      ArcPoint<Model> at;
+      if (!SlopeOfP(jacobian, scale, at.slope, at.det))
         return Failure::SingularMatrix;
-      if (fabsl(f) <= kFoldTolerance || hi - lo <= kFoldTolerance * length)
+      value = at.*test;
+      if (fabsl(value) <= tolerance || f.hi - f.lo <= kFoldTolerance * length)
         break;
-      if (std::signbit(f) == std::signbit(fLo)) {
-        lo = sigma;
-        fLo = f;
-        if (side == -1)
-          fHi = fHi / 2.0L;
-        side = -1;
-      } else {
-        hi = sigma;
-        fHi = f;
-        if (side == 1)
-          fLo = fLo / 2.0L;
-        side = 1;
-      }
+      f.Take(sigma, value);
     }
-    foldSlope_ = f;
     return Failure::None;
   }
 
@@ -407,7 +359,7 @@ private:
       if (Failed(attempt))
         continue;
       ArcPoint<Model> user{PointOf(s_)};
-      if (!SlopeOfP(jacobian, scale, user.slope))
+      if (!SlopeOfP(jacobian, scale, user.slope, user.det))
         return Failure::SingularMatrix;
       user.slope = Pb < Pa ? -fabsl(user.slope) : fabsl(user.slope);
       Record(user, messagesBefore, RecordKind::User);
@@ -432,7 +384,6 @@ private:
   ArcPoint<Model> last_;
   ArcVector<Model> lastRecorded_;
   ArcVector<Model> dir_;
-  REAL foldSlope_ = 0.0L;
 };
 
 template <class Model>

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "continuation/arclength.hpp"
+#include "continuation/branch_switch.hpp"
 #include "continuation/natural.hpp"
 #include "continuation/program.hpp"
 #include "continuation/start_at.hpp"
@@ -141,7 +142,8 @@ int SettingsOfStart(std::string_view program, const OnePassSettings<Model> &tabl
   if (const int status = ReadStartRecord(program, options.special.startAt, rules, start))
     return status;
   options.from = start.row.P;
-  if (options.special.reverse)
+  // Switched, --reverse takes the crossing branch's other side, not P's.
+  if (options.special.reverse && !options.special.switchBranch)
     options.step = -options.step.value_or(table.sweep.DP);
   if (const std::string error = SettingsError(table, options); !error.empty())
     return CannotStartAt(program, kStartBadData,
@@ -166,6 +168,9 @@ RunOutcome RunOnePass(std::string_view program, const OnePassSettings<Model> &ta
   Program<Model> s(observer);
   TakeSettings(s, run);
   s.g.par = settings.par;
+  if (options.special.switchBranch)
+    if (const int status = SwitchAtStart(program, s, start, options.special.reverse))
+      return EndedWith(status);
   CreateResultsFile(s);
   std::vector<std::string> notes{
       SweepNote("sweep", settings.start.P, settings.sweep, rules.addStep, run)};

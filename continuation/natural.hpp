@@ -2,6 +2,7 @@
 // solved for at each P from the last ones.
 #pragma once
 
+#include "continuation/branch_points.hpp"
 #include "continuation/special_points.hpp"
 
 namespace zanfel {
@@ -36,6 +37,9 @@ template <class Model>
     const unsigned long messagesBefore = MessageCount();
     if (const Failure failure = Solve(s); failure != Failure::None)
       return failure;
+    if (s.special.branchPoints)
+      if (const Failure failure = PassNaturalBranchPoint(s, rules); failure != Failure::None)
+        return failure;
     RecordPoint(s, rules, messagesBefore, StepKind(s), OutsideRange(s, NextP(s, rules)));
     const REAL recordedP = s.g.P;
     const bool leftRange = StepOn(s, rules);

@@ -31,6 +31,7 @@ template <ModelWithoutScale Model> struct OwnProblem {
   FrameSettings frame;           // P across, YOUT[N+1] up
   SweepSettings sweep;           // DP > 0 steps upwards, DP < 0 downwards
   EndValueNames names;
+  SolveSettings solve{}; // the limits of its solves, the built-in ones unless given
 };
 
 // The record of a model without a second scale: `h:=` P, `x[1]:=` the first
@@ -71,7 +72,8 @@ template <class Model> struct OwnRun {
       : layout(OwnRecordLayout<Model>(p.names)),
         rules{layout,       Model::N + 1, p.names.v, OwnScale<Model>, OwnPartner<Model>,
               UpwardsOf(p), p.names.z,    p.names.v, p.names.dg},
-        settings{p.par, p.start, p.frame, {std::abs(p.sweep.DP), p.sweep.P1, p.sweep.P2}} {}
+        settings{p.par, p.start, p.frame, {std::abs(p.sweep.DP), p.sweep.P1, p.sweep.P2}, p.solve} {
+  }
   OwnRun(const OwnRun &) = delete;
 };
 
@@ -97,7 +99,8 @@ template <class Model> ProgramInfo OwnInfo(const char *name, const OwnProblem<Mo
           run.settings.start.P,
           run.settings.sweep,
           SweepRuleText(UpwardsOf(problem)),
-          true};
+          true,
+          problem.solve};
 }
 
 // What is wrong with the options for this problem's table; "" when nothing.

@@ -31,6 +31,14 @@ namespace zanfel {
 // iterations.
 constexpr REAL kStepShrink = 0.9L;
 
+// What a natural sweep that looks for branch points keeps of its last
+// record: the determinant of its Jacobian, its P and unknowns.
+template <int N> struct NaturalBranchWatch {
+  REAL det = 0.0L, P = 0.0L;
+  GLNARRAY<N> X;
+  bool have = false;
+};
+
 // The program-wide variables of one program: the model's state `g`, which
 // the model and the shooting layer share by reference, and the driver's own.
 template <ShootingModel Model> struct Program {
@@ -56,6 +64,7 @@ template <ShootingModel Model> struct Program {
   REAL slope = 0.0L;               // dP/ds at the point being recorded
   long folds = 0;                  // fold records so far, which number the next
   long users = 0;                  // user points (--at) so far
+  long branches = 0;               // branch points so far
   SpecialOptions special;          // the run's special points and profiles
   bool labelled = false;           // ZANFEL.CSV has the label column
   // The last row written and where it starts in ZANFEL.CSV: the end of a
@@ -66,7 +75,11 @@ template <ShootingModel Model> struct Program {
   // the direction that run had there.
   GLNARRAY<N + 1> startDirection;
   bool haveStartDirection = false;
-  ProfileBook<Model> profiles; // --profiles: ZANFEL.PROFILES.csv
+  // A start at a branch point switched onto the crossing branch: its first
+  // record is a step along that branch, not the branch point again.
+  bool switchedStart = false;
+  NaturalBranchWatch<N> branchWatch; // --branch-points in a natural sweep
+  ProfileBook<Model> profiles;       // --profiles: ZANFEL.PROFILES.csv
   // The node states and work areas of multiple shooting; none for one
   // segment.
   std::unique_ptr<SegmentedShooting<Model>> segments;
@@ -184,6 +197,8 @@ template <class Model> RecordLabel NextLabel(Program<Model> &s, RecordKind kind)
     return {kind, ++s.folds};
   case RecordKind::User:
     return {kind, ++s.users};
+  case RecordKind::Branch:
+    return {kind, ++s.branches};
   case RecordKind::Plain:
   case RecordKind::End:
     break;

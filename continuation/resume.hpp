@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "continuation/branch_switch.hpp"
 #include "continuation/engine.hpp"
 #include "report/csv.hpp"
 #include "runtime/masked_traps.hpp"
@@ -326,6 +327,7 @@ int MatchRowsAndRecords(std::string_view program, const ResumeFiles &f,
   }
   s.folds = counts.folds;
   s.users = counts.users;
+  s.branches = counts.branches;
   s.lastRow = last;
   s.lastRowStart = static_cast<long long>(lastStart);
   const long rows = rowsEnd > csvKeep ? shared + 1 : shared;
@@ -391,7 +393,7 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
   ResumeFiles files;
   if (const int status = ReadResumeFiles(program, s.FAIL, s.CSV, files))
     return EndedWith(status);
-  RunSettings<OnePassSettings<Model>> run{table, kSolve, {}, 0, {}, {}, {}};
+  RunSettings<OnePassSettings<Model>> run{table, table.solve, {}, 0, {}, {}, {}};
   if (const int status = RecordedSettings(program, files, table, options, run))
     return EndedWith(status);
   // The way of continuation is the recorded one, and the rows are its own.
@@ -424,8 +426,16 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
                      "ZANFEL.CSV holds no whole record to go on from; run without --resume"));
   s.records = s.csvRows = shared;
   s.pass = 1;
+  // A switched run stopped after its first record goes on the way it left
+  // the branch point.
+  if (alongArc && !arc.haveBefore)
+    s.haveStartDirection =
+        SwitchedDirection(std::string_view(files.csv).substr(0, files.header), s.startDirection);
   s.P1 = settings.sweep.P1;
   s.P2 = settings.sweep.P2;
+  if (!alongArc && s.special.branchPoints)
+    if (const Failure failure = WatchFromLastRecord(s); failure != Failure::None)
+      return FailedRun(s, failure);
   const REAL lastP = s.g.P;
   const typename Model::Globals lastState = s.g;
   if (!alongArc && StepOn(s, rules))

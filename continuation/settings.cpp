@@ -194,6 +194,11 @@ std::string CombinationError(const SettingOptions &o) {
     return "--min-step and --max-step go with --continuation arclength";
   if (o.minStep && o.maxStep && *o.minStep > *o.maxStep)
     return "--min-step is greater than --max-step";
+  if (o.special.switchBranch && o.strategy != Strategy::Arclength)
+    return "--switch follows the crossing branch along the arclength: give --continuation "
+           "arclength";
+  if (o.special.branchPoints && o.cuts && o.cuts->Multiple())
+    return "--branch-points goes with single shooting, not --segments or --nodes";
   if (o.strategy == Strategy::Arclength && o.cuts && o.cuts->Multiple())
     return "--segments and --nodes go with the natural continuation, not --continuation arclength";
   // A profile integrates the whole interval from the unknowns, which is what
@@ -242,6 +247,11 @@ std::string ParseSettingsText(std::string_view text, SettingOptions &o) {
       if (std::string e = ParseCheckDigits(bare ? nullptr : K.c_str(), o); !e.empty())
         return e;
       i -= bare ? 1 : 0;
+      continue;
+    }
+    if (words[i] == "--branch-points") {
+      o.special.branchPoints = true;
+      --i;
       continue;
     }
     if (i + 1 >= words.size() || words[i] == "--records" ||

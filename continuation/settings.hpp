@@ -35,12 +35,14 @@ template <int N> struct StartSettings {
   REAL X[N];
 };
 
-// A program of one pass (families B and C).
+// A program of one pass (families B and C, a program of one's own), with
+// the limits of its solves (the built-in ones unless its table says).
 template <class Model> struct OnePassSettings {
   typename Model::Params par;
   StartSettings<Model::N> start;
   FrameSettings frame;
   SweepSettings sweep;
+  SolveSettings solve{};
 };
 
 // shoot_a1: 11 passes with H = P prescribed (mode 1, the guess follows from P
@@ -190,8 +192,16 @@ inline SweepSettings &OptionSweep(ShootA2Settings &t) {
 
 CheckChoice CheckChoiceOf(const SettingOptions &o);
 
+// The limits of a table's solves: its own where it has them.
+template <class Model> const SolveSettings &TableSolve(const OnePassSettings<Model> &t) {
+  return t.solve;
+}
+template <class Table> const SolveSettings &TableSolve(const Table &) {
+  return kSolve;
+}
+
 template <class Table> RunSettings<Table> Settle(const Table &table, const SettingOptions &o) {
-  RunSettings<Table> s{table, kSolve, {}, 0, {}, {}, {}};
+  RunSettings<Table> s{table, TableSolve(table), {}, 0, {}, {}, {}};
   SweepSettings &sweep = OptionSweep(s.table);
   StartP(s.table) = o.from.value_or(StartP(s.table));
   sweep.DP = o.step.value_or(sweep.DP);

@@ -79,7 +79,7 @@ bool ProfileChoice::Wants(long number, const RecordLabel &label) const {
 
 bool operator==(const SpecialOptions &a, const SpecialOptions &b) {
   return SpecialSettingsText(a) == SpecialSettingsText(b) && a.startAt == b.startAt &&
-         a.reverse == b.reverse;
+         a.reverse == b.reverse && a.switchBranch == b.switchBranch;
 }
 
 const std::string_view kSpecialNames[4] = {"--at", "--profiles", "--profile-component",
@@ -115,6 +115,8 @@ bool ParseSpecialOption(std::string_view name, std::string_view value, SpecialOp
 std::string SpecialCombinationError(const SpecialOptions &o) {
   if (o.reverse && o.startAt.empty())
     return "--reverse goes with --start-at";
+  if (o.switchBranch && o.startAt.empty())
+    return "--switch goes with --start-at FILE:branchK";
   if (o.profiles.component > 0 && !o.profiles.Any())
     return "--profile-component goes with --profiles";
   return "";
@@ -155,6 +157,8 @@ std::string SpecialSettingsText(const SpecialOptions &o) {
   }
   if (p.component > 0)
     text += " --profile-component " + std::to_string(p.component);
+  if (o.branchPoints)
+    text += " --branch-points";
   return text;
 }
 

@@ -36,6 +36,8 @@ struct SpecialOptions {
   ProfileChoice profiles;
   std::string startAt; // --start-at FILE:REF
   bool reverse = false;
+  bool switchBranch = false; // --switch: onto the branch crossing the start
+  bool branchPoints = false; // --branch-points: a natural sweep looks for them
   friend bool operator==(const SpecialOptions &a, const SpecialOptions &b);
 };
 
@@ -48,7 +50,8 @@ extern const std::string_view kSpecialNames[4];
 bool ParseSpecialOption(std::string_view name, std::string_view value, SpecialOptions &o,
                         std::string &error);
 
-// What is wrong with them together, or "": --reverse without --start-at.
+// What is wrong with them together, or "": --reverse or --switch without
+// --start-at.
 std::string SpecialCombinationError(const SpecialOptions &o);
 
 // What is wrong with them for a sweep over [P1, P2] whose model has
@@ -64,7 +67,7 @@ std::string SpecialSettingsText(const SpecialOptions &o);
 // Whether a natural sweep's CSV has the label column: when it can hold
 // special points or profiles are written.
 inline bool LabelsInNaturalSweep(const SpecialOptions &o) {
-  return !o.at.empty() || o.profiles.Any();
+  return !o.at.empty() || o.profiles.Any() || o.branchPoints;
 }
 
 // The component a run's profile picture shows, 0 when it writes no profiles.

@@ -83,11 +83,12 @@ namespace zanfel {
 // The labels of the rows a resume has read: the running numbers so far, and
 // whether a sweep's end has been read.
 struct LabelCounts {
-  long folds = 0, users = 0;
+  long folds = 0, users = 0, branches = 0;
   bool ended = false;
   void Note(const RecordLabel &label) {
     folds += label.kind == RecordKind::Fold;
     users += label.kind == RecordKind::User;
+    branches += label.kind == RecordKind::Branch;
     ended = ended || label.kind == RecordKind::End;
   }
 };
@@ -101,6 +102,7 @@ bool IsInsertedRow(const CsvRow<Model::N, Model::NOUT> &row, const Program<Model
                    long rowsBefore) {
   switch (row.label.kind) {
   case RecordKind::Fold:
+  case RecordKind::Branch:
     return true;
   case RecordKind::User:
     return row.alongArc ? rowsBefore > 0 : row.P != s.g.P;
@@ -125,6 +127,8 @@ std::string LabelFault(const CsvRow<Model::N, Model::NOUT> &row, const Program<M
     return text + " in a natural sweep, which passes no fold";
   if (l.kind == RecordKind::Fold && l.number != counts.folds + 1)
     return text + ", but the folds so far are " + std::to_string(counts.folds);
+  if (l.kind == RecordKind::Branch && l.number != counts.branches + 1)
+    return text + ", but the branch points so far are " + std::to_string(counts.branches);
   if (l.kind == RecordKind::User && l.number != counts.users + 1)
     return text + ", but the user points so far are " + std::to_string(counts.users);
   if (l.kind == RecordKind::User && !IsUserP(s, row.P))

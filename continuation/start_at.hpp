@@ -125,13 +125,14 @@ int ReadStartRecord(std::string_view program, std::string_view startAt,
 
 // The start state a record gives: P and the unknowns, and along the
 // arclength the direction from the record before it, reversed with
-// --reverse (a record without one goes the way of the step's sign).
+// --reverse (a record without one goes the way of the step's sign); a
+// switched start has its direction already.
 template <class Model>
 void LoadStartRecord(Program<Model> &s, const StartRecord<Model> &start, bool reverse) {
   constexpr int NP = Model::N + 1;
   s.g.P = start.row.P;
   s.g.X = start.row.X;
-  if (!s.continuation.AlongArc() || !start.haveBefore)
+  if (!s.continuation.AlongArc() || !start.haveBefore || s.switchedStart)
     return;
   GLNARRAY<NP> a, b;
   for (int I = 1; I < NP; ++I) {

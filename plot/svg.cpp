@@ -396,29 +396,54 @@ NotePlace PlaceOfNote(double x, double y, double width, const Segments &segments
   return best;
 }
 
-// A fold's note: its P, and where the curve is plotted against another
-// value, that value there too.
-std::string FoldNote(const Sample &s, const Labels &labels) {
-  std::string note = "fold: P = " + FoldValue(s.P);
+// How a kind of special point is marked: its group, its class, its colour,
+// the word of its note.
+struct Mark {
+  RecordKind kind;
+  const char *group, *name, *colour;
+};
+constexpr Mark kFoldMark{RecordKind::Fold, "folds", "fold", "#aa0000"};
+constexpr Mark kBranchMark{RecordKind::Branch, "branch-points", "branch", "#0044aa"};
+
+// A special point's note: its kind and P, and where the curve is plotted
+// against another value, that value there too.
+std::string MarkNote(const Mark &mark, const Sample &s, const Labels &labels) {
+  std::string note = std::string(mark.name) + ": P = " + FoldValue(s.P);
   if (labels.xName != "P")
     note += ", " + labels.xName + " = " + FoldValue(s.x);
   return note;
 }
 
-// The folds: a diamond on each, and its note beside it, off the curve.
-void Folds(std::string &out, const Mapping &m, std::span<const Sample> samples,
+// The outline of a mark at (x, y): a diamond for a fold, a square for a
+// branch point.
+std::string MarkPath(const Mark &mark, double x, double y) {
+  if (mark.kind == RecordKind::Fold)
+    return "M" + Num(x) + " " + Num(y - 6) + " L" + Num(x + 6) + " " + Num(y) + " L" + Num(x) +
+           " " + Num(y + 6) + " L" + Num(x - 6) + " " + Num(y) + " Z";
+  return "M" + Num(x - 5) + " " + Num(y - 5) + " L" + Num(x + 5) + " " + Num(y - 5) + " L" +
+         Num(x + 5) + " " + Num(y + 5) + " L" + Num(x - 5) + " " + Num(y + 5) + " Z";
+}
+
+// The special points of one kind: a mark on each, and its note beside it,
+// off the curve; nothing when there are none.
+void Marks(std::string &out, const Mark &mark, const Mapping &m, std::span<const Sample> samples,
            const Labels &labels, const Segments &segments) {
-  out += "<g id=\"folds\" stroke=\"#aa0000\" fill=\"none\" stroke-width=\"1.5\">\n";
+  if (std::none_of(samples.begin(), samples.end(),
+                   [&](const Sample &s) { return s.kind == mark.kind; }))
+    return;
+  out += "<g id=\"" + std::string(mark.group) + "\" stroke=\"" + mark.colour +
+         "\" fill=\"none\" stroke-width=\"1.5\">\n";
   for (const Sample &s : samples) {
-    if (s.kind != RecordKind::Fold)
+    if (s.kind != mark.kind)
       continue;
     const double x = m.Column(ToDouble(s.x)), y = m.Row(ToDouble(s.y));
-    out += "<path class=\"fold\" d=\"M" + Num(x) + " " + Num(y - 6) + " L" + Num(x + 6) + " " +
-           Num(y) + " L" + Num(x) + " " + Num(y + 6) + " L" + Num(x - 6) + " " + Num(y) +
-           " Z\"/>\n";
-    const std::string note = FoldNote(s, labels);
+    out += "<path class=\"" + std::string(mark.name) + "\" d=\"" + MarkPath(mark, x, y) + "\"/>\n";
+    const std::string note = MarkNote(mark, s, labels);
     const NotePlace at = PlaceOfNote(x, y, kNoteChar * double(note.size()), segments);
-    Text(out, at.x, at.y, at.anchor, " class=\"fold-note\" stroke=\"none\" fill=\"#aa0000\"", note);
+    Text(out, at.x, at.y, at.anchor,
+         " class=\"" + std::string(mark.name) + "-note\" stroke=\"none\" fill=\"" + mark.colour +
+             "\"",
+         note);
   }
   out += "</g>\n";
 }
@@ -468,9 +493,9 @@ std::string Picture(std::span<const Sample> samples, const Labels &labels, std::
   for (const auto &[pass, points] : passes)
     Pass(out, m, pass, points, Colour(pass));
   out += "</g>\n";
-  if (std::any_of(samples.begin(), samples.end(),
-                  [](const Sample &s) { return s.kind == RecordKind::Fold; }))
-    Folds(out, m, samples, labels, CurveSegments(m, passes));
+  const Segments segments = CurveSegments(m, passes);
+  Marks(out, kFoldMark, m, samples, labels, segments);
+  Marks(out, kBranchMark, m, samples, labels, segments);
   if (legend)
     Legend(out, m, LegendEntries(passes, labels));
   out += "</svg>\n";

@@ -1,6 +1,7 @@
 // What a record is on the curve: a plain step of the sweep, or a special
 // point: a fold (where P turns back along the curve), a user point (a record
-// at a P the command line named), the end (the last record of a sweep). The
+// at a P the command line named), the end (the last record of a sweep), a
+// branch point (where another branch crosses the curve). The
 // kind travels with the record from the engine to the observer, the CSV's
 // label column, the resume and the pictures; a new kind of special point is
 // one more enumerator and its label here.
@@ -13,9 +14,9 @@
 
 namespace zanfel {
 
-enum class RecordKind { Plain, Fold, User, End };
+enum class RecordKind { Plain, Fold, User, End, Branch };
 inline constexpr RecordKind kRecordKinds[] = {RecordKind::Plain, RecordKind::Fold, RecordKind::User,
-                                              RecordKind::End};
+                                              RecordKind::End, RecordKind::Branch};
 
 // The CSV label of a kind, before its running number: "" for a plain record.
 constexpr std::string_view LabelOf(RecordKind kind) {
@@ -26,6 +27,8 @@ constexpr std::string_view LabelOf(RecordKind kind) {
     return "user";
   case RecordKind::End:
     return "end";
+  case RecordKind::Branch:
+    return "branch";
   case RecordKind::Plain:
     break;
   }
@@ -35,7 +38,7 @@ constexpr std::string_view LabelOf(RecordKind kind) {
 // Whether the records of a kind are counted through a run (fold1, fold2,
 // ...); a plain record and the end of a sweep are not.
 constexpr bool IsNumbered(RecordKind kind) {
-  return kind == RecordKind::Fold || kind == RecordKind::User;
+  return kind == RecordKind::Fold || kind == RecordKind::User || kind == RecordKind::Branch;
 }
 
 // Whether a record is a special point (a plain one is not).
