@@ -16,32 +16,6 @@ namespace {
 
 using namespace testing;
 
-// The CSV's labels, one per row.
-std::vector<std::string> Labels(const std::string &csv) {
-  std::vector<std::string> labels;
-  std::size_t column = std::string::npos;
-  std::size_t at = 0;
-  for (std::size_t end; (end = csv.find('\n', at)) != std::string::npos; at = end + 1) {
-    const std::string line = csv.substr(at, end - at);
-    if (line.empty() || line[0] == '#')
-      continue;
-    std::vector<std::string> fields;
-    for (std::size_t f = 0, comma;; f = comma + 1) {
-      comma = line.find(',', f);
-      fields.push_back(line.substr(f, comma == std::string::npos ? comma : comma - f));
-      if (comma == std::string::npos)
-        break;
-    }
-    if (column == std::string::npos) {
-      for (column = 0; column < fields.size() && fields[column] != "label"; ++column) {
-      }
-      continue;
-    }
-    labels.push_back(column < fields.size() ? fields[column] : "");
-  }
-  return labels;
-}
-
 std::vector<Profile> Profiles(const TempDir &dir, int NEQN) {
   const ProfilesText read = ReadProfiles(ReadFile(dir.File("ZANFEL.PROFILES.csv")), NEQN);
   EXPECT_TRUE(read.headOk);
@@ -65,14 +39,6 @@ void ExpectOnTheClosedForm(const Profile &p, REAL tolerance) {
     EXPECT_NEAR(double(q.y[0]), double(u), double(tolerance * fmaxl(1.0L, fabsl(u))))
         << p.label << " at t = " << double(q.t);
   }
-}
-
-const Row *RowLabelled(const std::vector<Row> &rows, const std::vector<std::string> &labels,
-                       const std::string &label) {
-  for (std::size_t i = 0; i < rows.size() && i < labels.size(); ++i)
-    if (labels[i] == label)
-      return &rows[i];
-  return nullptr;
 }
 
 // Natural: a record at exactly each --at value, on the closed form, between
@@ -151,6 +117,7 @@ TEST(SpecialPoints, BratuAlongTheCurveCrossingsProfilesAndAStartFromTheFold) {
   EXPECT_LT(RelativeError(lower->at("X1"), 0.549352728775270819L), 1e-9L);
   EXPECT_LT(RelativeError(upper->at("X1"), 10.8468990193894524L), 1e-8L);
 
+  EXPECT_FALSE(HasBranchPoint(labels)) << "Bratu's problem has no branch point";
   const std::vector<Profile> profiles = Profiles(one, 2);
   // user1, fold1, user2: the last record is a user point, which keeps its
   // label at the end.
@@ -212,6 +179,7 @@ TEST(SpecialPoints, ShootA1ProfilesEndAtTheirRecordsEndValues) {
   const std::string csv = ReadFile(dir.File("ZANFEL.CSV"));
   const std::vector<Row> rows = CsvRows(csv);
   const std::vector<std::string> labels = Labels(csv);
+  EXPECT_FALSE(HasBranchPoint(labels));
   const std::vector<Profile> profiles = Profiles(dir, 10);
   std::size_t labelled = 0;
   for (const std::string &l : labels)

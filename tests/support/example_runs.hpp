@@ -91,6 +91,48 @@ inline REAL BratuU(REAL theta, REAL x) {
   return -2.0L * logl(coshl((x - 0.5L) * theta / 2.0L) / coshl(theta / 4.0L));
 }
 
+// The CSV's labels, one per row.
+inline std::vector<std::string> Labels(const std::string &csv) {
+  std::vector<std::string> labels;
+  std::size_t column = std::string::npos;
+  std::size_t at = 0;
+  for (std::size_t end; (end = csv.find('\n', at)) != std::string::npos; at = end + 1) {
+    const std::string line = csv.substr(at, end - at);
+    if (line.empty() || line[0] == '#')
+      continue;
+    std::vector<std::string> fields;
+    for (std::size_t f = 0, comma;; f = comma + 1) {
+      comma = line.find(',', f);
+      fields.push_back(line.substr(f, comma == std::string::npos ? comma : comma - f));
+      if (comma == std::string::npos)
+        break;
+    }
+    if (column == std::string::npos) {
+      for (column = 0; column < fields.size() && fields[column] != "label"; ++column) {
+      }
+      continue;
+    }
+    labels.push_back(column < fields.size() ? fields[column] : "");
+  }
+  return labels;
+}
+
+inline const Row *RowLabelled(const std::vector<Row> &rows, const std::vector<std::string> &labels,
+                              const std::string &label) {
+  for (std::size_t i = 0; i < rows.size() && i < labels.size(); ++i)
+    if (labels[i] == label)
+      return &rows[i];
+  return nullptr;
+}
+
+// Whether any row is a branch point.
+inline bool HasBranchPoint(const std::vector<std::string> &labels) {
+  for (const std::string &l : labels)
+    if (l.starts_with("branch"))
+      return true;
+  return false;
+}
+
 inline REAL RelativeError(REAL value, REAL exact) {
   return fabsl(value - exact) / fabsl(exact);
 }
