@@ -66,7 +66,8 @@ std::string SettingsHelp(const ProgramInfo &d) {
          ShortReal(kSolve.RELERR) +
          ")\n"
          "  --abserr X    the integrator's absolute tolerance (default: " +
-         ShortReal(kSolve.ABSERR) + ")\n" + (d.ownProblem ? SegmentsHelp() : "");
+         ShortReal(kSolve.ABSERR) + ")\n" + (d.ownProblem ? SegmentsHelp() : "") +
+         (d.params.empty() ? "" : "\n" + d.params);
 }
 
 bool StartsWith(std::string_view s, std::string_view prefix) {

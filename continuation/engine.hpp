@@ -2,6 +2,7 @@
 // of one pass, over the ways of following the curve (natural, arclength).
 #pragma once
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -131,6 +132,23 @@ template <class Model> void EndRun(Program<Model> &s) {
   s.observer.RunEnding();
 }
 
+// The parameters of the run that wrote a start record come with it (the
+// record solves that model); those given on the command line change them.
+// The error of the start file's settings line, or "".
+template <class Table>
+std::string StartParams(const Table &table, const std::string &settings, SettingOptions &options) {
+  SettingOptions recorded;
+  if (std::string error = ParseSettingsText(settings, recorded); !error.empty())
+    return "the settings line: " + error;
+  if (std::string error = ParamsError(ParamNamesOf(table), recorded.params); !error.empty())
+    return "the settings line: " + error;
+  for (const ParamOption &p : recorded.params)
+    if (std::none_of(options.params.begin(), options.params.end(),
+                     [&](const ParamOption &o) { return o.name == p.name; }))
+      options.params.push_back(p);
+  return "";
+}
+
 // --start-at: the record read, and the settings it gives: its P as the
 // start, the step the other way with --reverse. 0, or the status after the
 // message; a record outside this run's range cannot start it.
@@ -141,6 +159,9 @@ int SettingsOfStart(std::string_view program, const OnePassSettings<Model> &tabl
   if (const int status = ReadStartRecord(program, options.special.startAt, rules, start))
     return status;
   options.from = start.row.P;
+  if (const std::string error = StartParams(table, start.settings, options); !error.empty())
+    return CannotStartAt(program, kStartBadData,
+                         std::string(SplitStartAt(options.special.startAt).file) + ": " + error);
   if (options.special.reverse)
     options.step = -options.step.value_or(table.sweep.DP);
   if (const std::string error = SettingsError(table, options); !error.empty())

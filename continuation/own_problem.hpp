@@ -31,6 +31,9 @@ template <ModelWithoutScale Model> struct OwnProblem {
   FrameSettings frame;           // P across, YOUT[N+1] up
   SweepSettings sweep;           // DP > 0 steps upwards, DP < 0 downwards
   EndValueNames names;
+  // The parameters --param sets, by name (continuation/model_params.hpp);
+  // their defaults are `par`. Left out: none.
+  ParamNames<typename Model::Globals::Params> params{};
 };
 
 // The record of a model without a second scale: `h:=` P, `x[1]:=` the first
@@ -71,7 +74,8 @@ template <class Model> struct OwnRun {
       : layout(OwnRecordLayout<Model>(p.names)),
         rules{layout,       Model::N + 1, p.names.v, OwnScale<Model>, OwnPartner<Model>,
               UpwardsOf(p), p.names.z,    p.names.v, p.names.dg},
-        settings{p.par, p.start, p.frame, {std::abs(p.sweep.DP), p.sweep.P1, p.sweep.P2}} {}
+        settings{
+            p.par, p.start, p.frame, {std::abs(p.sweep.DP), p.sweep.P1, p.sweep.P2}, p.params} {}
   OwnRun(const OwnRun &) = delete;
 };
 
@@ -92,12 +96,14 @@ RunOutcome ResumeOwnProblem(std::string_view program, const OwnProblem<Model> &p
 // What a program of your own says of itself: its text, its table's sweep.
 template <class Model> ProgramInfo OwnInfo(const char *name, const OwnProblem<Model> &problem) {
   const OwnRun<Model> run(problem);
-  return {name,
-          problem.what,
-          run.settings.start.P,
-          run.settings.sweep,
-          SweepRuleText(UpwardsOf(problem)),
-          true};
+  ProgramInfo info{name,
+                   problem.what,
+                   run.settings.start.P,
+                   run.settings.sweep,
+                   SweepRuleText(UpwardsOf(problem)),
+                   true};
+  info.params = ParamsHelp(problem.params, problem.par);
+  return info;
 }
 
 // What is wrong with the options for this problem's table; "" when nothing.

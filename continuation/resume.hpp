@@ -80,6 +80,8 @@ std::string SettingsLineFault(std::string_view line, const RunSettings<Table> &r
     return "the settings line changes a sweep setting: " + conflict.substr(0, conflict.find(" ("));
   if (!SameCuts(o.cuts.value_or(SegmentCuts{}), run.cuts))
     return "the settings line changes the segments";
+  if (!ParamsConflict(ParamNamesOf(run.table), run.table.par, o.params).empty())
+    return "the settings line changes a parameter of the model";
   solve = Settle(run.table, o).solve;
   return "";
 }
@@ -96,6 +98,8 @@ int RecordedSettings(std::string_view program, const ResumeFiles &files, const T
   SettingOptions recorded;
   if (const std::string error = ParseSettingsText(files.settings, recorded); !error.empty())
     return CannotResume(program, kResumeBadData, "ZANFEL.CSV: the settings line: " + error);
+  if (const std::string error = ParamsError(ParamNamesOf(table), recorded.params); !error.empty())
+    return CannotResume(program, kResumeBadData, "ZANFEL.CSV: the settings line: " + error);
   run = Settle(table, recorded);
   run.records = given.records.value_or(0);
   if (const std::string conflict = SpecialConflict(given.special, recorded.special);
@@ -105,6 +109,8 @@ int RecordedSettings(std::string_view program, const ResumeFiles &files, const T
   std::string conflict = SettingsConflict(StartP(t), OptionSweep(t), run.continuation, given);
   if (conflict.empty())
     conflict = CutsConflict(run.cuts, given);
+  if (conflict.empty())
+    conflict = ParamsConflict(ParamNamesOf(run.table), run.table.par, given.params);
   return conflict.empty() ? 0 : CannotResume(program, kResumeBadData, conflict);
 }
 

@@ -108,11 +108,12 @@ bool ParseWholeOption(std::string_view name, std::string_view value, long high,
 
 } // namespace
 
-const std::string_view kSettingNames[16] = {
+const std::string_view kSettingNames[17] = {
     "--from",     "--step",     "--range",        "--records",
     "--tolf",     "--tolx",     "--ntrial",       "--budgets",
     "--relerr",   "--abserr",   "--continuation", "--min-step",
-    "--max-step", "--segments", "--nodes",        "--check-digits-precision"};
+    "--max-step", "--segments", "--nodes",        "--check-digits-precision",
+    "--param"};
 
 std::string ParseCheckDigits(const char *value, SettingOptions &o) {
   long K = 0;
@@ -149,6 +150,10 @@ bool ParseSettingOption(std::string_view name, std::string_view value, SettingOp
   if (std::find(std::begin(kSettingNames), std::end(kSettingNames), name) ==
       std::end(kSettingNames))
     return false;
+  if (name == "--param") {
+    error = ParseParamOption(value, o.params);
+    return true;
+  }
   const bool whole = name == "--records" || name == "--ntrial" || name == "--budgets";
   if (name == "--segments" || name == "--nodes") {
     SegmentCuts cuts;
@@ -242,6 +247,16 @@ std::string ParseSettingsText(std::string_view text, SettingOptions &o) {
       if (std::string e = ParseCheckDigits(bare ? nullptr : K.c_str(), o); !e.empty())
         return e;
       i -= bare ? 1 : 0;
+      continue;
+    }
+    // A settings line names each parameter once, and may name several.
+    if (words[i] == "--param" && i + 1 < words.size()) {
+      const std::string_view name = words[i + 1].substr(0, words[i + 1].find('='));
+      for (const ParamOption &p : o.params)
+        if (p.name == name)
+          return "--param " + std::string(name) + " is given twice";
+      if (std::string e = ParseParamOption(words[i + 1], o.params); !e.empty())
+        return e;
       continue;
     }
     if (i + 1 >= words.size() || words[i] == "--records" ||
