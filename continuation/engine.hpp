@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "continuation/arclength.hpp"
+#include "continuation/fold_curve.hpp"
 #include "continuation/natural.hpp"
 #include "continuation/program.hpp"
 #include "continuation/start_at.hpp"
@@ -94,8 +95,10 @@ void CreateCsvFile(Program<Model> &s, std::string_view program, const SweepRules
   const bool alongArc = s.continuation.AlongArc();
   std::vector<std::string> notes = sweepNotes;
   if (alongArc)
-    notes.push_back(ArclengthNote(s.continuation));
-  s.CSV.Write(CsvHead(program, notes, CsvColumns(rules, alongArc, s.labelled, s.check.on),
+    notes.push_back(s.continuation.FoldCurve() ? FoldCurveNote(s.continuation)
+                                               : ArclengthNote(s.continuation));
+  s.CSV.Write(CsvHead(program, notes,
+                      CsvColumns(rules, alongArc, s.labelled, s.check.on, s.freeName),
                       {solve.NTRIAL, solve.TOLX, solve.TOLF, solve.RELERR, solve.ABSERR},
                       DiffersFromTable(settings, table) ? SettingsText(settings) : ""));
   s.CSV.WriteThrough();
@@ -187,6 +190,9 @@ RunOutcome RunOnePass(std::string_view program, const OnePassSettings<Model> &ta
   Program<Model> s(observer);
   TakeSettings(s, run);
   s.g.par = settings.par;
+  const auto *free = FindParam(ParamNamesOf(table), run.continuation.free);
+  if (run.continuation.FoldCurve())
+    s.freeName = free->name; // SettingsError refused a name the model lacks
   CreateResultsFile(s);
   std::vector<std::string> notes{
       SweepNote("sweep", settings.start.P, settings.sweep, rules.addStep, run)};
@@ -196,8 +202,11 @@ RunOutcome RunOnePass(std::string_view program, const OnePassSettings<Model> &ta
   LoadStart(s.g, settings.start);
   if (startAt)
     LoadStartRecord(s, start, options.special.reverse);
-  if (const Failure failure = RunPass(s, rules, settings.frame, settings.sweep, false);
-      failure != Failure::None)
+  const Failure failure =
+      run.continuation.FoldCurve()
+          ? FoldCurvePass(s, rules, *free, settings.frame, settings.sweep, options.special.reverse)
+          : RunPass(s, rules, settings.frame, settings.sweep, false);
+  if (failure != Failure::None)
     return FailedRun(s, failure);
   EndRun(s);
   return EndedWith(0);

@@ -400,6 +400,10 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
   RunSettings<OnePassSettings<Model>> run{table, kSolve, {}, 0, {}, {}, {}};
   if (const int status = RecordedSettings(program, files, table, options, run))
     return EndedWith(status);
+  if (run.continuation.FoldCurve())
+    return EndedWith(CannotResume(program, kResumeBadData,
+                                  "a fold curve (--continuation fold) does not resume; start it "
+                                  "again from its last fold with --start-at"));
   // The way of continuation is the recorded one, and the rows are its own.
   const bool alongArc = run.continuation.AlongArc();
   files.alongArc = alongArc;

@@ -92,8 +92,11 @@ bool ParseStrategy(std::string_view value, SettingOptions &o, std::string &error
     o.strategy = Strategy::Arclength;
   else if (value == "natural")
     o.strategy = Strategy::Natural;
+  else if (value == "fold")
+    o.strategy = Strategy::Fold;
   else
-    error = "--continuation wants natural or arclength, not '" + std::string(value) + "'";
+    error = "--continuation wants natural or arclength (or fold, with --free), not '" +
+            std::string(value) + "'";
   return true;
 }
 
@@ -108,12 +111,12 @@ bool ParseWholeOption(std::string_view name, std::string_view value, long high,
 
 } // namespace
 
-const std::string_view kSettingNames[17] = {
+const std::string_view kSettingNames[18] = {
     "--from",     "--step",     "--range",        "--records",
     "--tolf",     "--tolx",     "--ntrial",       "--budgets",
     "--relerr",   "--abserr",   "--continuation", "--min-step",
     "--max-step", "--segments", "--nodes",        "--check-digits-precision",
-    "--param"};
+    "--param",    "--free"};
 
 std::string ParseCheckDigits(const char *value, SettingOptions &o) {
   long K = 0;
@@ -152,6 +155,12 @@ bool ParseSettingOption(std::string_view name, std::string_view value, SettingOp
     return false;
   if (name == "--param") {
     error = ParseParamOption(value, o.params);
+    return true;
+  }
+  if (name == "--free") {
+    if (value.empty())
+      error = "--free wants the name of a parameter of the model";
+    o.free = std::string(value);
     return true;
   }
   const bool whole = name == "--records" || name == "--ntrial" || name == "--budgets";
@@ -194,12 +203,31 @@ bool ParseSettingOption(std::string_view name, std::string_view value, SettingOp
   return false;
 }
 
+// --continuation fold follows a fold: it starts at one, with the parameter
+// that moves named.
+std::string FoldCombinationError(const SettingOptions &o) {
+  const bool fold = o.strategy == Strategy::Fold;
+  if (!fold)
+    return o.free ? "--free goes with --continuation fold" : "";
+  if (!o.free)
+    return "--continuation fold wants --free NAME, the parameter that moves with P";
+  RecordLabel label;
+  if (o.special.startAt.empty() || !ParseLabel(SplitStartAt(o.special.startAt).ref, label) ||
+      label.kind != RecordKind::Fold)
+    return "--continuation fold starts at a fold: --start-at FILE:foldK";
+  if (!o.special.at.empty())
+    return "--at goes with the natural or the arclength continuation, not --continuation fold";
+  return "";
+}
+
 std::string CombinationError(const SettingOptions &o) {
-  if (o.strategy != Strategy::Arclength && (o.minStep || o.maxStep))
+  if (const std::string error = FoldCombinationError(o); !error.empty())
+    return error;
+  if (!(o.strategy && *o.strategy != Strategy::Natural) && (o.minStep || o.maxStep))
     return "--min-step and --max-step go with --continuation arclength";
   if (o.minStep && o.maxStep && *o.minStep > *o.maxStep)
     return "--min-step is greater than --max-step";
-  if (o.strategy == Strategy::Arclength && o.cuts && o.cuts->Multiple())
+  if (o.strategy && *o.strategy != Strategy::Natural && o.cuts && o.cuts->Multiple())
     return "--segments and --nodes go with the natural continuation, not --continuation arclength";
   // A profile integrates the whole interval from the unknowns, which is what
   // multiple shooting avoids.
@@ -218,7 +246,8 @@ std::string SettingsText(REAL from, const SweepSettings &sweep, const SolveSetti
                      std::to_string(solve.NTRIAL) + " --budgets " + std::to_string(solve.budgets) +
                      " --relerr " + FullReal(solve.RELERR) + " --abserr " + FullReal(solve.ABSERR);
   if (continuation.AlongArc()) {
-    text += " --continuation arclength";
+    text += continuation.FoldCurve() ? " --continuation fold --free " + continuation.free
+                                     : std::string(" --continuation arclength");
     if (continuation.minStep > 0.0L)
       text += " --min-step " + FullReal(continuation.minStep);
     if (continuation.maxStep > 0.0L)

@@ -155,6 +155,7 @@ struct SettingOptions {
   std::optional<long> checkDigits;
   std::optional<long> checkPrecision; // --check-digits-precision: 80 or 128
   std::vector<ParamOption> params;    // --param NAME=VALUE, in the order given
+  std::optional<std::string> free;    // --free NAME, with --continuation fold
 };
 
 // The settings one run uses: the program's table with the options over it.
@@ -245,6 +246,7 @@ template <class Table> RunSettings<Table> Settle(const Table &table, const Setti
   s.continuation.strategy = o.strategy.value_or(Strategy::Natural);
   s.continuation.minStep = o.minStep.value_or(0.0L);
   s.continuation.maxStep = o.maxStep.value_or(0.0L);
+  s.continuation.free = o.free.value_or("");
   s.records = o.records.value_or(0);
   s.special = o.special;
   s.cuts = o.cuts.value_or(SegmentCuts{});
@@ -275,9 +277,9 @@ template <class Table> bool DiffersFromTable(const RunSettings<Table> &s, const 
 // The setting options, each with a value: --from, --step, --range,
 // --records, --tolf, --tolx, --ntrial, --budgets, --relerr, --abserr,
 // --continuation, --min-step, --max-step, --segments, --nodes,
-// --check-digits-precision, --param. (--check-digits, whose value may be
-// left out, is read by ParseCheckDigits.)
-extern const std::string_view kSettingNames[17];
+// --check-digits-precision, --param, --free. (--check-digits, whose value
+// may be left out, is read by ParseCheckDigits.)
+extern const std::string_view kSettingNames[18];
 
 // --check-digits with its value K, or bare when `value` is null: the error,
 // or "".
@@ -320,8 +322,13 @@ constexpr int ComponentsOf(const ShootA2Settings &) {
 template <class Table> std::string SettingsError(const Table &table, const SettingOptions &o) {
   if (std::string error = ParamsError(ParamNamesOf(table), o.params); !error.empty())
     return error;
+  if (o.free && !FindParam(ParamNamesOf(table), *o.free))
+    return "--free " + *o.free + ": the model has no parameter of that name";
   RunSettings<Table> s = Settle(table, o);
-  if (std::string error = StartError(StartP(s.table), OptionSweep(s.table)); !error.empty())
+  // A start at a record (--start-at) is checked against the range once the
+  // record's P is known.
+  if (std::string error = StartError(StartP(s.table), OptionSweep(s.table));
+      !error.empty() && (o.from || o.special.startAt.empty()))
     return error;
   if (std::string error = SpecialRangeError(o.special, OptionSweep(s.table).P1,
                                             OptionSweep(s.table).P2, ComponentsOf(table));
