@@ -66,7 +66,8 @@ std::string SettingsHelp(const ProgramInfo &d) {
          ShortReal(d.solve.RELERR) +
          ")\n"
          "  --abserr X    the integrator's absolute tolerance (default: " +
-         ShortReal(d.solve.ABSERR) + ")\n" + (d.ownProblem ? SegmentsHelp() : "");
+         ShortReal(d.solve.ABSERR) + ")\n" + (d.ownProblem ? SegmentsHelp() : "") +
+         (d.params.empty() ? "" : "\n" + d.params);
 }
 
 bool StartsWith(std::string_view s, std::string_view prefix) {
@@ -306,9 +307,14 @@ std::string HelpText(const ProgramInfo &info, bool resumes) {
          "                X (default: the program's step/1024)\n"
          "  --max-step X  with arclength: the largest step (default: 10 times the\n"
          "                program's step)\n"
+         "  --continuation fold --free NAME --start-at FILE:foldK\n"
+         "                follow that fold in the plane of P and the model's parameter\n"
+         "                NAME (see --param) along its arclength: every record a fold,\n"
+         "                ZANFEL.CSV with a column NAME, ZANFEL.SVG NAME against P;\n"
+         "                --reverse the other way; no --resume\n"
          "Special points (the CSV's label column names them: fold1, fold2, ...,\n"
-         "user1, user2, ... and end, the last record of every sweep; the summary\n"
-         "counts them and a terminal gets a table of them at the end):\n"
+         "branch1, ..., user1, user2, ... and end, the last record of every sweep;\n"
+         "the summary counts them and a terminal gets a table of them at the end):\n"
          "  --at P1,P2,... a record at exactly each P the sweep passes (userK); along\n"
          "                the arclength one at every crossing\n"
          "  --profiles labelled|all|LIST\n"
@@ -321,6 +327,13 @@ std::string HelpText(const ProgramInfo &info, bool resumes) {
          "                start from record REF (a number or a label) of an earlier\n"
          "                run's ZANFEL.CSV, with this run's settings\n"
          "  --reverse     with --start-at: go the other way from that record\n"
+         "  --switch      with --start-at FILE:branchK and --continuation arclength:\n"
+         "                follow the branch that crosses there instead, leaving along\n"
+         "                its largest component upwards (--reverse: downwards)\n"
+         "  --branch-points\n"
+         "                a natural sweep looks for branch points too (the arclength\n"
+         "                always does): where the Jacobian's determinant changes sign,\n"
+         "                located in P and recorded as branchK\n"
          "  --check-digits [K]\n"
          "                solve the labelled records and the last of each sweep (with K\n"
          "                also the first and every K-th after it) once more, from the\n"

@@ -99,7 +99,8 @@ void PicturesAtStop() {
 OffFrame OffFrameOf(const CommandLine &line, bool ownProgram) {
   const SettingOptions &o = line.settings;
   const bool settingsOwn = o.from || o.step || o.P1 || o.P2 || o.tolf || o.tolx || o.ntrial ||
-                           o.budgets || o.relerr || o.abserr || o.minStep || o.maxStep;
+                           o.budgets || o.relerr || o.abserr || o.minStep || o.maxStep ||
+                           !o.params.empty();
   const bool asAlways = !ownProgram && !settingsOwn && !line.resume &&
                         o.strategy.value_or(Strategy::Natural) == Strategy::Natural;
   return asAlways ? OffFrame::RangeFault : OffFrame::Clip;

@@ -6,21 +6,7 @@
 set -eu
 bin=${1:-build/bin}
 repeat=${2:-5}
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-best() { # best wall time in ms of REPEAT runs of "$@"
-  b=""
-  i=0
-  while [ "$i" -lt "$repeat" ]; do
-    rm -f "$dir"/ZANFEL.*
-    t0=$(date +%s%N)
-    TERM=xterm "$@" --dir "$dir" --no-window </dev/null >/dev/null 2>&1 || true
-    t=$(( ($(date +%s%N) - t0) / 1000000 ))
-    if [ -z "$b" ] || [ "$t" -lt "$b" ]; then b=$t; fi
-    i=$((i + 1))
-  done
-  echo "$b"
-}
+. "$(dirname "$0")/best_time.sh"
 row() { # name records plain-ms checked-ms
   echo "$1" "$2" "$3" "$4" | awk '{printf "%-20s %5d records  solve %8.3f ms/record  check %8.3f ms/record  ratio %6.1f\n", $1, $2, $3/$2, ($4-$3)/$2, ($4-$3)/$3}'
 }

@@ -2,11 +2,13 @@
 // of one pass, over the ways of following the curve (natural, arclength).
 #pragma once
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
 #include "continuation/arclength.hpp"
 #include "continuation/branch_switch.hpp"
+#include "continuation/fold_curve.hpp"
 #include "continuation/natural.hpp"
 #include "continuation/program.hpp"
 #include "continuation/start_at.hpp"
@@ -94,8 +96,10 @@ void CreateCsvFile(Program<Model> &s, std::string_view program, const SweepRules
   const bool alongArc = s.continuation.AlongArc();
   std::vector<std::string> notes = sweepNotes;
   if (alongArc)
-    notes.push_back(ArclengthNote(s.continuation));
-  s.CSV.Write(CsvHead(program, notes, CsvColumns(rules, alongArc, s.labelled, s.check.on),
+    notes.push_back(s.continuation.FoldCurve() ? FoldCurveNote(s.continuation)
+                                               : ArclengthNote(s.continuation));
+  s.CSV.Write(CsvHead(program, notes,
+                      CsvColumns(rules, alongArc, s.labelled, s.check.on, s.freeName),
                       {solve.NTRIAL, solve.TOLX, solve.TOLF, solve.RELERR, solve.ABSERR},
                       DiffersFromTable(settings, table) ? SettingsText(settings) : ""));
   s.CSV.WriteThrough();
@@ -132,6 +136,23 @@ template <class Model> void EndRun(Program<Model> &s) {
   s.observer.RunEnding();
 }
 
+// The parameters of the run that wrote a start record come with it (the
+// record solves that model); those given on the command line change them.
+// The error of the start file's settings line, or "".
+template <class Table>
+std::string StartParams(const Table &table, const std::string &settings, SettingOptions &options) {
+  SettingOptions recorded;
+  if (std::string error = ParseSettingsText(settings, recorded); !error.empty())
+    return "the settings line: " + error;
+  if (std::string error = ParamsError(ParamNamesOf(table), recorded.params); !error.empty())
+    return "the settings line: " + error;
+  for (const ParamOption &p : recorded.params)
+    if (std::none_of(options.params.begin(), options.params.end(),
+                     [&](const ParamOption &o) { return o.name == p.name; }))
+      options.params.push_back(p);
+  return "";
+}
+
 // --start-at: the record read, and the settings it gives: its P as the
 // start, the step the other way with --reverse. 0, or the status after the
 // message; a record outside this run's range cannot start it.
@@ -142,6 +163,9 @@ int SettingsOfStart(std::string_view program, const OnePassSettings<Model> &tabl
   if (const int status = ReadStartRecord(program, options.special.startAt, rules, start))
     return status;
   options.from = start.row.P;
+  if (const std::string error = StartParams(table, start.settings, options); !error.empty())
+    return CannotStartAt(program, kStartBadData,
+                         std::string(SplitStartAt(options.special.startAt).file) + ": " + error);
   // Switched, --reverse takes the crossing branch's other side, not P's.
   if (options.special.reverse && !options.special.switchBranch)
     options.step = -options.step.value_or(table.sweep.DP);
@@ -171,6 +195,9 @@ RunOutcome RunOnePass(std::string_view program, const OnePassSettings<Model> &ta
   if (options.special.switchBranch)
     if (const int status = SwitchAtStart(program, s, start, options.special.reverse))
       return EndedWith(status);
+  const auto *free = FindParam(ParamNamesOf(table), run.continuation.free);
+  if (run.continuation.FoldCurve())
+    s.freeName = free->name; // SettingsError refused a name the model lacks
   CreateResultsFile(s);
   std::vector<std::string> notes{
       SweepNote("sweep", settings.start.P, settings.sweep, rules.addStep, run)};
@@ -180,8 +207,11 @@ RunOutcome RunOnePass(std::string_view program, const OnePassSettings<Model> &ta
   LoadStart(s.g, settings.start);
   if (startAt)
     LoadStartRecord(s, start, options.special.reverse);
-  if (const Failure failure = RunPass(s, rules, settings.frame, settings.sweep, false);
-      failure != Failure::None)
+  const Failure failure =
+      run.continuation.FoldCurve()
+          ? FoldCurvePass(s, rules, *free, settings.frame, settings.sweep, options.special.reverse)
+          : RunPass(s, rules, settings.frame, settings.sweep, false);
+  if (failure != Failure::None)
     return FailedRun(s, failure);
   EndRun(s);
   return EndedWith(0);

@@ -103,9 +103,12 @@ ProgramInfo InfoShootA1() {
               SteppingText(kShootA1.startMode2.P, kShootA1.sweepMode2.DP, false) +
               "). The curve is y2(1) against H.\nThe results file is created anew for every pass "
               "and keeps the last one.",
-          kShootA1.PMode1, kShootA1.sweepMode1,
+          kShootA1.PMode1,
+          kShootA1.sweepMode1,
           "the passes with H = P (1-11);\n                the passes with y3(0) = P keep their "
-          "own"};
+          "own",
+          false,
+          ParamsHelp(ParamNamesOf(kShootA1), kShootA1.par)};
 }
 
 ProgramInfo InfoShootA2() {
@@ -113,9 +116,12 @@ ProgramInfo InfoShootA2() {
           "Family A with 5 unknowns: two passes with y3(0) = P prescribed and H solved\nfor, " +
               SteppingText(kShootA2.start.P, kShootA2.sweep.DP, false) +
               ". The curve is y2(1) against H.",
-          kShootA2.start.P, kShootA2.sweep,
+          kShootA2.start.P,
+          kShootA2.sweep,
           "the first pass; the second goes on\n                from its end with the same step "
-          "and range"};
+          "and range",
+          false,
+          ParamsHelp(ParamNamesOf(kShootA2), kShootA2.par)};
 }
 
 std::string SettingsErrorA1(const SettingOptions &options) {

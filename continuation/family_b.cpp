@@ -20,7 +20,11 @@ ProgramInfo InfoB(const char *name, const OnePassSettings<FamilyB> &t) {
           "Family B with 9 unknowns: y3(0) = " + SteppingText(t.start.P, t.sweep.DP, false) +
               ", with H\nand the H-derivatives of the solution solved for. The curve is "
               "dy8(1)/dH\nagainst H.",
-          t.start.P, t.sweep, SweepRuleText(false)};
+          t.start.P,
+          t.sweep,
+          SweepRuleText(false),
+          false,
+          ParamsHelp(t.params, t.par)};
 }
 
 } // namespace

@@ -22,7 +22,11 @@ ProgramInfo InfoC(const char *name, const OnePassSettings<FamilyC> &t) {
               ShortReal(t.sweep.P2) +
               ",\nsolving for the second H-derivatives of a known base solution. The curve is\n"
               "y2(1) against H.",
-          t.start.P, t.sweep, SweepRuleText(true)};
+          t.start.P,
+          t.sweep,
+          SweepRuleText(true),
+          false,
+          ParamsHelp(t.params, t.par)};
 }
 
 } // namespace

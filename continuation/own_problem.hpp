@@ -31,6 +31,9 @@ template <ModelWithoutScale Model> struct OwnProblem {
   FrameSettings frame;           // P across, YOUT[N+1] up
   SweepSettings sweep;           // DP > 0 steps upwards, DP < 0 downwards
   EndValueNames names;
+  // The parameters --param sets, by name (continuation/model_params.hpp);
+  // their defaults are `par`. Left out: none.
+  ParamNames<typename Model::Globals::Params> params{};
   SolveSettings solve{}; // the limits of its solves, the built-in ones unless given
 };
 
@@ -72,8 +75,8 @@ template <class Model> struct OwnRun {
       : layout(OwnRecordLayout<Model>(p.names)),
         rules{layout,       Model::N + 1, p.names.v, OwnScale<Model>, OwnPartner<Model>,
               UpwardsOf(p), p.names.z,    p.names.v, p.names.dg},
-        settings{p.par, p.start, p.frame, {std::abs(p.sweep.DP), p.sweep.P1, p.sweep.P2}, p.solve} {
-  }
+        settings{p.par,    p.start, p.frame, {std::abs(p.sweep.DP), p.sweep.P1, p.sweep.P2},
+                 p.params, p.solve} {}
   OwnRun(const OwnRun &) = delete;
 };
 
@@ -94,13 +97,15 @@ RunOutcome ResumeOwnProblem(std::string_view program, const OwnProblem<Model> &p
 // What a program of your own says of itself: its text, its table's sweep.
 template <class Model> ProgramInfo OwnInfo(const char *name, const OwnProblem<Model> &problem) {
   const OwnRun<Model> run(problem);
-  return {name,
-          problem.what,
-          run.settings.start.P,
-          run.settings.sweep,
-          SweepRuleText(UpwardsOf(problem)),
-          true,
-          problem.solve};
+  ProgramInfo info{name,
+                   problem.what,
+                   run.settings.start.P,
+                   run.settings.sweep,
+                   SweepRuleText(UpwardsOf(problem)),
+                   true,
+                   ParamsHelp(problem.params, problem.par),
+                   problem.solve};
+  return info;
 }
 
 // What is wrong with the options for this problem's table; "" when nothing.

@@ -84,6 +84,10 @@ template <ShootingModel Model> struct Program {
   // segment.
   std::unique_ptr<SegmentedShooting<Model>> segments;
   CheckChoice check; // which records are checked, in which arithmetic
+  // Along a fold curve (continuation/fold_curve.hpp): the free parameter,
+  // its CSV column and the plotted value.
+  const char *freeName = nullptr;
+  REAL freeValue = 0.0L;
 
   explicit Program(SweepObserver &o) : observer(o) {}
 };
@@ -153,14 +157,17 @@ template <class Model> struct SweepRules {
 // The CSV's columns under these rules, and their names.
 template <class Model>
 std::vector<CsvColumn> CsvColumnTable(const SweepRules<Model> &rules, bool alongArc,
-                                      bool labelled = false, bool withCheck = false) {
-  return CsvColumnTable<Model::N, Model::NOUT>(
-      rules.layout, {rules.vColumn, rules.dgColumn, rules.zColumn}, alongArc, labelled, withCheck);
+                                      bool labelled = false, bool withCheck = false,
+                                      const char *freeName = nullptr) {
+  return CsvColumnTable<Model::N, Model::NOUT>(rules.layout,
+                                               {rules.vColumn, rules.dgColumn, rules.zColumn},
+                                               alongArc, labelled, withCheck, freeName);
 }
 template <class Model>
 std::vector<std::string> CsvColumns(const SweepRules<Model> &rules, bool alongArc = false,
-                                    bool labelled = false, bool withCheck = false) {
-  return NamesOf(CsvColumnTable(rules, alongArc, labelled, withCheck));
+                                    bool labelled = false, bool withCheck = false,
+                                    const char *freeName = nullptr) {
+  return NamesOf(CsvColumnTable(rules, alongArc, labelled, withCheck, freeName));
 }
 
 // The row of ZANFEL.CSV for the record just written, handed to the file at
@@ -183,6 +190,8 @@ void WriteCsvRow(Program<Model> &s, const SweepRules<Model> &rules, unsigned lon
   row.label = label;
   row.s = s.arclength;
   row.slope = s.slope;
+  row.freeName = s.freeName;
+  row.free = s.freeValue;
   PutCheck(row, s.check, check);
   s.lastRowStart = s.CSV.Written();
   s.CSV.Write(FormatCsvRow(row, rules.layout));
@@ -215,7 +224,8 @@ void RecordPoint(Program<Model> &s, const SweepRules<Model> &rules, unsigned lon
   const RecordLabel label = NextLabel(s, kind);
   NoteRecordState(s.profiles, s.special.profiles, s.g);
   // The point is plotted where the last trajectory left H.
-  s.observer.Solved(s.g.H, s.g.YOUT[rules.plotIndex]);
+  const REAL plotted = s.freeName ? s.freeValue : s.g.YOUT[rules.plotIndex];
+  s.observer.Solved(s.g.H, plotted);
   s.g.H = rules.scale(s);
   s.H1 = rules.partner(s);
   // The node states first, then the record, then its row: a run cut off
@@ -232,9 +242,8 @@ void RecordPoint(Program<Model> &s, const SweepRules<Model> &rules, unsigned lon
   ++s.records;
   WriteCsvRow(s, rules, MessageCount() - messagesBefore, label, check);
   ProfileRecord(s.profiles, s.special.profiles, s.lastRow.record, label);
-  s.observer.Recorded(
-      {s.pass, s.g.H, s.g.YOUT[rules.plotIndex], kind, s.g.P, label.number, check.digits}, s.g.P,
-      s.records, s.g.ITER);
+  s.observer.Recorded({s.pass, s.g.H, plotted, kind, s.g.P, label.number, check.digits}, s.g.P,
+                      s.records, s.g.ITER);
 }
 
 } // namespace zanfel

@@ -19,6 +19,7 @@ struct ProgramInfo {
   // A program of one's own: P is its horizontal axis, and its frame was not
   // made for the curve of every run.
   bool ownProblem = false;
+  std::string params{};  // the lines of --help that list the model's named parameters
   SolveSettings solve{}; // the limits of its solves that the options set
 };
 

@@ -81,6 +81,8 @@ std::string SettingsLineFault(std::string_view line, const RunSettings<Table> &r
     return "the settings line changes a sweep setting: " + conflict.substr(0, conflict.find(" ("));
   if (!SameCuts(o.cuts.value_or(SegmentCuts{}), run.cuts))
     return "the settings line changes the segments";
+  if (!ParamsConflict(ParamNamesOf(run.table), run.table.par, o.params).empty())
+    return "the settings line changes a parameter of the model";
   solve = Settle(run.table, o).solve;
   return "";
 }
@@ -97,6 +99,8 @@ int RecordedSettings(std::string_view program, const ResumeFiles &files, const T
   SettingOptions recorded;
   if (const std::string error = ParseSettingsText(files.settings, recorded); !error.empty())
     return CannotResume(program, kResumeBadData, "ZANFEL.CSV: the settings line: " + error);
+  if (const std::string error = ParamsError(ParamNamesOf(table), recorded.params); !error.empty())
+    return CannotResume(program, kResumeBadData, "ZANFEL.CSV: the settings line: " + error);
   run = Settle(table, recorded);
   run.records = given.records.value_or(0);
   if (const std::string conflict = SpecialConflict(given.special, recorded.special);
@@ -106,6 +110,8 @@ int RecordedSettings(std::string_view program, const ResumeFiles &files, const T
   std::string conflict = SettingsConflict(StartP(t), OptionSweep(t), run.continuation, given);
   if (conflict.empty())
     conflict = CutsConflict(run.cuts, given);
+  if (conflict.empty())
+    conflict = ParamsConflict(ParamNamesOf(run.table), run.table.par, given.params);
   return conflict.empty() ? 0 : CannotResume(program, kResumeBadData, conflict);
 }
 
@@ -396,6 +402,10 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
   RunSettings<OnePassSettings<Model>> run{table, table.solve, {}, 0, {}, {}, {}};
   if (const int status = RecordedSettings(program, files, table, options, run))
     return EndedWith(status);
+  if (run.continuation.FoldCurve())
+    return EndedWith(CannotResume(program, kResumeBadData,
+                                  "a fold curve (--continuation fold) does not resume; start it "
+                                  "again from its last fold with --start-at"));
   // The way of continuation is the recorded one, and the rows are its own.
   const bool alongArc = run.continuation.AlongArc();
   files.alongArc = alongArc;

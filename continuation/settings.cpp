@@ -92,8 +92,11 @@ bool ParseStrategy(std::string_view value, SettingOptions &o, std::string &error
     o.strategy = Strategy::Arclength;
   else if (value == "natural")
     o.strategy = Strategy::Natural;
+  else if (value == "fold")
+    o.strategy = Strategy::Fold;
   else
-    error = "--continuation wants natural or arclength, not '" + std::string(value) + "'";
+    error = "--continuation wants natural or arclength (or fold, with --free), not '" +
+            std::string(value) + "'";
   return true;
 }
 
@@ -108,11 +111,12 @@ bool ParseWholeOption(std::string_view name, std::string_view value, long high,
 
 } // namespace
 
-const std::string_view kSettingNames[16] = {
+const std::string_view kSettingNames[18] = {
     "--from",     "--step",     "--range",        "--records",
     "--tolf",     "--tolx",     "--ntrial",       "--budgets",
     "--relerr",   "--abserr",   "--continuation", "--min-step",
-    "--max-step", "--segments", "--nodes",        "--check-digits-precision"};
+    "--max-step", "--segments", "--nodes",        "--check-digits-precision",
+    "--param",    "--free"};
 
 std::string ParseCheckDigits(const char *value, SettingOptions &o) {
   long K = 0;
@@ -149,6 +153,16 @@ bool ParseSettingOption(std::string_view name, std::string_view value, SettingOp
   if (std::find(std::begin(kSettingNames), std::end(kSettingNames), name) ==
       std::end(kSettingNames))
     return false;
+  if (name == "--param") {
+    error = ParseParamOption(value, o.params);
+    return true;
+  }
+  if (name == "--free") {
+    if (value.empty())
+      error = "--free wants the name of a parameter of the model";
+    o.free = std::string(value);
+    return true;
+  }
   const bool whole = name == "--records" || name == "--ntrial" || name == "--budgets";
   if (name == "--segments" || name == "--nodes") {
     SegmentCuts cuts;
@@ -189,8 +203,27 @@ bool ParseSettingOption(std::string_view name, std::string_view value, SettingOp
   return false;
 }
 
+// --continuation fold follows a fold: it starts at one, with the parameter
+// that moves named.
+std::string FoldCombinationError(const SettingOptions &o) {
+  const bool fold = o.strategy == Strategy::Fold;
+  if (!fold)
+    return o.free ? "--free goes with --continuation fold" : "";
+  if (!o.free)
+    return "--continuation fold wants --free NAME, the parameter that moves with P";
+  RecordLabel label;
+  if (o.special.startAt.empty() || !ParseLabel(SplitStartAt(o.special.startAt).ref, label) ||
+      label.kind != RecordKind::Fold)
+    return "--continuation fold starts at a fold: --start-at FILE:foldK";
+  if (!o.special.at.empty())
+    return "--at goes with the natural or the arclength continuation, not --continuation fold";
+  return "";
+}
+
 std::string CombinationError(const SettingOptions &o) {
-  if (o.strategy != Strategy::Arclength && (o.minStep || o.maxStep))
+  if (const std::string error = FoldCombinationError(o); !error.empty())
+    return error;
+  if (!(o.strategy && *o.strategy != Strategy::Natural) && (o.minStep || o.maxStep))
     return "--min-step and --max-step go with --continuation arclength";
   if (o.minStep && o.maxStep && *o.minStep > *o.maxStep)
     return "--min-step is greater than --max-step";
@@ -199,7 +232,7 @@ std::string CombinationError(const SettingOptions &o) {
            "arclength";
   if (o.special.branchPoints && o.cuts && o.cuts->Multiple())
     return "--branch-points goes with single shooting, not --segments or --nodes";
-  if (o.strategy == Strategy::Arclength && o.cuts && o.cuts->Multiple())
+  if (o.strategy && *o.strategy != Strategy::Natural && o.cuts && o.cuts->Multiple())
     return "--segments and --nodes go with the natural continuation, not --continuation arclength";
   // A profile integrates the whole interval from the unknowns, which is what
   // multiple shooting avoids.
@@ -218,7 +251,8 @@ std::string SettingsText(REAL from, const SweepSettings &sweep, const SolveSetti
                      std::to_string(solve.NTRIAL) + " --budgets " + std::to_string(solve.budgets) +
                      " --relerr " + FullReal(solve.RELERR) + " --abserr " + FullReal(solve.ABSERR);
   if (continuation.AlongArc()) {
-    text += " --continuation arclength";
+    text += continuation.FoldCurve() ? " --continuation fold --free " + continuation.free
+                                     : std::string(" --continuation arclength");
     if (continuation.minStep > 0.0L)
       text += " --min-step " + FullReal(continuation.minStep);
     if (continuation.maxStep > 0.0L)
@@ -252,6 +286,16 @@ std::string ParseSettingsText(std::string_view text, SettingOptions &o) {
     if (words[i] == "--branch-points") {
       o.special.branchPoints = true;
       --i;
+      continue;
+    }
+    // A settings line names each parameter once, and may name several.
+    if (words[i] == "--param" && i + 1 < words.size()) {
+      const std::string_view name = words[i + 1].substr(0, words[i + 1].find('='));
+      for (const ParamOption &p : o.params)
+        if (p.name == name)
+          return "--param " + std::string(name) + " is given twice";
+      if (std::string e = ParseParamOption(words[i + 1], o.params); !e.empty())
+        return e;
       continue;
     }
     if (i + 1 >= words.size() || words[i] == "--records" ||

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "check/check_choice.hpp"
+#include "continuation/model_params.hpp"
 #include "continuation/special_options.hpp"
 #include "continuation/strategy.hpp"
 #include "models/family_a.hpp"
@@ -42,6 +43,7 @@ template <class Model> struct OnePassSettings {
   StartSettings<Model::N> start;
   FrameSettings frame;
   SweepSettings sweep;
+  ParamNames<typename Model::Params> params = kFamilyParams<typename Model::Params>;
   SolveSettings solve{};
 };
 
@@ -154,6 +156,8 @@ struct SettingOptions {
   // --check-digits: 0 bare (labelled records and the last), K every K-th too.
   std::optional<long> checkDigits;
   std::optional<long> checkPrecision; // --check-digits-precision: 80 or 128
+  std::vector<ParamOption> params;    // --param NAME=VALUE, in the order given
+  std::optional<std::string> free;    // --free NAME, with --continuation fold
 };
 
 // The settings one run uses: the program's table with the options over it.
@@ -166,6 +170,7 @@ template <class Table> struct RunSettings {
   SpecialOptions special;
   SegmentCuts cuts; // of the multiple shooting; one segment: single shooting
   CheckChoice check;
+  std::string params{}; // " --param NAME=VALUE" for each that differs from the table
 };
 
 // The start P and the sweep that --from, --step and --range set: a
@@ -190,6 +195,38 @@ inline SweepSettings &OptionSweep(ShootA2Settings &t) {
   return t.sweep;
 }
 
+// The named parameters of a program's model (continuation/model_params.hpp).
+template <class Model>
+ParamNames<typename Model::Params> ParamNamesOf(const OnePassSettings<Model> &t) {
+  return t.params;
+}
+inline ParamNames<ParamsA> ParamNamesOf(const ShootA1Settings &) {
+  return kParamsA;
+}
+inline ParamNames<ParamsA> ParamNamesOf(const ShootA2Settings &) {
+  return kParamsA;
+}
+
+// A model may say how its sweep of P scales with its parameters
+// (`static REAL SweepScale(const Params &)`, 1 for the table's own): the
+// start, the step, the range and the frame across are multiplied by it
+// when the parameters differ from the table's, before --from, --step and
+// --range apply. Bratu's on [0, L] scales them by 1/L^2.
+template <class Model>
+void ScaleSweepToParams(OnePassSettings<Model> &t, const OnePassSettings<Model> &table) {
+  if constexpr (requires(const typename Model::Params &p) { Model::SweepScale(p); }) {
+    if (ParamsText(t.params, t.par, table.par).empty())
+      return;
+    const REAL f = Model::SweepScale(t.par);
+    t.start.P *= f;
+    t.sweep.DP *= f;
+    t.sweep.P1 *= f;
+    t.sweep.P2 *= f;
+    t.frame.XI *= f;
+  }
+}
+template <class Table> void ScaleSweepToParams(Table &, const Table &) {}
+
 CheckChoice CheckChoiceOf(const SettingOptions &o);
 
 // The limits of a table's solves: its own where it has them.
@@ -202,6 +239,9 @@ template <class Table> const SolveSettings &TableSolve(const Table &) {
 
 template <class Table> RunSettings<Table> Settle(const Table &table, const SettingOptions &o) {
   RunSettings<Table> s{table, TableSolve(table), {}, 0, {}, {}, {}};
+  ApplyParams(ParamNamesOf(table), s.table.par, o.params);
+  s.params = ParamsText(ParamNamesOf(table), s.table.par, table.par);
+  ScaleSweepToParams(s.table, table);
   SweepSettings &sweep = OptionSweep(s.table);
   StartP(s.table) = o.from.value_or(StartP(s.table));
   sweep.DP = o.step.value_or(sweep.DP);
@@ -216,6 +256,7 @@ template <class Table> RunSettings<Table> Settle(const Table &table, const Setti
   s.continuation.strategy = o.strategy.value_or(Strategy::Natural);
   s.continuation.minStep = o.minStep.value_or(0.0L);
   s.continuation.maxStep = o.maxStep.value_or(0.0L);
+  s.continuation.free = o.free.value_or("");
   s.records = o.records.value_or(0);
   s.special = o.special;
   s.cuts = o.cuts.value_or(SegmentCuts{});
@@ -231,7 +272,7 @@ template <class Table> std::string SettingsText(const RunSettings<Table> &s) {
   Table t = s.table;
   const SweepSettings &sweep = OptionSweep(t);
   return SettingsText(StartP(t), sweep, s.solve, s.continuation) + SegmentCutsText(s.cuts) +
-         SpecialSettingsText(s.special) + CheckText(s.check);
+         SpecialSettingsText(s.special) + CheckText(s.check) + s.params;
 }
 std::string SettingsText(REAL from, const SweepSettings &sweep, const SolveSettings &solve,
                          const ContinuationChoice &continuation);
@@ -246,9 +287,9 @@ template <class Table> bool DiffersFromTable(const RunSettings<Table> &s, const 
 // The setting options, each with a value: --from, --step, --range,
 // --records, --tolf, --tolx, --ntrial, --budgets, --relerr, --abserr,
 // --continuation, --min-step, --max-step, --segments, --nodes,
-// --check-digits-precision. (--check-digits, whose value may be left out,
-// is read by ParseCheckDigits.)
-extern const std::string_view kSettingNames[16];
+// --check-digits-precision, --param, --free. (--check-digits, whose value
+// may be left out, is read by ParseCheckDigits.)
+extern const std::string_view kSettingNames[18];
 
 // --check-digits with its value K, or bare when `value` is null: the error,
 // or "".
@@ -289,8 +330,15 @@ constexpr int ComponentsOf(const ShootA2Settings &) {
 }
 
 template <class Table> std::string SettingsError(const Table &table, const SettingOptions &o) {
+  if (std::string error = ParamsError(ParamNamesOf(table), o.params); !error.empty())
+    return error;
+  if (o.free && !FindParam(ParamNamesOf(table), *o.free))
+    return "--free " + *o.free + ": the model has no parameter of that name";
   RunSettings<Table> s = Settle(table, o);
-  if (std::string error = StartError(StartP(s.table), OptionSweep(s.table)); !error.empty())
+  // A start at a record (--start-at) is checked against the range once the
+  // record's P is known.
+  if (std::string error = StartError(StartP(s.table), OptionSweep(s.table));
+      !error.empty() && (o.from || o.special.startAt.empty()))
     return error;
   if (std::string error = SpecialRangeError(o.special, OptionSweep(s.table).P1,
                                             OptionSweep(s.table).P2, ComponentsOf(table));

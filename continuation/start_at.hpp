@@ -29,7 +29,8 @@ int CannotStartAt(std::string_view program, int status, std::string_view why);
 template <class Model> struct StartRecord {
   CsvRow<Model::N, Model::NOUT> row, before;
   bool haveBefore = false;
-  std::string note; // for the CSV head: the file and the record
+  std::string note;     // for the CSV head: the file and the record
+  std::string settings; // the file's "# settings:" value ("" when it has none)
 };
 
 // The earlier run's file as read: its head and its rows' lines.
@@ -114,6 +115,7 @@ int ReadStartRecord(std::string_view program, std::string_view startAt,
     start.haveBefore = at > 0 && rows[static_cast<std::size_t>(at - 1)].pass == start.row.pass;
     if (start.haveBefore)
       start.before = rows[static_cast<std::size_t>(at - 1)];
+    start.settings = HeadValue(f.head, "settings");
     start.note = "started at: " + std::string(startAt) + ", record " +
                  std::to_string(start.row.record) + ", P = " + FullReal(start.row.P);
     return 0;

@@ -5,12 +5,15 @@
 #pragma once
 
 #include <cmath>
+#include <string>
 
 #include "runtime/types.hpp"
 
 namespace zanfel {
 
-enum class Strategy { Natural, Arclength };
+// Fold: the fold a run starts at followed in the plane of P and a named
+// parameter of the model (continuation/fold_curve.hpp).
+enum class Strategy { Natural, Arclength, Fold };
 
 // Defaults of the step bounds along the curve, relative to the program's
 // step.
@@ -23,6 +26,7 @@ struct ContinuationChoice {
   // 10 |step| of the program's step.
   REAL minStep = 0.0L;
   REAL maxStep = 0.0L;
+  std::string free; // with Fold: the parameter that moves with P (--free NAME)
 
   REAL MinStep(REAL programStep) const {
     return minStep > 0.0L ? minStep : fabsl(programStep) / kMinStepDivisor;
@@ -30,7 +34,10 @@ struct ContinuationChoice {
   REAL MaxStep(REAL programStep) const {
     return maxStep > 0.0L ? maxStep : kMaxStepFactor * fabsl(programStep);
   }
-  bool AlongArc() const { return strategy == Strategy::Arclength; }
+  // A fold curve is followed along its arclength too, and its rows are
+  // those of the arclength with one more column.
+  bool AlongArc() const { return strategy != Strategy::Natural; }
+  bool FoldCurve() const { return strategy == Strategy::Fold; }
 };
 
 } // namespace zanfel

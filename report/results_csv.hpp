@@ -45,6 +45,9 @@ template <int N, int NOUT> struct CsvRow {
   CheckDigits digits;
   Array1<CheckedValue, 1, N> checkX;
   CheckedValue checkV; // the checked plotted value
+  // Along a fold curve only: the free parameter's name and value.
+  const char *freeName = nullptr;
+  REAL free = 0.0L;
 };
 
 // The end values with a column, in column order: the N residuals, then y2(1)
@@ -98,6 +101,8 @@ void VisitCsvColumns(Row &row, const RecordLayout &L, const EndColumnNames &name
     visit(ColumnName{"s"}, row.s);
     visit(ColumnName{"dPds"}, row.slope);
   }
+  if (row.freeName)
+    visit(ColumnName{row.freeName}, row.free);
   if (row.withCheck) {
     visit(ColumnName{"digits"}, row.digits);
     for (int I = 1; I <= N; ++I)
@@ -136,12 +141,13 @@ struct CsvColumn {
 // values.
 template <int N, int NOUT>
 std::vector<CsvColumn> CsvColumnTable(const RecordLayout &L, const EndColumnNames &names,
-                                      bool alongArc, bool labelled = false,
-                                      bool withCheck = false) {
+                                      bool alongArc, bool labelled = false, bool withCheck = false,
+                                      const char *freeName = nullptr) {
   CsvRow<N, NOUT> row;
   row.alongArc = alongArc;
   row.labelled = labelled;
   row.withCheck = withCheck;
+  row.freeName = freeName;
   std::vector<CsvColumn> columns;
   VisitCsvColumns(row, L, names, N, [&](const ColumnName &name, const auto &field) {
     columns.push_back({name.Text(), TypeOf(field)});

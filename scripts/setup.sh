@@ -4,7 +4,7 @@
 set -eu
 packages="g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   libsdl2-dev libsdl2-gfx-dev libpng-dev libx11-dev xvfb x11-apps x11-utils clang-format help2man
-  libxml2-utils"
+  libxml2-utils parallel"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -58,6 +58,7 @@ inline constexpr zanfel::OwnProblem<Elastica> kOwnProblem{
     {10.0L, 1.0L, 0, 10, -4, 4},
     {0.25L, 0.0L, 100.0L},
     {"theta_0", "theta_1", "dE", "E="},
+    {},
     // A tenth of the built-in relative tolerance: near theta(0) = 180 degrees
     // the buckled branch magnifies the integrator's error in lambda.
     {100, 1.0E-15L, 1.0E-15L, 1, 1.0E-10L, 1.0E-15L}};
