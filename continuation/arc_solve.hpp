@@ -24,6 +24,21 @@ inline bool Failed(Attempt a) {
   return a == Attempt::IterationLimit || a == Attempt::InvalidCall;
 }
 
+// What a start that could not be solved comes to: there is no shorter step
+// to try. None for a solved one.
+inline Failure StartFailure(Attempt a) {
+  switch (a) {
+  case Attempt::Solved:
+    break;
+  case Attempt::IterationLimit:
+  case Attempt::InvalidCall:
+    return Failure::StartNotSolved;
+  case Attempt::SingularMatrix:
+    return Failure::SingularMatrix;
+  }
+  return Failure::None;
+}
+
 template <class Model> ArcVector<Model> PointOf(const Program<Model> &s) {
   ArcVector<Model> Z;
   for (int I = 1; I <= Model::N; ++I)

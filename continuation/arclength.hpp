@@ -61,15 +61,8 @@ public:
   // natural sweep's is, then the sweep. A start that cannot be solved ends
   // the run with the reason in the trace: there is no shorter step to try.
   [[nodiscard]] Failure Run() {
-    switch (RecordStart()) {
-    case Attempt::Solved:
-      break;
-    case Attempt::IterationLimit:
-    case Attempt::InvalidCall:
-      return Failure::StartNotSolved;
-    case Attempt::SingularMatrix:
-      return Failure::SingularMatrix;
-    }
+    if (const Failure failure = StartFailure(RecordStart()); failure != Failure::None)
+      return failure;
     if (Enough())
       return End(SweepEnd::Records);
     if (s_.observer.KeyPressed())

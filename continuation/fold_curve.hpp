@@ -63,15 +63,9 @@ public:
     Vec start = Point();
     Vec W;
     const unsigned long messagesBefore = MessageCount();
-    switch (SolveAlong(start, dir_, 0.0L, W)) {
-    case Attempt::Solved:
-      break;
-    case Attempt::IterationLimit:
-    case Attempt::InvalidCall:
-      return Failure::StartNotSolved;
-    case Attempt::SingularMatrix:
-      return Failure::SingularMatrix;
-    }
+    if (const Failure failure = StartFailure(SolveAlong(start, dir_, 0.0L, W));
+        failure != Failure::None)
+      return failure;
     last_ = W;
     Record(W, W, messagesBefore);
     for (;;) {
