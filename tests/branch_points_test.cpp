@@ -106,6 +106,31 @@ TEST(BranchPoints, TheElasticaBucklesAtEachBranchPointOfItsTrivialBranch) {
                  {"--start-at", from, "--switch", "--reverse", "--continuation", "arclength"});
   ASSERT_EQ(other.status, 0) << other.err;
   ExpectTheBuckledBranch(ReadFile(down.File("ZANFEL.CSV")), -1);
+
+  // The three branches in one picture, each named by its folder.
+  ChildSetup setup;
+  setup.dir = trivial.Path();
+  setup.args = {"--y",
+                "theta_0",
+                "--out",
+                "branches.svg",
+                trivial.File("ZANFEL.CSV"),
+                up.File("ZANFEL.CSV"),
+                down.File("ZANFEL.CSV")};
+  ASSERT_EQ(RunBuilt(setup, "zanfel_curves").status, 0);
+  const std::string all = ReadFile(trivial.File("branches.svg"));
+  EXPECT_NE(all.find("<title>elastica \u2014 3 curves"), std::string::npos);
+  std::size_t entries = 0, branchMarks = 0;
+  for (std::size_t at = 0; (at = all.find("class=\"legend-entry\"", at)) != std::string::npos; ++at)
+    ++entries;
+  for (std::size_t at = 0; (at = all.find("class=\"branch\"", at)) != std::string::npos; ++at)
+    ++branchMarks;
+  EXPECT_EQ(entries, 3u);
+  EXPECT_EQ(branchMarks, 3u);
+  setup.args = {"--y", "theta", "--out", "x.svg", trivial.File("ZANFEL.CSV")};
+  const ChildResult wrong = RunBuilt(setup, "zanfel_curves");
+  EXPECT_EQ(wrong.status, 65) << wrong.err;
+  EXPECT_FALSE(Exists(trivial.File("x.svg")));
 }
 
 // A natural sweep with --branch-points finds the same points, and its own
