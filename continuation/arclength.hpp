@@ -105,7 +105,7 @@ private:
         continue;
       }
       if (s_.g.P > s_.P2 || s_.g.P < s_.P1)
-        return LeaveRange();
+        return LeaveRange(jacobian, scale);
       ArcPoint<Model> next{PointOf(s_)};
       if (!SlopeOfP(jacobian, scale, next.slope, next.det))
         return Failure::SingularMatrix;
@@ -123,8 +123,16 @@ private:
   }
 
   // The point solved lies beyond the range: the values of --at the curve
-  // crosses on the way there are still recorded.
-  Failure LeaveRange() {
+  // crosses on the way there are still recorded, and a branch point passed
+  // inside the range.
+  Failure LeaveRange(const ArcMatrix<Model> &jacobian, const ArcVector<Model> &scale) {
+    ArcPoint<Model> out{PointOf(s_)};
+    if (SlopeOfP(jacobian, scale, out.slope, out.det) &&
+        std::signbit(out.det) != std::signbit(last_.det)) {
+      if (const Failure failure = PassSpecialPoints(out, true); failure != Failure::None)
+        return failure;
+      return End(SweepEnd::LeftRange);
+    }
     if (!s_.special.at.empty())
       if (const Failure failure = RecordCrossings(last_, ArcPoint<Model>{PointOf(s_)});
           failure != Failure::None)
@@ -201,9 +209,10 @@ private:
   // What lies between the last point and `next`: a fold where dP/ds changed
   // sign, a branch point where the orientation did, and the crossings of the
   // values of --at, each recorded before `next` in the order of the curve.
-  // The program state is next's again afterwards.
-  [[nodiscard]] Failure PassSpecialPoints(const ArcPoint<Model> &next) {
-    const bool folds = std::signbit(next.slope) != std::signbit(last_.slope);
+  // The program state is next's again afterwards. Beyond the range (`next`
+  // outside it) only what lies inside is recorded, and no fold is sought.
+  [[nodiscard]] Failure PassSpecialPoints(const ArcPoint<Model> &next, bool beyond = false) {
+    const bool folds = !beyond && std::signbit(next.slope) != std::signbit(last_.slope);
     const bool branches = std::signbit(next.det) != std::signbit(last_.det);
     if (!folds && !branches && s_.special.at.empty())
       return Failure::None;
@@ -215,6 +224,10 @@ private:
     if (branches)
       if (const Failure failure = LocateBranch(next, found); failure != Failure::None)
         return failure;
+    std::erase_if(found, [&](const Located &x) {
+      const REAL P = x.point.Z[Model::N + 1];
+      return P > s_.P2 || P < s_.P1;
+    });
     const ArcVector<Model> scale = ScaleAt(last_.Z);
     std::sort(found.begin(), found.end(), [&](const Located &x, const Located &y) {
       return Distance(last_.Z, x.point.Z, scale) < Distance(last_.Z, y.point.Z, scale);

@@ -53,16 +53,21 @@ template <class Model>
 // last record's, the branch point between them is located and recorded. The
 // ends are solved again from the two records, so that the search depends on
 // them alone (a resumed sweep has only their rows). The program state is the
-// point's again afterwards; the watch holds it for the next step.
+// point's again afterwards; the watch holds it for the next step. The
+// messages of the location are the branch point's, not the step's: they
+// move `stepMessagesBefore` on.
 template <class Model>
-[[nodiscard]] Failure PassNaturalBranchPoint(Program<Model> &s, const SweepRules<Model> &rules) {
+[[nodiscard]] Failure PassNaturalBranchPoint(Program<Model> &s, const SweepRules<Model> &rules,
+                                             unsigned long &stepMessagesBefore) {
   NaturalBranchWatch<Model::N> &w = s.branchWatch;
   const REAL det = JacobianDeterminant(s);
   const typename Model::Globals atNext = s.g;
   const bool flipped = w.have && std::signbit(det) != std::signbit(w.det);
   Failure failure = Failure::None;
+  const unsigned long before = MessageCount();
   if (flipped)
     failure = LocateNaturalBranchPoint(s, rules, atNext);
+  stepMessagesBefore += MessageCount() - before;
   s.g = atNext;
   w = {det, atNext.P, atNext.X, true};
   return failure;

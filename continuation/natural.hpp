@@ -34,11 +34,12 @@ template <class Model>
 [[nodiscard]] Failure Sweep(Program<Model> &s, const SweepRules<Model> &rules) {
   for (;;) {
     s.observer.AtSafePoint(s.g.P); // every record so far is whole in the file
-    const unsigned long messagesBefore = MessageCount();
+    unsigned long messagesBefore = MessageCount();
     if (const Failure failure = Solve(s); failure != Failure::None)
       return failure;
     if (s.special.branchPoints)
-      if (const Failure failure = PassNaturalBranchPoint(s, rules); failure != Failure::None)
+      if (const Failure failure = PassNaturalBranchPoint(s, rules, messagesBefore);
+          failure != Failure::None)
         return failure;
     RecordPoint(s, rules, messagesBefore, StepKind(s), OutsideRange(s, NextP(s, rules)));
     const REAL recordedP = s.g.P;

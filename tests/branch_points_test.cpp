@@ -172,12 +172,20 @@ TEST(BranchPoints, AStopAtTheLocationResumesToTheSameFiles) {
   EXPECT_EQ(ReadFile(stopped.File("ZANFEL.RES")), ReadFile(whole.File("ZANFEL.RES")));
 }
 
-// --switch without a start, along a natural sweep, at a record that is no
-// branch point, or with --resume: refused in one line, no file touched.
+// A branch point passed on the step that leaves the range is recorded
+// still, the last record. --switch without a start, along a natural sweep,
+// at a record that is no branch point, or with --resume: refused in one
+// line, no file touched.
 TEST(BranchPoints, SwitchesThatCannotBeMadeAreRefused) {
   const TempDir earlier, dir;
-  ASSERT_EQ(RunExample(earlier, "elastica", {"--continuation", "arclength"}).status, 0);
+  ASSERT_EQ(
+      RunExample(earlier, "elastica", {"--continuation", "arclength", "--range", "0:10"}).status,
+      0);
   const std::string csv = earlier.File("ZANFEL.CSV");
+  const std::vector<std::string> labels = Labels(ReadFile(csv));
+  ASSERT_FALSE(labels.empty());
+  EXPECT_EQ(labels.back(), "branch1");
+  EXPECT_LT(RelativeError(CsvRows(ReadFile(csv)).back().at("P"), kBranchLambdas[0]), 1e-9L);
   const struct {
     std::vector<std::string> args;
     int status;
