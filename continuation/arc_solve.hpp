@@ -39,6 +39,19 @@ inline Failure StartFailure(Attempt a) {
   return Failure::None;
 }
 
+// What a sweep along a curve does after an attempt at its next point: go
+// on with the point, try again with the step halved, end at the least step,
+// or end the run at a singular matrix.
+enum class NextMove { Solved, Retry, MinStep, Singular };
+inline NextMove AfterAttempt(Attempt a, REAL &step, REAL minStep) {
+  if (a == Attempt::SingularMatrix)
+    return NextMove::Singular;
+  if (!Failed(a))
+    return NextMove::Solved;
+  step = step / 2.0L;
+  return step < minStep ? NextMove::MinStep : NextMove::Retry;
+}
+
 template <class Model> ArcVector<Model> PointOf(const Program<Model> &s) {
   ArcVector<Model> Z;
   for (int I = 1; I <= Model::N; ++I)

@@ -95,14 +95,16 @@ private:
       const unsigned long messagesBefore = MessageCount();
       ArcMatrix<Model> jacobian;
       const ArcVector<Model> scale = ScaleAt(last_.Z);
-      const Attempt attempt = SolveAlong(s_, last_.Z, dir_, step_, scale, jacobian);
-      if (attempt == Attempt::SingularMatrix)
+      switch (
+          AfterAttempt(SolveAlong(s_, last_.Z, dir_, step_, scale, jacobian), step_, minStep_)) {
+      case NextMove::Singular:
         return Failure::SingularMatrix;
-      if (Failed(attempt)) {
-        step_ = step_ / 2.0L;
-        if (step_ < minStep_)
-          return End(SweepEnd::MinStep);
+      case NextMove::MinStep:
+        return End(SweepEnd::MinStep);
+      case NextMove::Retry:
         continue;
+      case NextMove::Solved:
+        break;
       }
       if (s_.g.P > s_.P2 || s_.g.P < s_.P1)
         return LeaveRange(jacobian, scale);

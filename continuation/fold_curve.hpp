@@ -76,14 +76,15 @@ public:
       s_.observer.AtSafePoint(s_.g.P);
       const unsigned long before = MessageCount();
       Vec next;
-      const Attempt attempt = SolveAlong(last_, dir_, step_, next);
-      if (attempt == Attempt::SingularMatrix)
+      switch (AfterAttempt(SolveAlong(last_, dir_, step_, next), step_, minStep_)) {
+      case NextMove::Singular:
         return Failure::SingularMatrix;
-      if (Failed(attempt)) {
-        step_ = step_ / 2.0L;
-        if (step_ < minStep_)
-          return End(SweepEnd::MinStep);
+      case NextMove::MinStep:
+        return End(SweepEnd::MinStep);
+      case NextMove::Retry:
         continue;
+      case NextMove::Solved:
+        break;
       }
       if (next[N + 1] > s_.P2 || next[N + 1] < s_.P1 || (free_.positive && !(next[NW] > 0.0L)))
         return End(SweepEnd::LeftRange);
