@@ -120,11 +120,12 @@ int SwitchAtStart(std::string_view program, Program<Model> &s, StartRecord<Model
 // line; false when the head has none (a run that did not switch).
 template <int NA> bool SwitchedDirection(std::string_view head, GLNARRAY<NA> &dir) {
   const std::string line = HeadValue(head, kSwitchedKey);
-  const std::size_t along = line.rfind(" along ");
+  constexpr std::string_view kAlong = " along ";
+  const std::size_t along = line.rfind(kAlong);
   if (along == std::string::npos)
     return false;
   const std::vector<std::string_view> fields =
-      SplitFields(std::string_view(line).substr(along + 7));
+      SplitFields(std::string_view(line).substr(along + kAlong.size()));
   if (fields.size() != static_cast<std::size_t>(NA))
     return false;
   for (int I = 1; I <= NA; ++I)
