@@ -60,8 +60,7 @@ std::string SettingsHelp(const ProgramInfo &d) {
          "                evaluations before \"Cлишкoм много шагов\" (default: " +
          std::to_string(d.solve.budgets) +
          ")\n"
-         "  --relerr X    the integrator's relative tolerance; one below what the\n"
-         "                arithmetic resolves is raised, with the integrator's message\n"
+         "  --relerr X    the integrator's relative tolerance, above 1e-16\n"
          "                (default: " +
          ShortReal(d.solve.RELERR) +
          ")\n"

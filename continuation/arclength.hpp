@@ -38,7 +38,12 @@ inline std::string ArclengthNote(const ContinuationChoice &c) {
   note += c.minStep > 0.0L ? ShortReal(c.minStep) : std::string("|DP|/1024");
   note += " and ";
   note += c.maxStep > 0.0L ? ShortReal(c.maxStep) : std::string("10|DP|");
-  note += "; a fold where dP/ds changes sign, located to |dP/ds| <= 1E-10";
+  // The search mostly stops on its bracket: the slope it brackets is a
+  // difference quotient, good to about 1E-5, so |dP/ds| itself rarely gets
+  // below 1E-10.
+  note += "; a fold where dP/ds changes sign, located where |dP/ds| <= 1E-10 or its bracket "
+          "is narrower than 1E-10 of the step, after at most " +
+          std::to_string(kFoldIterations) + " solves (dP/ds is good to about 1E-5)";
   return note;
 }
 

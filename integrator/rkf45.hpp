@@ -441,7 +441,8 @@ inline Entry CheckEntry(INT16 NEQN, const REALTYPE &T, REALTYPE TOUT, REALTYPE R
 // inlined too.
 template <PROCTYPE F>
 [[gnu::flatten]] void RKFS(F &f, INT16 NEQN, ARRAYTYPE Y, REALTYPE &T, REALTYPE TOUT,
-                           REALTYPE &RELERR, REALTYPE ABSERR, INT16 &IFLAG, RkfSlots &s) {
+                           REALTYPE &RELERR, REALTYPE ABSERR, INT16 &IFLAG, RkfSlots &s,
+                           REALTYPE REMINV) {
   using namespace rkf_detail;
   using CV = View1<const REALTYPE>;
   INT16 MFLAG = 0;
@@ -455,7 +456,7 @@ template <PROCTYPE F>
   s.KFLAGI = 0;
   s.SAVEREI = RELERR;
   s.SAVEAEI = ABSERR;
-  const REALTYPE RER = EPS * 2.0L + REMIN;
+  const REALTYPE RER = EPS * 2.0L + REMINV;
   if (RELERR < RER) {
     RELERR = RER;
     IFLAG = 3;
@@ -570,10 +571,13 @@ template <PROCTYPE F>
 
 // Integrates the NEQN equations F from T towards TOUT under the IFLAG protocol
 // above. WORK holds 6*NEQN + 3 reals and IWORKI 5 integers, both owned by the
-// caller; the partition is computed in 16-bit arithmetic.
+// caller; the partition is computed in 16-bit arithmetic. REMINV is the
+// floor of RELERR above the arithmetic's own limit: REMIN unless the caller
+// knows its reals resolve more.
 template <PROCTYPE F>
 void RKF45(F &f, INT16 NEQN, ARRAYTYPE Y, REALTYPE &T, REALTYPE TOUT, REALTYPE &RELERR,
-           REALTYPE ABSERR, INT16 &IFLAG, ARRAYTYPE WORK, View1<INT16> IWORKI) {
+           REALTYPE ABSERR, INT16 &IFLAG, ARRAYTYPE WORK, View1<INT16> IWORKI,
+           REALTYPE REMINV = rkf_detail::REMIN) {
   const INT16 K1M = Add16(NEQN, 1);
   const INT16 K1 = Add16(K1M, 1);
   const INT16 K2 = Add16(K1, NEQN);
@@ -597,7 +601,7 @@ void RKF45(F &f, INT16 NEQN, ARRAYTYPE Y, REALTYPE &T, REALTYPE TOUT, REALTYPE &
              IWORKI[3],
              IWORKI[4],
              IWORKI[5]};
-  RKFS(f, NEQN, Y, T, TOUT, RELERR, ABSERR, IFLAG, s);
+  RKFS(f, NEQN, Y, T, TOUT, RELERR, ABSERR, IFLAG, s, REMINV);
 }
 
 } // namespace zanfel

@@ -29,7 +29,7 @@ bool ProfileTrajectory(typename Model::Globals g, Visit &&visit) {
   INT16 IFLAG = -1;
   for (INT16 budgets = 1;;) {
     RKF45(f, static_cast<INT16>(NEQN), ARRAYTYPE{Y.data()}, T, 1.0L, RELERR, ABSERR, IFLAG,
-          ARRAYTYPE{WORK.data()}, View1<INT16>{IWORK.data()});
+          ARRAYTYPE{WORK.data()}, View1<INT16>{IWORK.data()}, kRunRelerrFloor);
     switch (StatusOf(IFLAG)) {
     case RkfStatus::OneStepTaken:
       visit(T, View1<const REAL>{Y.data()});

@@ -73,10 +73,10 @@ template <PROCTYPE F>
 void IntegrateWithBudgets(F &f, INT16 NEQN, ARRAYTYPE Y, REAL &T, REAL TOUT, REAL &RELERR,
                           REAL ABSERR, INT16 &IFLAG, ARRAYTYPE WORK, View1<INT16> IWORK,
                           INT16 budgets) {
-  RKF45(f, NEQN, Y, T, TOUT, RELERR, ABSERR, IFLAG, WORK, IWORK);
+  RKF45(f, NEQN, Y, T, TOUT, RELERR, ABSERR, IFLAG, WORK, IWORK, kRunRelerrFloor);
   for (INT16 used = 1; IFLAG == 4 && used < budgets; ++used) {
     CountEvaluations(IWORK[1]);
-    RKF45(f, NEQN, Y, T, TOUT, RELERR, ABSERR, IFLAG, WORK, IWORK);
+    RKF45(f, NEQN, Y, T, TOUT, RELERR, ABSERR, IFLAG, WORK, IWORK, kRunRelerrFloor);
   }
   CountEvaluations(IWORK[1]);
 }

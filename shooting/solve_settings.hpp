@@ -16,11 +16,17 @@ struct SolveSettings {
   // but the last the integration goes on with a fresh one; only when the
   // last runs out is the trajectory cut short and reported.
   INT16 budgets = 1;
-  // The integrator's tolerances of every trajectory. A RELERR below what the
-  // 80-bit arithmetic resolves is raised by the integrator itself, with its
-  // message.
+  // The integrator's tolerances of every trajectory. A RELERR below
+  // kRunRelerrFloor is raised by the integrator itself, with its message.
   REAL RELERR = 1.0E-9L;
   REAL ABSERR = 1.0E-15L;
 };
+
+// The floor of a trajectory's RELERR above the arithmetic's own limit. The
+// integrator's classic 1e-12 was chosen for 64-bit reals; 80-bit reals
+// resolve 1.1e-19, and a RELERR of 1e-16 still leaves the step's error
+// estimate a thousand units of the last place to work with. Only a --relerr
+// below 1e-12 reaches the difference.
+constexpr REAL kRunRelerrFloor = 1.0E-16L;
 
 } // namespace zanfel

@@ -295,16 +295,18 @@ REAL TroeschSlopeAt(REAL mu) {
 }
 
 // Every 32nd record (mu = 0, 1, ..., 5) and the last, at the built-in
-// tolerances and at the tightest the run's integrator takes, where the
-// digits rise, checked in 80 bits and in binary128.
+// tolerances and at a RELERR below the integrator's classic floor of 1e-12,
+// where the digits rise, checked in 80 bits and in binary128.
 TEST(CheckDigits, TroeschAtTwoTolerancesInBothArithmetics) {
   const struct {
     std::vector<std::string> args;
     int least, atMu1;
-  } cases[] = {
-      {{}, 8, 11},
-      {{"--relerr", "2e-12", "--abserr", "1e-18"}, 11, 13},
-      {{"--relerr", "2e-12", "--abserr", "1e-18", "--check-digits-precision", "128"}, 11, 13}};
+  } cases[] = {{{}, 8, 11},
+               {{"--relerr", "1e-14", "--abserr", "1e-18", "--budgets", "4"}, 12, 13},
+               {{"--relerr", "1e-14", "--abserr", "1e-18", "--budgets", "4",
+                 "--check-digits-precision", "128"},
+                12,
+                13}};
   for (const auto &k : cases) {
     TempDir dir;
     std::vector<std::string> args{"--range", "0:5", "--check-digits", "32"};
@@ -353,6 +355,7 @@ TEST(CheckDigits, RefusesWhatItCannotTake) {
                                                {"--check-digits", "--check-digits-precision", "64"},
                                                {"--check-digits-precision", "128"},
                                                {"--check-digits", "--relerr", "0"},
+                                               {"--relerr", "1e-16"},
                                                {"--abserr", "-1e-20", "--check-digits"}}) {
     const ChildResult run = RunExample(dir, "bratu", args);
     EXPECT_EQ(run.status, 64) << args[0];
