@@ -128,7 +128,9 @@ void RunObserver::SweepEnded(SweepEnd why) {
 }
 
 void RunObserver::RunEnding() {
-  hooks_.waitForEnter();
+  // The final wait is there to look at the window; --no-window has none.
+  if (graph::WindowWanted())
+    hooks_.waitForEnter();
   graph::CloseGraph();
   curve_picture::WriteAtNormalEnd();
 }

@@ -509,6 +509,10 @@ void NoWindow() {
   windowWanted = false;
 }
 
+bool WindowWanted() {
+  return windowWanted;
+}
+
 void SetWindowTitle(std::string_view title) {
   if (!s.window || s.lost)
     return;

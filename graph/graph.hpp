@@ -50,6 +50,8 @@ bool WindowLost();
 void SetWindowTitle(std::string_view title);
 // Draws off-screen from now on, as without a display (--no-window).
 void NoWindow();
+// Whether the run may show a window (no --no-window).
+bool WindowWanted();
 
 // Writes the snapshot now if graphics are open (used before a fatal end).
 void SnapshotIfOpen();

@@ -297,6 +297,29 @@ TEST(Terminal, ThePromptShowsDuringTheFinalWaitAndTheSummaryStays) {
   EXPECT_EQ(ReadFile(run.dir + "/stdout.bin"), "");
 }
 
+// With --no-window there is no picture on the screen to look at: a key stop
+// ends the run with its summary, without a wait for Enter.
+TEST(Terminal, WithoutAWindowAKeyStopEndsWithoutTheFinalWait) {
+  TerminalRun run;
+  const TempDir runTmp;
+  run.dir = runTmp.Path();
+  bool keyTyped = false, waited = false;
+  const auto r = RunOnTerminal(run, Exec({ProgramPath("shoot_b1"), "--no-window"}),
+                               [&](pid_t, int master, const std::string &screen) {
+                                 if (!keyTyped && screen.find("records") != std::string::npos)
+                                   keyTyped = write(master, "k", 1) == 1;
+                                 if (!waited && screen.find("Press Enter") != std::string::npos)
+                                   waited = write(master, "\n", 1) == 1;
+                               });
+  EXPECT_TRUE(keyTyped) << r.screen;
+  EXPECT_FALSE(waited) << r.screen;
+  EXPECT_EQ(r.status, 0);
+  const long records = WholeRecords(ReadFile(run.dir + "/ZANFEL.RES"));
+  EXPECT_EQ(VisibleLines(r.screen),
+            std::vector<std::string>{Summary("shoot_b1", "stopped by a key", records, run.dir)})
+      << r.screen;
+}
+
 TEST(Terminal, CtrlCEndsWithinASecondKeepingTheRecordsAndThePicture) {
   TerminalRun run;
   const TempDir runTmp;
