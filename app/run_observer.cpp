@@ -128,11 +128,13 @@ void RunObserver::SweepEnded(SweepEnd why) {
 }
 
 void RunObserver::RunEnding() {
+  // The pictures first: the summary shown during the wait names them.
+  graph::SavePictureAtEnd();
+  curve_picture::WriteAtNormalEnd();
   // The final wait is there to look at the window; --no-window has none.
   if (graph::WindowWanted())
     hooks_.waitForEnter();
   graph::CloseGraph();
-  curve_picture::WriteAtNormalEnd();
 }
 
 } // namespace zanfel

@@ -223,7 +223,7 @@ void SayOnTerminal(EndWay way, int code) {
     return;
   SayLabelTable();
   char buf[10240];
-  size_t n = Compose(buf, sizeof buf - 1, way, code, false);
+  size_t n = Compose(buf, sizeof buf - 1, way, code);
   buf[n++] = '\n';
   WriteAll(2, buf, n);
 }
@@ -347,7 +347,7 @@ std::string ReasonText(EndWay way, int code) {
   return std::string(buf, line.Size());
 }
 
-size_t Compose(char *buf, size_t size, EndWay way, int code, bool waiting) {
+size_t Compose(char *buf, size_t size, EndWay way, int code) {
   Line line(buf, size);
   line << programName << ": ";
   Reason(line, way, code);
@@ -381,10 +381,8 @@ size_t Compose(char *buf, size_t size, EndWay way, int code, bool waiting) {
       line << ", " << checks.failed << " failed";
     line << "); ";
   }
-  // During the final wait the picture is still to be written, when the
-  // window closes.
-  const bool png = waiting || graph::PictureSaved();
-  const bool svg = waiting || curve_picture::Saved();
+  const bool png = graph::PictureSaved();
+  const bool svg = curve_picture::Saved();
   if (png && svg)
     line << "pictures " << pictureFile << " and " << svgName;
   else if (png || svg)
@@ -396,7 +394,7 @@ size_t Compose(char *buf, size_t size, EndWay way, int code, bool waiting) {
 
 std::string WaitingText() {
   char buf[10240];
-  return std::string(buf, Compose(buf, sizeof buf, EndWay::Normal, 0, true));
+  return std::string(buf, Compose(buf, sizeof buf, EndWay::Normal, 0));
 }
 
 } // namespace zanfel::summary

@@ -72,13 +72,13 @@ void ExplainIterationLimit();
 // The line for an end of the given way (EndWay and code as the last word gets
 // them), without its line end. Async-signal-safe; returns the length written
 // into buf (cut at size).
-size_t Compose(char *buf, size_t size, EndWay way, int code, bool waiting);
+size_t Compose(char *buf, size_t size, EndWay way, int code);
 
 // Why the run ended, as the line says it ("iteration limit at P = ...",
 // "interrupted (SIGINT)", ...), for the pictures' titles.
 std::string ReasonText(EndWay way, int code);
 
-// The line during a final wait: the normal end, the picture still to come.
+// The line during a final wait: the normal end, its pictures written.
 std::string WaitingText();
 
 } // namespace zanfel::summary

@@ -59,7 +59,8 @@ constexpr std::uint32_t kStandardPalette[16] = {
 struct State {
   SDL_Surface *canvas = nullptr;
   SDL_Renderer *renderer = nullptr;
-  bool open = false; // between InitGraph and CloseGraph
+  bool open = false;       // between InitGraph and CloseGraph
+  bool savedAtEnd = false; // the end's picture is written: nothing is drawn after it
   INT16 result = grOk;
   WORD background = 0;
   INT16 x = 0, y = 0; // current position
@@ -460,11 +461,21 @@ void CloseGraph() {
   zanfel::SetWindowKeySource(nullptr);
   zanfel::SetWindowWaitSource(nullptr);
   std::string failed;
-  bool written = WritePicture(picturePath, &failed);
+  bool written = s.savedAtEnd || WritePicture(picturePath, &failed);
   int error = errno;
   CloseWindow();
   if (!written)
     zanfel::IoError(error, failed);
+}
+
+void SavePictureAtEnd() {
+  MaskedTraps masked;
+  if (!s.open)
+    return;
+  std::string failed;
+  if (!WritePicture(picturePath, &failed))
+    zanfel::IoError(errno, failed);
+  s.savedAtEnd = true;
 }
 
 bool KeyPending() {

@@ -53,6 +53,10 @@ void NoWindow();
 // Whether the run may show a window (no --no-window).
 bool WindowWanted();
 
+// Writes the picture of the run's end now, before the final wait, so that
+// the files the wait's summary names are there; CloseGraph then leaves it.
+// A picture that cannot be written ends the program as in CloseGraph.
+void SavePictureAtEnd();
 // Writes the snapshot now if graphics are open (used before a fatal end).
 void SnapshotIfOpen();
 

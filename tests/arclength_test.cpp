@@ -352,13 +352,13 @@ TEST(Arclength, ResumedSweepEqualsAnUnstoppedRun) {
 // The last line counts the folds along the arclength, and only there.
 TEST(Arclength, SummaryCountsFolds) {
   char buf[1024];
-  std::string line(buf, summary::Compose(buf, sizeof buf, EndWay::Normal, 0, false));
+  std::string line(buf, summary::Compose(buf, sizeof buf, EndWay::Normal, 0));
   EXPECT_EQ(line.find("fold"), std::string::npos) << line;
   summary::CountFolds();
-  line.assign(buf, summary::Compose(buf, sizeof buf, EndWay::Normal, 0, false));
+  line.assign(buf, summary::Compose(buf, sizeof buf, EndWay::Normal, 0));
   EXPECT_NE(line.find("; 0 folds passed;"), std::string::npos) << line;
   summary::NoteFold();
-  line.assign(buf, summary::Compose(buf, sizeof buf, EndWay::Normal, 0, false));
+  line.assign(buf, summary::Compose(buf, sizeof buf, EndWay::Normal, 0));
   EXPECT_NE(line.find("; 1 fold passed;"), std::string::npos) << line;
 }
 
