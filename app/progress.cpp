@@ -75,6 +75,16 @@ std::string Printed(const char *format, double v) {
   return buf;
 }
 
+// The share of the range behind P. Below 10 % with two significant digits:
+// a range that is a far bound rather than a goal (family B's 700) would
+// otherwise show 0 % for a whole run.
+std::string Percent(double share) {
+  const double percent = 100.0 * share;
+  if (percent > 0.0 && percent < 0.01)
+    return "<0.01%";
+  return Printed(percent > 0.0 && percent < 9.5 ? "%.2g%%" : "%.0f%%", percent);
+}
+
 // The title, and the line on a terminal in the foreground: a background run
 // leaves the terminal to the foreground job.
 void Show(const std::string &title, const std::string &line) {
@@ -128,7 +138,7 @@ std::string StatusLine(const Status &st, unsigned width) {
     const std::string P = Fixed(st.P, 12, 8);
     fields.push_back("P = " + P.substr(P.find_first_not_of(' ')));
     if (st.covered >= 0.0)
-      fields.push_back(Printed("%.0f%%", 100.0 * st.covered));
+      fields.push_back(Percent(st.covered));
     fields.push_back(std::to_string(st.records) + (st.records == 1 ? " record" : " records"));
     if (st.recordsHere > 0 && st.seconds >= 1.0)
       fields.push_back(Printed(st.recordsHere * 60.0 / st.seconds < 10.0 ? "%.1f/min" : "%.0f/min",

@@ -109,6 +109,16 @@ TEST(Progress, TheStatusLineFitsTheTerminalInWholeFields) {
   // The rate when it is ten or more a minute; a resumed run counts its own.
   st.recordsHere = 700;
   EXPECT_NE(progress::StatusLine(st, 0).find("  11/min  "), std::string::npos);
+  // A far range end still shows P moving towards it.
+  for (const auto &[covered, shown] : {std::pair{0.0, "  0%  "},
+                                       {1.43e-7, "  <0.01%  "},
+                                       {1.43e-4, "  0.014%  "},
+                                       {0.0943, "  9.4%  "},
+                                       {0.0951, "  10%  "},
+                                       {1.0, "  100%  "}}) {
+    st.covered = covered;
+    EXPECT_NE(progress::StatusLine(st, 0).find(shown), std::string::npos) << covered;
+  }
   EXPECT_EQ(progress::FitWords("shoot_b1: P left its range; 12 records", 25),
             "shoot_b1: P left its");
   EXPECT_EQ(progress::FitWords("short", 25), "short");
