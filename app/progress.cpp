@@ -36,7 +36,8 @@ bool sweepKnown = false;
 
 // Where a repeated console message belongs: the record being solved for.
 std::string RepeatNote() {
-  return "record " + std::to_string(status.records + 1) + ", P = " + summary::NotedPText();
+  const std::string P = summary::NotedPText();
+  return "record " + std::to_string(status.records + 1) + (P.empty() ? "" : ", P = " + P);
 }
 // Whether the window was ever seen shown: a window gone since then was closed
 // by the user, which ends a sweep as a key does.

@@ -23,6 +23,7 @@
 #include "runtime/charset.hpp"
 #include "runtime/exit_sequence.hpp"
 #include "runtime/fault.hpp"
+#include "runtime/line_over.hpp"
 #include "runtime/signals.hpp"
 
 namespace zanfel {
@@ -170,9 +171,12 @@ std::string Note() {
   return repeatNote ? repeatNote() : std::string();
 }
 
-// A flood of identical lines (a solve whose every trajectory hits the
-// integrator's step limit) becomes one line with its count.
+// Every line says where it belongs (the record and its P), and a flood of
+// identical lines (a solve whose every trajectory hits the integrator's step
+// limit) becomes one line with its count. A dumb terminal cannot go back up:
+// it gets every line.
 std::string CollapseRepeats(std::string_view utf8) {
+  const bool dumb = DumbTerminal();
   std::string out;
   for (size_t start = 0; start < utf8.size();) {
     const size_t end = utf8.find('\n', start);
@@ -183,12 +187,13 @@ std::string CollapseRepeats(std::string_view utf8) {
     }
     const std::string_view line = utf8.substr(start, end - start);
     const std::string note = Note();
-    if (!lastLine.empty() && line == lastLine && note == lastNote) {
+    const std::string noted = note.empty() ? "" : " (" + note + ")";
+    if (!dumb && !lastLine.empty() && line == lastLine && note == lastNote) {
       out += "\033[A\r" + lastLine + " \u00D7" + std::to_string(++shownCount);
-      out += (note.empty() ? "" : " (" + note + ")") + "\033[K\r\n";
+      out += noted + "\033[K\r\n";
     } else {
       out.append(line);
-      out += '\n';
+      out += noted + '\n';
       lastLine = line;
       lastNote = note;
       shownCount = 1;

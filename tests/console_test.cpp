@@ -443,7 +443,20 @@ TEST_F(TerminalTest, RepeatedMessagesShowOnceWithTheirCount) {
   EXPECT_EQ(testing::VisibleLines(Screen()),
             (std::vector<std::string>{std::string(kTooManySteps) + " \u00D714 (record 270)",
                                       std::string(kInvalidCall) + " \u00D72 (record 270)",
-                                      kInvalidCall}));
+                                      std::string(kInvalidCall) + " (record 271)"}));
+  // A dumb terminal cannot go back up to count: every line, each with its note.
+  r = Run(Stdin::DevNull, [s] {
+    setenv("LC_ALL", "C.UTF-8", 1);
+    setenv("TERM", "dumb", 1);
+    dup2(s, 1);
+    SetRepeatNote([] { return std::string("record 9"); });
+    WriteMessageLine(kTooManySteps);
+    WriteMessageLine(kTooManySteps);
+    return 0;
+  });
+  EXPECT_EQ(r.status, 0);
+  const std::string screen = Screen(), line = std::string(kTooManySteps) + " (record 9)\n";
+  EXPECT_EQ(screen, line + line);
 }
 
 // The programs' own note: the record being solved for and its P.

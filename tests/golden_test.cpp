@@ -330,7 +330,7 @@ void ExpectStatusLineFollowsTheSweep(const Outcome &o, const std::string &progra
   EXPECT_TRUE(EndsWith(seen, testing::kEraseLine)) << "the line is gone at the end";
   EXPECT_EQ(texts.back(), "");
   const std::regex status(program +
-                          R"(  P = -?\d+\.\d{8}  \d+%  (\d+) records?  .* Newton \d+  .+)");
+                          R"(  P = -?\d+\.\d{8}  [\d.]+%  (\d+) records?  .* Newton \d+  .+)");
   long previous = 0;
   for (size_t i = 0; i + 1 < texts.size(); ++i) {
     std::smatch m;

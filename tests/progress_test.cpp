@@ -38,7 +38,7 @@ TEST(Progress, EveryWayOutErasesTheLineBeforeItsReport) {
          WriteMessageLine("ntial malo");
          FatalEnd(0);
        },
-       0, "ntial malo\r\n"},
+       0, "ntial malo (record 4)\r\n"},
       {"trap",
        [] {
          volatile long double zero = 0.0L;
