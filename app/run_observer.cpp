@@ -96,6 +96,13 @@ void RunObserver::Recorded(const CurvePoint &point, REAL P, long records, int it
   summary::NoteRecords(records, all, point.pass);
 }
 
+void RunObserver::LastChecked(int digits) {
+  if (curve_.empty())
+    return;
+  curve_.back().digits = digits;
+  summary::NoteCheck(digits);
+}
+
 void RunObserver::SettingsChanged(long fromRecord, const std::string &changes) {
   summary::NoteSettingsChange(fromRecord, changes);
 }

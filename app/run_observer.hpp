@@ -40,6 +40,7 @@ public:
   void CurveStarted(REAL H, REAL value) override;
   void Solved(REAL H, REAL value) override;
   void Recorded(const CurvePoint &point, REAL P, long records, int iterations) override;
+  void LastChecked(int digits) override;
   void Resumed(const PassStart &pass, const std::vector<CurvePoint> &curve, REAL P,
                long records) override;
   void SettingsChanged(long fromRecord, const std::string &changes) override;

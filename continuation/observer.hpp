@@ -75,6 +75,9 @@ public:
   // the results file's records, P is the record's, `iterations` the Newton
   // iterations of its solve.
   virtual void Recorded(const CurvePoint &point, REAL P, long records, int iterations) = 0;
+  // The sweep's last record, which was not known to be the last when its
+  // row was written, has been checked since: the digits its check found.
+  virtual void LastChecked(int digits) = 0;
   // A resumed sweep: the curve of the records kept, the last P, the count.
   virtual void Resumed(const PassStart &pass, const std::vector<CurvePoint> &curve, REAL P,
                        long records) = 0;

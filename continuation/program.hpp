@@ -71,6 +71,10 @@ template <ShootingModel Model> struct Program {
   // sweep labels it again.
   CsvRow<N, Model::NOUT> lastRow;
   long long lastRowStart = -1;
+  // With --check-digits, the state of the last record: the end of a sweep
+  // that was not known before its row was written checks it then.
+  typename Model::Globals lastRecorded;
+  long lastRecordedRow = 0; // the row of that state; 0: none in this run
   // Along the arclength, a start from an earlier run's record goes on in
   // the direction that run had there.
   GLNARRAY<N + 1> startDirection;
@@ -238,6 +242,10 @@ void RecordPoint(Program<Model> &s, const SweepRules<Model> &rules, unsigned lon
   const bool limitReached = s.recordLimit > 0 && s.records + 1 - s.passFirst >= s.recordLimit;
   const RecordCheck<Model::N> check = CheckIfWanted<Model>(
       s.check, s.csvRows + 1, s.g, rules.plotIndex, kind, lastOfSweep || limitReached);
+  if (s.check.on) {
+    s.lastRecorded = s.g;
+    s.lastRecordedRow = s.csvRows + 1;
+  }
   WriteRecord(s.FAIL, rules.layout, s.g.H, s.H1, s.g.X, s.g.YOUT);
   ++s.records;
   WriteCsvRow(s, rules, MessageCount() - messagesBefore, label, check);

@@ -64,12 +64,25 @@ template <class Model>
 
 // The sweep of this pass has ended, however: its last record's row is
 // written again with the label end, where the CSV has labels and the record
-// is a plain one (a user point that a step landed on keeps its label).
+// is a plain one (a user point that a step landed on keeps its label), and
+// with its check, where the run checks the last record and the end (a key,
+// the iteration limit) came after its row.
 template <class Model> void LabelSweepEnd(Program<Model> &s, const SweepRules<Model> &rules) {
-  if (!s.labelled || s.records == s.passFirst || s.lastRowStart < 0 ||
-      s.lastRow.label.kind != RecordKind::Plain)
+  if (s.records == s.passFirst || s.lastRowStart < 0)
     return;
-  s.lastRow.label = {RecordKind::End, 0};
+  const bool relabel = s.labelled && s.lastRow.label.kind == RecordKind::Plain;
+  const bool recheck =
+      s.check.on && s.lastRow.digits.value == kNotChecked && s.lastRecordedRow == s.lastRow.record;
+  if (!relabel && !recheck)
+    return;
+  if (relabel)
+    s.lastRow.label = {RecordKind::End, 0};
+  if (recheck) {
+    const RecordCheck<Model::N> check =
+        CheckRecord<Model>(s.lastRecorded, rules.plotIndex, s.check);
+    PutCheck(s.lastRow, s.check, check);
+    s.observer.LastChecked(check.digits);
+  }
   s.CSV.CutBack(s.lastRowStart);
   s.CSV.Write(FormatCsvRow(s.lastRow, rules.layout));
   s.CSV.WriteThrough();

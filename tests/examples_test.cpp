@@ -282,6 +282,20 @@ TEST(CheckDigits, BratuEveryRecordAgainstTheClosedForm) {
             std::string::npos);
 }
 
+// A sweep whose end comes after its last row (here the iteration limit at
+// the fold) checks that record at the end all the same.
+TEST(CheckDigits, TheLastRecordIsCheckedWhenTheSweepEndsEarly) {
+  TempDir dir;
+  const ChildResult run = RunExample(dir, "bratu", {"--check-digits"}, Sink::Terminal);
+  ASSERT_EQ(run.status, kIterationLimitStatus) << run.out << run.err;
+  const std::vector<Row> rows = CsvRows(ReadFile(dir.File("ZANFEL.CSV")));
+  ASSERT_EQ(rows.size(), 57u);
+  EXPECT_TRUE(rows.back().contains("digits"));
+  EXPECT_EQ(ExpectDigitsFollowTheTruth(rows, BratuSlopeAt, "du_0").rows, 1);
+  EXPECT_NE(run.terminal.find("(checked: 1 of 57); "), std::string::npos) << run.terminal;
+  EXPECT_NE(ReadFile(dir.File("ZANFEL.SVG")).find("(checked: 1 of 57)"), std::string::npos);
+}
+
 // Troesch's s at mu = 0..5 (tests/tools/troesch_reference.py, 30 digits).
 REAL TroeschSlopeAt(REAL mu) {
   static const REAL s[] = {1.0L,

@@ -15,6 +15,7 @@ public:
   void CurveStarted(REAL, REAL) override {}
   void Solved(REAL, REAL) override {}
   void Recorded(const CurvePoint &, REAL, long, int) override {}
+  void LastChecked(int) override {}
   void Resumed(const PassStart &, const std::vector<CurvePoint> &, REAL, long) override {}
   void SettingsChanged(long, const std::string &) override {}
   void SweepEnded(SweepEnd) override {}
