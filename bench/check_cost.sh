@@ -16,3 +16,5 @@ row bratu/binary128 57 "$plain" \
   "$(best "$bin/bratu" --range 0:3.5 --check-digits 1 --check-digits-precision 128)"
 plain=$(best "$bin/shoot_c1" --records 200)
 row shoot_c1/80-bit 200 "$plain" "$(best "$bin/shoot_c1" --records 200 --check-digits 1)"
+row shoot_c1/binary128 200 "$plain" \
+  "$(best "$bin/shoot_c1" --records 200 --check-digits 1 --check-digits-precision 128)"

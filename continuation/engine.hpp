@@ -98,6 +98,10 @@ void CreateCsvFile(Program<Model> &s, std::string_view program, const SweepRules
   if (alongArc)
     notes.push_back(s.continuation.FoldCurve() ? FoldCurveNote(s.continuation)
                                                : ArclengthNote(s.continuation));
+  if (s.check.on)
+    notes.push_back(CheckHeadNote<Model>(s.check));
+  if (s.check.on && s.check.precision == 128 && !kChecksWide<Model>)
+    NoteNarrowCheck(program);
   s.CSV.Write(CsvHead(program, notes,
                       CsvColumns(rules, alongArc, s.labelled, s.check.on, s.freeName),
                       {solve.NTRIAL, solve.TOLX, solve.TOLF, solve.RELERR, solve.ABSERR},

@@ -3,6 +3,8 @@
 // are four initial second sensitivities, and H follows the swept P.
 #pragma once
 
+#include <array>
+
 #include "models/params.hpp"
 #include "shooting/model.hpp"
 
@@ -129,6 +131,78 @@ struct FamilyC {
     YOUT[5] = y[2];
     YOUT[6] = y[8];
     YOUT[7] = y[30];
+    g.H = g.P;
+  }
+
+  // The same system over any real type R, for the check of a record in
+  // binary128 (--check-digits-precision 128). The runs use the REAL
+  // functions above, which overload resolution prefers for REAL arguments:
+  // the 80-bit path is not touched.
+  template <class R> static void DIFEQN(Globals &g, R t, View1<const R> y, View1<R> yp) {
+    const R H = R(g.H), PR = R(g.par.PR), PD = R(g.par.PD);
+    const R th = t * R(0.5L), H2 = H * H, two = R(2), four = R(4), c = R(1.5L);
+    const R A0 = two * y[1] * y[4] + c * y[3] + th * y[4];
+    const R A1 = two * y[1] * y[14] + two * y[4] * y[11] + c * y[13] + th * y[14];
+    const R A2 =
+        two * y[1] * y[24] + two * y[4] * y[21] + c * y[23] + th * y[24] + four * y[11] * y[14];
+    yp[4] = -(H2 * A0);
+    yp[14] = -(H2 * A1) - two * H * A0;
+    yp[24] = -(H2 * A2) - four * H * A1 - (four * y[1] * y[4] + R(3) * y[3] + t * y[4]);
+    // The pairs B (y5,y6, scale PR), C (y7,y8, scale 1) and D (y9,y10, scale
+    // PD) share one form: the bracket of (y[k], y[k+1]) with the damping a,
+    // and those of its sensitivities at k1 and k2.
+    auto pair = [&](int k, int k1, int k2, R a, R scale) {
+      const R B0 = two * y[2] * y[k] - two * y[1] * y[k + 1] - a * y[k] - th * y[k + 1];
+      const R B1 = two * y[2] * y[k1] - two * y[1] * y[k1 + 1] - a * y[k1] - th * y[k1 + 1] +
+                   two * y[12] * y[k] - two * y[11] * y[k + 1];
+      const R B2 = two * y[2] * y[k2] - two * y[1] * y[k2 + 1] - a * y[k2] - th * y[k2 + 1] +
+                   four * y[12] * y[k1] - four * y[11] * y[k1 + 1] + two * y[22] * y[k] -
+                   two * y[21] * y[k + 1];
+      yp[k + 1] = H2 * scale * B0;
+      yp[k1 + 1] = H2 * scale * B1 + two * H * scale * B0;
+      yp[k2 + 1] = H2 * scale * B2 + four * H * scale * B1 + two * scale * B0;
+    };
+    pair(5, 15, 25, c, PR);
+    pair(7, 19, 29, R(1), R(1));
+    pair(9, 17, 27, c, PD);
+    for (int s = 0; s <= 20; s += 10) {
+      yp[s + 1] = y[s + 2];
+      yp[s + 2] = y[s + 3];
+      yp[s + 3] = y[s + 4];
+      yp[s + 5] = y[s + 6];
+      yp[s + 7] = y[s + 8];
+      yp[s + 9] = y[s + 10];
+    }
+    g.H = g.P;
+  }
+
+  template <class R> static void INITVAL(Globals &g, const Array1<R, 1, N> &X, View1<R> y) {
+    GLNARRAY<N> start;
+    for (int i = 1; i <= N; ++i)
+      start[i] = 0.0L;
+    std::array<REAL, NEQN> y0{};
+    INITVAL(g, start, View1<REAL>{y0.data()});
+    for (int i = 1; i <= NEQN; ++i)
+      y[i] = R(y0[i - 1]);
+    y[23] = X[1];
+    y[24] = X[2];
+    y[25] = X[3];
+    y[28] = X[4];
+  }
+
+  template <class R>
+  static void OUTVAL(Globals &g, const Array1<R, 1, N> &, View1<const R> y,
+                     Array1<R, 1, NOUT> &YOUT) {
+    const R H = R(g.H), two = R(2);
+    YOUT[1] = ((y[25] - y[27]) * H + y[23]) + two * y[15] - two * y[17];
+    YOUT[2] = y[21];
+    YOUT[3] = y[26];
+    YOUT[4] = y[28];
+    YOUT[5] = y[2];
+    YOUT[6] = y[8];
+    YOUT[7] = y[30];
+    for (int i = 8; i <= NOUT; ++i)
+      YOUT[i] = R(0);
     g.H = g.P;
   }
 

@@ -296,6 +296,22 @@ TEST(CheckDigits, TheLastRecordIsCheckedWhenTheSweepEndsEarly) {
   EXPECT_NE(ReadFile(dir.File("ZANFEL.SVG")).find("(checked: 1 of 57)"), std::string::npos);
 }
 
+// A binary128 check asked of a model written over 80-bit reals alone is made
+// in 80 bits, and the run says so on standard error and in the CSV head.
+TEST(CheckDigits, ANarrowModelSaysItsCheckIsIn80Bits) {
+  TempDir dir;
+  const ChildResult run =
+      testing::RunProgram(dir.Path(), Stdin::EndOfFile, ProgramPath("shoot_b1"),
+                          {"--records", "1", "--check-digits", "--check-digits-precision", "128"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "shoot_b1: --check-digits-precision 128: the records are checked in 80 "
+                     "bits: the model is written over 80-bit reals alone\n");
+  EXPECT_NE(ReadFile(dir.File("ZANFEL.CSV"))
+                .find("in 80 bits, not binary128 as asked: the model is written over 80-bit "
+                      "reals alone\n"),
+            std::string::npos);
+}
+
 // Troesch's s at mu = 0..5 (tests/tools/troesch_reference.py, 30 digits).
 REAL TroeschSlopeAt(REAL mu) {
   static const REAL s[] = {1.0L,
@@ -327,7 +343,12 @@ TEST(CheckDigits, TroeschAtTwoTolerancesInBothArithmetics) {
     args.insert(args.end(), k.args.begin(), k.args.end());
     const ChildResult run = RunExample(dir, "troesch", args, Sink::Terminal);
     ASSERT_EQ(run.status, 0) << run.out << run.err;
-    const std::vector<Row> rows = CsvRows(ReadFile(dir.File("ZANFEL.CSV")));
+    const std::string csv = ReadFile(dir.File("ZANFEL.CSV"));
+    const bool wide = k.args.size() > 6;
+    EXPECT_NE(csv.find(wide ? "order 16 at 1e-5 of the run's tolerances, in binary128\n"
+                            : "order 16 at 1e-5 of the run's tolerances, in 80 bits\n"),
+              std::string::npos);
+    const std::vector<Row> rows = CsvRows(csv);
     ASSERT_EQ(rows.size(), 161u);
     const Checked c = ExpectDigitsFollowTheTruth(rows, TroeschSlopeAt, "dy_0");
     EXPECT_EQ(c.rows, 6);

@@ -384,6 +384,42 @@ TEST(FamilyC, SensitivityRowsAreTheFirstAndSecondDerivativesInH) {
   }
 }
 
+// The system written over any real type (the check's in binary128) is the
+// runs' REAL one: in REAL the same values to rounding, in binary128 too.
+TEST(FamilyC, TheGenericSystemIsTheRunsOne) {
+  GLNARRAY<4> x;
+  Array1<WIDE, 1, 4> xw;
+  for (int i = 1; i <= 4; ++i) {
+    x[i] = 0.1L * i - 0.25L;
+    xw[i] = WIDE(x[i]);
+  }
+  auto g = ParametersC(1.3L), gw = g;
+  State<30> y{};
+  std::array<WIDE, 30> yw{};
+  FamilyC::INITVAL(g, x, View1<REAL>{y.data()});
+  FamilyC::INITVAL<WIDE>(gw, xw, View1<WIDE>{yw.data()});
+  for (int i = 0; i < 30; ++i)
+    EXPECT_EQ(REAL(yw[i]), y[i]) << i + 1;
+  for (unsigned seed : {3u, 8u}) {
+    y = RandomState<30>(seed);
+    for (int i = 0; i < 30; ++i)
+      yw[i] = WIDE(y[i]);
+    const State<30> yp = Derivatives<FamilyC>(g, 0.37L, y);
+    std::array<WIDE, 30> ypw{};
+    gw.H = 1.3L;
+    FamilyC::DIFEQN<WIDE>(gw, WIDE(0.37L), View1<const WIDE>{yw.data()}, View1<WIDE>{ypw.data()});
+    for (int i = 0; i < 30; ++i)
+      EXPECT_NEAR(REAL(ypw[i]), yp[i], 1.0E-16L * (1 + std::fabs(yp[i]))) << i + 1;
+    Array1<WIDE, 1, 24> YOUT;
+    FamilyC::OUTVAL<WIDE>(gw, xw, View1<const WIDE>{yw.data()}, YOUT);
+    FamilyC::OUTVAL(g, x, View1<const REAL>{y.data()}, g.YOUT);
+    for (int i = 1; i <= 7; ++i)
+      EXPECT_NEAR(REAL(YOUT[i]), g.YOUT[i], 1.0E-16L * (1 + std::fabs(g.YOUT[i]))) << i;
+    g.H = gw.H = 1.3L;
+  }
+  static_assert(GenericOver<FamilyC, WIDE>);
+}
+
 TEST(FamilyC, EndValues) {
   auto g = ParametersC(1.05L);
   g.P = 1.1L;
