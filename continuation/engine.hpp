@@ -80,6 +80,8 @@ void TakeSettings(Program<Model> &s, const RunSettings<Table> &settings) {
   if constexpr (kTakesSegments<Model>)
     if (settings.cuts.Multiple())
       s.segments = std::make_unique<SegmentedShooting<Model>>(settings.cuts);
+  if (s.segments)
+    s.profiles.cuts = &s.segments->cuts;
   s.check = settings.check;
 }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "continuation/special_options.hpp"
 #include "report/profiles_csv.hpp"
@@ -24,21 +25,36 @@ template <ShootingModel Model> struct ProfileBook {
   TextFile file;
   typename Model::Globals lastRecord{};
   bool haveLastRecord = false;
+  // With segments: the cuts, and the node states of the last record.
+  const SegmentCuts *cuts = nullptr;
+  std::vector<REAL> lastNodes;
   Profile last;
   long long lastStart = -1;
+
+  void Note(const typename Model::Globals &state, const REAL *nodes) {
+    lastRecord = state;
+    haveLastRecord = true;
+    if (cuts && nodes)
+      lastNodes.assign(nodes, nodes + (cuts->M - 1) * Model::NEQN);
+  }
 };
 
-// The profile of the record `number` with this label, from the state its
-// trajectory started from.
+// The profile of the book's last record, `number` with this label, from the
+// state its trajectory started from (and its node states, with segments).
 template <ShootingModel Model>
-Profile ProfileOf(const typename Model::Globals &state, long number, const RecordLabel &label) {
+Profile ProfileOf(const ProfileBook<Model> &book, long number, const RecordLabel &label) {
+  const typename Model::Globals &state = book.lastRecord;
   Profile p{number, LabelText(label), state.P, {}};
-  ProfileTrajectory<Model>(state, [&p](REAL t, View1<const REAL> y) {
+  auto visit = [&p](REAL t, View1<const REAL> y) {
     ProfilePoint point{t, std::vector<REAL>(static_cast<std::size_t>(Model::NEQN))};
     for (int i = 1; i <= Model::NEQN; ++i)
       point.y[static_cast<std::size_t>(i - 1)] = y[i];
     p.points.push_back(std::move(point));
-  });
+  };
+  if (book.cuts && book.cuts->Multiple())
+    SegmentedProfileTrajectory<Model>(state, *book.cuts, book.lastNodes.data(), visit);
+  else
+    ProfileTrajectory<Model>(state, visit);
   return p;
 }
 
@@ -65,11 +81,9 @@ void CreateProfilesFile(ProfileBook<Model> &book, const ProfileChoice &choice,
 // for its profile now or when its label changes.
 template <ShootingModel Model>
 void NoteRecordState(ProfileBook<Model> &book, const ProfileChoice &choice,
-                     const typename Model::Globals &state) {
-  if (!choice.Any())
-    return;
-  book.lastRecord = state;
-  book.haveLastRecord = true;
+                     const typename Model::Globals &state, const REAL *nodes) {
+  if (choice.Any())
+    book.Note(state, nodes);
 }
 
 // The record noted has been written with this label: its profile follows
@@ -78,7 +92,7 @@ template <ShootingModel Model>
 void ProfileRecord(ProfileBook<Model> &book, const ProfileChoice &choice, long number,
                    const RecordLabel &label) {
   if (choice.Any() && choice.Wants(number, label))
-    WriteProfile(book, ProfileOf<Model>(book.lastRecord, number, label));
+    WriteProfile(book, ProfileOf<Model>(book, number, label));
 }
 
 // The last record, `number`, now has this label: its profile is written
@@ -102,7 +116,7 @@ void RelabelLastProfile(ProfileBook<Model> &book, const ProfileChoice &choice, l
       book.last = {};
     }
   } else if (wanted && book.haveLastRecord) {
-    WriteProfile(book, ProfileOf<Model>(book.lastRecord, number, label));
+    WriteProfile(book, ProfileOf<Model>(book, number, label));
   }
 }
 
@@ -112,7 +126,7 @@ void RelabelLastProfile(ProfileBook<Model> &book, const ProfileChoice &choice, l
 // value when the file cannot be taken; a missing file starts again empty.
 template <ShootingModel Model>
 int ResumeProfiles(ProfileBook<Model> &book, const ProfileChoice &choice, std::string_view program,
-                   const typename Model::Globals &lastState, long lastRecord,
+                   const typename Model::Globals &lastState, const REAL *lastNodes, long lastRecord,
                    const RecordLabel &lastLabel, std::string &why) {
   if (!choice.Any())
     return 0;
@@ -135,8 +149,7 @@ int ResumeProfiles(ProfileBook<Model> &book, const ProfileChoice &choice, std::s
       }
     }
   }
-  book.lastRecord = lastState;
-  book.haveLastRecord = true;
+  book.Note(lastState, lastNodes);
   if (!read.headOk) {
     book.file.Rewrite();
     book.file.Write(ProfilesHead(program, Model::NEQN));
@@ -150,7 +163,7 @@ int ResumeProfiles(ProfileBook<Model> &book, const ProfileChoice &choice, std::s
     }
   }
   if (choice.Wants(lastRecord, lastLabel))
-    WriteProfile(book, ProfileOf<Model>(lastState, lastRecord, lastLabel));
+    WriteProfile(book, ProfileOf<Model>(book, lastRecord, lastLabel));
   return 0;
 }
 

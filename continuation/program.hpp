@@ -202,6 +202,12 @@ void WriteCsvRow(Program<Model> &s, const SweepRules<Model> &rules, unsigned lon
   s.CSV.WriteThrough();
 }
 
+// The node states of the point just solved on segments (NEQN values a
+// node, node after node), or nullptr for single shooting.
+template <class Model> const REAL *SegmentNodes(const Program<Model> &s) {
+  return s.segments ? &s.segments->Z[Model::N + 1] : nullptr;
+}
+
 // The label of the next record of this kind: a fold or a user point takes
 // the next running number of its kind.
 template <class Model> RecordLabel NextLabel(Program<Model> &s, RecordKind kind) {
@@ -226,7 +232,7 @@ template <class Model>
 void RecordPoint(Program<Model> &s, const SweepRules<Model> &rules, unsigned long messagesBefore,
                  RecordKind kind = RecordKind::Plain, bool lastOfSweep = false) {
   const RecordLabel label = NextLabel(s, kind);
-  NoteRecordState(s.profiles, s.special.profiles, s.g);
+  NoteRecordState(s.profiles, s.special.profiles, s.g, SegmentNodes(s));
   // The point is plotted where the last trajectory left H.
   const REAL plotted = s.freeName ? s.freeValue : s.g.YOUT[rules.plotIndex];
   s.observer.Solved(s.g.H, plotted);

@@ -457,8 +457,8 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
   if (const int status = ResumeNodes(program, s, shared))
     return EndedWith(status);
   std::string why;
-  if (ResumeProfiles(s.profiles, s.special.profiles, program, lastState, shared, s.lastRow.label,
-                     why) != 0)
+  if (ResumeProfiles(s.profiles, s.special.profiles, program, lastState, SegmentNodes(s), shared,
+                     s.lastRow.label, why) != 0)
     return EndedWith(CannotResume(program, kResumeNoInput, why));
   const std::string changed = ChangeSolverSettings(s.g.solve, options);
   s.FAIL.Append(static_cast<long long>(resKeep));

@@ -239,10 +239,6 @@ std::string CombinationError(const SettingOptions &o) {
     return "--branch-points goes with single shooting, not --segments or --nodes";
   if (o.strategy && *o.strategy != Strategy::Natural && o.cuts && o.cuts->Multiple())
     return "--segments and --nodes go with the natural continuation, not --continuation arclength";
-  // A profile integrates the whole interval from the unknowns, which is what
-  // multiple shooting avoids.
-  if (o.special.profiles.Any() && o.cuts && o.cuts->Multiple())
-    return "--profiles goes with single shooting, not --segments or --nodes";
   if (const std::string error = SpecialCombinationError(o.special); !error.empty())
     return error;
   return CheckCombinationError(o);

@@ -167,6 +167,46 @@ TEST(SpecialPoints, ProfilesOfAStoppedSweepResumeToThoseOfAWholeOne) {
   }
 }
 
+// With segments a profile is the record's piecewise trajectory: each piece
+// on the closed form, the end of one and the start of the next at each node
+// (the solve's jump between them), the last ending at the record's u(1) to
+// the bit; a stopped sweep resumes to the same profiles, from its node
+// states.
+TEST(SpecialPoints, SegmentedProfilesArePiecewiseAndResumeFromTheNodes) {
+  const TempDir whole, stopped;
+  const std::vector<std::string> all{"--segments", "4", "--profiles", "all", "--range", "0:3"};
+  RunExample(whole, "bratu", all);
+  const std::vector<Row> rows = CsvRows(ReadFile(whole.File("ZANFEL.CSV")));
+  const std::vector<Profile> profiles = Profiles(whole, 2);
+  ASSERT_EQ(profiles.size(), rows.size());
+  for (const Profile &p : profiles) {
+    SCOPED_TRACE(p.record);
+    ASSERT_GE(p.points.size(), 8u);
+    const REAL theta = BratuTheta(p.points.front().y[1]);
+    int nodes = 0;
+    for (std::size_t i = 1; i < p.points.size(); ++i) {
+      const ProfilePoint &q = p.points[i], &before = p.points[i - 1];
+      EXPECT_NEAR(double(q.y[0]), double(BratuU(theta, q.t)), 1e-8) << double(q.t);
+      ASSERT_GE(q.t, before.t);
+      if (q.t == before.t) {
+        ++nodes;
+        EXPECT_EQ(q.t, 0.25L * nodes);
+        EXPECT_NEAR(double(q.y[0]), double(before.y[0]), 1e-9);
+        EXPECT_NEAR(double(q.y[1]), double(before.y[1]), 1e-9);
+      }
+    }
+    EXPECT_EQ(nodes, 3);
+    EXPECT_EQ(p.points.back().t, 1.0L);
+    EXPECT_EQ(p.points.back().y[0], rows[static_cast<std::size_t>(p.record - 1)].at("r1"));
+  }
+  std::vector<std::string> first = all;
+  first.insert(first.end(), {"--records", "12"});
+  RunExample(stopped, "bratu", first);
+  EXPECT_EQ(RunExample(stopped, "bratu", {"--resume"}).status, 0);
+  EXPECT_EQ(ReadFile(stopped.File("ZANFEL.PROFILES.csv")),
+            ReadFile(whole.File("ZANFEL.PROFILES.csv")));
+}
+
 // shoot_a1 along the arclength: every fold and every pass's end profiled,
 // and each profile's y at t = 1 is its record's end values to the bit.
 TEST(SpecialPoints, ShootA1ProfilesEndAtTheirRecordsEndValues) {
