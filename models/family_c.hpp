@@ -122,15 +122,20 @@ struct FamilyC {
     y[30] = 0.0L;
   }
 
-  static void OUTVAL(Globals &g, const GLNARRAY<N> &, View1<const REAL> y, GLNARRAY1<NOUT> &YOUT) {
-    const REAL H = g.H;
-    YOUT[1] = ((y[25] - y[27]) * H + y[23]) + 2.0L * y[15] - 2.0L * y[17];
+  // The end values YOUT[1..7] at the scale H, in the arithmetic R.
+  template <class R, class Ends> static void EndValues(R H, View1<const R> y, Ends &YOUT) {
+    const R two = R(2);
+    YOUT[1] = ((y[25] - y[27]) * H + y[23]) + two * y[15] - two * y[17];
     YOUT[2] = y[21];
     YOUT[3] = y[26];
     YOUT[4] = y[28];
     YOUT[5] = y[2];
     YOUT[6] = y[8];
     YOUT[7] = y[30];
+  }
+
+  static void OUTVAL(Globals &g, const GLNARRAY<N> &, View1<const REAL> y, GLNARRAY1<NOUT> &YOUT) {
+    EndValues<REAL>(g.H, y, YOUT);
     g.H = g.P;
   }
 
@@ -193,14 +198,7 @@ struct FamilyC {
   template <class R>
   static void OUTVAL(Globals &g, const Array1<R, 1, N> &, View1<const R> y,
                      Array1<R, 1, NOUT> &YOUT) {
-    const R H = R(g.H), two = R(2);
-    YOUT[1] = ((y[25] - y[27]) * H + y[23]) + two * y[15] - two * y[17];
-    YOUT[2] = y[21];
-    YOUT[3] = y[26];
-    YOUT[4] = y[28];
-    YOUT[5] = y[2];
-    YOUT[6] = y[8];
-    YOUT[7] = y[30];
+    EndValues<R>(R(g.H), y, YOUT);
     for (int i = 8; i <= NOUT; ++i)
       YOUT[i] = R(0);
     g.H = g.P;
