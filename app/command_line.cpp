@@ -65,7 +65,7 @@ std::string SettingsHelp(const ProgramInfo &d) {
          ShortReal(d.solve.RELERR) +
          ")\n"
          "  --abserr X    the integrator's absolute tolerance (default: " +
-         ShortReal(d.solve.ABSERR) + ")\n" + (d.ownProblem ? SegmentsHelp() : "") +
+         ShortReal(d.solve.ABSERR) + ")\n" + (d.takesSegments ? SegmentsHelp() : "") +
          (d.params.empty() ? "" : "\n" + d.params);
 }
 

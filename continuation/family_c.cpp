@@ -17,16 +17,19 @@ REAL PartnerC(const Program<FamilyC> &s) {
 constexpr SweepRules<FamilyC> kRulesC{kRecordC, 5, "y2(1)", ScaleC, PartnerC, true, "y30_1"};
 
 ProgramInfo InfoC(const char *name, const OnePassSettings<FamilyC> &t) {
-  return {name,
-          "Family C with 4 unknowns: H = " + SteppingText(t.start.P, t.sweep.DP, true) + " to " +
-              ShortReal(t.sweep.P2) +
-              ",\nsolving for the second H-derivatives of a known base solution. The curve is\n"
-              "y2(1) against H.",
-          t.start.P,
-          t.sweep,
-          SweepRuleText(true),
-          false,
-          ParamsHelp(t.params, t.par)};
+  ProgramInfo info{
+      name,
+      "Family C with 4 unknowns: H = " + SteppingText(t.start.P, t.sweep.DP, true) + " to " +
+          ShortReal(t.sweep.P2) +
+          ",\nsolving for the second H-derivatives of a known base solution. The curve is\n"
+          "y2(1) against H.",
+      t.start.P,
+      t.sweep,
+      SweepRuleText(true),
+      false,
+      ParamsHelp(t.params, t.par)};
+  info.takesSegments = true;
+  return info;
 }
 
 } // namespace
@@ -49,12 +52,16 @@ RunOutcome ResumeShootC1(SweepObserver &observer, const SettingOptions &options)
   return ResumeOnePass("shoot_c1", kShootC1, options, kRulesC, observer);
 }
 std::string SettingsErrorC1(const SettingOptions &options) {
+  if (const std::string error = SegmentsError<FamilyC>(options); !error.empty())
+    return error;
   return SettingsError(kShootC1, options);
 }
 RunOutcome ResumeShootC2(SweepObserver &observer, const SettingOptions &options) {
   return ResumeOnePass("shoot_c2", kShootC2, options, kRulesC, observer);
 }
 std::string SettingsErrorC2(const SettingOptions &options) {
+  if (const std::string error = SegmentsError<FamilyC>(options); !error.empty())
+    return error;
   return SettingsError(kShootC2, options);
 }
 

@@ -104,7 +104,8 @@ template <class Model> ProgramInfo OwnInfo(const char *name, const OwnProblem<Mo
                    SweepRuleText(UpwardsOf(problem)),
                    true,
                    ParamsHelp(problem.params, problem.par),
-                   problem.solve};
+                   problem.solve,
+                   true};
   return info;
 }
 

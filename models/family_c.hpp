@@ -7,6 +7,7 @@
 
 #include "models/params.hpp"
 #include "shooting/model.hpp"
+#include "shooting/segments.hpp"
 
 namespace zanfel {
 
@@ -212,5 +213,9 @@ struct FamilyC {
 };
 
 static_assert(ShootingModel<FamilyC>);
+
+// Every trajectory after a run's first starts with H = P and leaves it so: a
+// segment from a node sees the H a whole trajectory would (--segments).
+template <> inline constexpr bool kTakesSegments<FamilyC> = true;
 
 } // namespace zanfel

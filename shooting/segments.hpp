@@ -191,11 +191,14 @@ UsrfunResult RunPieces(SegmentedShooting<Model> &ms, int count, SegmentEnds &end
   return result;
 }
 
-// The model's end values from the end state of the last segment.
+// The model's end values from the end state of the last segment, with the
+// H the segment ran with (the program-wide g may still hold the H of the P
+// before: family C reads it in OUTVAL).
 template <ShootingModel Model>
 void EndValues(const typename Model::Globals &g, const GLNARRAY<Model::N> &X,
                const typename SegmentedShooting<Model>::State &y, GLNARRAY1<Model::NOUT> &YOUT) {
   typename Model::Globals gc = g;
+  gc.H = Model::HAfterTrajectory(g, X, g.H);
   Model::OUTVAL(gc, X, View1<const REAL>{y.data()}, YOUT);
 }
 

@@ -424,6 +424,32 @@ std::map<REAL, REAL> TroeschClosedForm() {
   return s;
 }
 
+// Family C on segments: the same records as single shooting (to the 1e-9
+// or so both solve to; the end values with the H of the new P, not of the
+// record before), and one segment is single shooting, byte for byte.
+TEST(Examples, ShootC2OnSegmentsSolvesWhatSingleShootingSolves) {
+  TempDir plain, four, one;
+  ASSERT_EQ(RunExample(plain, "shoot_c2", {"--records", "20"}).status, 0);
+  const ChildResult run =
+      RunExample(four, "shoot_c2", {"--records", "20", "--segments", "4", "--tolf", "1e-12"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<Row> single = CsvRows(ReadFile(plain.File("ZANFEL.CSV")));
+  const std::vector<Row> segmented = CsvRows(ReadFile(four.File("ZANFEL.CSV")));
+  ASSERT_EQ(single.size(), 20u);
+  ASSERT_EQ(segmented.size(), 20u);
+  REAL worst = 0.0L;
+  for (std::size_t i = 0; i < single.size(); ++i) {
+    EXPECT_EQ(segmented[i].at("P"), single[i].at("P"));
+    for (const char *x : {"X1", "X2", "X3", "X4"})
+      worst = std::max(worst, RelativeError(segmented[i].at(x), single[i].at(x)));
+  }
+  EXPECT_LT(worst, 1e-7L);
+  ASSERT_EQ(RunExample(one, "shoot_c2", {"--records", "20", "--segments", "1"}).status, 0);
+  EXPECT_EQ(ReadFile(one.File("ZANFEL.RES")), ReadFile(plain.File("ZANFEL.RES")));
+  EXPECT_EQ(CsvWithoutComments(ReadFile(one.File("ZANFEL.CSV"))),
+            CsvWithoutComments(ReadFile(plain.File("ZANFEL.CSV"))));
+}
+
 // Multiple shooting goes where single shooting cannot: from mu = 1 up by
 // 0.25 to mu = 30, every record's y'(0) on the closed form, without a
 // message of the integrator; then the same sweep stopped after 40 records,
@@ -538,9 +564,18 @@ TEST(Examples, BadSegmentsAreRefusedInOneLine) {
   setup.dir = dir.Path();
   setup.display = "";
   setup.args = {"--segments", "4"};
-  const ChildResult six = RunBuilt(setup, "shoot_c1");
+  const ChildResult six = RunBuilt(setup, "shoot_b1");
   EXPECT_EQ(six.status, 64);
-  EXPECT_NE(six.err.find("model header"), std::string::npos) << six.err;
+  EXPECT_NE(six.err.find("--segments and --nodes are for shoot_c1, shoot_c2 and programs made "
+                         "from a model header"),
+            std::string::npos)
+      << six.err;
+  // Family C's 30 equations: at most 9 segments, for an order of at most 256.
+  setup.args = {"--segments", "10"};
+  const ChildResult many = RunBuilt(setup, "shoot_c1");
+  EXPECT_EQ(many.status, 64);
+  EXPECT_NE(many.err.find("this model takes at most 9 segments, not 10"), std::string::npos)
+      << many.err;
   EXPECT_FALSE(Exists(dir.File("ZANFEL.RES")));
 }
 
