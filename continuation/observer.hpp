@@ -85,8 +85,8 @@ public:
   // on: `changes` says which ("--budgets 16 (was 4)").
   virtual void SettingsChanged(long fromRecord, const std::string &changes) = 0;
   virtual void SweepEnded(SweepEnd why) = 0;
-  // The results files are closed: the final wait, the window closed, the
-  // pictures written.
+  // The results files are closed: the pictures written, the final wait,
+  // the window closed.
   virtual void RunEnding() = 0;
 
 protected:
