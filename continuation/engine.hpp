@@ -69,9 +69,10 @@ template <class Model> void CreateResultsFile(Program<Model> &s) {
     s.NODES.Rewrite();
 }
 
-// The run's settings and its record limit in the program state.
+// The run's settings and its record limit in the program state; a binary128
+// check the model cannot make is said once here.
 template <class Model, class Table>
-void TakeSettings(Program<Model> &s, const RunSettings<Table> &settings) {
+void TakeSettings(Program<Model> &s, std::string_view program, const RunSettings<Table> &settings) {
   s.g.solve = settings.solve;
   s.continuation = settings.continuation;
   s.recordLimit = settings.records;
@@ -83,6 +84,8 @@ void TakeSettings(Program<Model> &s, const RunSettings<Table> &settings) {
   if (s.segments)
     s.profiles.cuts = &s.segments->cuts;
   s.check = settings.check;
+  if (NarrowCheck<Model>(s.check))
+    NoteNarrowCheck(program);
 }
 
 // ZANFEL.CSV beside the results file, created after it, empty but for its
@@ -102,8 +105,6 @@ void CreateCsvFile(Program<Model> &s, std::string_view program, const SweepRules
                                                : ArclengthNote(s.continuation));
   if (s.check.on)
     notes.push_back(CheckHeadNote<Model>(s.check));
-  if (s.check.on && s.check.precision == 128 && !kChecksWide<Model>)
-    NoteNarrowCheck(program);
   s.CSV.Write(CsvHead(program, notes,
                       CsvColumns(rules, alongArc, s.labelled, s.check.on, s.freeName),
                       {solve.NTRIAL, solve.TOLX, solve.TOLF, solve.RELERR, solve.ABSERR},
@@ -196,7 +197,7 @@ RunOutcome RunOnePass(std::string_view program, const OnePassSettings<Model> &ta
   const RunSettings<OnePassSettings<Model>> run = Settle(table, options);
   const OnePassSettings<Model> &settings = run.table;
   Program<Model> s(observer);
-  TakeSettings(s, run);
+  TakeSettings(s, program, run);
   s.g.par = settings.par;
   if (options.special.switchBranch)
     if (const int status = SwitchAtStart(program, s, start, options.special.reverse))

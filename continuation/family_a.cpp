@@ -42,7 +42,7 @@ RunOutcome RunShootA1(SweepObserver &observer, const SettingOptions &options) {
   const RunSettings<ShootA1Settings> run = Settle(kShootA1, options);
   const ShootA1Settings &settings = run.table;
   ProgramA<4> s(observer);
-  TakeSettings(s, run);
+  TakeSettings(s, "shoot_a1", run);
   s.PROXOD = 1;
   s.g.par = settings.par;
   TakeResultsFiles(s); // once, before the first pass empties the file
@@ -75,7 +75,7 @@ RunOutcome RunShootA2(SweepObserver &observer, const SettingOptions &options) {
   const RunSettings<ShootA2Settings> run = Settle(kShootA2, options);
   const ShootA2Settings &settings = run.table;
   ProgramA<5> s(observer);
-  TakeSettings(s, run);
+  TakeSettings(s, "shoot_a2", run);
   s.PROXOD = 14;
   s.g.par = settings.par;
   CreateResultsFile(s);

@@ -26,6 +26,11 @@ RecordCheck<Model::N> CheckIfWanted(const CheckChoice &choice, long row,
   return CheckRecord<Model>(g, plotIndex, choice);
 }
 
+// Whether the run asks for a binary128 check that the model cannot make.
+template <class Model> bool NarrowCheck(const CheckChoice &choice) {
+  return choice.on && choice.precision == 128 && !kChecksWide<Model>;
+}
+
 // The CSV head's note on the check: how it is made, in which arithmetic,
 // and why not in binary128 where that was asked for and the model cannot.
 template <class Model> std::string CheckHeadNote(const CheckChoice &choice) {
@@ -33,7 +38,7 @@ template <class Model> std::string CheckHeadNote(const CheckChoice &choice) {
   std::string note = "check: Newton's method over a Gauss-Legendre integrator of order 16 at 1e-5 "
                      "of the run's tolerances, in ";
   note += wide ? "binary128" : "80 bits";
-  if (choice.precision == 128 && !wide)
+  if (NarrowCheck<Model>(choice))
     note += ", not binary128 as asked: " + std::string(kNarrowModelNote);
   return note;
 }

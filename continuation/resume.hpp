@@ -416,7 +416,7 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
                                     files.withCheck)))
     return EndedWith(status);
   const OnePassSettings<Model> &settings = run.table;
-  TakeSettings(s, run);
+  TakeSettings(s, program, run);
   s.g.par = settings.par;
   long shared;
   std::size_t csvKeep, resKeep;

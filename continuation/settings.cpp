@@ -72,7 +72,7 @@ bool ParseRealOption(std::string_view name, std::string_view value, std::optiona
     error = Quoted(name, value, "a finite number");
   else if (tolerance && v < 0.0L)
     error = Quoted(name, value, "a tolerance of 0 or more");
-  else if (name == "--relerr" && v < rkf_detail::Machine().EPS * 2.0L + kRunRelerrFloor)
+  else if (name == "--relerr" && v < rkf_detail::LeastRelerr(kRunRelerrFloor))
     // The integrator would raise it and integrate nothing: every trajectory
     // of the run would end where it started.
     error = Quoted(name, value, "a tolerance above " + ShortReal(kRunRelerrFloor));

@@ -374,6 +374,7 @@ void InitGraph(INT16 &GraphDriver, INT16 &GraphMode, std::string_view) {
   GraphDriver = kVga;
   GraphMode = kVgaHi;
   s.result = grOk;
+  s.savedAtEnd = false;
   s.background = 0;
   s.x = s.y = 0;
   SDL_RenderFlush(s.renderer);

@@ -152,6 +152,12 @@ inline const MachineConstants &Machine() {
   return c;
 }
 
+// The least RELERR the integrator takes with the floor REMINV above the
+// arithmetic's own limit; a smaller one is raised to it (IFLAG 3).
+inline REALTYPE LeastRelerr(REALTYPE REMINV) {
+  return Machine().EPS * 2.0L + REMINV;
+}
+
 inline REALTYPE FifthRoot(REALTYPE x) {
   return expl(0.2L * logl(x));
 }
@@ -449,14 +455,13 @@ template <PROCTYPE F>
   const Entry entry = CheckEntry(NEQN, T, TOUT, RELERR, ABSERR, IFLAG, MFLAG, s);
   if (entry == Entry::ReturnNow)
     return;
-  const REALTYPE EPS = Machine().EPS;
   const REALTYPE U26 = Machine().U26;
 
   s.JFLAGI = IFLAG;
   s.KFLAGI = 0;
   s.SAVEREI = RELERR;
   s.SAVEAEI = ABSERR;
-  const REALTYPE RER = EPS * 2.0L + REMINV;
+  const REALTYPE RER = LeastRelerr(REMINV);
   if (RELERR < RER) {
     RELERR = RER;
     IFLAG = 3;
