@@ -6,99 +6,11 @@
 
 #include <cmath>
 
-#include "continuation/program.hpp"
+#include "continuation/arc_segments.hpp"
+#include "continuation/arc_vector.hpp"
 #include "shooting/parameter_column.hpp"
 
 namespace zanfel {
-
-// An N+1 vector (X, P) of the curve; P is the last element.
-template <class Model> using ArcVector = GLNARRAY<Model::N + 1>;
-template <class Model> using ArcMatrix = GLNBYN<Model::N + 1>;
-
-// How a solve along the curve ended: solved; failed (Newton's method ran out
-// of iterations, or a trajectory was refused: a shorter step may do); or at a
-// singular matrix, which ends the run as it ends a natural sweep.
-enum class Attempt { Solved, IterationLimit, InvalidCall, SingularMatrix };
-
-inline bool Failed(Attempt a) {
-  return a == Attempt::IterationLimit || a == Attempt::InvalidCall;
-}
-
-// What a start that could not be solved comes to: there is no shorter step
-// to try. None for a solved one.
-inline Failure StartFailure(Attempt a) {
-  switch (a) {
-  case Attempt::Solved:
-    break;
-  case Attempt::IterationLimit:
-  case Attempt::InvalidCall:
-    return Failure::StartNotSolved;
-  case Attempt::SingularMatrix:
-    return Failure::SingularMatrix;
-  }
-  return Failure::None;
-}
-
-// What a sweep along a curve does after an attempt at its next point: go
-// on with the point, try again with the step halved, end at the least step,
-// or end the run at a singular matrix.
-enum class NextMove { Solved, Retry, MinStep, Singular };
-inline NextMove AfterAttempt(Attempt a, REAL &step, REAL minStep) {
-  if (a == Attempt::SingularMatrix)
-    return NextMove::Singular;
-  if (!Failed(a))
-    return NextMove::Solved;
-  step = step / 2.0L;
-  return step < minStep ? NextMove::MinStep : NextMove::Retry;
-}
-
-template <class Model> ArcVector<Model> PointOf(const Program<Model> &s) {
-  ArcVector<Model> Z;
-  for (int I = 1; I <= Model::N; ++I)
-    Z[I] = s.g.X[I];
-  Z[Model::N + 1] = s.g.P;
-  return Z;
-}
-
-template <class Model> void LoadPoint(Program<Model> &s, const ArcVector<Model> &Z) {
-  for (int I = 1; I <= Model::N; ++I)
-    s.g.X[I] = Z[I];
-  s.g.P = Z[Model::N + 1];
-}
-
-// Lengths along the curve measure each unknown in units of its size at the
-// base of the step (in its own units where it is below 1), P as it is: a step
-// of a given length then moves P alike whether the unknowns are ones or
-// thousands, and the step bounds, which come from the program's step of P,
-// mean what they say. The scale of a point depends on that point alone, so a
-// resumed sweep measures as the unstopped one did.
-template <int NA> GLNARRAY<NA> ScaleAt(const GLNARRAY<NA> &Z) {
-  GLNARRAY<NA> scale;
-  for (int I = 1; I < NA; ++I)
-    scale[I] = fmaxl(1.0L, fabsl(Z[I]));
-  scale[NA] = 1.0L;
-  return scale;
-}
-
-template <int NA>
-REAL Distance(const GLNARRAY<NA> &a, const GLNARRAY<NA> &b, const GLNARRAY<NA> &scale) {
-  REAL sum = 0.0L;
-  for (int I = 1; I <= NA; ++I) {
-    const REAL d = (b[I] - a[I]) / scale[I];
-    sum += d * d;
-  }
-  return sqrtl(sum);
-}
-
-// The unit vector from a to b, in the scaled coordinates.
-template <int NA>
-GLNARRAY<NA> Direction(const GLNARRAY<NA> &a, const GLNARRAY<NA> &b, const GLNARRAY<NA> &scale) {
-  const REAL length = Distance(a, b, scale);
-  GLNARRAY<NA> d;
-  for (int I = 1; I <= NA; ++I)
-    d[I] = (b[I] - a[I]) / scale[I] / length;
-  return d;
-}
 
 // The point of the curve at distance `step` from `base` along `dir`, both
 // in the coordinates scaled by `scale` (dir . (Z - base) / scale = step),
@@ -106,12 +18,16 @@ GLNARRAY<NA> Direction(const GLNARRAY<NA> &a, const GLNARRAY<NA> &b, const GLNAR
 // program state is the point's, with the end values of its own trajectory,
 // and `jacobian` the augmented (negated) Jacobian of the last iteration; on
 // failure the state is undefined. With `trace`, the solve is traced there
-// for the diagnosis of a failure that ends the run.
+// for the diagnosis of a failure that ends the run. On segments, the node
+// states start from `nodes`, and `jacobian` is condensed onto (X, P).
 template <class Model>
 [[nodiscard]] Attempt SolveAlong(Program<Model> &s, const ArcVector<Model> &base,
                                  const ArcVector<Model> &dir, REAL step,
-                                 const ArcVector<Model> &scale, ArcMatrix<Model> &jacobian,
-                                 NewtonTrace *trace = nullptr) {
+                                 const ArcVector<Model> &scale, const ArcNodes<Model> &nodes,
+                                 ArcMatrix<Model> &jacobian, NewtonTrace *trace = nullptr) {
+  if constexpr (kTakesSegments<Model>)
+    if (s.segments)
+      return SolveAlongOnSegments(s, base, dir, step, scale, nodes, jacobian, trace);
   constexpr int NA = Model::N + 1;
   ArcVector<Model> Z;
   for (int I = 1; I <= NA; ++I)
@@ -192,6 +108,7 @@ template <class Model> struct ArcPoint {
   ArcVector<Model> Z;
   REAL slope = 0.0L;
   REAL det = 0.0L;
+  ArcNodes<Model> nodes; // on segments, the node states solved with it
 };
 
 } // namespace zanfel

@@ -85,7 +85,7 @@ public:
     lastRecorded_ = last.Z;
     step_ = s_.DP;
     if (before) {
-      dir_ = Direction(before->Z, last.Z, ScaleAt(last.Z));
+      TurnTowards(*before, last);
       Grow(lastIter);
     }
     if (const Failure failure = OrientationOfLast(); failure != Failure::None)
@@ -100,8 +100,9 @@ private:
       const unsigned long messagesBefore = MessageCount();
       ArcMatrix<Model> jacobian;
       const ArcVector<Model> scale = ScaleAt(last_.Z);
-      switch (
-          AfterAttempt(SolveAlong(s_, last_.Z, dir_, step_, scale, jacobian), step_, minStep_)) {
+      switch (AfterAttempt(SolveAlong(s_, last_.Z, dir_, step_, scale,
+                                      NodesAlong(last_.nodes, dirNodes_, step_), jacobian),
+                           step_, minStep_)) {
       case NextMove::Singular:
         return Failure::SingularMatrix;
       case NextMove::MinStep:
@@ -113,13 +114,13 @@ private:
       }
       if (s_.g.P > s_.P2 || s_.g.P < s_.P1)
         return LeaveRange(jacobian, scale);
-      ArcPoint<Model> next{PointOf(s_)};
+      ArcPoint<Model> next = Here();
       if (!SlopeOfP(jacobian, scale, next.slope, next.det))
         return Failure::SingularMatrix;
       if (const Failure failure = PassSpecialPoints(next); failure != Failure::None)
         return failure;
       Record(next, messagesBefore, RecordKind::Plain);
-      dir_ = Direction(last_.Z, next.Z, ScaleAt(next.Z));
+      TurnTowards(last_, next);
       last_ = next;
       Grow(s_.g.ITER);
       if (Enough())
@@ -133,7 +134,7 @@ private:
   // crosses on the way there are still recorded, and a branch point passed
   // inside the range.
   Failure LeaveRange(const ArcMatrix<Model> &jacobian, const ArcVector<Model> &scale) {
-    ArcPoint<Model> out{PointOf(s_)};
+    ArcPoint<Model> out = Here();
     if (SlopeOfP(jacobian, scale, out.slope, out.det) &&
         std::signbit(out.det) != std::signbit(last_.det)) {
       if (const Failure failure = PassSpecialPoints(out, true); failure != Failure::None)
@@ -141,8 +142,7 @@ private:
       return End(SweepEnd::LeftRange);
     }
     if (!s_.special.at.empty())
-      if (const Failure failure = RecordCrossings(last_, ArcPoint<Model>{PointOf(s_)});
-          failure != Failure::None)
+      if (const Failure failure = RecordCrossings(last_, Here()); failure != Failure::None)
         return failure;
     return End(SweepEnd::LeftRange);
   }
@@ -154,8 +154,9 @@ private:
     const typename Model::Globals atLast = s_.g;
     ArcMatrix<Model> jacobian;
     const ArcVector<Model> scale = ScaleAt(last_.Z);
-    const Attempt attempt = SolveAlong(s_, last_.Z, dir_, 0.0L, scale, jacobian);
+    const Attempt attempt = SolveAlong(s_, last_.Z, dir_, 0.0L, scale, last_.nodes, jacobian);
     s_.g = atLast;
+    PutNodes(s_, last_.nodes);
     if (attempt == Attempt::SingularMatrix)
       return Failure::SingularMatrix;
     REAL slope = 0.0L;
@@ -163,6 +164,17 @@ private:
       return Failure::SingularMatrix;
     return Failure::None;
   }
+
+  // The direction of the next step, along the chord from a to b: of the
+  // point's (X, P) and of its node states alike.
+  void TurnTowards(const ArcPoint<Model> &a, const ArcPoint<Model> &b) {
+    const ArcVector<Model> scale = ScaleAt(b.Z);
+    dir_ = Direction(a.Z, b.Z, scale);
+    dirNodes_ = NodeDirection(a.nodes, b.nodes, Distance(a.Z, b.Z, scale));
+  }
+
+  // The point the program state holds, with its node states.
+  ArcPoint<Model> Here() const { return {PointOf(s_), 0.0L, 0.0L, NodesOf(s_)}; }
 
   void Grow(INT16 iterations) {
     if (iterations <= kFewIterations)
@@ -185,11 +197,12 @@ private:
     // A start switched onto another branch steps off the branch point
     // first: the bordered matrix is singular there.
     const REAL offset = s_.switchedStart ? step_ : 0.0L;
+    StartNodesIfUnknown(s_);
     if (const Attempt attempt =
-            SolveAlong(s_, lastRecorded_, dir_, offset, scale, jacobian, &s_.trace);
+            SolveAlong(s_, lastRecorded_, dir_, offset, scale, NodesOf(s_), jacobian, &s_.trace);
         attempt != Attempt::Solved)
       return attempt;
-    last_ = {PointOf(s_)};
+    last_ = Here();
     if (!SlopeOfP(jacobian, scale, last_.slope, last_.det))
       return Attempt::SingularMatrix;
     Record(last_, messagesBefore, StepKind(s_));
@@ -244,14 +257,17 @@ private:
       if (const Failure failure = RecordCrossings(from, point.point); failure != Failure::None)
         return failure;
       s_.g = point.g;
+      PutNodes(s_, point.point.nodes);
       Record(point.point, MessageCount() - point.messages, point.kind);
       from = point.point;
     }
-    return Restored(RecordCrossings(from, next), atNext);
+    return Restored(RecordCrossings(from, next), atNext, next);
   }
 
-  Failure Restored(Failure failure, const typename Model::Globals &atNext) {
+  Failure Restored(Failure failure, const typename Model::Globals &atNext,
+                   const ArcPoint<Model> &next) {
     s_.g = atNext;
+    PutNodes(s_, next.nodes);
     return failure;
   }
 
@@ -267,8 +283,10 @@ private:
         failure != Failure::None)
       return failure;
     if (located)
-      found.push_back(
-          {s_.g, {PointOf(s_), slope}, RecordKind::Fold, MessageCount() - messagesBefore});
+      found.push_back({s_.g,
+                       {PointOf(s_), slope, 0.0L, NodesOf(s_)},
+                       RecordKind::Fold,
+                       MessageCount() - messagesBefore});
     return Failure::None;
   }
 
@@ -286,7 +304,9 @@ private:
     ArcPoint<Model> ends[2];
     for (int end = 0; end < 2; ++end) {
       ArcMatrix<Model> jacobian;
-      const Attempt attempt = SolveAlong(s_, last_.Z, chord, end * length, scale, jacobian);
+      const Attempt attempt =
+          SolveAlong(s_, last_.Z, chord, end * length, scale,
+                     NodesBetween(last_.nodes, next.nodes, static_cast<REAL>(end)), jacobian);
       if (attempt == Attempt::SingularMatrix)
         return Failure::SingularMatrix;
       if (Failed(attempt))
@@ -305,7 +325,7 @@ private:
       return failure;
     if (located)
       found.push_back({s_.g,
-                       {PointOf(s_), chord[Model::N + 1], det},
+                       {PointOf(s_), chord[Model::N + 1], det, NodesOf(s_)},
                        RecordKind::Branch,
                        MessageCount() - messagesBefore});
     return Failure::None;
@@ -330,7 +350,9 @@ private:
     for (int k = 0; k < iterations; ++k) {
       const REAL sigma = f.Next();
       ArcMatrix<Model> jacobian;
-      const Attempt attempt = SolveAlong(s_, last_.Z, chord, sigma, scale, jacobian);
+      const Attempt attempt =
+          SolveAlong(s_, last_.Z, chord, sigma, scale,
+                     NodesBetween(last_.nodes, next.nodes, sigma / length), jacobian);
       if (attempt == Attempt::SingularMatrix)
         return Failure::SingularMatrix;
       if (Failed(attempt))
@@ -366,12 +388,13 @@ private:
       const unsigned long messagesBefore = MessageCount();
       ArcMatrix<Model> jacobian;
       const ArcVector<Model> scale = ScaleAt(guess);
-      const Attempt attempt = SolveAlong(s_, guess, alongP, 0.0L, scale, jacobian);
+      const Attempt attempt =
+          SolveAlong(s_, guess, alongP, 0.0L, scale, NodesBetween(a.nodes, b.nodes, w), jacobian);
       if (attempt == Attempt::SingularMatrix)
         return Failure::SingularMatrix;
       if (Failed(attempt))
         continue;
-      ArcPoint<Model> user{PointOf(s_)};
+      ArcPoint<Model> user = Here();
       if (!SlopeOfP(jacobian, scale, user.slope, user.det))
         return Failure::SingularMatrix;
       user.slope = Pb < Pa ? -fabsl(user.slope) : fabsl(user.slope);
@@ -397,6 +420,7 @@ private:
   ArcPoint<Model> last_;
   ArcVector<Model> lastRecorded_;
   ArcVector<Model> dir_;
+  ArcNodes<Model> dirNodes_; // the node states' share of dir_
 };
 
 template <class Model>

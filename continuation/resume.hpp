@@ -208,6 +208,7 @@ std::string RowFault(const CsvRow<Model::N, Model::NOUT> &row, const Program<Mod
 template <class Model> struct ArcRows {
   CsvRow<Model::N, Model::NOUT> before; // the last step's row before the last row
   bool haveBefore = false;
+  ArcNodes<Model> beforeNodes; // on segments, the node states of that row
 };
 
 // Walks the rows and the records side by side: each row must follow from
@@ -357,7 +358,8 @@ void NoteSettingsChange(Program<Model> &s, RunSettings<OnePassSettings<Model>> r
 // A run with segments goes on from the node states of its last shared
 // record (ZANFEL.NODES, cut back after them); 0, or the status after the
 // message.
-template <class Model> int ResumeNodes(std::string_view program, Program<Model> &s, long shared) {
+template <class Model>
+int ResumeNodes(std::string_view program, Program<Model> &s, long shared, ArcRows<Model> &arc) {
   if (!s.segments)
     return 0;
   s.NODES.Assign(NodesPath());
@@ -368,6 +370,15 @@ template <class Model> int ResumeNodes(std::string_view program, Program<Model> 
   if (!ReadNodesLine(bytes, shared, *s.segments, keep))
     return CannotResume(program, kResumeBadData,
                         "ZANFEL.NODES holds no node states of record " + std::to_string(shared));
+  // Along the curve the next step's node states are predicted from the
+  // step before as well.
+  if constexpr (kTakesSegments<Model>)
+    if (std::size_t ignored = 0;
+        arc.haveBefore && !ReadNodeStates<Model>(bytes, arc.before.record, s.segments->Order(),
+                                                 arc.beforeNodes.Z, ignored))
+      return CannotResume(program, kResumeBadData,
+                          "ZANFEL.NODES holds no node states of record " +
+                              std::to_string(arc.before.record));
   s.NODES.Append(static_cast<long long>(keep));
   return 0;
 }
@@ -376,8 +387,9 @@ template <class Model> int ResumeNodes(std::string_view program, Program<Model> 
 template <class Model>
 [[nodiscard]] Failure ResumeAlongArc(Program<Model> &s, const SweepRules<Model> &rules,
                                      REAL programStep, const ArcRows<Model> &arc) {
-  const ArcPoint<Model> last{PointOf(s), s.slope};
+  const ArcPoint<Model> last{PointOf(s), s.slope, 0.0L, NodesOf(s)};
   ArcPoint<Model> before;
+  before.nodes = arc.beforeNodes;
   if (arc.haveBefore) {
     for (int I = 1; I <= Model::N; ++I)
       before.Z[I] = arc.before.X[I];
@@ -454,7 +466,7 @@ RunOutcome ResumeOnePass(std::string_view program, const OnePassSettings<Model> 
                                       ShortReal(s.P2) + "] after record " +
                                       std::to_string(shared)));
 
-  if (const int status = ResumeNodes(program, s, shared))
+  if (const int status = ResumeNodes(program, s, shared, arc))
     return EndedWith(status);
   std::string why;
   if (ResumeProfiles(s.profiles, s.special.profiles, program, lastState, SegmentNodes(s), shared,

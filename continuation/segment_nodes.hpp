@@ -26,12 +26,13 @@ std::string NodesLine(long record, const SegmentedShooting<Model> &ms) {
   return line + "\n";
 }
 
-// The node states of `record` from the file's bytes into ms.Z, and in `keep`
-// the bytes up to the end of that line; false when no whole line of that
-// record with every node state is there.
+// The node states of `record` from the file's bytes into `into` (the
+// entries after the model's unknowns, up to `order`), and in `keep` the
+// bytes up to the end of that line; false when no whole line of that record
+// with every node state is there.
 template <ShootingModel Model>
-bool ReadNodesLine(std::string_view bytes, long record, SegmentedShooting<Model> &ms,
-                   std::size_t &keep) {
+bool ReadNodeStates(std::string_view bytes, long record, int order,
+                    GLNARRAY<SegmentedShooting<Model>::NZ> &into, std::size_t &keep) {
   const std::string head = std::to_string(record) + ",";
   for (std::size_t at = 0, end; (end = bytes.find('\n', at)) != std::string_view::npos;
        at = end + 1) {
@@ -39,21 +40,30 @@ bool ReadNodesLine(std::string_view bytes, long record, SegmentedShooting<Model>
     if (!line.starts_with(head))
       continue;
     line.remove_prefix(head.size());
-    GLNARRAY<SegmentedShooting<Model>::NZ> Z = ms.Z;
-    for (int J = Model::N + 1; J <= ms.Order(); ++J) {
+    GLNARRAY<SegmentedShooting<Model>::NZ> Z = into;
+    for (int J = Model::N + 1; J <= order; ++J) {
       const std::size_t comma = line.find(',');
-      const bool last = J == ms.Order();
+      const bool last = J == order;
       if ((comma == std::string_view::npos) != last ||
           !ParseReal(line.substr(0, last ? line.size() : comma), Z[J]))
         return false;
       line.remove_prefix(last ? line.size() : comma + 1);
     }
-    ms.Z = Z;
-    ms.nodesKnown = true;
+    into = Z;
     keep = end + 1;
     return true;
   }
   return false;
+}
+
+// The same into ms.Z, whose node states are then known.
+template <ShootingModel Model>
+bool ReadNodesLine(std::string_view bytes, long record, SegmentedShooting<Model> &ms,
+                   std::size_t &keep) {
+  if (!ReadNodeStates<Model>(bytes, record, ms.Order(), ms.Z, keep))
+    return false;
+  ms.nodesKnown = true;
+  return true;
 }
 
 } // namespace zanfel

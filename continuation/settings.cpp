@@ -237,8 +237,11 @@ std::string CombinationError(const SettingOptions &o) {
            "arclength";
   if (o.special.branchPoints && o.cuts && o.cuts->Multiple())
     return "--branch-points goes with single shooting, not --segments or --nodes";
-  if (o.strategy && *o.strategy != Strategy::Natural && o.cuts && o.cuts->Multiple())
-    return "--segments and --nodes go with the natural continuation, not --continuation arclength";
+  if (o.strategy == Strategy::Fold && o.cuts && o.cuts->Multiple())
+    return "--segments and --nodes go with the natural continuation and the arclength, not "
+           "--continuation fold";
+  if (o.special.switchBranch && o.cuts && o.cuts->Multiple())
+    return "--switch goes with single shooting, not --segments or --nodes";
   if (const std::string error = SpecialCombinationError(o.special); !error.empty())
     return error;
   return CheckCombinationError(o);

@@ -49,6 +49,7 @@ template <ModelWithoutScale M> inline constexpr bool kTakesSegments<ScaleIsP<M>>
 struct SegmentEnds {
   unsigned long cutShort = 0;
   int invalidCall = 0;
+  bool heldBack = false; // an end (a trap) of a piece held back, not played
 };
 
 template <ShootingModel Model> struct SegmentedShooting {
@@ -83,6 +84,14 @@ template <ShootingModel Model> struct SegmentedShooting {
   REAL PIn = 0.0L;
   bool haveCall = false;
   GLNARRAY1<Model::NOUT> YOUT; // the model's end values of the latest call's base
+  // Along the curve, a piece's end (a trap) fails the attempt, and a shorter
+  // step may do; at fixed P it ends the run, as a whole trajectory's does.
+  bool holdEnds = false;
+  // Work areas of a solve along the curve: the Jacobian at fixed P and its
+  // residuals, and the whole bordered Jacobian of the latest call.
+  GLNBYN<NZ> ALPHA;
+  GLNARRAY<NZ> BETA;
+  GLNBYN<NZ + 1> bordered;
 
   explicit SegmentedShooting(const SegmentCuts &c) : cuts(c) {}
 
@@ -178,8 +187,11 @@ UsrfunResult RunPieces(SegmentedShooting<Model> &ms, int count, SegmentEnds &end
     auto &p = ms.pieces[j];
     if (!p.messages.empty())
       WriteCapturedMessages(p.messages, p.messageCount);
-    if (p.deferred.kind != DeferredEnd::Kind::None)
-      EndAsDeferred(p.deferred);
+    if (p.deferred.kind != DeferredEnd::Kind::None) {
+      if (!ms.holdEnds)
+        EndAsDeferred(p.deferred);
+      ends.heldBack = true;
+    }
     result.Note(p.end);
     if (p.end == TrajectoryEnd::CutShort)
       ends.cutShort |= 1UL << (p.segment - 1);

@@ -177,7 +177,11 @@ TEST(SegmentsTest, CutsAndTheirOptions) {
   EXPECT_EQ(error, "");
   EXPECT_EQ(CombinationError(o), "");
   o.strategy = Strategy::Arclength;
-  EXPECT_NE(CombinationError(o), "");
+  EXPECT_EQ(CombinationError(o), "");
+  o.strategy = Strategy::Fold;
+  ASSERT_TRUE(ParseSettingOption("--free", "L", o, error));
+  o.special.startAt = "ZANFEL.CSV:fold1";
+  EXPECT_NE(CombinationError(o).find("not --continuation fold"), std::string::npos);
   ASSERT_TRUE(ParseSettingOption("--segments", "3", o, error));
   EXPECT_NE(error, ""); // not both
   OnePassSettings<Shot> table{{}, {1.0L, {1.0L}}, {1, 1, 0, 1, 0, 1}, {0.25L, 0.0L, 30.0L}};

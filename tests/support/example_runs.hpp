@@ -137,4 +137,30 @@ inline REAL RelativeError(REAL value, REAL exact) {
   return fabsl(value - exact) / fabsl(exact);
 }
 
+// The nodes of the README's hard-problem recipe: equal eighths up to 0.75,
+// then closing in on x = 1, where Troesch's solution has its boundary layer
+// (21 segments).
+inline const char *const kTroeschNodes =
+    "0.125,0.25,0.375,0.5,0.625,0.75,0.85,0.9,0.97,0.99,0.997,0.999,"
+    "0.9997,0.9999,0.99997,0.99999,0.999997,0.999999,0.9999997,"
+    "0.9999999";
+
+// y'(0) of Troesch's problem on its closed form (its first integral),
+// computed separately at 40 digits: mu = 1, 1.25, ..., 30.
+inline std::map<REAL, REAL> TroeschClosedForm() {
+  std::map<REAL, REAL> s;
+  const std::string text =
+      ReadFile(std::string(ZANFEL_SOURCE_DIR) + "/tests/data/troesch_closed_form.txt");
+  std::size_t at = 0;
+  for (std::size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+    const std::string line = text.substr(at, end - at);
+    const std::size_t space = line.find(' ');
+    REAL mu = 0.0L, v = 0.0L;
+    EXPECT_TRUE(ParseReal(line.substr(0, space), mu) && ParseReal(line.substr(space + 1), v))
+        << line;
+    s[mu] = v;
+  }
+  return s;
+}
+
 } // namespace zanfel::testing
