@@ -209,7 +209,8 @@ RunOutcome RunOnePass(std::string_view program, const OnePassSettings<Model> &ta
   std::vector<std::string> notes{
       SweepNote("sweep", settings.start.P, settings.sweep, rules.addStep, run)};
   if (startAt)
-    notes.push_back(start.note);
+    notes.push_back(start.note +
+                    (LoadStartNodes(s, start) ? ", node states from ZANFEL.NODES" : ""));
   CreateCsvFile(s, program, rules, notes, run, table);
   LoadStart(s.g, settings.start);
   if (startAt)

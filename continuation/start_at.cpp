@@ -9,6 +9,19 @@
 
 namespace zanfel {
 
+std::string NodesBeside(const std::string &csvPath) {
+  const std::size_t slash = csvPath.rfind('/');
+  const std::string path =
+      (slash == std::string::npos ? std::string() : csvPath.substr(0, slash + 1)) + "ZANFEL.NODES";
+  const int fd = OpenRegularFile(path, O_RDONLY);
+  if (fd < 0)
+    return "";
+  std::string bytes;
+  const int error = ReadRegularFile(fd, bytes);
+  ::close(fd);
+  return error == 0 ? bytes : "";
+}
+
 int CannotStartAt(std::string_view program, int status, std::string_view why) {
   const std::string line =
       std::string(program) + ": cannot start there: " + std::string(why) + '\n';

@@ -31,7 +31,13 @@ template <class Model> struct StartRecord {
   bool haveBefore = false;
   std::string note;     // for the CSV head: the file and the record
   std::string settings; // the file's "# settings:" value ("" when it has none)
+  std::string nodes;    // ZANFEL.NODES beside the file ("" when there is none)
 };
+
+// The bytes of ZANFEL.NODES in the directory of the results file at
+// `csvPath`, "" when it cannot be read: a start without node states is
+// still a start.
+std::string NodesBeside(const std::string &csvPath);
 
 // The earlier run's file as read: its head and its rows' lines.
 struct StartFile {
@@ -116,6 +122,7 @@ int ReadStartRecord(std::string_view program, std::string_view startAt,
     if (start.haveBefore)
       start.before = rows[static_cast<std::size_t>(at - 1)];
     start.settings = HeadValue(f.head, "settings");
+    start.nodes = NodesBeside(ref.file);
     start.note = "started at: " + std::string(startAt) + ", record " +
                  std::to_string(start.row.record) + ", P = " + FullReal(start.row.P);
     return 0;
@@ -123,6 +130,19 @@ int ReadStartRecord(std::string_view program, std::string_view startAt,
   return CannotStartAt(program, kStartBadData,
                        ref.file + ": the header row is not one " + std::string(program) +
                            " writes");
+}
+
+// On segments, the node states of the start record from ZANFEL.NODES beside
+// its file, when the run that wrote them had these very cuts: the first
+// solve then starts where that run's ended. Otherwise it starts them from
+// the record's unknowns. Whether they were taken.
+template <class Model> bool LoadStartNodes(Program<Model> &s, const StartRecord<Model> &start) {
+  SettingOptions earlier;
+  if (!s.segments || start.nodes.empty() || !ParseSettingsText(start.settings, earlier).empty() ||
+      !earlier.cuts || !SameCuts(*earlier.cuts, s.segments->cuts))
+    return false;
+  std::size_t keep = 0;
+  return ReadNodesLine(start.nodes, start.row.record, *s.segments, keep);
 }
 
 // The start state a record gives: P and the unknowns, and along the

@@ -431,6 +431,7 @@ TEST(Examples, ShootC2OnSegmentsSolvesWhatSingleShootingSolves) {
 // resumed for 30 with other budgets and resumed again to its end (its node
 // states from ZANFEL.NODES each time, its cuts from the settings lines)
 // ends with the same files. Other segments than the run's are refused.
+// A run started at one of its records takes that record's node states.
 TEST(Examples, TroeschToThirtyOnSegments) {
   const std::vector<std::string> recipe = {"--from",   "1",     "--step",  "0.25",
                                            "--range",  "0:30",  "--nodes", kTroeschNodes,
@@ -455,6 +456,21 @@ TEST(Examples, TroeschToThirtyOnSegments) {
   EXPECT_LT(RelativeError(rows[36].at("X1"), 3.583377846308136904e-4L), 1e-7L); // reached: 3.4e-9
   const std::string nodes = ReadFile(dir.File("ZANFEL.NODES"));
   EXPECT_EQ(std::count(nodes.begin(), nodes.end(), '\n'), 117);
+
+  // Started again at mu = 20 from the run's files: with the node states of
+  // that record from its ZANFEL.NODES, on the closed form.
+  TempDir again;
+  std::vector<std::string> from20 = recipe;
+  from20.insert(from20.end(), {"--start-at", dir.File("ZANFEL.CSV") + ":77", "--records", "5"});
+  const ChildResult started = RunExample(again, "troesch", from20);
+  ASSERT_EQ(started.status, 0) << started.err;
+  const std::string startedCsv = ReadFile(again.File("ZANFEL.CSV"));
+  EXPECT_NE(startedCsv.find("record 77, P = 2.00000000000000000000e+01, node states from "
+                            "ZANFEL.NODES\n"),
+            std::string::npos)
+      << startedCsv;
+  for (const Row &row : CsvRows(startedCsv))
+    EXPECT_LT(RelativeError(row.at("X1"), exact.at(row.at("P"))), 1e-7L) << double(row.at("P"));
 
   TempDir part;
   std::vector<std::string> stopped = recipe;
