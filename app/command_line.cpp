@@ -25,7 +25,7 @@ std::string SegmentsHelp() {
          std::to_string(kSegmentCap) +
          "\n"
          "                (default: 1, single shooting); the node states are written\n"
-         "                to ZANFEL.NODES; natural continuation only\n"
+         "                to ZANFEL.NODES; natural or arclength continuation\n"
          "  --nodes T1,... the same at chosen interior nodes, increasing inside (0, 1)\n";
 }
 
