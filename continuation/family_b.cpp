@@ -16,15 +16,25 @@ REAL PartnerB(const Program<FamilyB> &s) {
 constexpr SweepRules<FamilyB> kRulesB{kRecordB, 12, "dy8(1)/dH", ScaleB, PartnerB, false, "y20_1"};
 
 ProgramInfo InfoB(const char *name, const OnePassSettings<FamilyB> &t) {
-  return {name,
-          "Family B with 9 unknowns: y3(0) = " + SteppingText(t.start.P, t.sweep.DP, false) +
-              ", with H\nand the H-derivatives of the solution solved for. The curve is "
-              "dy8(1)/dH\nagainst H.",
-          t.start.P,
-          t.sweep,
-          SweepRuleText(false),
-          false,
-          ParamsHelp(t.params, t.par)};
+  ProgramInfo info{
+      name,
+      "Family B with 9 unknowns: y3(0) = " + SteppingText(t.start.P, t.sweep.DP, false) +
+          ", with H\nand the H-derivatives of the solution solved for. The curve is "
+          "dy8(1)/dH\nagainst H.",
+      t.start.P,
+      t.sweep,
+      SweepRuleText(false),
+      false,
+      ParamsHelp(t.params, t.par)};
+  info.takesSegments = true;
+  return info;
+}
+
+// What is wrong with the options for this table, the segments included.
+std::string SettingsErrorOfB(const OnePassSettings<FamilyB> &t, const SettingOptions &options) {
+  if (const std::string error = SegmentsError<FamilyB>(options); !error.empty())
+    return error;
+  return SettingsError(t, options);
 }
 
 } // namespace
@@ -47,13 +57,13 @@ RunOutcome ResumeShootB1(SweepObserver &observer, const SettingOptions &options)
   return ResumeOnePass("shoot_b1", kShootB1, options, kRulesB, observer);
 }
 std::string SettingsErrorB1(const SettingOptions &options) {
-  return SettingsError(kShootB1, options);
+  return SettingsErrorOfB(kShootB1, options);
 }
 RunOutcome ResumeShootB2(SweepObserver &observer, const SettingOptions &options) {
   return ResumeOnePass("shoot_b2", kShootB2, options, kRulesB, observer);
 }
 std::string SettingsErrorB2(const SettingOptions &options) {
-  return SettingsError(kShootB2, options);
+  return SettingsErrorOfB(kShootB2, options);
 }
 
 } // namespace zanfel

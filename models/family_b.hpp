@@ -5,6 +5,7 @@
 #include "models/base_system.hpp"
 #include "models/params.hpp"
 #include "shooting/model.hpp"
+#include "shooting/segments.hpp"
 
 namespace zanfel {
 
@@ -114,5 +115,11 @@ struct FamilyB {
 };
 
 static_assert(ShootingModel<FamilyB>);
+
+// Every trajectory runs with H = its own first unknown, from INITVAL on: a
+// segment from a node sees the H a whole trajectory would (--segments).
+template <> inline constexpr bool kTakesSegments<FamilyB> = true;
+// H, the first unknown, scales every segment's equations.
+template <> inline constexpr int kUnknownsInEverySegment<FamilyB> = 1;
 
 } // namespace zanfel

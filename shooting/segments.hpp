@@ -37,11 +37,17 @@ inline REAL SegmentDifferenceStep(REAL z, REAL RELERR) {
   return (1.0L + fabsl(z)) * sqrtl(RELERR);
 }
 
-// Segments are for models whose every trajectory starts with the same H and
-// leaves it (the programs made from a model header): a segment that starts
-// at a node then sees the H a whole trajectory would.
+// Segments are for models whose trajectories all see the H that their own
+// unknowns and P give (the programs made from a model header, families B
+// and C): a segment that starts at a node then sees the H a whole
+// trajectory would.
 template <class Model> inline constexpr bool kTakesSegments = false;
 template <ModelWithoutScale M> inline constexpr bool kTakesSegments<ScaleIsP<M>> = true;
+
+// How many of the model's first unknowns reach every segment, not only the
+// first (through the H every segment runs with): the columns of those run
+// all M segments, from the nodes as they are, with the raised unknown.
+template <class Model> inline constexpr int kUnknownsInEverySegment = 0;
 
 // What the trajectories of a segmented call came to, segment by segment:
 // the segments (bit k - 1 for segment k) of the trajectories cut short, and
@@ -57,7 +63,10 @@ template <ShootingModel Model> struct SegmentedShooting {
   static constexpr int NEQN = Model::NEQN;
   static constexpr int MMAX = MaxSegments<Model>();
   static constexpr int NZ = N + (MMAX - 1) * NEQN; // the most unknowns
-  static constexpr int kPieces = MMAX + NZ;        // the most trajectories of one call
+  static constexpr int KE = kUnknownsInEverySegment<Model>;
+  // The most trajectories of one call: the base, one per unknown, and the
+  // later segments of the columns that reach every segment.
+  static constexpr int kPieces = MMAX + NZ + KE * (MMAX - 1);
   using Globals = typename Model::Globals;
   using State = Array1<REAL, 1, NEQN>;
 
@@ -96,6 +105,10 @@ template <ShootingModel Model> struct SegmentedShooting {
   explicit SegmentedShooting(const SegmentCuts &c) : cuts(c) {}
 
   int Order() const { return N + (cuts.M - 1) * NEQN; }
+  // The piece of segment k (2..M) of the column of unknown J <= KE.
+  int WholeColumnPiece(int J, int k) const {
+    return cuts.M + Order() + (J - 1) * (cuts.M - 1) + (k - 2);
+  }
   // Where the state of node k (1..M-1) starts in Z.
   static constexpr int NodeAt(int k) { return N + (k - 1) * NEQN; }
   static int NodeOf(int J) { return (J - N - 1) / NEQN + 1; }
@@ -136,7 +149,9 @@ void LoadPiece(SegmentedShooting<Model> &ms, int j, const typename Model::Global
   auto &p = ms.pieces[j];
   p.g = g;
   p.g.X = X;
-  p.g.H = Model::HAfterTrajectory(g, X, g.H); // what a segment from a node finds
+  // What a segment from a node finds: the H a whole trajectory at X has
+  // there (a model may read it from the unknowns of its own state).
+  p.g.H = Model::HAfterTrajectory(p.g, X, g.H);
   p.segment = k;
   p.fromStart = y == nullptr;
   p.X = X;
@@ -210,7 +225,8 @@ template <ShootingModel Model>
 void EndValues(const typename Model::Globals &g, const GLNARRAY<Model::N> &X,
                const typename SegmentedShooting<Model>::State &y, GLNARRAY1<Model::NOUT> &YOUT) {
   typename Model::Globals gc = g;
-  gc.H = Model::HAfterTrajectory(g, X, g.H);
+  gc.X = X;
+  gc.H = Model::HAfterTrajectory(gc, X, g.H);
   Model::OUTVAL(gc, X, View1<const REAL>{y.data()}, YOUT);
 }
 
@@ -267,6 +283,20 @@ void JacobianColumn(SegmentedShooting<Model> &ms, const typename Model::Globals 
     for (int i = 1; i <= NEQN; ++i)
       column(MS::NodeAt(k) + i, ms.pieces[k - 1].y[i] - ZD[MS::NodeAt(k) + i]);
   }
+  if (J <= MS::KE) {
+    // The raised unknown reaches every segment: every jump, and the model's
+    // residuals from its own last segment.
+    for (int node = 1; node < M; ++node) {
+      const auto &q = node == 1 ? p : ms.pieces[ms.WholeColumnPiece(J, node)];
+      for (int i = 1; i <= NEQN; ++i)
+        column(MS::NodeAt(node) + i, q.y[i] - ZD[MS::NodeAt(node) + i]);
+    }
+    GLNARRAY1<Model::NOUT> YOUT;
+    EndValues<Model>(g, X, M == 1 ? p.y : ms.pieces[ms.WholeColumnPiece(J, M)].y, YOUT);
+    for (int I = 1; I <= N; ++I)
+      column(I, YOUT[I]);
+    return;
+  }
   // The jump at the end of the piece's segment, or the model's residuals
   // when it is the last; those see a raised model unknown directly too.
   const int k = p.segment;
@@ -309,7 +339,15 @@ UsrfunResult SegmentedUSRFUN(SegmentedShooting<Model> &ms, const typename Model:
       LoadPiece(ms, M - 1 + J, g, k + 1, X, &y);
     }
   }
-  const UsrfunResult result = RunPieces(ms, M + n, ends);
+  for (int J = 1; J <= std::min(MS::KE, N); ++J) {
+    GLNARRAY<MS::NZ> ZD = Z;
+    ZD[J] = Z[J] + XDLT[J];
+    for (int k = 2; k <= M; ++k) {
+      const auto y = NodeState<Model>(Z, k - 1);
+      LoadPiece(ms, ms.WholeColumnPiece(J, k), g, k, ModelUnknowns<Model>(ZD), &y);
+    }
+  }
+  const UsrfunResult result = RunPieces(ms, M + n + MS::KE * (M - 1), ends);
   if (result.invalidCall)
     return result;
   SegmentResiduals(ms, g, Z, BETA);

@@ -399,30 +399,51 @@ TEST(CheckDigits, RefusesWhatItCannotTake) {
   }
 }
 
-// Family C on segments: the same records as single shooting (to the 1e-9
-// or so both solve to; the end values with the H of the new P, not of the
-// record before), and one segment is single shooting, byte for byte.
-TEST(Examples, ShootC2OnSegmentsSolvesWhatSingleShootingSolves) {
-  TempDir plain, four, one;
-  ASSERT_EQ(RunExample(plain, "shoot_c2", {"--records", "20"}).status, 0);
-  const ChildResult run =
-      RunExample(four, "shoot_c2", {"--records", "20", "--segments", "4", "--tolf", "1e-12"});
+// A program of the six on segments: the same records as single shooting
+// (to the 1e-9 or so both solve to), the same bytes on one thread and on
+// two, and one segment is single shooting, byte for byte.
+void ExpectSegmentsAgree(const std::string &program, const std::vector<std::string> &segmented,
+                         const std::vector<const char *> &unknowns) {
+  TempDir plain, many, onTwo, one;
+  const auto with = [](std::vector<std::string> args, std::vector<std::string> more) {
+    args.insert(args.begin(), {"--records", "20"});
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  ASSERT_EQ(RunExample(plain, program, with({}, {})).status, 0);
+  const ChildResult run = RunExample(many, program, with(segmented, {"--threads", "1"}));
   ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_EQ(RunExample(onTwo, program, with(segmented, {"--threads", "2"})).status, 0);
+  for (const char *file : {"ZANFEL.RES", "ZANFEL.NODES"})
+    EXPECT_EQ(ReadFile(onTwo.File(file)), ReadFile(many.File(file))) << file;
   const std::vector<Row> single = CsvRows(ReadFile(plain.File("ZANFEL.CSV")));
-  const std::vector<Row> segmented = CsvRows(ReadFile(four.File("ZANFEL.CSV")));
+  const std::vector<Row> cut = CsvRows(ReadFile(many.File("ZANFEL.CSV")));
   ASSERT_EQ(single.size(), 20u);
-  ASSERT_EQ(segmented.size(), 20u);
+  ASSERT_EQ(cut.size(), 20u);
   REAL worst = 0.0L;
   for (std::size_t i = 0; i < single.size(); ++i) {
-    EXPECT_EQ(segmented[i].at("P"), single[i].at("P"));
-    for (const char *x : {"X1", "X2", "X3", "X4"})
-      worst = std::max(worst, RelativeError(segmented[i].at(x), single[i].at(x)));
+    EXPECT_EQ(cut[i].at("P"), single[i].at("P"));
+    for (const char *x : unknowns)
+      worst = std::max(worst, RelativeError(cut[i].at(x), single[i].at(x)));
   }
   EXPECT_LT(worst, 1e-7L);
-  ASSERT_EQ(RunExample(one, "shoot_c2", {"--records", "20", "--segments", "1"}).status, 0);
+  ASSERT_EQ(RunExample(one, program, with({"--segments", "1"}, {})).status, 0);
   EXPECT_EQ(ReadFile(one.File("ZANFEL.RES")), ReadFile(plain.File("ZANFEL.RES")));
   EXPECT_EQ(CsvWithoutComments(ReadFile(one.File("ZANFEL.CSV"))),
             CsvWithoutComments(ReadFile(plain.File("ZANFEL.CSV"))));
+}
+
+// Family C: the end values with the H of the new P, not of the record
+// before.
+TEST(Examples, ShootC2OnSegmentsSolvesWhatSingleShootingSolves) {
+  ExpectSegmentsAgree("shoot_c2", {"--segments", "4", "--tolf", "1e-12"}, {"X1", "X2", "X3", "X4"});
+}
+
+// Family B: H, its first unknown, scales every segment, so that unknown's
+// column runs them all.
+TEST(Examples, ShootB1OnSegmentsSolvesWhatSingleShootingSolves) {
+  ExpectSegmentsAgree("shoot_b1", {"--segments", "4", "--tolf", "1e-12"},
+                      {"X1", "X2", "X3", "X4", "X5", "X6", "X7", "X8", "X9"});
 }
 
 // Multiple shooting goes where single shooting cannot: from mu = 1 up by
@@ -556,10 +577,10 @@ TEST(Examples, BadSegmentsAreRefusedInOneLine) {
   setup.dir = dir.Path();
   setup.display = "";
   setup.args = {"--segments", "4"};
-  const ChildResult six = RunBuilt(setup, "shoot_b1");
+  const ChildResult six = RunBuilt(setup, "shoot_a1");
   EXPECT_EQ(six.status, 64);
-  EXPECT_NE(six.err.find("--segments and --nodes are for shoot_c1, shoot_c2 and programs made "
-                         "from a model header"),
+  EXPECT_NE(six.err.find("--segments and --nodes are for shoot_b1, shoot_b2, shoot_c1, shoot_c2 "
+                         "and programs made from a model header"),
             std::string::npos)
       << six.err;
   // Family C's 30 equations: at most 9 segments, for an order of at most 256.
