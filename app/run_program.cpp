@@ -122,8 +122,7 @@ int RunProgram(const ProgramDescription &program, int argc, const char *const *a
   if (answered >= 0)
     return answered;
   if (line.settings.cuts && !program.info.takesSegments) {
-    Write(2, UsageError(name, "--segments and --nodes are for shoot_b1, shoot_b2, shoot_c1, "
-                              "shoot_c2 and programs made from a model header"));
+    Write(2, UsageError(name, "--segments and --nodes are not for this program"));
     return kUsageStatus;
   }
   if (const std::string error = program.settingsError(line.settings); !error.empty()) {

@@ -28,6 +28,16 @@ void StartGuessA1(ProgramA<4> &s, const ShootA1Settings &settings) {
     LoadStart(s.g, settings.startMode2);
 }
 
+// A pass from the start guess starts its node states afresh from it, and
+// ZANFEL.NODES, like the results file, keeps that pass's records only.
+template <int N> void StartNodesAfresh(ProgramA<N> &s, bool rewrite) {
+  if (!s.segments)
+    return;
+  s.segments->nodesKnown = false;
+  if (rewrite)
+    s.NODES.Rewrite();
+}
+
 template <int N>
 [[nodiscard]] Failure RunPassA(ProgramA<N> &s, const FrameSettings &frame,
                                const SweepSettings &sweep, bool checkGraphResult) {
@@ -48,6 +58,7 @@ RunOutcome RunShootA1(SweepObserver &observer, const SettingOptions &options) {
   TakeResultsFiles(s); // once, before the first pass empties the file
   do {
     s.FAIL.Rewrite();
+    StartNodesAfresh(s, true);
     s.records = 0; // the file holds this pass's records only
     // ZANFEL.CSV keeps every pass: it is created with the first pass's file.
     if (s.pass == 0)
@@ -85,8 +96,10 @@ RunOutcome RunShootA2(SweepObserver &observer, const SettingOptions &options) {
                 run, kShootA2);
   do {
     // Pass 15 goes on from where pass 14 ended.
-    if (s.PROXOD == 14)
+    if (s.PROXOD == 14) {
       LoadStart(s.g, settings.start);
+      StartNodesAfresh(s, false);
+    }
     if (const Failure failure = RunPassA(s, settings.frame, settings.sweep, false);
         failure != Failure::None)
       return FailedRun(s, failure);
@@ -96,38 +109,48 @@ RunOutcome RunShootA2(SweepObserver &observer, const SettingOptions &options) {
 }
 
 ProgramInfo InfoShootA1() {
-  return {"shoot_a1",
-          "Family A with 4 unknowns: 11 passes with the scale H = P prescribed\n(" +
-              SteppingText(kShootA1.PMode1, kShootA1.sweepMode1.DP, false) +
-              "), then 14 passes with y3(0) = P prescribed and\nH solved for (" +
-              SteppingText(kShootA1.startMode2.P, kShootA1.sweepMode2.DP, false) +
-              "). The curve is y2(1) against H.\nThe results file is created anew for every pass "
-              "and keeps the last one.",
-          kShootA1.PMode1,
-          kShootA1.sweepMode1,
-          "the passes with H = P (1-11);\n                the passes with y3(0) = P keep their "
-          "own",
-          false,
-          ParamsHelp(ParamNamesOf(kShootA1), kShootA1.par)};
+  ProgramInfo info{
+      "shoot_a1",
+      "Family A with 4 unknowns: 11 passes with the scale H = P prescribed\n(" +
+          SteppingText(kShootA1.PMode1, kShootA1.sweepMode1.DP, false) +
+          "), then 14 passes with y3(0) = P prescribed and\nH solved for (" +
+          SteppingText(kShootA1.startMode2.P, kShootA1.sweepMode2.DP, false) +
+          "). The curve is y2(1) against H.\nThe results file is created anew for every pass "
+          "and keeps the last one.",
+      kShootA1.PMode1,
+      kShootA1.sweepMode1,
+      "the passes with H = P (1-11);\n                the passes with y3(0) = P keep their "
+      "own",
+      false,
+      ParamsHelp(ParamNamesOf(kShootA1), kShootA1.par)};
+  info.takesSegments = true;
+  return info;
 }
 
 ProgramInfo InfoShootA2() {
-  return {"shoot_a2",
-          "Family A with 5 unknowns: two passes with y3(0) = P prescribed and H solved\nfor, " +
-              SteppingText(kShootA2.start.P, kShootA2.sweep.DP, false) +
-              ". The curve is y2(1) against H.",
-          kShootA2.start.P,
-          kShootA2.sweep,
-          "the first pass; the second goes on\n                from its end with the same step "
-          "and range",
-          false,
-          ParamsHelp(ParamNamesOf(kShootA2), kShootA2.par)};
+  ProgramInfo info{
+      "shoot_a2",
+      "Family A with 5 unknowns: two passes with y3(0) = P prescribed and H solved\nfor, " +
+          SteppingText(kShootA2.start.P, kShootA2.sweep.DP, false) +
+          ". The curve is y2(1) against H.",
+      kShootA2.start.P,
+      kShootA2.sweep,
+      "the first pass; the second goes on\n                from its end with the same step "
+      "and range",
+      false,
+      ParamsHelp(ParamNamesOf(kShootA2), kShootA2.par)};
+  info.takesSegments = true;
+  return info;
 }
 
 std::string SettingsErrorA1(const SettingOptions &options) {
+  if (const std::string error = SegmentsError<FamilyA<4>>(options); !error.empty())
+    return error;
   return SettingsError(kShootA1, options);
 }
 std::string SettingsErrorA2(const SettingOptions &options) {
+  if (const std::string error = SegmentsError<FamilyA<5>>(options); !error.empty())
+    return error;
   return SettingsError(kShootA2, options);
 }
 

@@ -7,6 +7,7 @@
 #include "models/base_system.hpp"
 #include "models/params.hpp"
 #include "shooting/model.hpp"
+#include "shooting/segments.hpp"
 
 namespace zanfel {
 
@@ -82,5 +83,12 @@ template <int N_> struct FamilyA {
 };
 
 static_assert(ShootingModel<FamilyA<4>> && ShootingModel<FamilyA<5>>);
+
+// Every trajectory runs with the H its mode gives (P, its own first unknown,
+// or the H it found), from INITVAL on: a segment from a node sees the H a
+// whole trajectory would (--segments). In mode 2 that H is the first
+// unknown, which then scales every segment's equations.
+template <int N> inline constexpr bool kTakesSegments<FamilyA<N>> = true;
+template <int N> inline constexpr int kUnknownsInEverySegment<FamilyA<N>> = 1;
 
 } // namespace zanfel
