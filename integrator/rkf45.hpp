@@ -13,9 +13,10 @@
 //   ShrinkFactor, GrowthFactor,
 //   NextStep                  the step-size controller.
 // RKFS runs them under the IFLAG protocol below; RKF45 only partitions the
-// caller's work areas. The right-hand side F is a template parameter, so the
-// whole step is one direct call chain: F(T, YI, YPI) with 1-based views of
-// the state and the derivative vectors. Nothing here allocates.
+// caller's work areas. A caller may hand it a step log (NoStepLog by
+// default: nothing kept), told the length of every accepted step. The right-hand side F is a
+// template parameter, so the whole step is one direct call chain: F(T, YI, YPI) with 1-based views
+// of the state and the derivative vectors. Nothing here allocates.
 //
 // Speed: every real is an 80-bit extended value, and the floating-point
 // unit loads and stores those several times slower than any other operation
@@ -260,6 +261,16 @@ inline void FEHL(F &f, INT16 NEQN, ARRAYTYPE YI, const REALTYPE &T, REALTYPE H, 
     SI[K] = FifthOrderAndError(YI, YPI, F2I, F3I, F4I, F5I, K, CH).yNew;
 }
 
+// A step log as the core tells it: Step(H) after each accepted Fehlberg step
+// of length H, in order, the same across the runs of steps that answer a
+// return 4; Extrapolated() when Y is moved without a step (T within round-off
+// of TOUT). NoStepLog keeps nothing, and the core's arithmetic is the same
+// with any log.
+struct NoStepLog {
+  void Step(REALTYPE) {}
+  void Extrapolated() {}
+};
+
 // The slots of WORK and IWORKI, as the core sees them.
 struct RkfSlots {
   ARRAYTYPE YPI;
@@ -445,10 +456,10 @@ inline Entry CheckEntry(INT16 NEQN, const REALTYPE &T, REALTYPE TOUT, REALTYPE R
 // The core: integrates from T towards TOUT through the work slots. Flattened
 // like FehlStages: the right-hand side evaluation after each accepted step is
 // inlined too.
-template <PROCTYPE F>
+template <PROCTYPE F, class Log = NoStepLog>
 [[gnu::flatten]] void RKFS(F &f, INT16 NEQN, ARRAYTYPE Y, REALTYPE &T, REALTYPE TOUT,
                            REALTYPE &RELERR, REALTYPE ABSERR, INT16 &IFLAG, RkfSlots &s,
-                           REALTYPE REMINV) {
+                           REALTYPE REMINV, Log &&log = Log{}) {
   using namespace rkf_detail;
   using CV = View1<const REALTYPE>;
   INT16 MFLAG = 0;
@@ -505,6 +516,7 @@ template <PROCTYPE F>
   }
   if (fabsl(DT) <= U26 * fabsl(T)) {
     // TOUT within round-off of T: extrapolate.
+    log.Extrapolated();
     for (int K = 1; K <= NEQN; ++K)
       Y[K] = DT * s.YPI[K] + Y[K];
     A = TOUT;
@@ -555,6 +567,7 @@ template <PROCTYPE F>
       }
     }
     // Accepted: go on from the fifth-order solution.
+    log.Step(s.HI);
     T = T + s.HI;
     for (int K = 1; K <= NEQN; ++K)
       CopyReal(Y[K], s.F1I[K]);
@@ -578,11 +591,11 @@ template <PROCTYPE F>
 // above. WORK holds 6*NEQN + 3 reals and IWORKI 5 integers, both owned by the
 // caller; the partition is computed in 16-bit arithmetic. REMINV is the
 // floor of RELERR above the arithmetic's own limit: REMIN unless the caller
-// knows its reals resolve more.
-template <PROCTYPE F>
+// knows its reals resolve more. `log` hears of every accepted step.
+template <PROCTYPE F, class Log = NoStepLog>
 void RKF45(F &f, INT16 NEQN, ARRAYTYPE Y, REALTYPE &T, REALTYPE TOUT, REALTYPE &RELERR,
            REALTYPE ABSERR, INT16 &IFLAG, ARRAYTYPE WORK, View1<INT16> IWORKI,
-           REALTYPE REMINV = rkf_detail::REMIN) {
+           REALTYPE REMINV = rkf_detail::REMIN, Log &&log = Log{}) {
   const INT16 K1M = Add16(NEQN, 1);
   const INT16 K1 = Add16(K1M, 1);
   const INT16 K2 = Add16(K1, NEQN);
@@ -606,7 +619,7 @@ void RKF45(F &f, INT16 NEQN, ARRAYTYPE Y, REALTYPE &T, REALTYPE TOUT, REALTYPE &
              IWORKI[3],
              IWORKI[4],
              IWORKI[5]};
-  RKFS(f, NEQN, Y, T, TOUT, RELERR, ABSERR, IFLAG, s, REMINV);
+  RKFS(f, NEQN, Y, T, TOUT, RELERR, ABSERR, IFLAG, s, REMINV, log);
 }
 
 } // namespace zanfel

@@ -24,7 +24,7 @@ SegmentedParameterColumn(SegmentedShooting<Model> &ms, const typename Model::Glo
   raised.P = g.P + SegmentDifferenceStep(g.P, g.solve.RELERR);
   const REAL PDLT = raised.P - g.P; // the step actually taken
   LoadBase(ms, raised, Z);
-  const UsrfunResult result = RunPieces(ms, ms.cuts.M, ends);
+  const UsrfunResult result = RunPieces(ms, 0, ms.cuts.M, ends);
   if (result.invalidCall)
     return result;
   const GLNARRAY1<Model::NOUT> baseYOUT = ms.YOUT;

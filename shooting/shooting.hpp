@@ -68,25 +68,33 @@ template <ShootingModel Model> struct Trajectory {
 // The integration of one trajectory with up to `budgets` runs of the
 // integrator's evaluation budget: each return 4 but the last is answered
 // with 4, which goes on from where it stopped with a fresh budget. Every
-// run's evaluations are counted before the next one resets them.
-template <PROCTYPE F>
+// run's evaluations are counted before the next one resets them. `log`
+// hears of every accepted step of all the runs.
+template <PROCTYPE F, class Log = NoStepLog>
 void IntegrateWithBudgets(F &f, INT16 NEQN, ARRAYTYPE Y, REAL &T, REAL TOUT, REAL &RELERR,
                           REAL ABSERR, INT16 &IFLAG, ARRAYTYPE WORK, View1<INT16> IWORK,
-                          INT16 budgets) {
-  RKF45(f, NEQN, Y, T, TOUT, RELERR, ABSERR, IFLAG, WORK, IWORK, kRunRelerrFloor);
+                          INT16 budgets, Log &&log = Log{}) {
+  RKF45(f, NEQN, Y, T, TOUT, RELERR, ABSERR, IFLAG, WORK, IWORK, kRunRelerrFloor, log);
   for (INT16 used = 1; IFLAG == 4 && used < budgets; ++used) {
     CountEvaluations(IWORK[1]);
-    RKF45(f, NEQN, Y, T, TOUT, RELERR, ABSERR, IFLAG, WORK, IWORK, kRunRelerrFloor);
+    RKF45(f, NEQN, Y, T, TOUT, RELERR, ABSERR, IFLAG, WORK, IWORK, kRunRelerrFloor, log);
   }
   CountEvaluations(IWORK[1]);
 }
 
+// A step log that is told how the integration ended, too (its last IFLAG).
+template <class Log>
+concept EndingStepLog = requires(Log &log, INT16 IFLAG) {
+  log.Ended(IFLAG);
+};
+
 // The integration of y[1..NEQN] from T to TOUT with the tolerances and
 // budgets of g.solve, the integrator's work areas fresh. Its reactions are
 // reported as they come; an invalid call leaves Y as the integrator left it.
-template <ShootingModel Model>
+// `log` hears of every accepted step (and, if it asks, of the last IFLAG).
+template <ShootingModel Model, class Log = NoStepLog>
 TrajectoryEnd IntegrateSpan(typename Model::Globals &g, Array1<REAL, 1, Model::NEQN> &Y, REAL T,
-                            const REAL TOUT) {
+                            const REAL TOUT, Log &&log = Log{}) {
   constexpr int NEQN = Model::NEQN;
   Array1<REAL, 1, 3 + 6 * NEQN> WORK;
   Array1<INT16, 1, 5> IWORK;
@@ -96,7 +104,10 @@ TrajectoryEnd IntegrateSpan(typename Model::Globals &g, Array1<REAL, 1, Model::N
 
   typename Trajectory<Model>::RightHandSide f{g};
   IntegrateWithBudgets(f, static_cast<INT16>(NEQN), ARRAYTYPE{Y.data()}, T, TOUT, RELERR, ABSERR,
-                       IFLAG, ARRAYTYPE{WORK.data()}, View1<INT16>{IWORK.data()}, g.solve.budgets);
+                       IFLAG, ARRAYTYPE{WORK.data()}, View1<INT16>{IWORK.data()}, g.solve.budgets,
+                       log);
+  if constexpr (EndingStepLog<Log>)
+    log.Ended(IFLAG);
 
   switch (StatusOf(IFLAG)) {
   case RkfStatus::RelErrRaised:

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <memory>
+#include <vector>
 
 #include "continuation/engine.hpp"
 #include "continuation/own_problem.hpp"
@@ -32,10 +33,37 @@ Shot::Globals TroeschAt(REAL mu, REAL s) {
   return g;
 }
 
-// Every column of the block Jacobian is the difference of the whole
-// residual vector, all M segments integrated again at Z with one unknown
-// raised: the same numbers to the bit, zeros included.
-TEST(SegmentsTest, BlockJacobianIsTheWholeDifferenceColumnByColumn) {
+// The whole residual vector at Z with every segment carried over the given
+// steps of its own (steps[k - 1] for segment k) from its start in Z.
+void ResidualsOverSteps(MS &ms, const Shot::Globals &g, const GLNARRAY<MS::NZ> &Z,
+                        const StepRecord *steps, GLNARRAY<MS::NZ> &BETA) {
+  const int M = ms.cuts.M;
+  const GLNARRAY<1> X = ModelUnknowns<Shot>(Z);
+  MS::State y;
+  for (int k = 1; k <= M; ++k) {
+    Shot::Globals gk = g;
+    gk.H = Shot::HAfterTrajectory(g, X, g.H);
+    if (k == 1)
+      Shot::INITVAL(gk, X, View1<REAL>{y.data()});
+    else
+      y = NodeState<Shot>(Z, k - 1);
+    IntegrateOverSteps<Shot>(gk, y, ms.cuts.t[k - 1], steps[k - 1].H, steps[k - 1].count);
+    if (k < M)
+      for (int i = 1; i <= 2; ++i)
+        BETA[MS::NodeAt(k) + i] = y[i] - Z[MS::NodeAt(k) + i];
+  }
+  GLNARRAY1<Shot::NOUT> YOUT;
+  EndValues<Shot>(g, X, y, YOUT);
+  BETA[1] = YOUT[1];
+}
+
+// Each column of the block Jacobian is the difference of the whole
+// residual vector, every segment carried over its reference's steps from Z
+// and from Z with one unknown raised: the same numbers to the bit, zeros
+// included. And it is the Jacobian of the problem itself: the difference of
+// the whole residuals integrated adaptively agrees with it to what the
+// tolerances allow.
+TEST(SegmentsTest, BlockJacobianIsTheWholeDifferenceOverFrozenSteps) {
   for (const int M : {2, 3, 5}) {
     auto ms = Segmented(EqualSegments(M));
     Shot::Globals g = TroeschAt(3.0L, 0.3L);
@@ -44,24 +72,125 @@ TEST(SegmentsTest, BlockJacobianIsTheWholeDifferenceColumnByColumn) {
     for (int J = 2; J <= ms->Order(); ++J) // off the solution, so no row is 0 by luck
       ms->Z[J] = ms->Z[J] * 1.01L + 1.0E-3L;
     GLNBYN<MS::NZ> ALPHA;
-    GLNARRAY<MS::NZ> BETA, B0, BJ;
+    GLNARRAY<MS::NZ> BETA, B0, BJ, A0, AJ;
     SegmentEnds ends;
     ASSERT_FALSE(SegmentedUSRFUN(*ms, g, ms->Z, ALPHA, BETA, ends).invalidCall);
+    StepRecord steps[MS::MMAX];
+    for (int k = 1; k <= M; ++k) {
+      ASSERT_TRUE(ReferenceHolds(*ms, k)) << k;
+      steps[k - 1] = ms->pieces[ms->ReferenceOf(k)].steps;
+    }
     const GLNARRAY<MS::NZ> Z = ms->Z;
-    SegmentBase(*ms, g, Z, B0, ends);
+    ResidualsOverSteps(*ms, g, Z, steps, B0);
+    SegmentBase(*ms, g, Z, A0, ends);
     for (int J = 1; J <= ms->Order(); ++J) {
       GLNARRAY<MS::NZ> ZJ = Z;
       const REAL d = SegmentDifferenceStep(Z[J], g.solve.RELERR);
       ZJ[J] = Z[J] + d;
-      SegmentBase(*ms, g, ZJ, BJ, ends);
+      ResidualsOverSteps(*ms, g, ZJ, steps, BJ);
+      SegmentBase(*ms, g, ZJ, AJ, ends);
+      REAL size = 0.0L;
+      for (int I = 1; I <= ms->Order(); ++I)
+        size = std::max(size, fabsl(ALPHA(I, J)));
       for (int I = 1; I <= ms->Order(); ++I) {
         const REAL whole = -(BJ[I] - B0[I]) / d;
         EXPECT_TRUE(SameBits(ALPHA(I, J), whole) || (ALPHA(I, J) == 0.0L && whole == 0.0L))
             << "M = " << M << ", row " << I << ", column " << J << ": " << double(ALPHA(I, J))
             << " against " << double(whole);
+        const REAL adaptive = -(AJ[I] - A0[I]) / d;
+        EXPECT_LT(fabsl(ALPHA(I, J) - adaptive), 1e-4L * size)
+            << "M = " << M << ", row " << I << ", column " << J << ": " << double(ALPHA(I, J))
+            << " against " << double(adaptive);
       }
     }
   }
+}
+
+// Carried over the steps an integration kept, from the same start, the
+// state lands where the integration did, to the bit: the same stages and
+// the same fifth-order solution. Also over steps of several budgets; an
+// integration cut short by its budget is not complete, nor is one whose
+// steps did not all fit.
+TEST(SegmentsTest, FrozenStepsRetraceTheIntegrationThatKeptThem) {
+  std::vector<REAL> room(kFrozenStepCap);
+  for (const INT16 budgets : {1, 3}) {
+    Shot::Globals g = TroeschAt(3.0L, 0.02L);
+    g.solve.RELERR = budgets == 1 ? 1.0E-9L : 1.0E-14L;
+    g.solve.budgets = budgets;
+    MS::State y, start;
+    start[1] = 0.1L;
+    start[2] = 0.3L;
+    y = start;
+    StepRecord steps;
+    steps.Start(room.data());
+    ASSERT_EQ(IntegrateSpan<Shot>(g, y, 0.2L, 1.0L, steps), TrajectoryEnd::Reached);
+    ASSERT_TRUE(steps.complete);
+    if (budgets > 1) {
+      EXPECT_GT(6 * steps.count, 3000) << "the steps of one budget only";
+    }
+    MS::State again = start;
+    IntegrateOverSteps<Shot>(g, again, 0.2L, steps.H, steps.count);
+    for (int i = 1; i <= 2; ++i)
+      EXPECT_TRUE(SameBits(again[i], y[i])) << budgets << " " << i;
+  }
+  Shot::Globals g = TroeschAt(3.0L, 0.02L);
+  g.solve.RELERR = 1.0E-14L;
+  g.solve.budgets = 1;
+  MS::State y;
+  y[1] = 0.1L;
+  y[2] = 0.3L;
+  StepRecord steps;
+  steps.Start(room.data());
+  EXPECT_EQ(IntegrateSpan<Shot>(g, y, 0.2L, 1.0L, steps), TrajectoryEnd::CutShort);
+  EXPECT_FALSE(steps.complete);
+  StepRecord full;
+  full.Start(room.data());
+  for (int i = 0; i <= kFrozenStepCap; ++i)
+    full.Step(1.0E-3L);
+  full.Ended(2);
+  EXPECT_FALSE(full.complete);
+}
+
+// A difference piece costs the stages of its reference's steps, six
+// evaluations a step and nothing more: no first-step choice, no rejected
+// step, no derivative at its end. The references of short smooth segments
+// are one step each.
+TEST(SegmentsTest, ColumnsCostTheStagesOfTheirReferenceSteps) {
+  SetTrajectoryThreads(1);
+  for (const int M : {4, 16}) {
+    auto ms = Segmented(EqualSegments(M));
+    Shot::Globals g = TroeschAt(4.0L, 0.11188016484509L);
+    g.solve.RELERR = 1.0E-9L;
+    NewtonTrace trace;
+    ASSERT_EQ(SolveOnSegments(*ms, g, trace, [] {}), Failure::None);
+    GLNBYN<MS::NZ> ALPHA;
+    GLNARRAY<MS::NZ> BETA;
+    SegmentEnds ends;
+    unsigned long before = rightHandSideEvaluations.load();
+    SegmentBase(*ms, g, ms->Z, BETA, ends);
+    const unsigned long base = rightHandSideEvaluations.load() - before;
+    before = rightHandSideEvaluations.load();
+    SegmentedUSRFUN(*ms, g, ms->Z, ALPHA, BETA, ends);
+    const unsigned long call = rightHandSideEvaluations.load() - before;
+    unsigned long columns = 0;
+    for (int J = 1; J <= ms->Order(); ++J)
+      columns += 6 * ms->pieces[ms->ReferenceOf(MS::SegmentOf(J))].steps.count;
+    int oneStep = 0;
+    for (int k = 1; k <= M; ++k)
+      oneStep += ms->pieces[ms->ReferenceOf(k)].steps.count == 1;
+    // The references again by themselves.
+    for (int k = 1; k <= M; ++k)
+      LoadReference(*ms, g, ms->Z, k);
+    before = rightHandSideEvaluations.load();
+    RunPieces(*ms, M, 2 * M, ends);
+    const unsigned long references = rightHandSideEvaluations.load() - before;
+    EXPECT_EQ(call - base - references, columns) << "M = " << M;
+    EXPECT_LT(references, base / 3) << "M = " << M;
+    if (M == 16) {
+      EXPECT_GE(oneStep, 3 * M / 4);
+    }
+  }
+  SetTrajectoryThreads(0);
 }
 
 // Converged, the segments join: each one integrated again from its node
