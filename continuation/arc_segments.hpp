@@ -170,17 +170,10 @@ SolveAlongOnSegments(Program<Model> &s, const ArcVector<Model> &base, const ArcV
         ms.bordered(I, J) = A(I, J);
     return true;
   };
-  switch (MNEWT(s.g.solve.NTRIAL, W, static_cast<INT16>(n + 1), s.g.solve.TOLX, s.g.solve.TOLF,
-                s.g.ITER, usrfun, trace)) {
-  case NewtonStatus::Converged:
-    break;
-  case NewtonStatus::SingularMatrix:
-    return Attempt::SingularMatrix;
-  case NewtonStatus::IterationLimit:
-    return Attempt::IterationLimit;
-  case NewtonStatus::ResidualsFailed:
-    return Attempt::InvalidCall;
-  }
+  if (const Attempt a = AttemptOf(MNEWT(s.g.solve.NTRIAL, W, static_cast<INT16>(n + 1),
+                                        s.g.solve.TOLX, s.g.solve.TOLF, s.g.ITER, usrfun, trace));
+      a != Attempt::Solved)
+    return a;
   load(W);
   ms.Z = Z;
   ms.nodesKnown = true;

@@ -51,17 +51,10 @@ template <class Model>
     jacobian = A;
     return true;
   };
-  switch (MNEWT(s.g.solve.NTRIAL, Z, static_cast<INT16>(NA), s.g.solve.TOLX, s.g.solve.TOLF,
-                s.g.ITER, usrfun, trace)) {
-  case NewtonStatus::Converged:
-    break;
-  case NewtonStatus::SingularMatrix:
-    return Attempt::SingularMatrix;
-  case NewtonStatus::IterationLimit:
-    return Attempt::IterationLimit;
-  case NewtonStatus::ResidualsFailed:
-    return Attempt::InvalidCall;
-  }
+  if (const Attempt a = AttemptOf(MNEWT(s.g.solve.NTRIAL, Z, static_cast<INT16>(NA), s.g.solve.TOLX,
+                                        s.g.solve.TOLF, s.g.ITER, usrfun, trace));
+      a != Attempt::Solved)
+    return a;
   LoadPoint(s, Z);
   return TrajectoryAtPoint<Model>(s.g) ? Attempt::Solved : Attempt::InvalidCall;
 }

@@ -19,6 +19,21 @@ template <class Model> using ArcMatrix = GLNBYN<Model::N + 1>;
 // singular matrix, which ends the run as it ends a natural sweep.
 enum class Attempt { Solved, IterationLimit, InvalidCall, SingularMatrix };
 
+// How a solve along the curve ended, from how Newton's method ended.
+inline Attempt AttemptOf(NewtonStatus status) {
+  switch (status) {
+  case NewtonStatus::Converged:
+    break;
+  case NewtonStatus::SingularMatrix:
+    return Attempt::SingularMatrix;
+  case NewtonStatus::IterationLimit:
+    return Attempt::IterationLimit;
+  case NewtonStatus::ResidualsFailed:
+    return Attempt::InvalidCall;
+  }
+  return Attempt::Solved;
+}
+
 inline bool Failed(Attempt a) {
   return a == Attempt::IterationLimit || a == Attempt::InvalidCall;
 }

@@ -144,14 +144,10 @@ ProgramInfo InfoShootA2() {
 }
 
 std::string SettingsErrorA1(const SettingOptions &options) {
-  if (const std::string error = SegmentsError<FamilyA<4>>(options); !error.empty())
-    return error;
-  return SettingsError(kShootA1, options);
+  return SettingsErrorWithSegments<FamilyA<4>>(kShootA1, options);
 }
 std::string SettingsErrorA2(const SettingOptions &options) {
-  if (const std::string error = SegmentsError<FamilyA<5>>(options); !error.empty())
-    return error;
-  return SettingsError(kShootA2, options);
+  return SettingsErrorWithSegments<FamilyA<5>>(kShootA2, options);
 }
 
 } // namespace zanfel

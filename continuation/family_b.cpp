@@ -30,13 +30,6 @@ ProgramInfo InfoB(const char *name, const OnePassSettings<FamilyB> &t) {
   return info;
 }
 
-// What is wrong with the options for this table, the segments included.
-std::string SettingsErrorOfB(const OnePassSettings<FamilyB> &t, const SettingOptions &options) {
-  if (const std::string error = SegmentsError<FamilyB>(options); !error.empty())
-    return error;
-  return SettingsError(t, options);
-}
-
 } // namespace
 
 ProgramInfo InfoShootB1() {
@@ -57,13 +50,13 @@ RunOutcome ResumeShootB1(SweepObserver &observer, const SettingOptions &options)
   return ResumeOnePass("shoot_b1", kShootB1, options, kRulesB, observer);
 }
 std::string SettingsErrorB1(const SettingOptions &options) {
-  return SettingsErrorOfB(kShootB1, options);
+  return SettingsErrorWithSegments<FamilyB>(kShootB1, options);
 }
 RunOutcome ResumeShootB2(SweepObserver &observer, const SettingOptions &options) {
   return ResumeOnePass("shoot_b2", kShootB2, options, kRulesB, observer);
 }
 std::string SettingsErrorB2(const SettingOptions &options) {
-  return SettingsErrorOfB(kShootB2, options);
+  return SettingsErrorWithSegments<FamilyB>(kShootB2, options);
 }
 
 } // namespace zanfel

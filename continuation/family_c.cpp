@@ -32,13 +32,6 @@ ProgramInfo InfoC(const char *name, const OnePassSettings<FamilyC> &t) {
   return info;
 }
 
-// What is wrong with the options for this table, the segments included.
-std::string SettingsErrorOfC(const OnePassSettings<FamilyC> &t, const SettingOptions &options) {
-  if (const std::string error = SegmentsError<FamilyC>(options); !error.empty())
-    return error;
-  return SettingsError(t, options);
-}
-
 } // namespace
 
 ProgramInfo InfoShootC1() {
@@ -59,13 +52,13 @@ RunOutcome ResumeShootC1(SweepObserver &observer, const SettingOptions &options)
   return ResumeOnePass("shoot_c1", kShootC1, options, kRulesC, observer);
 }
 std::string SettingsErrorC1(const SettingOptions &options) {
-  return SettingsErrorOfC(kShootC1, options);
+  return SettingsErrorWithSegments<FamilyC>(kShootC1, options);
 }
 RunOutcome ResumeShootC2(SweepObserver &observer, const SettingOptions &options) {
   return ResumeOnePass("shoot_c2", kShootC2, options, kRulesC, observer);
 }
 std::string SettingsErrorC2(const SettingOptions &options) {
-  return SettingsErrorOfC(kShootC2, options);
+  return SettingsErrorWithSegments<FamilyC>(kShootC2, options);
 }
 
 } // namespace zanfel

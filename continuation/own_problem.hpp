@@ -113,10 +113,7 @@ template <class Model> ProgramInfo OwnInfo(const char *name, const OwnProblem<Mo
 template <class Model>
 std::string OwnSettingsError(const OwnProblem<Model> &problem, const SettingOptions &options) {
   const OwnRun<Model> run(problem);
-  if (const std::string error = SegmentsError<typename OwnRun<Model>::Shot>(options);
-      !error.empty())
-    return error;
-  return SettingsError(run.settings, options);
+  return SettingsErrorWithSegments<typename OwnRun<Model>::Shot>(run.settings, options);
 }
 
 } // namespace zanfel

@@ -24,6 +24,15 @@ template <class Model> std::string SegmentsError(const SettingOptions &o) {
          std::to_string(o.cuts->M);
 }
 
+// What is wrong with the options for this model's table, the segments
+// included; "" when nothing.
+template <class Model, class Table>
+std::string SettingsErrorWithSegments(const Table &table, const SettingOptions &o) {
+  if (const std::string error = SegmentsError<Model>(o); !error.empty())
+    return error;
+  return SettingsError(table, o);
+}
+
 // Whether a segment's end state can start the next one.
 template <int NEQN> bool FiniteState(const Array1<REAL, 1, NEQN> &y) {
   for (int i = 1; i <= NEQN; ++i)

@@ -2,6 +2,7 @@
 // ZANFEL.CSV by column name, and Bratu's closed form.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <map>
@@ -57,6 +58,16 @@ inline REAL BratuLambdaAt(REAL s) {
   const REAL theta = BratuTheta(s);
   const REAL c = coshl(theta / 4.0L);
   return theta * theta / (2.0L * c * c);
+}
+
+// The worst relative error of P = lambda against the closed form at each
+// record's s (lambda > 0.1, where it is well conditioned).
+inline REAL BratuWorstOnClosedForm(const std::vector<Row> &rows) {
+  REAL worst = 0.0L;
+  for (const Row &row : rows)
+    if (row.at("P") > 0.1L)
+      worst = std::max(worst, fabsl(BratuLambdaAt(row.at("X1")) - row.at("P")) / row.at("P"));
+  return worst;
 }
 
 inline ChildResult RunExample(const TempDir &dir, const std::string &name,
