@@ -101,6 +101,58 @@ template <class Model> void StartNodesIfUnknown(Program<Model> &s) {
     }
 }
 
+// The guess of W: X and P at distance `step` from `base` along `dir`, the
+// node states at `nodes`.
+template <class Model>
+GLNARRAY<SegmentedShooting<Model>::NZ + 1>
+GuessOnSegments(const SegmentedShooting<Model> &ms, const ArcVector<Model> &base,
+                const ArcVector<Model> &dir, REAL step, const ArcVector<Model> &scale,
+                const ArcNodes<Model> &nodes) {
+  constexpr int N = Model::N, NA = N + 1;
+  GLNARRAY<SegmentedShooting<Model>::NZ + 1> W;
+  for (int I = 1; I <= NA; ++I)
+    W[I] = base[I] + step * dir[I] * scale[I];
+  for (int J = N + 1; J <= ms.Order(); ++J)
+    W[PlaceInW<N>(J)] = nodes.Z[J];
+  return W;
+}
+
+// The latest segmented call's Jacobian and residuals (ms.ALPHA, ms.BETA) and
+// P's column, in the places of W.
+template <class Model>
+void PutSegmentedRows(const SegmentedShooting<Model> &ms,
+                      const GLNARRAY<SegmentedShooting<Model>::NZ> &column,
+                      GLNBYN<SegmentedShooting<Model>::NZ + 1> &A,
+                      GLNARRAY<SegmentedShooting<Model>::NZ + 1> &B) {
+  constexpr int N = Model::N;
+  const int n = ms.Order();
+  for (int I = 1; I <= n; ++I) {
+    for (int J = 1; J <= n; ++J)
+      A(PlaceInW<N>(I), PlaceInW<N>(J)) = ms.ALPHA(I, J);
+    A(PlaceInW<N>(I), N + 1) = column[I];
+    B[PlaceInW<N>(I)] = ms.BETA[I];
+  }
+}
+
+// Row N + 1 of W's equations: the distance along the curve from `base`
+// along `dir`, less `step`, summed in the order a single trajectory's solve
+// sums it (the unknowns, then P); the node states do not count.
+template <class Model>
+void PutDistanceRow(int order, const GLNARRAY<SegmentedShooting<Model>::NZ + 1> &W,
+                    const ArcVector<Model> &base, const ArcVector<Model> &dir, REAL step,
+                    const ArcVector<Model> &scale, GLNBYN<SegmentedShooting<Model>::NZ + 1> &A,
+                    GLNARRAY<SegmentedShooting<Model>::NZ + 1> &B) {
+  constexpr int NA = Model::N + 1;
+  REAL along = -step;
+  for (int J = 1; J <= NA; ++J) {
+    along += dir[J] * (W[J] - base[J]) / scale[J];
+    A(NA, J) = -dir[J] / scale[J];
+  }
+  for (int J = NA + 1; J <= order + 1; ++J)
+    A(NA, J) = 0.0L;
+  B[NA] = along;
+}
+
 // SolveAlong on segments: the point at distance `step` from `base` along
 // `dir` (in X and P), its node states started at `nodes`. A segment that
 // has something to say (a message, a trap) fails the attempt, as a whole
@@ -115,18 +167,12 @@ SolveAlongOnSegments(Program<Model> &s, const ArcVector<Model> &base, const ArcV
   constexpr int N = Model::N, NA = N + 1, NW = MS::NZ + 1;
   auto &ms = *s.segments;
   const HeldEnds<Model> held(ms);
-  const int n = ms.Order(), M = ms.cuts.M;
-  const auto place = [](int J) { return PlaceInW<N>(J); };
-  GLNARRAY<NW> W;
-  for (int I = 1; I <= N; ++I)
-    W[I] = base[I] + step * dir[I] * scale[I];
-  W[NA] = base[NA] + step * dir[NA] * scale[NA];
-  for (int J = N + 1; J <= n; ++J)
-    W[place(J)] = nodes.Z[J];
+  const int n = ms.Order();
+  GLNARRAY<NW> W = GuessOnSegments(ms, base, dir, step, scale, nodes);
   GLNARRAY<MS::NZ> Z;
   const auto load = [&](const GLNARRAY<NW> &Wi) {
     for (int J = 1; J <= n; ++J)
-      Z[J] = Wi[place(J)];
+      Z[J] = Wi[PlaceInW<N>(J)];
     for (int I = 1; I <= N; ++I)
       s.g.X[I] = Wi[I];
     s.g.P = Wi[NA];
@@ -142,27 +188,13 @@ SolveAlongOnSegments(Program<Model> &s, const ArcVector<Model> &base, const ArcV
     if (!r.invalidCall && !ends.heldBack)
       r = SegmentedParameterColumn(ms, s.g, Z, ms.BETA, column, ends);
     if (trace) {
-      trace->NoteTrajectories(2 * M + n, r.cutShort);
+      trace->NoteTrajectories(ms.PiecesOfCall() + ms.cuts.M, r.cutShort);
       trace->NoteSegments(ends.cutShort, ends.invalidCall);
     }
     if (r.invalidCall || ends.heldBack || MessageCount() != before)
       return false;
-    for (int I = 1; I <= n; ++I) {
-      for (int J = 1; J <= n; ++J)
-        A(place(I), place(J)) = ms.ALPHA(I, J);
-      A(place(I), NA) = column[I];
-      B[place(I)] = ms.BETA[I];
-    }
-    // The distance along the curve, in the order a single trajectory's
-    // solve sums it: the unknowns, then P.
-    REAL along = -step;
-    for (int J = 1; J <= NA; ++J) {
-      along += dir[J] * (Wi[J] - base[J]) / scale[J];
-      A(NA, J) = -dir[J] / scale[J];
-    }
-    for (int J = NA + 1; J <= n + 1; ++J)
-      A(NA, J) = 0.0L;
-    B[NA] = along;
+    PutSegmentedRows(ms, column, A, B);
+    PutDistanceRow<Model>(n, Wi, base, dir, step, scale, A, B);
     if (trace)
       trace->NoteJacobian(A, static_cast<INT16>(n + 1));
     for (int I = 1; I <= n + 1; ++I)

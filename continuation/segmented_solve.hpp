@@ -88,7 +88,7 @@ template <ShootingModel Model, class SafePoint>
     atSafePoint();
     SegmentEnds ends;
     const UsrfunResult r = SegmentedUSRFUN(ms, g, Z, ALPHA, BETA, ends);
-    trace.NoteTrajectories(ms.cuts.M + n, r.cutShort);
+    trace.NoteTrajectories(ms.PiecesOfCall(), r.cutShort);
     trace.NoteSegments(ends.cutShort, ends.invalidCall);
     if (r.invalidCall)
       return false;

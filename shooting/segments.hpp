@@ -145,6 +145,8 @@ template <ShootingModel Model> struct SegmentedShooting {
   int ColumnOf(int J) const { return 2 * cuts.M + J - 1; }
   // The segment whose start unknown J is part of.
   static int SegmentOf(int J) { return J <= N ? 1 : NodeOf(J) + 1; }
+  // The trajectories (pieces) of one call of SegmentedUSRFUN.
+  int PiecesOfCall() const { return 2 * cuts.M + Order() + std::min(KE, N) * (cuts.M - 1); }
   // The piece of segment k (2..M) of the column of unknown J <= KE, after
   // the difference pieces.
   int WholeColumnPiece(int J, int k) const {
