@@ -19,7 +19,7 @@ namespace {
 // keeps a typing slip from starting thousands.
 constexpr int kMaxThreads = 1024;
 
-// Multiple shooting, for a program of one's own.
+// Multiple shooting, which every program takes.
 std::string SegmentsHelp() {
   return "  --segments M  multiple shooting: cut [0, 1] into M equal segments, from 1 to " +
          std::to_string(kSegmentCap) +
@@ -65,7 +65,7 @@ std::string SettingsHelp(const ProgramInfo &d) {
          ShortReal(d.solve.RELERR) +
          ")\n"
          "  --abserr X    the integrator's absolute tolerance (default: " +
-         ShortReal(d.solve.ABSERR) + ")\n" + (d.takesSegments ? SegmentsHelp() : "") +
+         ShortReal(d.solve.ABSERR) + ")\n" + SegmentsHelp() +
          (d.params.empty() ? "" : "\n" + d.params);
 }
 

@@ -121,10 +121,6 @@ int RunProgram(const ProgramDescription &program, int argc, const char *const *a
   const int answered = AnswerCommandLine(program, line);
   if (answered >= 0)
     return answered;
-  if (line.settings.cuts && !program.info.takesSegments) {
-    Write(2, UsageError(name, "--segments and --nodes are not for this program"));
-    return kUsageStatus;
-  }
   if (const std::string error = program.settingsError(line.settings); !error.empty()) {
     Write(2, UsageError(name, error));
     return kUsageStatus;

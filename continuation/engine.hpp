@@ -208,9 +208,10 @@ RunOutcome RunOnePass(std::string_view program, const OnePassSettings<Model> &ta
   CreateResultsFile(s);
   std::vector<std::string> notes{
       SweepNote("sweep", settings.start.P, settings.sweep, rules.addStep, run)};
+  // On segments the start record's node states, when its run left them.
+  const bool startNodes = startAt && LoadStartNodes(s, start);
   if (startAt)
-    notes.push_back(start.note +
-                    (LoadStartNodes(s, start) ? ", node states from ZANFEL.NODES" : ""));
+    notes.push_back(start.note + (startNodes ? ", node states from ZANFEL.NODES" : ""));
   CreateCsvFile(s, program, rules, notes, run, table);
   LoadStart(s.g, settings.start);
   if (startAt)

@@ -109,38 +109,32 @@ RunOutcome RunShootA2(SweepObserver &observer, const SettingOptions &options) {
 }
 
 ProgramInfo InfoShootA1() {
-  ProgramInfo info{
-      "shoot_a1",
-      "Family A with 4 unknowns: 11 passes with the scale H = P prescribed\n(" +
-          SteppingText(kShootA1.PMode1, kShootA1.sweepMode1.DP, false) +
-          "), then 14 passes with y3(0) = P prescribed and\nH solved for (" +
-          SteppingText(kShootA1.startMode2.P, kShootA1.sweepMode2.DP, false) +
-          "). The curve is y2(1) against H.\nThe results file is created anew for every pass "
-          "and keeps the last one.",
-      kShootA1.PMode1,
-      kShootA1.sweepMode1,
-      "the passes with H = P (1-11);\n                the passes with y3(0) = P keep their "
-      "own",
-      false,
-      ParamsHelp(ParamNamesOf(kShootA1), kShootA1.par)};
-  info.takesSegments = true;
-  return info;
+  return {"shoot_a1",
+          "Family A with 4 unknowns: 11 passes with the scale H = P prescribed\n(" +
+              SteppingText(kShootA1.PMode1, kShootA1.sweepMode1.DP, false) +
+              "), then 14 passes with y3(0) = P prescribed and\nH solved for (" +
+              SteppingText(kShootA1.startMode2.P, kShootA1.sweepMode2.DP, false) +
+              "). The curve is y2(1) against H.\nThe results file is created anew for every pass "
+              "and keeps the last one.",
+          kShootA1.PMode1,
+          kShootA1.sweepMode1,
+          "the passes with H = P (1-11);\n                the passes with y3(0) = P keep their "
+          "own",
+          false,
+          ParamsHelp(ParamNamesOf(kShootA1), kShootA1.par)};
 }
 
 ProgramInfo InfoShootA2() {
-  ProgramInfo info{
-      "shoot_a2",
-      "Family A with 5 unknowns: two passes with y3(0) = P prescribed and H solved\nfor, " +
-          SteppingText(kShootA2.start.P, kShootA2.sweep.DP, false) +
-          ". The curve is y2(1) against H.",
-      kShootA2.start.P,
-      kShootA2.sweep,
-      "the first pass; the second goes on\n                from its end with the same step "
-      "and range",
-      false,
-      ParamsHelp(ParamNamesOf(kShootA2), kShootA2.par)};
-  info.takesSegments = true;
-  return info;
+  return {"shoot_a2",
+          "Family A with 5 unknowns: two passes with y3(0) = P prescribed and H solved\nfor, " +
+              SteppingText(kShootA2.start.P, kShootA2.sweep.DP, false) +
+              ". The curve is y2(1) against H.",
+          kShootA2.start.P,
+          kShootA2.sweep,
+          "the first pass; the second goes on\n                from its end with the same step "
+          "and range",
+          false,
+          ParamsHelp(ParamNamesOf(kShootA2), kShootA2.par)};
 }
 
 std::string SettingsErrorA1(const SettingOptions &options) {

@@ -16,18 +16,15 @@ REAL PartnerB(const Program<FamilyB> &s) {
 constexpr SweepRules<FamilyB> kRulesB{kRecordB, 12, "dy8(1)/dH", ScaleB, PartnerB, false, "y20_1"};
 
 ProgramInfo InfoB(const char *name, const OnePassSettings<FamilyB> &t) {
-  ProgramInfo info{
-      name,
-      "Family B with 9 unknowns: y3(0) = " + SteppingText(t.start.P, t.sweep.DP, false) +
-          ", with H\nand the H-derivatives of the solution solved for. The curve is "
-          "dy8(1)/dH\nagainst H.",
-      t.start.P,
-      t.sweep,
-      SweepRuleText(false),
-      false,
-      ParamsHelp(t.params, t.par)};
-  info.takesSegments = true;
-  return info;
+  return {name,
+          "Family B with 9 unknowns: y3(0) = " + SteppingText(t.start.P, t.sweep.DP, false) +
+              ", with H\nand the H-derivatives of the solution solved for. The curve is "
+              "dy8(1)/dH\nagainst H.",
+          t.start.P,
+          t.sweep,
+          SweepRuleText(false),
+          false,
+          ParamsHelp(t.params, t.par)};
 }
 
 } // namespace

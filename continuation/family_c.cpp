@@ -17,19 +17,16 @@ REAL PartnerC(const Program<FamilyC> &s) {
 constexpr SweepRules<FamilyC> kRulesC{kRecordC, 5, "y2(1)", ScaleC, PartnerC, true, "y30_1"};
 
 ProgramInfo InfoC(const char *name, const OnePassSettings<FamilyC> &t) {
-  ProgramInfo info{
-      name,
-      "Family C with 4 unknowns: H = " + SteppingText(t.start.P, t.sweep.DP, true) + " to " +
-          ShortReal(t.sweep.P2) +
-          ",\nsolving for the second H-derivatives of a known base solution. The curve is\n"
-          "y2(1) against H.",
-      t.start.P,
-      t.sweep,
-      SweepRuleText(true),
-      false,
-      ParamsHelp(t.params, t.par)};
-  info.takesSegments = true;
-  return info;
+  return {name,
+          "Family C with 4 unknowns: H = " + SteppingText(t.start.P, t.sweep.DP, true) + " to " +
+              ShortReal(t.sweep.P2) +
+              ",\nsolving for the second H-derivatives of a known base solution. The curve is\n"
+              "y2(1) against H.",
+          t.start.P,
+          t.sweep,
+          SweepRuleText(true),
+          false,
+          ParamsHelp(t.params, t.par)};
 }
 
 } // namespace

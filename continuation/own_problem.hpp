@@ -104,8 +104,7 @@ template <class Model> ProgramInfo OwnInfo(const char *name, const OwnProblem<Mo
                    SweepRuleText(UpwardsOf(problem)),
                    true,
                    ParamsHelp(problem.params, problem.par),
-                   problem.solve,
-                   true};
+                   problem.solve};
   return info;
 }
 

@@ -21,9 +21,6 @@ struct ProgramInfo {
   bool ownProblem = false;
   std::string params{};  // the lines of --help that list the model's named parameters
   SolveSettings solve{}; // the limits of its solves that the options set
-  // It takes --segments and --nodes: its every trajectory starts with the
-  // same H, so a segment from a node sees what a whole trajectory would.
-  bool takesSegments = false;
 };
 
 // "P from P0 upwards by |DP|": a sweep as its settings give it; `addStep` is

@@ -14,9 +14,10 @@
 //   NextStep                  the step-size controller.
 // RKFS runs them under the IFLAG protocol below; RKF45 only partitions the
 // caller's work areas. A caller may hand it a step log (NoStepLog by
-// default: nothing kept), told the length of every accepted step. The right-hand side F is a
-// template parameter, so the whole step is one direct call chain: F(T, YI, YPI) with 1-based views
-// of the state and the derivative vectors. Nothing here allocates.
+// default: nothing kept), told the length of every accepted step. The
+// right-hand side F is a template parameter, so the whole step is one direct
+// call chain: F(T, YI, YPI) with 1-based views of the state and the
+// derivative vectors. Nothing here allocates.
 //
 // Speed: every real is an 80-bit extended value, and the floating-point
 // unit loads and stores those several times slower than any other operation

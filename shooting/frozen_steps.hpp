@@ -120,17 +120,15 @@ template <ShootingModel Model>
   using CV = View1<const REAL>;
   Array1<REAL, 1, NEQN> YP, F1, F2, F3, F4, F5;
   typename Trajectory<Model>::RightHandSide f{g};
-  const ARRAYTYPE y{Y.data()}, yp{YP.data()}, f1{F1.data()};
+  const ARRAYTYPE y{Y.data()}, yp{YP.data()}, f1{F1.data()}, f2{F2.data()}, f3{F3.data()},
+      f4{F4.data()}, f5{F5.data()};
   f(T, CV{Y.data()}, yp);
   for (int i = 0; i < count; ++i) {
     const REAL h = H[i];
-    FehlStages(f, NEQN, y, T, h, yp, f1, ARRAYTYPE{F2.data()}, ARRAYTYPE{F3.data()},
-               ARRAYTYPE{F4.data()}, ARRAYTYPE{F5.data()});
+    FehlStages(f, NEQN, y, T, h, yp, f1, f2, f3, f4, f5);
     const REAL CH = FifthOrderMultiplier(h);
     for (int K = 1; K <= NEQN; ++K)
-      F1[K] = FifthOrderAndError(y, yp, ARRAYTYPE{F2.data()}, ARRAYTYPE{F3.data()},
-                                 ARRAYTYPE{F4.data()}, ARRAYTYPE{F5.data()}, K, CH)
-                  .yNew;
+      F1[K] = FifthOrderAndError(y, yp, f2, f3, f4, f5, K, CH).yNew;
     T = T + h;
     for (int K = 1; K <= NEQN; ++K)
       CopyReal(Y[K], F1[K]);
