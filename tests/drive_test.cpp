@@ -47,7 +47,9 @@ const char *const kPrograms[] = {"shoot_a1", "shoot_a2", "shoot_b1",
                                  "shoot_b2", "shoot_c1", "shoot_c2"};
 
 using testing::Exists;
-using testing::Golden;
+using testing::PlainShootC2;
+using testing::ReferenceArithmetic;
+using testing::ShootC2EndsWhy;
 
 // Six CRLF lines a record, nothing after the last one. Returns the count.
 long WholeRecords(const std::string &res) {
@@ -263,8 +265,8 @@ TEST(CommandLine, DirAndThreadsPutTheSameBytesElsewhere) {
   const auto r = testing::RunProgram(cwd, Stdin::EndOfFile, ProgramPath("shoot_c2"),
                                      {"--dir", dir, "--threads=1"});
   EXPECT_EQ(r.status, kIterationLimitStatus); // the run ends at the iteration limit
-  EXPECT_EQ(r.out, Golden("shoot_c2", "stdout.bin"));
-  EXPECT_EQ(ReadFile(dir + "/ZANFEL.RES"), Golden("shoot_c2", "ZANFEL.RES"));
+  EXPECT_EQ(r.out, PlainShootC2("stdout.bin"));
+  EXPECT_EQ(ReadFile(dir + "/ZANFEL.RES"), PlainShootC2("ZANFEL.RES"));
   EXPECT_TRUE(Exists(dir + "/ZANFEL.PNG"));
   EXPECT_TRUE(std::filesystem::is_empty(cwd));
 }
@@ -464,8 +466,8 @@ TEST(Terminal, ABackgroundRunKeepsTheEarlierResultsAndLeavesTheTerminalAlone) {
   });
   EXPECT_EQ(r.status, kIterationLimitStatus) << r.screen;
   EXPECT_TRUE(r.canonical);
-  EXPECT_EQ(ReadFile(run.dir + "/ZANFEL.RES"), Golden("shoot_c2", "ZANFEL.RES"));
-  EXPECT_EQ(ReadFile(run.dir + "/stdout.bin"), Golden("shoot_c2", "stdout.bin"));
+  EXPECT_EQ(ReadFile(run.dir + "/ZANFEL.RES"), PlainShootC2("ZANFEL.RES"));
+  EXPECT_EQ(ReadFile(run.dir + "/stdout.bin"), PlainShootC2("stdout.bin"));
   for (const char *name : {"ZANFEL.RES", "ZANFEL.CSV", "ZANFEL.PNG", "ZANFEL.SVG"})
     EXPECT_EQ(ReadFile(run.dir + "/" + name + ".~1~"), std::string("earlier ") + name);
   EXPECT_EQ(r.screen.find("\r"), r.screen.find("\r\n")) << "no line rewritten in place";
@@ -475,10 +477,7 @@ TEST(Terminal, ABackgroundRunKeepsTheEarlierResultsAndLeavesTheTerminalAlone) {
                 "Earlier results kept as ZANFEL.RES.~1~, ZANFEL.CSV.~1~, ZANFEL.PNG.~1~, "
                 "ZANFEL.SVG.~1~",
                 "k", // the terminal's own echo of the key, left for the foreground
-                Summary("shoot_c2",
-                        "iteration limit at P = 1.26437262: residuals stalled at 2.9e-15 above "
-                        "TOLF = 1e-15 while |X| reaches 2e4 (try --tolf 1e-13)",
-                        records, run.dir)}))
+                Summary("shoot_c2", ShootC2EndsWhy(), records, run.dir)}))
       << r.screen;
 }
 
@@ -708,13 +707,17 @@ TEST(RunScript, AnEarlyEndSaysWhyAndHowToGoFurther) {
   const auto r = testing::RunProgram(dirTmp.Path(), Stdin::DevNull, "/bin/sh",
                                      {source + "/scripts/run.sh", "shoot_c2", "--threads", "1"});
   EXPECT_EQ(r.status, kIterationLimitStatus) << r.err;
-  const std::string tail =
-      "results: " + dirTmp.Path() + "/ZANFEL.RES  plot: " + dirTmp.Path() +
-      "/ZANFEL.PNG and ZANFEL.SVG  exit status: 10\n"
-      "shoot_c2 ended early: iteration limit at P = 1.26437262: residuals stalled at 2.9e-15 "
-      "above TOLF = 1e-15 while |X| reaches 2e4 (try --tolf 1e-13)\n"
-      "to go further: sh scripts/run.sh shoot_c2 --resume --tolf 1e-13\n";
-  EXPECT_TRUE(r.out.ends_with(Golden("shoot_c2", "stdout.bin") + tail)) << r.out;
+  const std::string ended = PlainShootC2("stdout.bin") + "results: " + dirTmp.Path() +
+                            "/ZANFEL.RES  plot: " + dirTmp.Path() +
+                            "/ZANFEL.PNG and ZANFEL.SVG  exit status: 10\n"
+                            "shoot_c2 ended early: " +
+                            ShootC2EndsWhy() + "\n";
+  const std::string further = "to go further: sh scripts/run.sh shoot_c2 --resume --tolf 1e-13\n";
+  if (ReferenceArithmetic()) {
+    EXPECT_TRUE(r.out.ends_with(ended + further)) << r.out;
+  } else { // what to try is this run's own
+    EXPECT_NE(r.out.find(ended + "to go further: "), std::string::npos) << r.out;
+  }
 }
 
 TEST(Install, PutsTheProgramsTheManualAndTheManualPages) {

@@ -32,7 +32,7 @@ using testing::ProgramPath;
 using testing::ReadFile;
 using Clock = std::chrono::steady_clock;
 
-using testing::Golden;
+using testing::PlainShootC2;
 
 // A scratch directory removed with the test.
 struct ScratchDir {
@@ -231,7 +231,7 @@ void ExpectIoErrorOnWholeRecords(const std::string &out, const std::string &reas
   const std::string res = ReadFile(dir + "/ZANFEL.RES");
   const int records = WholeRecords(res);
   EXPECT_GT(records, 0);
-  EXPECT_EQ(Golden("shoot_c2", "ZANFEL.RES").compare(0, res.size(), res), 0);
+  EXPECT_EQ(PlainShootC2("ZANFEL.RES").compare(0, res.size(), res), 0);
   const std::string csv = ReadFile(dir + "/ZANFEL.CSV");
   ASSERT_FALSE(csv.empty());
   EXPECT_EQ(csv.back(), '\n') << "a row cut short";
@@ -332,7 +332,7 @@ TEST(FaultInjection, ClosedStandardOutputAndAnUnreachableDisplayLeaveTheResultsA
   close(err);
   close(null);
   EXPECT_EQ(Finish(pid), kIterationLimitStatus);
-  EXPECT_EQ(ReadFile(dir / "ZANFEL.RES"), Golden("shoot_c2", "ZANFEL.RES"));
+  EXPECT_EQ(ReadFile(dir / "ZANFEL.RES"), PlainShootC2("ZANFEL.RES"));
   EXPECT_EQ(ReadFile(dir / "err"), "");
   EXPECT_EQ(ReadFile(dir / "ZANFEL.PNG").compare(1, 3, "PNG"), 0);
 }
@@ -349,8 +349,8 @@ TEST(FaultInjection, ClosedStandardErrorLeavesTheResultsAlone) {
   close(out);
   close(null);
   EXPECT_EQ(Finish(pid), kIterationLimitStatus);
-  EXPECT_EQ(ReadFile(dir / "ZANFEL.RES"), Golden("shoot_c2", "ZANFEL.RES"));
-  EXPECT_EQ(ReadFile(dir / "out"), Golden("shoot_c2", "stdout.bin"));
+  EXPECT_EQ(ReadFile(dir / "ZANFEL.RES"), PlainShootC2("ZANFEL.RES"));
+  EXPECT_EQ(ReadFile(dir / "out"), PlainShootC2("stdout.bin"));
 }
 
 // A sweep running on a terminal (standard input and error), its status line
@@ -517,7 +517,7 @@ TEST(FaultInjection, ASecondRunInTheSameFolderEndsBeforeChangingAnything) {
       testing::RunProgram(dir.path, testing::Stdin::EndOfFile, ProgramPath("shoot_c2"));
   close(null);
   EXPECT_EQ(third.status, kIterationLimitStatus);
-  EXPECT_EQ(ReadFile(dir / "ZANFEL.RES"), Golden("shoot_c2", "ZANFEL.RES"));
+  EXPECT_EQ(ReadFile(dir / "ZANFEL.RES"), PlainShootC2("ZANFEL.RES"));
 }
 
 // A directory or a link where a picture belongs refuses a run in an empty

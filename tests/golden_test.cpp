@@ -86,6 +86,9 @@ struct Case {
   Action action;
   // The first configuration is the one the others are compared with.
   std::vector<Configuration> configurations;
+  // Whether the checks are facts of the reference runs' arithmetic (their
+  // bytes, record counts, ends), which another processor's last bits change.
+  bool ofTheReferenceArithmetic = false;
 };
 
 // --- The child ---
@@ -366,8 +369,7 @@ const std::string kIterationLimitLine = testing::kIterationLimit + "\n";
 // last line and the picture's title say why and what to try.
 void ExpectShootC2(const Outcome &o) {
   ExpectReference(o, "shoot_c2");
-  const std::string why = "iteration limit at P = 1.26437262: residuals stalled at 2.9e-15 above "
-                          "TOLF = 1e-15 while |X| reaches 2e4 (try --tolf 1e-13)";
+  const std::string why = testing::ShootC2EndsWhy();
   EXPECT_TRUE(EndsWith(o.csv, "\n# ended early: " + why + "\n"))
       << o.csv.substr(o.csv.size() - 300);
   EXPECT_NE(o.svg.find("ended early: " + why), std::string::npos);
@@ -557,7 +559,8 @@ const Case kCases[] = {
      // counts them the same at every thread count.
      {Main(2, Stdin::EndOfFile, Sink::Pipe, ExpectShootC1ToItsEnd),
       Main(1, Stdin::EndOfFile, Sink::Pipe, ExpectShootC1ToItsEnd),
-      Main(12, Stdin::EndOfFile, Sink::File, ExpectShootC1ToItsEnd)}},
+      Main(12, Stdin::EndOfFile, Sink::File, ExpectShootC1ToItsEnd)},
+     true},
     {"ShootC1KeyFromTheStart",
      "shoot_c1",
      RunShootC1,
@@ -568,39 +571,45 @@ const Case kCases[] = {
      RunShootC2,
      Action::None,
      {Built(Stdin::EndOfFile, Sink::Terminal, ExpectShootC2WithStatusLine),
-      Main(1, Stdin::EndOfFile, Sink::Pipe, ExpectShootC2)}},
+      Main(1, Stdin::EndOfFile, Sink::Pipe, ExpectShootC2)},
+     true},
     {"ShootA1KeyFromTheStart",
      "shoot_a1",
      RunShootA1,
      Action::None,
      {Built(Stdin::PendingByte, Sink::Terminal, ExpectShootA1PassesWithStatusLine),
       Main(1, Stdin::PendingByte, Sink::Pipe, ExpectShootA1Passes),
-      Main(12, Stdin::PendingByte, Sink::File, ExpectShootA1Passes)}},
+      Main(12, Stdin::PendingByte, Sink::File, ExpectShootA1Passes)},
+     true},
     {"ShootA1ToItsEnd",
      "shoot_a1",
      RunShootA1,
      Action::None,
      {Main(2, Stdin::EndOfFile, Sink::Pipe, ExpectShootA1FirstPassFails),
       Main(1, Stdin::EndOfFile, Sink::Pipe, ExpectShootA1FirstPassFails),
-      Main(12, Stdin::EndOfFile, Sink::File, ExpectShootA1FirstPassFails)}},
+      Main(12, Stdin::EndOfFile, Sink::File, ExpectShootA1FirstPassFails)},
+     true},
     {"ShootA2ToItsEnd",
      "shoot_a2",
      RunShootA2,
      Action::None,
      {Built(Stdin::EndOfFile, Sink::Pipe, ExpectShootA2InitialSolveFails),
       Main(1, Stdin::EndOfFile, Sink::Pipe, ExpectShootA2InitialSolveFails),
-      Main(12, Stdin::EndOfFile, Sink::File, ExpectShootA2InitialSolveFails)}},
+      Main(12, Stdin::EndOfFile, Sink::File, ExpectShootA2InitialSolveFails)},
+     true},
     {"ShootB1FortyRecords",
      "shoot_b1",
      RunShootB1,
      Action::None,
-     {Counted(2, 40, ExpectShootB1FortyRecords)}},
+     {Counted(2, 40, ExpectShootB1FortyRecords)},
+     true},
     {"ShootB1TwoHundredRecords",
      "shoot_b1",
      RunShootB1,
      Action::None,
      {Counted(2, 200, ExpectShootB1TwoHundredRecords),
-      Counted(1, 200, ExpectShootB1TwoHundredRecords)}},
+      Counted(1, 200, ExpectShootB1TwoHundredRecords)},
+     true},
     {"ShootB1KeyFromTheStartInAWindow",
      "shoot_b1",
      RunShootB1,
@@ -630,6 +639,8 @@ TEST_P(WholeRuns, EachConfigurationOnce) {
   if (c.action == Action::EnterAtWindowTitle &&
       (testing::FindProgram("Xvfb").empty() || testing::FindProgram("xwininfo").empty()))
     GTEST_SKIP() << "Xvfb or xwininfo (x11-utils) is not installed";
+  // Elsewhere the configurations still give the same bytes as each other.
+  const bool checked = !c.ofTheReferenceArithmetic || testing::ReferenceArithmetic();
   std::vector<Outcome> outcomes;
   outcomes.reserve(c.configurations.size());
   for (const Configuration &k : c.configurations) {
@@ -641,7 +652,7 @@ TEST_P(WholeRuns, EachConfigurationOnce) {
     if (k.err != Sink::Terminal) {
       EXPECT_EQ(o.child.err, "");
     }
-    if (k.check)
+    if (k.check && checked)
       k.check(o);
     if (outcomes.size() == 1)
       continue;
@@ -650,6 +661,8 @@ TEST_P(WholeRuns, EachConfigurationOnce) {
     else
       ExpectSame(outcomes, o);
   }
+  if (!checked)
+    GTEST_SKIP() << testing::kOtherArithmetic;
 }
 
 void PrintTo(const Case &c, std::ostream *os) {

@@ -49,6 +49,21 @@ bool Exists(const std::string &path);
 // exit.txt, plot.log.
 std::string Golden(const std::string &run, const std::string &file);
 
+// Whether this processor rounds the integrator's transcendental steps as the
+// reference runs' processors do (ZANFEL_TEST_OTHER_ARITHMETIC set: never).
+// Elsewhere a run's last bits, and so where it ends, are this machine's own.
+bool ReferenceArithmetic();
+// A file (ZANFEL.RES, stdout.bin, ZANFEL.CSV) of shoot_c2 run with standard
+// input at its end: the reference run's where the arithmetic is its own,
+// else the same run made here.
+const std::string &PlainShootC2(const std::string &file);
+// Why that run ends early, as its summary and CSV say.
+std::string ShootC2EndsWhy();
+inline const std::string kOtherArithmetic =
+    "this processor's f2xm1, fyl2x or fyl2xp1 rounds some arguments unlike the reference runs' "
+    "processors: those runs' bytes and ends are not this machine's (the configurations were "
+    "still compared with each other)";
+
 // Path of a file of the build tree, e.g. "tests/tools/frame_demo".
 std::string BuiltPath(const std::string &relative);
 // Path of a built program of this project (shoot_a1 ... shoot_c2).
