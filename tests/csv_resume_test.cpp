@@ -488,7 +488,7 @@ TEST(Resume, ShootC2ResumedEndsWhereTheWholeRunEnds) {
   const ChildResult w = testing::RunRecordedBody(whole, RunShootC2, 0);
   const std::string csv = ReadFile(whole + "/ZANFEL.CSV");
   // The records of the whole run (22 in the reference run), six lines each.
-  const std::string &reference = testing::PlainShootC2("ZANFEL.RES");
+  const std::string reference = testing::PlainShootC2("ZANFEL.RES");
   EXPECT_EQ(ExpectPlainCsv(csv, 18), std::count(reference.begin(), reference.end(), '\n') / 6);
   EXPECT_NE(csv.find("# program: shoot_c2\n# version: " + std::string(ProgramVersion()) + "\n"),
             std::string::npos);

@@ -56,7 +56,7 @@ bool ReferenceArithmetic();
 // A file (ZANFEL.RES, stdout.bin, ZANFEL.CSV) of shoot_c2 run with standard
 // input at its end: the reference run's where the arithmetic is its own,
 // else the same run made here.
-const std::string &PlainShootC2(const std::string &file);
+std::string PlainShootC2(const std::string &file);
 // Why that run ends early, as its summary and CSV say.
 std::string ShootC2EndsWhy();
 inline const std::string kOtherArithmetic =
